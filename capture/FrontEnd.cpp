@@ -1,0 +1,34 @@
+#include "capture/FrontEnd.h"
+
+#include <cstdio>
+
+IMainFrame* g_pMainFrame = nullptr;
+
+MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons, const std::string& detail) {
+    if (g_pMainFrame)
+        return g_pMainFrame->Prompt(text, buttons, detail);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    if (!detail.empty())
+        std::fprintf(stderr, "%s\n", detail.c_str());
+    switch (buttons) {
+        case MsgButtons::Ok:
+        case MsgButtons::OkCancel:
+            return MsgAnswer::Ok;
+        case MsgButtons::YesNo:
+        case MsgButtons::YesNoCancel:
+            return MsgAnswer::Yes;
+    }
+    return MsgAnswer::Ok;
+}
+
+namespace {
+constexpr const char* kSupportEmail = "support@morvane.com";
+}
+
+std::string ShortPacketsMessage(int count) {
+    return "There are " + std::to_string(count) +
+           " packets captured shorter than their actual lengths. It is rarely happened, and the possible "
+           "reason may be the packets' own errors or your network device isn't supported fully by the "
+           "packet-capturing driver. Please contact us via " +
+           kSupportEmail + " with necessary information for further details!";
+}

@@ -1,0 +1,37 @@
+// The two ways the engine reaches the user: the rows of the connections list, and messages/questions.
+// The window and the command-line tool each implement them.
+#pragma once
+
+#include <string>
+
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+class IConnectionRows {
+public:
+    virtual ~IConnectionRows() = default;
+    // Connection `row` was created; its cells are ConnectionCellText(row, 0..6).
+    virtual void InsertRow(int row) = 0;
+    // Cells `first`..`last` of an existing row changed.
+    virtual void CellsChanged(int row, int first, int last) = 0;
+};
+
+class IPromptService {
+public:
+    virtual ~IPromptService() = default;
+    // Shows `text` (and, where given, the capture library's own error as `detail`); returns the answer.
+    // May be called from the capture thread; must not wait on row updates.
+    virtual MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) = 0;
+};
+
+class IMainFrame : public IConnectionRows, public IPromptService {};
+
+// Set by the front end before any packet is handled; null means nobody listens (messages then go to
+// standard error and questions get their first button).
+extern IMainFrame* g_pMainFrame;
+
+MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
+                      const std::string& detail = {});
+
+// The message shown when a capture or file load ends after frames shorter than their IP length.
+std::string ShortPacketsMessage(int count);

@@ -1,0 +1,144 @@
+#include "capture/PacketIntake.h"
+
+#include <cstring>
+#include <unordered_map>
+
+#include "capture/Format.h"
+#include "capture/FrontEnd.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+
+namespace {
+
+constexpr uint32_t kEthernetHeader = 14;
+constexpr uint16_t kEtherTypeIPv4 = 0x0800;
+constexpr int kTcp = 6;
+constexpr int kUdp = 17;
+
+// Fragments after the first carry no transport header. They join the connection of the first fragment of
+// their datagram, found by source, destination, protocol and identification.
+struct FragmentKey {
+    uint8_t src[4], dst[4];
+    uint8_t protocol;
+    uint16_t id;
+    bool operator==(const FragmentKey& o) const {
+        return std::memcmp(src, o.src, 4) == 0 && std::memcmp(dst, o.dst, 4) == 0 && protocol == o.protocol &&
+               id == o.id;
+    }
+};
+struct FragmentKeyHash {
+    size_t operator()(const FragmentKey& k) const {
+        uint64_t a, b;
+        std::memcpy(&a, k.src, 4);
+        std::memcpy(reinterpret_cast<uint8_t*>(&a) + 4, k.dst, 4);
+        b = (uint64_t{k.protocol} << 16) | k.id;
+        return std::hash<uint64_t>()(a * 0x9E3779B97F4A7C15ull ^ b);
+    }
+};
+struct FirstFragmentPorts {
+    uint16_t srcPort, dstPort;
+};
+// Datagrams whose later fragments never came would otherwise pile up for a whole capture.
+constexpr size_t kMaxOpenDatagrams = 65536;
+std::unordered_map<FragmentKey, FirstFragmentPorts, FragmentKeyHash> g_fragments;
+
+FragmentKey MakeFragmentKey(const u_char* ip) {
+    FragmentKey k{};
+    std::memcpy(k.src, ip + 12, 4);
+    std::memcpy(k.dst, ip + 16, 4);
+    k.protocol = ip[9];
+    k.id = ReadBE16(ip + 4);
+    return k;
+}
+
+void RememberFirstFragment(const FragmentKey& key, uint16_t srcPort, uint16_t dstPort) {
+    if (g_fragments.size() >= kMaxOpenDatagrams)
+        g_fragments.clear();
+    try {
+        g_fragments[key] = {srcPort, dstPort};
+    } catch (const std::bad_alloc&) {
+        // The later fragments are then dropped like frames of an unknown datagram.
+    }
+}
+
+}  // namespace
+
+void ClearFragmentIndex() {
+    std::unordered_map<FragmentKey, FirstFragmentPorts, FragmentKeyHash>().swap(g_fragments);
+}
+
+void PacketHandler(u_char* /*live flag: live and file packets alike keep the library's timestamp*/,
+                   const struct pcap_pkthdr* header, const u_char* bytes) {
+    const uint32_t capLen = header->caplen;
+    if (capLen <= 34)
+        return;
+    if (ReadBE16(bytes + 12) != kEtherTypeIPv4)
+        return;
+    const u_char* ip = bytes + kEthernetHeader;
+    const uint32_t total = ReadBE16(ip + 2);
+    if (total + kEthernetHeader > capLen) {
+        g_shortPacketCount.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const int protocol = ip[9];
+    if (protocol != kTcp && protocol != kUdp)
+        return;
+    // From here on everything read lies inside the IP packet, and so inside the captured bytes.
+    const uint32_t ipHeader = (ip[0] & 0x0F) * 4u;
+    if (ipHeader < 20 || ipHeader > total)
+        return;
+    const u_char* srcIp = ip + 12;
+    const u_char* dstIp = ip + 16;
+    const uint16_t fragment = ReadBE16(ip + 6);
+    const bool moreFragments = (fragment & 0x2000) != 0;
+    const bool laterFragment = (fragment & 0x1FFF) != 0;
+
+    uint16_t srcPort, dstPort;
+    int32_t payloadLen;
+    if (laterFragment) {
+        auto it = g_fragments.find(MakeFragmentKey(ip));
+        if (it == g_fragments.end())
+            return;
+        srcPort = it->second.srcPort;
+        dstPort = it->second.dstPort;
+        payloadLen = static_cast<int32_t>(total - ipHeader);
+    } else {
+        const u_char* l4 = ip + ipHeader;
+        uint32_t transportHeader = 8;
+        if (protocol == kTcp) {
+            if (total < ipHeader + 20)
+                return;
+            transportHeader = (l4[12] >> 4) * 4u;
+            if (transportHeader < 20)
+                return;
+        }
+        if (total < ipHeader + transportHeader)
+            return;
+        srcPort = ReadBE16(l4);
+        dstPort = ReadBE16(l4 + 2);
+        payloadLen = static_cast<int32_t>(total - ipHeader - transportHeader);
+    }
+
+    if (g_skipFilter.load(std::memory_order_relaxed) == 0 &&
+        g_config.MatchPacket(srcIp, dstIp, srcPort, dstPort) == 0)
+        return;
+
+    const SystemTime time = LocalTimeFromStamp(header->ts.tv_sec, static_cast<int32_t>(header->ts.tv_usec));
+    size_t index;
+    if (!StorePacket(time, PacketTimestamp{header->ts.tv_sec, static_cast<int32_t>(header->ts.tv_usec)}, bytes,
+                     static_cast<int>(capLen), payloadLen, &index))
+        return;
+    const size_t n = g_connectionTable.size();
+    const int h = FindOrAddConnection(time, protocol == kTcp, dstIp, srcIp, dstPort, srcPort, index);
+    if (h < 0)
+        return;
+    if (moreFragments && !laterFragment)
+        RememberFirstFragment(MakeFragmentKey(ip), srcPort, dstPort);
+
+    if (IConnectionRows* rows = g_pMainFrame) {
+        if (static_cast<size_t>(h) == n)
+            rows->InsertRow(h);
+        else
+            rows->CellsChanged(h, 5, 6);
+    }
+}

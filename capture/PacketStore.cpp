@@ -1,0 +1,259 @@
+#include "capture/PacketStore.h"
+
+#include <cstring>
+#include <vector>
+
+#include "capture/Format.h"
+#include "capture/PacketIntake.h"
+#include "config/CaptureConfig.h"
+
+PacketTable g_packetTable;
+ConnectionTable g_connectionTable;
+
+std::atomic<int64_t> g_storedBytes{0};
+std::atomic<int32_t> g_bufferPercent{0};
+std::atomic<int32_t> g_unsavedPackets{0};
+std::atomic<int32_t> g_skipFilter{0};
+std::atomic<int32_t> g_shortPacketCount{0};
+std::atomic<int32_t> g_captureState{CAPTURE_IDLE};
+
+namespace {
+
+ByteArena g_frameArena;  // frame copies
+ByteArena g_indexArena;  // grown packet index lists
+
+// Finds a connection by protocol and its two endpoints in either order, in O(1). A connection is
+// created only when no record matches a packet either way, so each unordered endpoint pair has at most
+// one record: the lookup gives the same record as a search from the newest one.
+class ConnectionIndex {
+public:
+    static uint64_t Hash(int isTcp, const uint8_t* ipA, uint16_t portA, const uint8_t* ipB, uint16_t portB) {
+        uint64_t a = (uint64_t{ReadU32(ipA)} << 16) | portA;
+        uint64_t b = (uint64_t{ReadU32(ipB)} << 16) | portB;
+        if (a > b)
+            std::swap(a, b);
+        uint64_t h = (a * 0x9E3779B97F4A7C15ull) ^ (b + (uint64_t{isTcp != 0} << 56));
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 32;
+        return h;
+    }
+
+    // The connection index, or -1.
+    int64_t Find(uint64_t hash, int isTcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
+                 uint16_t dstPort) const {
+        if (m_slots.empty())
+            return -1;
+        uint32_t tag = static_cast<uint32_t>(hash >> 32);
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            const Slot& s = m_slots[i];
+            if (s.connPlus1 == 0)
+                return -1;
+            if (s.tag == tag) {
+                const ConnectionRecord& c = g_connectionTable[s.connPlus1 - 1];
+                if (Joins(c, isTcp, srcIp, srcPort, dstIp, dstPort) != -1)
+                    return s.connPlus1 - 1;
+            }
+        }
+    }
+
+    bool Insert(uint64_t hash, uint32_t conn) {
+        try {
+            if ((m_count + 1) * 2 > m_slots.size())
+                Grow();
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        Place(hash, conn);
+        ++m_count;
+        return true;
+    }
+
+    void Clear() {
+        std::vector<Slot>().swap(m_slots);
+        m_mask = 0;
+        m_count = 0;
+    }
+
+    size_t ReservedBytes() const { return m_slots.capacity() * sizeof(Slot); }
+
+    // 1 when the packet goes from the record's client to its server, 0 the other way, -1 no match.
+    static int Joins(const ConnectionRecord& c, int isTcp, const uint8_t* srcIp, uint16_t srcPort,
+                     const uint8_t* dstIp, uint16_t dstPort) {
+        if ((c.isTcp != 0) != (isTcp != 0))
+            return -1;
+        if (std::memcmp(c.serverIp, dstIp, 4) == 0 && std::memcmp(c.clientIp, srcIp, 4) == 0 &&
+            c.serverPort == dstPort && c.clientPort == srcPort)
+            return 1;
+        if (std::memcmp(c.serverIp, srcIp, 4) == 0 && std::memcmp(c.clientIp, dstIp, 4) == 0 &&
+            c.serverPort == srcPort && c.clientPort == dstPort)
+            return 0;
+        return -1;
+    }
+
+private:
+    struct Slot {
+        uint32_t connPlus1;  // 0: empty
+        uint32_t tag;        // high half of the hash, to skip most record reads
+    };
+
+    static uint32_t ReadU32(const uint8_t* p) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+
+    void Place(uint64_t hash, uint32_t conn) {
+        size_t i = hash & m_mask;
+        while (m_slots[i].connPlus1 != 0)
+            i = (i + 1) & m_mask;
+        m_slots[i] = {conn + 1, static_cast<uint32_t>(hash >> 32)};
+    }
+
+    void Grow() {
+        size_t size = m_slots.empty() ? 1024 : m_slots.size() * 2;
+        std::vector<Slot> old(size, Slot{0, 0});
+        old.swap(m_slots);
+        m_mask = size - 1;
+        for (const Slot& s : old) {
+            if (s.connPlus1 == 0)
+                continue;
+            const ConnectionRecord& c = g_connectionTable[s.connPlus1 - 1];
+            Place(Hash(c.isTcp, c.clientIp, c.clientPort, c.serverIp, c.serverPort), s.connPlus1 - 1);
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    size_t m_count = 0;
+};
+
+ConnectionIndex g_connectionIndex;
+
+void RequestStop() {
+    int expected = CAPTURE_RUNNING;
+    g_captureState.compare_exchange_strong(expected, CAPTURE_STOPPING);
+}
+
+}  // namespace
+
+ConnectionRecord::ConnectionRecord(const SystemTime& time, int tcp, const uint8_t* dstIp, const uint8_t* srcIp,
+                                   uint16_t dstPort, uint16_t srcPort, uint32_t firstPacket)
+    : startTime(time), isTcp(tcp), serverPort(dstPort), clientPort(srcPort), packetIndices(firstPacket) {
+    std::memcpy(serverIp, dstIp, 4);
+    std::memcpy(clientIp, srcIp, 4);
+}
+
+SystemTime ConnectionRecord::lastTime() const {
+    size_t n = packetIndices.size();
+    return n ? g_packetTable[packetIndices[n - 1]].time : startTime;
+}
+
+int StorePacket(const SystemTime& time, const PacketTimestamp& stamp, const uint8_t* data, int capLen,
+                int payloadLen, size_t* index) {
+    g_unsavedPackets.store(1, std::memory_order_relaxed);
+    if (capLen < 0 || payloadLen < 0 || payloadLen > capLen || g_packetTable.size() >= UINT32_MAX) {
+        RequestStop();
+        return 0;
+    }
+    auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
+    if (!copy && capLen > 0) {
+        RequestStop();
+        return 0;
+    }
+    if (capLen > 0)
+        std::memcpy(copy, data, static_cast<size_t>(capLen));
+
+    size_t n = g_packetTable.size();
+    PacketRecord* rec = g_packetTable.emplace_back();
+    if (!rec) {
+        RequestStop();
+        return 0;
+    }
+    rec->time = time;
+    rec->stamp = stamp;
+    rec->capLen = capLen;
+    rec->payloadLen = payloadLen;
+    rec->data = copy;
+    *index = n;
+
+    // Only the capturing thread writes the counters, so a plain load and store suffice.
+    int64_t stored = g_storedBytes.load(std::memory_order_relaxed) + capLen;
+    g_storedBytes.store(stored, std::memory_order_relaxed);
+    // The configuration clamps the size on load; guard anyway against dividing by zero.
+    int64_t mb = g_config.bufferMB < 1 ? 1 : g_config.bufferMB;
+    int64_t limit = mb << 20;
+    int64_t percent = stored * 100 / limit;
+    if (stored > limit && g_skipFilter.load(std::memory_order_relaxed) == 0)
+        RequestStop();
+    g_bufferPercent.store(percent > INT32_MAX ? INT32_MAX : static_cast<int32_t>(percent),
+                          std::memory_order_relaxed);
+    return 1;
+}
+
+int FindOrAddConnection(const SystemTime& time, int isTcp, const uint8_t* dstIp, const uint8_t* srcIp,
+                        uint16_t dstPort, uint16_t srcPort, size_t packetIndex) {
+    PacketRecord& packet = g_packetTable.at(packetIndex);
+    uint64_t hash = ConnectionIndex::Hash(isTcp, srcIp, srcPort, dstIp, dstPort);
+    int64_t found = g_connectionIndex.Find(hash, isTcp, srcIp, srcPort, dstIp, dstPort);
+    if (found >= 0) {
+        ConnectionRecord& c = g_connectionTable[static_cast<size_t>(found)];
+        int forward = ConnectionIndex::Joins(c, isTcp, srcIp, srcPort, dstIp, dstPort);
+        // The direction is set before the index is published, so a reader of the list sees it.
+        packet.toServer.store(forward, std::memory_order_relaxed);
+        if (!c.packetIndices.push_back(static_cast<uint32_t>(packetIndex), g_indexArena)) {
+            RequestStop();
+            return -1;
+        }
+        return static_cast<int>(found);
+    }
+
+    size_t n = g_connectionTable.size();
+    if (n >= INT32_MAX) {
+        RequestStop();
+        return -1;
+    }
+    packet.toServer.store(1, std::memory_order_relaxed);
+    // The record is complete when the table publishes it: readers may look at it at once.
+    if (!g_connectionTable.emplace_back(time, isTcp, dstIp, srcIp, dstPort, srcPort,
+                                        static_cast<uint32_t>(packetIndex)) ||
+        !g_connectionIndex.Insert(hash, static_cast<uint32_t>(n))) {
+        RequestStop();
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+void ClearPacketStore() {
+    g_connectionIndex.Clear();
+    ClearFragmentIndex();
+    g_connectionTable.Clear();
+    g_packetTable.Clear();
+    g_indexArena.Clear();
+    g_frameArena.Clear();
+}
+
+void ResetCaptureStore() {
+    ClearPacketStore();
+    g_storedBytes = 0;
+    g_captureState = CAPTURE_IDLE;
+    g_shortPacketCount = 0;
+    g_unsavedPackets = 0;
+    g_bufferPercent = 0;
+}
+
+std::span<const uint8_t> PacketPayload(const PacketRecord& packet) {
+    // Stored frames passed the intake's checks: the IP packet lies within the captured bytes.
+    if (packet.capLen < 18 || packet.payloadLen <= 0)
+        return {};
+    size_t ipEnd = 14 + ReadBE16(packet.data + 16);
+    size_t len = static_cast<size_t>(packet.payloadLen);
+    if (ipEnd > static_cast<size_t>(packet.capLen) || len > ipEnd)
+        return {};
+    return {packet.data + ipEnd - len, len};
+}
+
+size_t StoreReservedBytes() {
+    return g_packetTable.ReservedBytes() + g_connectionTable.ReservedBytes() + g_frameArena.ReservedBytes() +
+           g_indexArena.ReservedBytes() + g_connectionIndex.ReservedBytes();
+}

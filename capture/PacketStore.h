@@ -1,0 +1,85 @@
+// The memory of a capture: the packet table, the connection table, the counters and the capture state.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "capture/AppendOnly.h"
+#include "capture/SystemTime.h"
+
+// The capture library's own timestamp of a frame.
+struct PacketTimestamp {
+    int64_t sec = 0;
+    int32_t usec = 0;
+};
+
+struct PacketRecord {
+    SystemTime time;       // local wall-clock time, derived from `stamp`
+    PacketTimestamp stamp;  // kept so that a saved file round-trips exactly
+    int32_t capLen = 0;
+    int32_t payloadLen = 0;
+    // 1 client to server, 0 server to client. Set right after the packet is stored, while readers may
+    // already see the record, hence atomic.
+    std::atomic<int32_t> toServer{0};
+    const uint8_t* data = nullptr;  // capLen bytes, Ethernet header first; owned by the store
+};
+
+// A conversation of one client endpoint with one server endpoint over TCP or UDP. Everything but
+// `packetIndices` is fixed when the record is created.
+struct ConnectionRecord {
+    SystemTime startTime;
+    int32_t isTcp = 0;
+    uint8_t serverIp[4] = {};
+    uint8_t clientIp[4] = {};
+    uint16_t serverPort = 0;
+    uint16_t clientPort = 0;
+    AppendOnlyIndexList packetIndices;  // packet-table indices in arrival order
+
+    ConnectionRecord(const SystemTime& time, int tcp, const uint8_t* dstIp, const uint8_t* srcIp,
+                     uint16_t dstPort, uint16_t srcPort, uint32_t firstPacket);
+
+    // Time of the most recent packet (read from the store, so it is always consistent with the count).
+    SystemTime lastTime() const;
+};
+
+enum CaptureState : int32_t { CAPTURE_IDLE = 0, CAPTURE_RUNNING = 1, CAPTURE_STOPPING = 2 };
+
+using PacketTable = SegmentedTable<PacketRecord, 12>;
+using ConnectionTable = SegmentedTable<ConnectionRecord, 10>;
+
+// Written by the thread that feeds packets (the capture thread, or the interface thread while a file is
+// read); read by the interface thread at any time below their counts.
+extern PacketTable g_packetTable;
+extern ConnectionTable g_connectionTable;
+
+extern std::atomic<int64_t> g_storedBytes;
+extern std::atomic<int32_t> g_bufferPercent;
+extern std::atomic<int32_t> g_unsavedPackets;
+extern std::atomic<int32_t> g_skipFilter;
+extern std::atomic<int32_t> g_shortPacketCount;
+extern std::atomic<int32_t> g_captureState;
+
+// Copies the frame into the store. 1 stored (index written to *index), 0 not stored (memory ran out; the
+// capture is asked to stop). Requests a stop once the stored bytes pass the configured buffer size,
+// unless the rules are skipped.
+int StorePacket(const SystemTime& time, const PacketTimestamp& stamp, const uint8_t* data, int capLen,
+                int payloadLen, size_t* index);
+
+// The index of the packet's connection, created when no connection matches in either direction (the
+// sender of its first packet is the client). Sets the packet's `toServer`. -1 when memory ran out.
+int FindOrAddConnection(const SystemTime& time, int isTcp, const uint8_t* dstIp, const uint8_t* srcIp,
+                        uint16_t dstPort, uint16_t srcPort, size_t packetIndex);
+
+// Releases every packet and connection. Only while no capture thread runs.
+void ClearPacketStore();
+
+// ClearPacketStore, then every counter and flag back to 0.
+void ResetCaptureStore();
+
+// The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends.
+std::span<const uint8_t> PacketPayload(const PacketRecord& packet);
+
+// Bytes the store has reserved for records, indices and frames (for the memory benchmarks).
+size_t StoreReservedBytes();

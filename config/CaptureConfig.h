@@ -1,0 +1,51 @@
+// The configuration record: start-up options, adapter, buffer size, default policy and rules.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/FilterItem.h"
+
+class CCaptureConfig {
+public:
+    int32_t minimized = 0;
+    int32_t startCapture = 0;
+    int32_t autostart = 0;
+    std::string programDir;
+    std::string adapter;
+    std::string adapterName;
+    int32_t bufferMB = 0;
+    int32_t defaultAccept = 0;
+    std::vector<CFilterItem> filters;
+
+    // 1 accepts the packet, 0 drops it. Uses only `filters` and `defaultAccept`.
+    int32_t MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort) const;
+
+    // Loads or stores the Config.cfg part (buffer size, policy, rules). Loading throws ArchiveError on a
+    // truncated or malformed file (also on bytes after the last rule) and then leaves the record unchanged;
+    // a loaded bufferMB is clamped to kMinBufferMB..kMaxBufferMB.
+    void SerializeConfig(CArchive& ar);
+
+    // --- Config.cfg and the settings store (QtCore; see ConfigFile.cpp) ---
+    // Loads Config.cfg (defaults when missing or damaged) and the three options; returns the file path.
+    std::string LoadConfig();
+    // true when the file was opened and read; false when it cannot be opened. A damaged file loads the
+    // defaults, is reported once through ShowMessage and is left in place.
+    bool ReadConfigFile(const std::string& path);
+    // true when Config.cfg was written (atomically); then also writes the options and the autostart entry.
+    bool SaveConfig(const std::string& path);
+    // LoadConfig, then the stored adapter.
+    void LoadStartupSettings();
+
+    void ApplyDefaults();  // bufferMB 50, defaultAccept 1, no rules
+
+    static constexpr int32_t kMinBufferMB = 1;
+    static constexpr int32_t kMaxBufferMB = 200;
+    static constexpr int32_t kDefaultBufferMB = 50;
+};
+
+extern CCaptureConfig g_config;
+
+// Directory of the running executable, ending in a path separator.
+std::string GetProgramDirectory();

@@ -1,0 +1,163 @@
+// Runs the real pacterra-cli on real capture files.
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "FrameBuilder.h"
+#include "config/CaptureConfig.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("pacterra-cli-test-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    Result Run(const std::string& args) {
+        std::string cmd = "TZ=UTC HOME='" + dir.string() + "' XDG_CONFIG_HOME='" + dir.string() + "' '" +
+                          std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli' " + args + " >'" +
+                          (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+        Result r;
+        int raw = std::system(cmd.c_str());
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadFile(dir / "out");
+        r.err = ReadFile(dir / "err");
+        return r;
+    }
+
+    static std::string Data(const std::string& name) { return std::string(PACTERRA_SOURCE_DIR) + "/tests/data/" + name; }
+
+    // Writes frames into a capture file of the given link type.
+    void WriteCapture(const fs::path& path, const std::vector<std::vector<uint8_t>>& frames, int link = DLT_EN10MB) {
+        pcap_t* dead = pcap_open_dead(link, 65536);
+        pcap_dumper_t* d = pcap_dump_open(dead, path.c_str());
+        ASSERT_NE(d, nullptr);
+        int64_t usec = 0;
+        for (const auto& f : frames) {
+            pcap_pkthdr h{};
+            h.ts.tv_sec = 1700000000 + usec / 1000000;
+            h.ts.tv_usec = usec % 1000000;
+            usec += 1500;
+            h.caplen = h.len = static_cast<bpf_u_int32>(f.size());
+            pcap_dump(reinterpret_cast<u_char*>(d), &h, f.data());
+        }
+        pcap_dump_close(d);
+        pcap_close(dead);
+    }
+
+    fs::path dir;
+};
+
+TEST_F(CliTest, LoopbackCaptureByTcpdump) {
+    Result r = Run("connections '" + Data("lo-tcpdump.cap") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, ReadFile(Data("lo-tcpdump.connections.txt")));
+    EXPECT_EQ(r.err, "17 packets, 4 connections, 0 short\n");
+
+    r = Run("packets '" + Data("lo-tcpdump.cap") + "' 0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, ReadFile(Data("lo-tcpdump.packets0.txt")));
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+    for (const char* args : {"", "frobnicate x", "connections", "connections a b", "packets f", "packets f x",
+                             "packets f -1", "connections f --bogus", "connections f --config"}) {
+        Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("Usage:"), std::string::npos) << args;
+    }
+    Result help = Run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("pacterra-cli packets FILE CONN"), std::string::npos);
+}
+
+TEST_F(CliTest, UnreadableFileGivesLibpcapsError) {
+    Result r = Run("connections '" + (dir / "missing.cap").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("PCAP error: Error opening the offline packets file!\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, DamagedFileKeepsThePacketsBeforeTheDamage) {
+    std::string whole = ReadFile(Data("lo-tcpdump.cap"));
+    // Cut into the last record (the ICMP frame, which is ignored anyway) and into the one before it.
+    for (size_t cut : {whole.size() - 10, whole.size() - 70 - 16 - 20}) {
+        std::ofstream(dir / "cut.cap", std::ios::binary) << whole.substr(0, cut);
+        Result r = Run("connections '" + (dir / "cut.cap").string() + "'");
+        EXPECT_EQ(r.status, 1) << cut;
+        EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("truncated"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("127.0.0.1:41000"), std::string::npos) << "packets before the damage are kept";
+    }
+}
+
+TEST_F(CliTest, NonEthernetFileIsRefused) {
+    FrameSpec s;
+    WriteCapture(dir / "raw.cap", {BuildFrame(s)}, DLT_RAW);
+    Result r = Run("connections '" + (dir / "raw.cap").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Ethernet"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
+    std::vector<std::vector<uint8_t>> frames;
+    FrameSpec big;
+    big.protocol = 17;
+    big.payload = std::string(1400, 'x');
+    for (int i = 0; i < 2000; ++i) {
+        big.srcPort = static_cast<uint16_t>(1000 + i % 3);
+        frames.push_back(BuildFrame(big));
+    }
+    WriteCapture(dir / "big.cap", frames);
+
+    CCaptureConfig config;
+    config.bufferMB = 1;
+    config.defaultAccept = 1;
+    CFilterItem dropOne;
+    dropOne.anyIp = 1;
+    dropOne.ports = {1001};
+    config.filters = {dropOne};
+    CArchive ar;
+    config.SerializeConfig(ar);
+    std::ofstream(dir / "Config.cfg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(ar.Bytes().data()), static_cast<std::streamsize>(ar.Bytes().size()));
+
+    Result all = Run("connections '" + (dir / "big.cap").string() + "'");
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(all.err, "2000 packets, 3 connections, 0 short\n");
+
+    Result ruled = Run("connections '" + (dir / "big.cap").string() + "' --config '" + (dir / "Config.cfg").string() + "'");
+    EXPECT_EQ(ruled.status, 0) << ruled.err;
+    EXPECT_EQ(ruled.out.find(":1001\t"), std::string::npos) << "port 1001 is dropped";
+    // The buffer limit (1 MB of 1442-byte frames) ends the load within one batch after it is passed.
+    int packets = std::stoi(ruled.err);
+    EXPECT_GT(packets * 1442, 1 << 20);
+    EXPECT_LT(packets, 1400);
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "FrameBuilder.h"
+#include "capture/Format.h"
+#include "capture/FrontEnd.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+
+namespace {
+
+// Records what the intake writes to the connections list.
+class RecordingRows : public IMainFrame {
+public:
+    std::vector<std::string> log;
+    void InsertRow(int row) override { log.push_back("insert " + std::to_string(row)); }
+    void CellsChanged(int row, int first, int last) override {
+        log.push_back("cells " + std::to_string(row) + " " + std::to_string(first) + "-" + std::to_string(last));
+    }
+    MsgAnswer Prompt(const std::string&, MsgButtons, const std::string&) override { return MsgAnswer::Ok; }
+};
+
+class IntakeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        ResetCaptureStore();
+        g_config = CCaptureConfig();
+        g_config.bufferMB = 50;
+        g_config.defaultAccept = 1;
+        g_skipFilter = 0;
+        g_captureState = CAPTURE_RUNNING;
+        g_pMainFrame = &rows;
+    }
+    void TearDown() override {
+        g_pMainFrame = nullptr;
+        ResetCaptureStore();
+    }
+    RecordingRows rows;
+};
+
+TEST_F(IntakeTest, MalformedFramesAreDroppedWithoutReadingPastTheCapture) {
+    struct Case {
+        const char* what;
+        FrameSpec spec;
+        int capLenDelta;  // captured length relative to the built frame
+        int shortCount;
+    };
+    FrameSpec tcp;
+    tcp.payload = "GET / HTTP/1.1\r\n";
+    FrameSpec udp = tcp;
+    udp.protocol = 17;
+    auto with = [](FrameSpec s, auto change) {
+        change(s);
+        return s;
+    };
+    const Case cases[] = {
+        {"not IPv4 (ARP)", with(tcp, [](FrameSpec& s) { s.etherType = 0x0806; }), 0, 0},
+        {"VLAN tag", with(tcp, [](FrameSpec& s) { s.etherType = 0x8100; }), 0, 0},
+        {"ICMP", with(tcp, [](FrameSpec& s) { s.protocol = 1; }), 0, 0},
+        {"IP length beyond the capture", tcp, -1, 1},
+        {"IP length beyond the capture, UDP", udp, -5, 1},
+        {"IHL below 5", with(tcp, [](FrameSpec& s) { s.ihlOverride = 4; }), 0, 0},
+        {"IHL 0", with(udp, [](FrameSpec& s) { s.ihlOverride = 0; }), 0, 0},
+        {"IHL past the IP packet", with(udp, [](FrameSpec& s) { s.ihlOverride = 15; }), 0, 0},
+        {"TCP header length past the end", with(tcp, [](FrameSpec& s) { s.tcpHeaderWords = 15; s.payload.clear(); s.totalLengthDelta = -40; }), 0, 0},
+        {"TCP header length below 5", with(tcp, [](FrameSpec& s) { s.tcpHeaderWords = 4; }), 0, 0},
+        {"TCP header cut by the IP length", with(tcp, [](FrameSpec& s) { s.payload.clear(); s.totalLengthDelta = -8; s.padding = 8; }), 0, 0},
+        {"UDP header cut by the IP length", with(udp, [](FrameSpec& s) { s.payload.clear(); s.totalLengthDelta = -4; s.padding = 4; }), 0, 0},
+    };
+    for (const Case& c : cases) {
+        ResetCaptureStore();
+        g_captureState = CAPTURE_RUNNING;
+        std::vector<uint8_t> frame = BuildFrame(c.spec);
+        int capLen = static_cast<int>(frame.size()) + c.capLenDelta;
+        // An exact-size heap copy lets the sanitizers catch any read past the captured bytes.
+        std::vector<uint8_t> exact(frame.begin(), frame.begin() + capLen);
+        FeedFrame(exact);
+        EXPECT_EQ(g_packetTable.size(), 0u) << c.what;
+        EXPECT_EQ(g_shortPacketCount.load(), c.shortCount) << c.what;
+    }
+    EXPECT_TRUE(rows.log.empty());
+}
+
+TEST_F(IntakeTest, LengthThresholds) {
+    FrameSpec s;
+    s.protocol = 17;
+    std::vector<uint8_t> frame = BuildFrame(s);  // 42 bytes
+    FeedFrame(frame, 0, 0, 34);
+    EXPECT_EQ(g_shortPacketCount.load(), 0) << "34 bytes are ignored before any check";
+    FeedFrame(frame, 0, 0, 35);
+    EXPECT_EQ(g_shortPacketCount.load(), 1) << "35 bytes reach the length check";
+    FeedFrame(frame);
+    EXPECT_EQ(g_packetTable.size(), 1u);
+}
+
+TEST_F(IntakeTest, PayloadComesFromTheIpLengthNotThePadding) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = "hi";
+    s.padding = 16;  // Ethernet minimum-size padding
+    FeedFrame(BuildFrame(s));
+    ASSERT_EQ(g_packetTable.size(), 1u);
+    const PacketRecord& p = g_packetTable[0];
+    EXPECT_EQ(p.capLen, 60);
+    EXPECT_EQ(p.payloadLen, 2);
+    std::span<const uint8_t> payload = PacketPayload(p);
+    EXPECT_EQ(std::string(payload.begin(), payload.end()), "hi");
+}
+
+TEST_F(IntakeTest, PortsFollowTheRealIpHeaderLength) {
+    FrameSpec s;
+    s.ipOptionsWords = 2;
+    s.srcPort = 5555;
+    s.dstPort = 443;
+    s.tcpHeaderWords = 8;
+    s.payload = "xyz";
+    FeedFrame(BuildFrame(s));
+    ASSERT_EQ(g_connectionTable.size(), 1u);
+    EXPECT_EQ(g_connectionTable[0].clientPort, 5555);
+    EXPECT_EQ(g_connectionTable[0].serverPort, 443);
+    EXPECT_EQ(g_packetTable[0].payloadLen, 3);
+    EXPECT_EQ(ConnectionCellText(0, 4), "TCP:https");
+}
+
+TEST_F(IntakeTest, RowsAreInsertedOnceThenUpdated) {
+    FrameSpec a;
+    FrameSpec reply = a;
+    std::swap(reply.src, reply.dst);
+    std::swap(reply.srcPort, reply.dstPort);
+    FrameSpec other = a;
+    other.protocol = 17;
+    FeedFrame(BuildFrame(a), 1700000000, 5000);
+    FeedFrame(BuildFrame(reply), 1700000001, 250000);
+    FeedFrame(BuildFrame(other), 1700000002, 0);
+    EXPECT_EQ(rows.log, (std::vector<std::string>{"insert 0", "cells 0 5-6", "insert 1"}));
+    const char* expected[] = {"0", "22:13:20.005", "10.0.0.1:1234", "10.0.0.2:80", "TCP:http", "2", "22:13:21.250"};
+    for (int column = 0; column < kConnectionColumns; ++column)
+        EXPECT_EQ(ConnectionCellText(0, column), expected[column]) << column;
+    EXPECT_EQ(ConnectionCellText(1, 4), "UDP");
+}
+
+TEST_F(IntakeTest, FileTimestampsBecomeLocalTime) {
+    FrameSpec s;
+    FeedFrame(BuildFrame(s), 0, 999999);
+    const SystemTime& t = g_packetTable[0].time;
+    EXPECT_EQ(t.wYear, 1970);
+    EXPECT_EQ(t.wMonth, 1);
+    EXPECT_EQ(t.wDay, 1);
+    EXPECT_EQ(t.wDayOfWeek, 4);
+    EXPECT_EQ(TimeToText(t), "00:00:00.999");
+}
+
+TEST_F(IntakeTest, RulesDecideUnlessSkipped) {
+    CFilterItem dropWeb;
+    dropWeb.anyIp = 1;
+    dropWeb.ports = {80};
+    dropWeb.accept = 0;
+    g_config.filters = {dropWeb};
+    FrameSpec web, dns;
+    dns.protocol = 17;
+    dns.dstPort = 53;
+    FeedFrame(BuildFrame(web));
+    FeedFrame(BuildFrame(dns));
+    EXPECT_EQ(g_packetTable.size(), 1u);
+    EXPECT_EQ(ConnectionCellText(0, 4), "UDP:Domain");
+
+    g_skipFilter = 1;
+    FeedFrame(BuildFrame(web));
+    EXPECT_EQ(g_packetTable.size(), 2u);
+}
+
+TEST_F(IntakeTest, LaterFragmentsJoinTheirDatagramsConnection) {
+    FrameSpec first;
+    first.protocol = 17;
+    first.srcPort = 5000;
+    first.dstPort = 53;
+    first.payload = std::string(16, 'a');
+    first.fragmentField = 0x2000;  // more fragments
+    FrameSpec later = first;
+    later.protocol = 17;
+    later.fragmentField = 3;  // offset 24 bytes, last fragment
+    // A later fragment carries no UDP header: its first bytes are data that must not be read as ports.
+    FeedFrame(BuildFrame(first));
+    std::vector<uint8_t> frag = BuildFrame(later);
+    frag[34] = 0x12;  // would-be source port 0x1234
+    FeedFrame(frag);
+    ASSERT_EQ(g_connectionTable.size(), 1u);
+    EXPECT_EQ(g_connectionTable[0].packetIndices.size(), 2u);
+    EXPECT_EQ(g_packetTable[1].payloadLen, 8 + 16);
+    EXPECT_EQ(g_packetTable[1].toServer.load(), 1);
+
+    // A fragment of a datagram whose start was never seen is dropped.
+    later.ipId = 0x4321;
+    FeedFrame(BuildFrame(later));
+    EXPECT_EQ(g_packetTable.size(), 2u);
+}
+
+TEST_F(IntakeTest, BufferLimitStopsFurtherIntakeRequests) {
+    g_config.bufferMB = 1;
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1400, 'x');
+    int stored = 0;
+    while (g_captureState.load() == CAPTURE_RUNNING && stored < 10000) {
+        FeedFrame(BuildFrame(s));
+        ++stored;
+    }
+    EXPECT_EQ(g_captureState.load(), CAPTURE_STOPPING);
+    EXPECT_GT(g_storedBytes.load(), 1 << 20);
+    EXPECT_LE(g_storedBytes.load(), (1 << 20) + 1442);
+}
+
+}  // namespace
