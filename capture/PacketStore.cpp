@@ -165,16 +165,11 @@ int StorePacket(const SystemTime& time, const PacketTimestamp& stamp, const uint
         std::memcpy(copy, data, static_cast<size_t>(capLen));
 
     size_t n = g_packetTable.size();
-    PacketRecord* rec = g_packetTable.emplace_back();
-    if (!rec) {
+    // Complete before the table publishes it: a reader may look at it at once.
+    if (!g_packetTable.emplace_back(time, stamp, capLen, payloadLen, copy)) {
         RequestStop();
         return 0;
     }
-    rec->time = time;
-    rec->stamp = stamp;
-    rec->capLen = capLen;
-    rec->payloadLen = payloadLen;
-    rec->data = copy;
     *index = n;
 
     // Only the capturing thread writes the counters, so a plain load and store suffice.

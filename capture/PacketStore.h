@@ -24,6 +24,10 @@ struct PacketRecord {
     // already see the record, hence atomic.
     std::atomic<int32_t> toServer{0};
     const uint8_t* data = nullptr;  // capLen bytes, Ethernet header first; owned by the store
+
+    PacketRecord() = default;
+    PacketRecord(const SystemTime& t, const PacketTimestamp& s, int32_t cap, int32_t payload, const uint8_t* d)
+        : time(t), stamp(s), capLen(cap), payloadLen(payload), data(d) {}
 };
 
 // A conversation of one client endpoint with one server endpoint over TCP or UDP. Everything but
