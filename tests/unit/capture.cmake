@@ -1,6 +1,11 @@
 pacterra_unit_test(capture_tests
-  SOURCES store_test.cpp intake_test.cpp format_test.cpp store_concurrency_test.cpp
+  SOURCES store_test.cpp intake_test.cpp format_test.cpp
   LIBS pacterra_capture)
+# The store under concurrent reading; the ThreadSanitizer build runs the tests labelled tsan.
+pacterra_unit_test(store_concurrency_tests
+  SOURCES store_concurrency_test.cpp
+  LIBS pacterra_capture
+  LABELS tsan)
 pacterra_unit_test(cli_tests
   SOURCES cli_test.cpp
   LIBS pacterra_capture)

@@ -24,18 +24,36 @@ void* Allocate(size_t n) {
 
 }  // namespace
 
-void* operator new(size_t n) { return Allocate(n); }
-void* operator new[](size_t n) { return Allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void* operator new(size_t n) {
+    return Allocate(n);
+}
+void* operator new[](size_t n) {
+    return Allocate(n);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
 
 AllocProbe::AllocProbe() {
     g_count = 0;
     g_largest = 0;
     g_active = true;
 }
-AllocProbe::~AllocProbe() { g_active = false; }
-size_t AllocProbe::Count() const { return g_count; }
-size_t AllocProbe::Largest() const { return g_largest; }
+AllocProbe::~AllocProbe() {
+    g_active = false;
+}
+size_t AllocProbe::Count() const {
+    return g_count;
+}
+size_t AllocProbe::Largest() const {
+    return g_largest;
+}

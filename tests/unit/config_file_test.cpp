@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -26,7 +28,7 @@ QTemporaryDir* g_home = nullptr;
 
 // Set before any settings object exists: QSettings reads XDG_CONFIG_HOME once.
 class TemporaryHome : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         g_home = new QTemporaryDir();
         ASSERT_TRUE(g_home->isValid());
@@ -46,7 +48,7 @@ struct Message {
 };
 
 class RecordingFrame : public IMainFrame {
-public:
+  public:
     std::vector<Message> messages;
     void InsertRow(int) override {}
     void CellsChanged(int, int, int) override {}
@@ -106,10 +108,12 @@ void ExpectDefaults(const CCaptureConfig& c) {
     EXPECT_TRUE(c.filters.empty());
 }
 
-int StoredOption(const char* key) { return QSettings("Morvane", "Pacterra").value(key, -1).toInt(); }
+int StoredOption(const char* key) {
+    return QSettings("Morvane", "Pacterra").value(key, -1).toInt();
+}
 
 class ConfigFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         g_pMainFrame = &frame;
@@ -294,7 +298,7 @@ TEST_F(ConfigFileTest, OutOfRangeBufferSizeIsClampedFromTheFile) {
     EXPECT_TRUE(frame.messages.empty());
 }
 
-TEST(ConfigLocation, BesideTheExecutableWhenWritableOrPresent) {
+TEST(ConfigLocation, BesideTheExecutableWhenWritable) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string program = dir.path().toStdString() + "/";
@@ -302,18 +306,26 @@ TEST(ConfigLocation, BesideTheExecutableWhenWritableOrPresent) {
     EXPECT_EQ(ChooseConfigFilePath(program, user), program + "Config.cfg");
     EXPECT_EQ(ChooseConfigFilePath(program + "missing/", user), user + "/Config.cfg");
     EXPECT_EQ(UserConfigDirectory(), g_home->filePath("xdg-config/Morvane/Pacterra").toStdString());
+}
 
-    // A read-only directory that already holds the file keeps it there.
+TEST(ConfigLocation, ReadOnlyDirectoryOnlyWhenItAlreadyHoldsTheFile) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only directories";
-    const std::string ro = dir.filePath("ro").toStdString() + "/";
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(ro)));
-    EXPECT_FALSE(QFile::setPermissions(QString::fromStdString(ro), QFileDevice::ReadOwner | QFileDevice::ExeOwner) &&
-                 ChooseConfigFilePath(ro, user) == ro + "Config.cfg");
-    WriteBytes(ro + "Config.cfg", {});
-    EXPECT_EQ(ChooseConfigFilePath(ro, user), ro + "Config.cfg");
-    QFile::setPermissions(QString::fromStdString(ro), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                         QFileDevice::ExeOwner);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string user = dir.filePath("user").toStdString();
+    const QString ro = dir.filePath("ro");
+    const std::string roDir = ro.toStdString() + "/";
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
+    const auto writable = readOnly | QFileDevice::WriteOwner;
+    ASSERT_TRUE(QDir().mkpath(ro));
+    ASSERT_TRUE(QFile::setPermissions(ro, readOnly));
+    EXPECT_EQ(ChooseConfigFilePath(roDir, user), user + "/Config.cfg");
+    ASSERT_TRUE(QFile::setPermissions(ro, writable));
+    WriteBytes(roDir + "Config.cfg", {});
+    ASSERT_TRUE(QFile::setPermissions(ro, readOnly));
+    EXPECT_EQ(ChooseConfigFilePath(roDir, user), roDir + "Config.cfg");
+    QFile::setPermissions(ro, writable);
 }
 
 TEST(ProgramDirectory, IsTheExecutablesDirectoryWithOrWithoutAnApplication) {

@@ -54,7 +54,9 @@ CCaptureConfig Load(const Bytes& bytes) {
 }
 
 // A record that no test file holds, to see that a failed load leaves it alone.
-CCaptureConfig Sentinel() { return Record(77, 0, {Rule(1, 1, 0, {9, 9, 9, 9}, {9}, "sentinel")}); }
+CCaptureConfig Sentinel() {
+    return Record(77, 0, {Rule(1, 1, 0, {9, 9, 9, 9}, {9}, "sentinel")});
+}
 
 CCaptureConfig ThreeRules() {
     return Record(100, 0,
@@ -72,8 +74,8 @@ TEST(ConfigBytes, DefaultRecordIsSevenBytes) {
 }
 
 TEST(ConfigBytes, RulesFollowTheHeaderInOrder) {
-    const Bytes bytes = {0x64, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x03, 0x77, 0x65, 0x62, 0x00, 0x00, 0x01,
-                         0xC0, 0xA8, 0x00, 0x01, 0x02, 0x00, 0x50, 0x00, 0x90, 0x1F};
+    const Bytes bytes = {0x64, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x03, 0x77, 0x65, 0x62, 0x00,
+                         0x00, 0x01, 0xC0, 0xA8, 0x00, 0x01, 0x02, 0x00, 0x50, 0x00, 0x90, 0x1F};
     CCaptureConfig c = Record(100, 0, {ThreeRules().filters[0]});
     EXPECT_EQ(Store(c), bytes);
     ExpectSameFilePart(Load(bytes), c);
@@ -165,13 +167,18 @@ TEST(ConfigBytes, BufferSizeIsClampedOnLoad) {
         int32_t stored;
         int32_t loaded;
     };
-    const Case cases[] = {{0, 1},     {-1, 1},    {INT32_MIN, 1}, {1, 1},         {50, 50},
+    const Case cases[] = {{0, 1},     {-1, 1},    {INT32_MIN, 1}, {1, 1},          {50, 50},
                           {200, 200}, {201, 200}, {4096, 200},    {INT32_MAX, 200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
         auto v = static_cast<uint32_t>(c.stored);
-        Bytes bytes = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                       static_cast<uint8_t>(v >> 24), 0x01, 0x00, 0x00};
+        Bytes bytes = {static_cast<uint8_t>(v),
+                       static_cast<uint8_t>(v >> 8),
+                       static_cast<uint8_t>(v >> 16),
+                       static_cast<uint8_t>(v >> 24),
+                       0x01,
+                       0x00,
+                       0x00};
         EXPECT_EQ(Load(bytes).bufferMB, c.loaded);
     }
 }

@@ -26,7 +26,9 @@ CFilterItem Rule(int32_t anyIp, int32_t anyPort, int32_t accept, std::array<uint
     return item;
 }
 
-CFilterItem WebRule() { return Rule(0, 0, 1, {192, 168, 0, 1}, {80, 8080}, "web"); }
+CFilterItem WebRule() {
+    return Rule(0, 0, 1, {192, 168, 0, 1}, {80, 8080}, "web");
+}
 const Bytes kWebBytes = {0x03, 0x77, 0x65, 0x62, 0x00, 0x00, 0x01, 0xC0, 0xA8,
                          0x00, 0x01, 0x02, 0x00, 0x50, 0x00, 0x90, 0x1F};
 
@@ -64,9 +66,13 @@ Bytes Utf16(std::initializer_list<uint16_t> units) {
 // Flags, address and an empty port list after a name.
 const Bytes kTail = {0x00, 0x00, 0x01, 0xC0, 0xA8, 0x00, 0x01, 0x00, 0x00};
 
-TEST(FilterItemBytes, WebRuleStoresAsItsSeventeenBytes) { EXPECT_EQ(Store(WebRule()), kWebBytes); }
+TEST(FilterItemBytes, WebRuleStoresAsItsSeventeenBytes) {
+    EXPECT_EQ(Store(WebRule()), kWebBytes);
+}
 
-TEST(FilterItemBytes, WebRuleLoadsFromItsSeventeenBytes) { EXPECT_EQ(Load(kWebBytes), WebRule()); }
+TEST(FilterItemBytes, WebRuleLoadsFromItsSeventeenBytes) {
+    EXPECT_EQ(Load(kWebBytes), WebRule());
+}
 
 TEST(FilterItemBytes, NameLengthPrefixes) {
     struct Case {
@@ -133,8 +139,7 @@ TEST(FilterItemBytes, NameFormsThatLoad) {
         {"utf-16 non-ascii and a surrogate pair",
          Cat({{0xFF, 0xFE, 0xFF, 0x09}, Utf16({'Z', 0xFC, 'r', 'i', 'c', 'h', 0x20AC, 0xD83D, 0xDE00})}),
          "Z\xC3\xBCrich\xE2\x82\xAC\xF0\x9F\x98\x80"},
-        {"utf-16 encoding boundaries",
-         Cat({{0xFF, 0xFE, 0xFF, 0x04}, Utf16({0x7F, 0x80, 0x7FF, 0x800})}),
+        {"utf-16 encoding boundaries", Cat({{0xFF, 0xFE, 0xFF, 0x04}, Utf16({0x7F, 0x80, 0x7FF, 0x800})}),
          "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80"},
         {"utf-16 last BMP character", Cat({{0xFF, 0xFE, 0xFF, 0x01}, Utf16({0xFFFF})}), "\xEF\xBF\xBF"},
         {"utf-16 highest code point", Cat({{0xFF, 0xFE, 0xFF, 0x02}, Utf16({0xDBFF, 0xDFFF})}),
@@ -176,9 +181,8 @@ TEST(FilterItemBytes, Utf16NameWithSixteenBitInnerLengthLoads) {
 }
 
 TEST(FilterItemBytes, Utf16NameIsStoredAgainAsUtf8Bytes) {
-    Bytes wide = Cat({{0xFF, 0xFE, 0xFF, 0x09},
-                      Utf16({'Z', 0xFC, 'r', 'i', 'c', 'h', 0x20AC, 0xD83D, 0xDE00}),
-                      kTail});
+    Bytes wide = Cat(
+        {{0xFF, 0xFE, 0xFF, 0x09}, Utf16({'Z', 0xFC, 'r', 'i', 'c', 'h', 0x20AC, 0xD83D, 0xDE00}), kTail});
     const std::string utf8 = "Z\xC3\xBCrich\xE2\x82\xAC\xF0\x9F\x98\x80";
     Bytes expected = {static_cast<uint8_t>(utf8.size())};
     expected.insert(expected.end(), utf8.begin(), utf8.end());
