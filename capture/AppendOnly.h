@@ -15,10 +15,13 @@
 #include <vector>
 
 // Bump allocator for blocks that live until the store is cleared. Not thread-safe: only the writer
-// allocates.
+// allocates. Chunks start small and double up to a cap, so a short capture stays small.
 class ByteArena {
 public:
-    explicit ByteArena(size_t chunkSize = size_t{4} << 20) : m_chunkSize(chunkSize) {}
+    static constexpr size_t kFirstChunk = size_t{64} << 10;
+    static constexpr size_t kMaxChunk = size_t{4} << 20;
+
+    ByteArena() = default;
     ByteArena(const ByteArena&) = delete;
     ByteArena& operator=(const ByteArena&) = delete;
     ~ByteArena() { Clear(); }
@@ -27,7 +30,8 @@ public:
     void* Allocate(size_t size, size_t align = 1) noexcept {
         size_t at = (m_used + align - 1) & ~(align - 1);
         if (m_chunks.empty() || at + size > m_capacity) {
-            size_t cap = size > m_chunkSize ? size : m_chunkSize;
+            size_t next = m_chunks.empty() ? kFirstChunk : std::min(m_capacity * 2, kMaxChunk);
+            size_t cap = size > next ? size : next;
             void* chunk = std::malloc(cap);
             if (!chunk)
                 return nullptr;
@@ -55,7 +59,6 @@ public:
     size_t ReservedBytes() const { return m_reserved; }
 
 private:
-    size_t m_chunkSize;
     std::vector<void*> m_chunks;
     size_t m_used = 0;
     size_t m_capacity = 0;

@@ -89,7 +89,7 @@ std::string ReadName(CArchive& ar) {
             return ReadUtf16Name(ar, ReadShortOrWideLength(ar));
         n = ReadWideLength(ar, word);
     }
-    // before allocating from a count that the file may not back
+    ar.Need(n);  // before allocating from a count that the file may not back
     std::string name(n, '\0');
     ar.ReadBytes(name.data(), n);
     return name;

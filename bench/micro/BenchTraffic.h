@@ -38,8 +38,8 @@ inline Endpoints MakeEndpoints(std::mt19937_64& rng) {
     e.serverIp[3] = static_cast<uint8_t>(server | 1);
     e.clientPort = static_cast<uint16_t>(32768 + rng() % (61000 - 32768));
     e.tcp = rng() % 10 < 7;  // mostly TCP, as on a typical desktop link
-    e.serverPort = e.tcp ? kTcpServices[rng() % std::size(kTcpServices)]
-                         : kUdpServices[rng() % std::size(kUdpServices)];
+    e.serverPort =
+        e.tcp ? kTcpServices[rng() % std::size(kTcpServices)] : kUdpServices[rng() % std::size(kUdpServices)];
     return e;
 }
 

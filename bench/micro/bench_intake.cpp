@@ -57,7 +57,7 @@ std::vector<CFilterItem> MakeRules(int count) {
 
 // A row sink that only counts, to show what the virtual calls themselves cost.
 class CountingFrame : public IMainFrame {
-public:
+  public:
     void InsertRow(int) override { ++inserted; }
     void CellsChanged(int, int, int) override { ++changed; }
     MsgAnswer Prompt(const std::string&, MsgButtons, const std::string&) override { return MsgAnswer::Ok; }
@@ -107,8 +107,8 @@ void BM_PacketHandler(benchmark::State& state) {
     const auto packets = static_cast<int64_t>(state.iterations() * kChunk);
     state.SetItemsProcessed(packets);
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
-    state.counters["per_packet"] =
-        benchmark::Counter(static_cast<double>(packets), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_packet"] = benchmark::Counter(
+        static_cast<double>(packets), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["store_resets"] = static_cast<double>(resets);
     if (withSink && sink.inserted + sink.changed != static_cast<uint64_t>(packets))
         state.SkipWithError("the sink missed rows");
