@@ -1,4 +1,4 @@
-// Reading (and later writing) capture files in the libpcap format.
+// Reading and writing capture files in the libpcap format, and the Save and Open commands.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "capture/PacketStore.h"
 
 // Called between batches while a file loads, with the bytes read so far and the file's size. A front end
 // may pump its events here; setting g_captureState to CAPTURE_STOPPING ends the load after the batch.
@@ -18,3 +20,23 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
 
 // Records handed to the handler per dispatch call: a stop or the buffer limit takes effect within one.
 inline constexpr int kLoadBatch = 512;
+
+// Writes every stored packet (with its own timestamp) to `path`. The table may be growing meanwhile: the
+// packets below the count read at the start are written. An existing regular file is replaced only once the
+// new one is complete. 1 on success; 0 after a reported failure.
+int SaveCaptureFile(const PacketTable& table, const std::string& path);
+
+// The Save command: asks for a path and saves. 1 saved; 0 cancelled or failed (reported). Only a successful
+// save clears g_unsavedPackets.
+int SaveCommand();
+
+// Asked before Start, Open and close replace or drop unsaved packets. true: go on (saved, or the user
+// chose not to save); false: the command ends (cancelled, or the save was cancelled or failed).
+bool OfferToSaveUnsavedPackets();
+
+// The Open command: stops a running capture (after asking), offers to save, asks for a file and whether to
+// apply the filter rules, then loads it. 1 when a file was loaded completely.
+int OpenCommand();
+
+// Loads `path` into a fresh store with or without the rules, as the Open command does after its questions.
+int OpenCaptureFile(const std::string& path, bool applyRules);

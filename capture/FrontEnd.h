@@ -2,6 +2,7 @@
 // The window and the command-line tool each implement them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
@@ -10,6 +11,8 @@ enum class MsgAnswer { Ok, Cancel, Yes, No };
 class IConnectionRows {
 public:
     virtual ~IConnectionRows() = default;
+    // The store was emptied: drop every row (and anything shown from the store).
+    virtual void RowsCleared() {}
     // Connection `row` was created; its cells are ConnectionCellText(row, 0..6).
     virtual void InsertRow(int row) = 0;
     // Cells `first`..`last` of an existing row changed.
@@ -20,8 +23,18 @@ class IPromptService {
 public:
     virtual ~IPromptService() = default;
     // Shows `text` (and, where given, the capture library's own error as `detail`); returns the answer.
-    // May be called from the capture thread; must not wait on row updates.
+    // May be called from the capture thread (with MsgButtons::Ok only): then it must hand the message to the
+    // interface thread and return without waiting, because the interface thread may be joining the capture
+    // thread.
     virtual MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) = 0;
+
+    enum class FileQuestion { SaveCapture, OpenCapture };
+    // Asks for a capture file to write or to read; empty when the user cancels.
+    virtual std::string AskFilePath(FileQuestion) { return {}; }
+
+    // Progress of a long file load, between batches (done and total in bytes). A front end may process its
+    // events here, and ends the load by setting g_captureState to CAPTURE_STOPPING.
+    virtual void ShowLoadProgress(int64_t /*done*/, int64_t /*total*/) {}
 };
 
 class IMainFrame : public IConnectionRows, public IPromptService {};

@@ -2,18 +2,23 @@
 // program and prints its lists as tab-separated text.
 #include <QCoreApplication>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
 #include "capture/FrontEnd.h"
+#include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "config/Adapters.h"
 #include "config/CaptureConfig.h"
 
 namespace {
@@ -27,17 +32,28 @@ constexpr const char* kUsage =
     "      The packets of connection CONN (its \"#\"): direction (> client to server, < server to\n"
     "      client), \"Time Offset\", \"Packet Len\", \"Data Len\", \"Data\", separated by tabs; in \"Data\"\n"
     "      a tab, CR, LF and backslash are written \\t, \\r, \\n, \\\\.\n"
+    "  pacterra-cli adapters\n"
+    "      The network adapters: device name, \"Adapter\", \"IP\", \"NetMask\", \"Data-Link\", separated\n"
+    "      by tabs; then \"default: NAME\", the adapter chosen when none is configured.\n"
+    "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--rules | --config CFG]\n"
+    "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
+    "      then prints the connections as \"connections\" does and, with -w, saves the packets to FILE.\n"
     "\n"
     "Options:\n"
     "  --rules       apply the filter rules, default policy and buffer size of Config.cfg, as the\n"
     "                program does when you answer Yes to applying the filter on Open; without it\n"
-    "                every TCP and UDP packet is kept and the buffer size is not enforced\n"
+    "                every TCP and UDP packet is kept and the buffer size is not enforced when\n"
+    "                reading a file, and a live capture keeps everything within 50 MB\n"
     "  --config CFG  like --rules, with the configuration file CFG\n"
+    "  -i DEVICE     the adapter to capture from (default: the configured one, else the default)\n"
+    "  -c COUNT      stop once COUNT packets are stored\n"
+    "  -t SECONDS    stop after SECONDS seconds\n"
+    "  -w FILE       save the captured packets to FILE (a libpcap capture file)\n"
     "  -h, --help    show this text\n"
     "\n"
     "Times are local time (set TZ to choose the zone). A last line on standard error counts the stored\n"
     "packets, the connections and the frames shorter than their IP length.\n"
-    "Exit status: 0 success, 1 the file could not be read (or was damaged part-way), 2 usage error.\n";
+    "Exit status: 0 success, 1 the file or adapter could not be read or the save failed, 2 usage error.\n";
 
 // Messages go to standard error; questions take their first button (nobody is there to answer).
 class ConsoleFrontEnd : public IMainFrame {
@@ -45,7 +61,10 @@ public:
     void InsertRow(int) override {}
     void CellsChanged(int, int, int) override {}
     MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::string plain = text;
+        for (size_t at; (at = plain.find("\r\n")) != std::string::npos;)
+            plain.erase(at, 1);
+        std::fprintf(stderr, "%s\n", plain.c_str());
         if (!detail.empty())
             std::fprintf(stderr, "%s\n", detail.c_str());
         return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgAnswer::Ok : MsgAnswer::Yes;
@@ -63,7 +82,25 @@ struct Options {
     long connection = -1;
     bool rules = false;
     std::string configPath;
+    std::string device;
+    long count = 0;
+    double seconds = 0;
+    std::string writePath;
 };
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+    // A second Ctrl+C ends the program at once.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+bool ParseNumber(const char* text, double& out) {
+    char* end = nullptr;
+    out = std::strtod(text, &end);
+    return *text && *end == '\0' && out > 0;
+}
 
 // Writes a cell with tab, CR, LF and backslash escaped so that a row stays one line.
 void PutEscaped(std::string_view text, std::string& out) {
@@ -118,6 +155,65 @@ void PrintPackets(size_t connection) {
     Flush(out);
 }
 
+void PrintSummary() {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%zu packets, %zu connections, %d short\n", g_packetTable.size(),
+                 g_connectionTable.size(), g_shortPacketCount.load());
+}
+
+int ListAdapters() {
+    std::vector<AdapterRow> rows;
+    std::string error;
+    if (!EnumerateAdapters(rows, error)) {
+        std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", error.c_str());
+        return 1;
+    }
+    for (const AdapterRow& r : rows)
+        std::printf("%s\t%s\t%s\t%s\t%s\n", r.device.c_str(), r.description.c_str(), r.ip.c_str(),
+                    r.netmask.c_str(), r.dataLink.c_str());
+    std::printf("default: %s\n", ChooseDefaultAdapter().c_str());
+    return 0;
+}
+
+// Captures through the program's capture thread until a limit is reached or Ctrl+C, then prints and saves.
+int Capture(const Options& opt) {
+    if (!opt.rules)
+        g_config.ApplyDefaults();
+    std::string device = opt.device;
+    if (device.empty()) {
+        g_config.LoadStartupSettings();
+        device = g_config.adapter;
+    }
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    ResetCapture();
+    StartCaptureThread(device);
+    const auto start = std::chrono::steady_clock::now();
+    while (g_captureState.load() == CAPTURE_RUNNING) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (g_interrupted || (opt.count > 0 && g_packetTable.size() >= static_cast<size_t>(opt.count)) ||
+            (opt.seconds > 0 && elapsed >= opt.seconds))
+            StopCapture();
+    }
+    JoinCaptureThread();
+    std::signal(SIGINT, SIG_DFL);
+    const CaptureStats stats = LastCaptureStats();
+    if (!stats.opened) {
+        PrintSummary();
+        return 1;
+    }
+    PrintConnections();
+    PrintSummary();
+    std::fprintf(stderr, "capture on %s: %llu received by the kernel, %llu dropped, %llu dropped by the interface\n",
+                 device.c_str(), static_cast<unsigned long long>(stats.received),
+                 static_cast<unsigned long long>(stats.dropped),
+                 static_cast<unsigned long long>(stats.interfaceDropped));
+    if (!opt.writePath.empty() && !SaveCaptureFile(g_packetTable, opt.writePath))
+        return 1;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +235,21 @@ int main(int argc, char** argv) {
                 return UsageError("--config needs a file");
             opt.rules = true;
             opt.configPath = argv[i];
+        } else if (a == "-i" || a == "-c" || a == "-t" || a == "-w") {
+            if (++i >= argc)
+                return UsageError((std::string(a) + " needs a value").c_str());
+            double number = 0;
+            if (a == "-i") {
+                opt.device = argv[i];
+            } else if (a == "-w") {
+                opt.writePath = argv[i];
+            } else if (!ParseNumber(argv[i], number)) {
+                return UsageError((std::string(a) + " needs a positive number").c_str());
+            } else if (a == "-c") {
+                opt.count = static_cast<long>(number);
+            } else {
+                opt.seconds = number;
+            }
         } else if (a.size() > 1 && a[0] == '-') {
             return UsageError(("unknown option " + std::string(a)).c_str());
         } else {
@@ -152,12 +263,21 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    const size_t wanted = opt.command == "connections" ? 2 : opt.command == "packets" ? 3 : 0;
+    const size_t wanted = opt.command == "connections" ? 2
+                          : opt.command == "packets"   ? 3
+                          : opt.command == "adapters" || opt.command == "capture" ? 1
+                                                                                  : 0;
     if (wanted == 0)
         return UsageError(("unknown command " + opt.command).c_str());
     if (positional.size() != wanted)
         return UsageError(("wrong number of arguments for " + opt.command).c_str());
-    opt.file = positional[1];
+    const bool live = opt.command == "capture";
+    if (!live && (!opt.device.empty() || opt.count || opt.seconds > 0 || !opt.writePath.empty()))
+        return UsageError("-i, -c, -t and -w belong to the capture command");
+    if (opt.command == "adapters")
+        return ListAdapters();
+    if (wanted > 1)
+        opt.file = positional[1];
     if (wanted == 3) {
         char* end = nullptr;
         opt.connection = std::strtol(positional[2].c_str(), &end, 10);
@@ -177,10 +297,9 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    ResetCaptureStore();
-    g_skipFilter = opt.rules ? 0 : 1;
-    g_captureState = CAPTURE_RUNNING;
-    const int loaded = LoadCaptureFile(PacketHandler, opt.file);
+    if (live)
+        return Capture(opt);
+    const int loaded = OpenCaptureFile(opt.file, opt.rules);
 
     int status = loaded ? 0 : 1;
     if (opt.command == "connections") {
@@ -192,9 +311,7 @@ int main(int argc, char** argv) {
                      g_connectionTable.size());
         status = 1;
     }
-    std::fflush(stdout);
-    std::fprintf(stderr, "%zu packets, %zu connections, %d short\n", g_packetTable.size(),
-                 g_connectionTable.size(), g_shortPacketCount.load());
+    PrintSummary();
     g_pMainFrame = nullptr;
     return status;
 }

@@ -44,7 +44,7 @@ void ReportDamagedFile(const std::string& path, const QByteArray& bytes, const s
     std::string key =
         path + '\n' +
         std::to_string(std::hash<std::string_view>{}({bytes.constData(), size_t(bytes.size())}));
-    if (false)
+    if (ReportedDamage() == key)
         return;
     ReportedDamage() = key;
     ShowMessage("Cannot use the configuration file \"" + path + "\": " + problem +

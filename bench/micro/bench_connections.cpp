@@ -8,11 +8,17 @@
 // part that might; reusing one stored packet keeps its record in cache, as in the intake where StorePacket
 // has just written it. The call still appends the packet index to the connection's list, as the intake's
 // call does, so the lists grow during the run like those of a real capture.
+//
+// Lookups spread evenly over every connection are the worst case for the caches: from about 100 000
+// connections on, the hash slot, the record and the list tail each miss. The "active" variants draw the
+// lookups from 1 000 connections scattered over the whole table, as when most connections are idle; their
+// cost staying at the small table's shows that the lookup itself does not grow with the table.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "BenchTraffic.h"
@@ -95,11 +101,16 @@ bool BuildConnections(size_t n) {
     return true;
 }
 
-std::vector<Lookup> MakeLookups(size_t connections, size_t count) {
+// `count` lookups of packets of `active` connections picked at random among the first `connections`.
+std::vector<Lookup> MakeLookups(size_t connections, size_t active, size_t count) {
     std::mt19937_64 rng(99);
+    std::vector<uint32_t> chosen(active);
+    for (uint32_t& c : chosen)
+        c = static_cast<uint32_t>(rng() % connections);
     std::vector<Lookup> seq(count);
     for (Lookup& l : seq) {
-        auto c = static_cast<uint32_t>(rng() % connections);
+        uint32_t c =
+            active == connections ? static_cast<uint32_t>(rng() % connections) : chosen[rng() % active];
         const bench::Endpoints& e = g_endpoints[c];
         const bool toServer = rng() & 1;
         std::memcpy(l.srcIp, toServer ? e.clientIp : e.serverIp, 4);
@@ -121,10 +132,11 @@ void BM_FindConnection(benchmark::State& state) {
     // Longer than any cache, read in order: only the table and index accesses are random.
     constexpr size_t kLookups = size_t{1} << 20;
     static std::vector<Lookup> lookups;
-    static size_t lookupsFor = 0;
-    if (lookupsFor != connections) {
-        lookups = MakeLookups(connections, kLookups);
-        lookupsFor = connections;
+    const auto active = static_cast<size_t>(state.range(1));
+    static std::pair<size_t, size_t> lookupsFor;
+    if (lookupsFor != std::pair(connections, active)) {
+        lookups = MakeLookups(connections, active, kLookups);
+        lookupsFor = {connections, active};
     }
     std::vector<uint8_t> scratch;
     size_t packet;
@@ -194,13 +206,52 @@ void BM_AddConnection(benchmark::State& state) {
     g_builtConnections = 0;
 }
 
+// The one insert that doubles the hash index once the table holds `range(0)` connections: the capture
+// thread is held up this long at that packet. Each iteration builds the table again with the timer paused.
+void BM_IndexGrowthStall(benchmark::State& state) {
+    const auto before = static_cast<uint32_t>(state.range(0));
+    std::mt19937_64 rng(5);
+    bench::Endpoints base = ConnectionEndpoints(0, rng);
+    std::vector<uint8_t> scratch;
+    auto endpointsOf = [&](uint32_t i) {
+        bench::Endpoints e = base;
+        e.clientIp[1] = static_cast<uint8_t>(i >> 16);
+        e.clientIp[2] = static_cast<uint8_t>(i >> 8);
+        e.clientIp[3] = static_cast<uint8_t>(i);
+        return e;
+    };
+    for (auto _ : state) {
+        state.PauseTiming();
+        PrepareStore();
+        size_t packet = 0;
+        bool ok = AddPacket(base, true, scratch, &packet) != 0;
+        for (uint32_t i = 0; ok && i < before; ++i) {
+            bench::Endpoints e = endpointsOf(i);
+            ok = FindOrAddConnection(kTime, e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort,
+                                     packet) == static_cast<int>(i);
+        }
+        if (!ok) {
+            state.SkipWithError("building the connections failed");
+            break;
+        }
+        bench::Endpoints e = endpointsOf(before);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(
+            FindOrAddConnection(kTime, e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, packet));
+    }
+    ResetCaptureStore();
+    g_builtConnections = 0;
+}
+
 }  // namespace
 
 BENCHMARK(BM_FindConnection)
-    ->ArgName("connections")
-    ->Arg(1000)
-    ->Arg(100000)
-    ->Arg(1000000)
+    ->ArgNames({"connections", "active"})
+    ->Args({1000, 1000})
+    ->Args({100000, 100000})
+    ->Args({100000, 1000})
+    ->Args({1000000, 1000000})
+    ->Args({1000000, 1000})
     ->Unit(benchmark::kNanosecond);
 BENCHMARK(BM_AddConnection)
     ->ArgName("connections")
@@ -208,5 +259,13 @@ BENCHMARK(BM_AddConnection)
     ->Arg(100000)
     ->Arg(1000000)
     ->Unit(benchmark::kNanosecond);
+
+// 2^19 and 2^20 connections: the next insert finds the index half full and doubles it.
+BENCHMARK(BM_IndexGrowthStall)
+    ->ArgName("connections")
+    ->Arg(1 << 19)
+    ->Arg(1 << 20)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -152,6 +152,8 @@ TEST(FilterItemBytes, NameFormsThatLoad) {
         {"utf-16 high surrogate before a letter", Cat({{0xFF, 0xFE, 0xFF, 0x02}, Utf16({0xD83D, 'A'})}),
          "\xEF\xBF\xBD"
          "A"},
+        {"utf-16 high surrogate before a private-use character",
+         Cat({{0xFF, 0xFE, 0xFF, 0x02}, Utf16({0xD83D, 0xE000})}), "\xEF\xBF\xBD\xEE\x80\x80"},
         {"utf-16 pair in the wrong order", Cat({{0xFF, 0xFE, 0xFF, 0x02}, Utf16({0xDE00, 0xD83D})}),
          "\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"utf-16 empty", {0xFF, 0xFE, 0xFF, 0x00}, ""},

@@ -1,0 +1,154 @@
+#include "capture/LiveCapture.h"
+
+#include <pcap/pcap.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "capture/CaptureFile.h"
+#include "capture/FrontEnd.h"
+#include "capture/PacketIntake.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+
+namespace {
+
+std::thread g_captureThread;
+// Guards the open handle, so that Stop can interrupt a blocked read while the thread may be closing it.
+std::mutex g_handleMutex;
+pcap_t* g_handle = nullptr;
+CaptureStats g_stats;
+
+u_char g_liveFlag = 1;
+
+pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& error) {
+    char buffer[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = pcap_create(device.c_str(), buffer);
+    if (!p) {
+        error = buffer;
+        return nullptr;
+    }
+    pcap_set_snaplen(p, kSnapshotLength);
+    pcap_set_promisc(p, promiscuous ? 1 : 0);
+    pcap_set_timeout(p, kReadTimeoutMs);
+    // Packets reach the lists at once instead of when a kernel block fills.
+    pcap_set_immediate_mode(p, 1);
+    pcap_set_buffer_size(p, kKernelBufferBytes);
+    int status = pcap_activate(p);
+    if (status < 0) {
+        error = *pcap_geterr(p) ? pcap_geterr(p) : pcap_statustostr(status);
+        pcap_close(p);
+        return nullptr;
+    }
+    return p;
+}
+
+void CaptureThreadProc(std::string device) {
+    std::string error;
+    pcap_t* p = OpenAdapter(device, true, error);
+    if (!p) {
+        std::string firstError = error;
+        p = OpenAdapter(device, false, error);
+        if (!p && error.empty())
+            error = firstError;
+    }
+    if (!p) {
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok,
+                    device.empty() ? "No network adapter is selected." : device + ": " + error);
+        return;
+    }
+    // Every frame is parsed as Ethernet; anything else would be read as garbage.
+    if (int link = pcap_datalink(p); link != DLT_EN10MB) {
+        pcap_close(p);
+        g_captureState = CAPTURE_IDLE;
+        const char* name = pcap_datalink_val_to_name(link);
+        ShowMessage("PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
+                    device + ": link type " + std::to_string(link) + (name ? std::string(" (") + name + ")" : "") +
+                        "; only Ethernet (1) can be captured.");
+        return;
+    }
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_handle = p;
+    }
+    while (g_captureState.load() == CAPTURE_RUNNING) {
+        int n = pcap_dispatch(p, -1, PacketHandler, &g_liveFlag);
+        // An error is treated like an empty read: pause, then try again while the capture runs.
+        if (n == PCAP_ERROR)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_handle = nullptr;
+    }
+    CaptureStats stats;
+    stats.opened = true;
+    if (pcap_stat ps{}; pcap_stats(p, &ps) == 0) {
+        stats.received = ps.ps_recv;
+        stats.dropped = ps.ps_drop;
+        stats.interfaceDropped = ps.ps_ifdrop;
+    }
+    pcap_close(p);
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = stats;
+    }
+    g_captureState = CAPTURE_IDLE;
+    if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
+        ShowMessage(ShortPacketsMessage(shortCount));
+}
+
+}  // namespace
+
+void ResetCapture() {
+    JoinCaptureThread();
+    ResetCaptureStore();
+    if (g_pMainFrame)
+        g_pMainFrame->RowsCleared();
+}
+
+int StartCapture() {
+    if (g_captureState.load() != CAPTURE_IDLE)
+        return 0;
+    if (!OfferToSaveUnsavedPackets())
+        return 0;
+    ResetCapture();
+    StartCaptureThread(g_config.adapter);
+    return 1;
+}
+
+void StartCaptureThread(const std::string& device) {
+    JoinCaptureThread();
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = {};
+    }
+    g_skipFilter = 0;
+    g_captureState = CAPTURE_RUNNING;
+    g_captureThread = std::thread(CaptureThreadProc, device);
+}
+
+void StopCapture() {
+    int expected = CAPTURE_RUNNING;
+    g_captureState.compare_exchange_strong(expected, CAPTURE_STOPPING);
+    std::lock_guard lock(g_handleMutex);
+    if (g_handle)
+        pcap_breakloop(g_handle);
+}
+
+void JoinCaptureThread() {
+    if (g_captureThread.joinable())
+        g_captureThread.join();
+}
+
+void StopCaptureAndWait() {
+    StopCapture();
+    JoinCaptureThread();
+}
+
+CaptureStats LastCaptureStats() {
+    std::lock_guard lock(g_handleMutex);
+    return g_stats;
+}

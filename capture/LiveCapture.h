@@ -1,0 +1,43 @@
+// Live capture: the capture thread and the Start and Stop commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Counters of the capture library for the last live capture (read after it ended).
+struct CaptureStats {
+    bool opened = false;            // the adapter was opened and captured from
+    uint64_t received = 0;          // packets the kernel delivered to the capture (twice per packet on lo)
+    uint64_t dropped = 0;           // dropped for want of buffer space
+    uint64_t interfaceDropped = 0;  // dropped by the interface or its driver
+};
+
+// Parameters of every live capture.
+inline constexpr int kSnapshotLength = 65536;
+inline constexpr int kReadTimeoutMs = 1000;
+// Large enough that a burst the interface thread cannot keep up with waits in the kernel instead of
+// being dropped.
+inline constexpr int kKernelBufferBytes = 64 << 20;
+
+// The Start command: offers to save unsaved packets (a cancelled or failed save ends the command), empties
+// the store through ResetCapture, and starts the capture thread on `g_config.adapter`. Returns 1 when the
+// thread was started.
+int StartCapture();
+
+// Starts the capture thread on `device` without any question; the store must already be reset.
+void StartCaptureThread(const std::string& device);
+
+// The Stop command: asks the capture thread to end; returns at once. The thread ends within a moment even
+// on an idle interface.
+void StopCapture();
+
+// Waits until the capture thread, if any, has ended. Needed before the store is cleared or a load starts.
+void JoinCaptureThread();
+
+// Stops a running capture and waits for its end (the close and Open commands, after the user agreed).
+void StopCaptureAndWait();
+
+// ResetCaptureStore, then the front end's rows (the main frame's ResetCapture).
+void ResetCapture();
+
+CaptureStats LastCaptureStats();

@@ -1,0 +1,136 @@
+#include "config/Adapters.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <pcap/pcap.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include "capture/FrontEnd.h"
+
+namespace {
+
+// The address entry a device is shown with: the first, or the second when the first is not IPv4 (Linux
+// lists the link-layer address first).
+const pcap_addr_t* ChosenAddress(const pcap_if_t* dev) {
+    const pcap_addr_t* a = dev->addresses;
+    if (a && (!a->addr || a->addr->sa_family != AF_INET) && a->next)
+        a = a->next;
+    return a;
+}
+
+bool IsIPv4(const pcap_addr_t* a) { return a && a->addr && a->addr->sa_family == AF_INET; }
+
+std::string Dotted(const sockaddr* sa) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+    const auto* b = reinterpret_cast<const uint8_t*>(&in->sin_addr);
+    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+           std::to_string(b[3]);
+}
+
+bool IsZero(const sockaddr* sa) { return reinterpret_cast<const sockaddr_in*>(sa)->sin_addr.s_addr == 0; }
+
+struct DeviceList {
+    pcap_if_t* head = nullptr;
+    ~DeviceList() {
+        if (head)
+            pcap_freealldevs(head);
+    }
+};
+
+bool FindAll(DeviceList& list, std::string& error) {
+    char buffer[PCAP_ERRBUF_SIZE] = "";
+    if (pcap_findalldevs(&list.head, buffer) == -1) {
+        error = buffer;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* DataLinkText(int linkType) {
+    switch (linkType) {
+        case 0: return "no link-layer encapsulation";
+        case 1: return "Ethernet (10Mb)";
+        case 2: return "Experimental Ethernet (3Mb)";
+        case 3: return "Amateur Radio AX.25";
+        case 4: return "Proteon ProNET Token Ring";
+        case 5: return "Chaos";
+        case 6: return "IEEE 802 Networks";
+        case 7: return "ARCNET";
+        case 8: return "Serial Line IP";
+        case 9: return "Point-to-point Protocol";
+        case 10: return "FDDI";
+        case 11: return "LLC/SNAP encapsulated atm";
+        case 12: return "raw IP";
+        case 15: return "BSD/OS Serial Line IP";
+        case 16: return "BSD/OS Point-to-point Protocol";
+        case 104: return "Cisco HDLC";
+        default: return "Unknown Data-link";
+    }
+}
+
+std::string QueryDataLink(const std::string& device) {
+    char buffer[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = pcap_open_live(device.c_str(), 65536, 1, 1000, buffer);
+    if (!p)
+        return kNoPromiscuousText;
+    int link = pcap_datalink(p);
+    pcap_close(p);
+    return DataLinkText(link);
+}
+
+bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink) {
+    rows.clear();
+    DeviceList list;
+    if (!FindAll(list, error))
+        return false;
+    for (const pcap_if_t* dev = list.head; dev; dev = dev->next) {
+        if (!dev->addresses)
+            continue;
+        AdapterRow row;
+        row.device = dev->name;
+        row.description = dev->description ? dev->description : "";
+        const pcap_addr_t* a = ChosenAddress(dev);
+        if (IsIPv4(a)) {
+            row.ip = Dotted(a->addr);
+            if (a->netmask)
+                row.netmask = Dotted(a->netmask);
+        } else if (a->addr && a->addr->sa_family == AF_INET6) {
+            char host[128];
+            if (getnameinfo(a->addr, sizeof(sockaddr_in6), host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
+                row.ip = host;
+        }
+        if (withDataLink)
+            row.dataLink = QueryDataLink(row.device);
+        rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+std::string ChooseDefaultAdapter() {
+    DeviceList list;
+    std::string error;
+    if (!FindAll(list, error)) {
+        ShowMessage("Error in pcap_findalldevs: " + error + "\n");
+        return {};
+    }
+    // Windows capture devices are recognised by their names.
+    for (const pcap_if_t* dev = list.head; dev; dev = dev->next) {
+        const pcap_addr_t* a = ChosenAddress(dev);
+        if (!dev->addresses || !IsIPv4(a) || IsZero(a->addr))
+            continue;
+        if (std::strstr(dev->name, "PCNTN") || std::strstr(dev->name, "_{"))
+            return dev->name;
+    }
+    for (const pcap_if_t* dev = list.head; dev; dev = dev->next) {
+        const pcap_addr_t* a = ChosenAddress(dev);
+        if (!dev->addresses || !IsIPv4(a) || IsZero(a->addr))
+            continue;
+        if ((dev->flags & PCAP_IF_UP) && !(dev->flags & PCAP_IF_LOOPBACK))
+            return dev->name;
+    }
+    return {};
+}

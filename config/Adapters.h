@@ -1,0 +1,32 @@
+// The network adapters the capture library offers, as the adapter list shows them, and the default choice.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct AdapterRow {
+    std::string device;       // the capture library's device name
+    std::string description;  // "Adapter"
+    std::string ip;           // "IP"
+    std::string netmask;      // "NetMask"
+    std::string dataLink;     // "Data-Link"
+};
+
+// The text shown when an adapter cannot be opened to learn its link type.
+inline constexpr char kNoPromiscuousText[] = "No promiscuous mode. Capture packets from the same computer only.";
+
+// The adapters with at least one address, in the library's order. false (with the library's message in
+// `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link".
+bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink = true);
+
+// "Data-Link" text of a device: the name of its link type, or the no-promiscuous-mode text when it cannot
+// be opened.
+std::string QueryDataLink(const std::string& device);
+
+// Name of a link-layer type number as the adapter list shows it.
+const char* DataLinkText(int linkType);
+
+// The adapter to use when none is stored: a Windows capture device with an IPv4 address, else the first
+// device that is up, not loopback, and has an IPv4 address other than 0.0.0.0. Empty when none
+// qualifies. Reports a failed enumeration.
+std::string ChooseDefaultAdapter();
