@@ -126,8 +126,9 @@ verdict() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 1e9) }'; }
 verdict "time pacterra / tcpdump" "$(ratio "$p_time" "$d_time")" "<=" 2.0
 verdict "time tshark / pacterra" "$(ratio "$s_time" "$p_time")" ">=" 10
+per_packet=$(awk -v rss="$p_kib" -v bytes="$stored_bytes" -v n="$stored" 'BEGIN { printf "%.2f", (rss * 1024 - bytes) / n }')
+verdict "memory bytes per stored packet" "$per_packet" "<=" 80
 awk -v rss="$p_kib" -v bytes="$stored_bytes" -v n="$stored" 'BEGIN {
-    printf "%-38s %8.1f  bytes (peak RSS %.0f MiB - %.0f MiB of frames, over %d packets)\n",
-           "memory per stored packet beyond frame", (rss * 1024 - bytes) / n, rss / 1024, bytes / 1048576, n
+    printf "  (peak RSS %.0f MiB - %.0f MiB of frame bytes, over %d stored packets)\n", rss / 1024, bytes / 1048576, n
 }'
 exit "$missed"

@@ -29,7 +29,7 @@ constexpr uint32_t kClientHosts = 16381;
 constexpr uint32_t kFirstPort = 32768, kPorts = 28232;  // Linux's ephemeral ports
 
 class Rng {  // splitmix64: same numbers with every standard library
-  public:
+public:
     explicit Rng(uint64_t seed) : s_(seed) {}
     uint64_t Next() {
         uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
@@ -41,7 +41,7 @@ class Rng {  // splitmix64: same numbers with every standard library
     uint32_t Range(uint32_t lo, uint32_t hi) { return lo + Below(hi - lo + 1); }
     bool Chance(unsigned percent) { return Below(100) < percent; }
 
-  private:
+private:
     uint64_t s_;
 };
 
@@ -82,7 +82,7 @@ struct Conversation {
 enum : uint8_t { kFin = 0x01, kSyn = 0x02, kPsh = 0x08, kAck = 0x10 };
 
 class Writer {
-  public:
+public:
     Writer(uint64_t frames, uint32_t connections) : frames_(frames), connections_(connections) {
         for (auto& b : noise_)
             b = static_cast<uint8_t>(rng_.Next() >> 56);
@@ -158,7 +158,7 @@ class Writer {
     uint64_t Written() const { return written_; }
     uint64_t Bytes() const { return bytes_; }
 
-  private:
+private:
     // Every conversation gets two frames (one each way) when there are enough; the rest go half to
     // conversations at random and half to one in 64 of them, which become long transfers.
     void PlanFrameCounts() {

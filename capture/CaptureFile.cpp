@@ -16,7 +16,7 @@
 namespace {
 
 int64_t FileSize(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
@@ -76,7 +76,7 @@ namespace {
 // A temporary file beside `path`, renamed over it once complete; empty when `path` is not a regular file
 // (or does not exist yet in a directory we can write), in which case the file is written in place.
 std::string TemporaryPathFor(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return {};
     return path + ".part";
@@ -152,9 +152,10 @@ int SaveCommand() {
 bool OfferToSaveUnsavedPackets() {
     if (g_unsavedPackets.load() == 0)
         return true;
-    switch (ShowMessage("Current captured packets will lose without saving. \r\nNote: You can load the saved "
-                        "file again afterward\r\n\r\nDo you want to save these packets?",
-                        MsgButtons::YesNoCancel)) {
+    switch (
+        ShowMessage("Current captured packets will lose without saving. \r\nNote: You can load the saved "
+                    "file again afterward\r\n\r\nDo you want to save these packets?",
+                    MsgButtons::YesNoCancel)) {
         case MsgAnswer::No:
             return true;
         case MsgAnswer::Yes:
@@ -188,10 +189,11 @@ int OpenCommand() {
         path = g_pMainFrame->AskFilePath(IPromptService::FileQuestion::OpenCapture);
     if (path.empty())
         return 0;
-    bool apply = ShowMessage("You can choose to apply current filter configuration on the offline packets file "
-                             "or not. \r\nNote: Due to the filter, some packets will be discarded. \r\n\r\nDo "
-                             "you want to apply?",
-                             MsgButtons::YesNo) == MsgAnswer::Yes;
+    bool apply = ShowMessage(
+                     "You can choose to apply current filter configuration on the offline packets file "
+                     "or not. \r\nNote: Due to the filter, some packets will be discarded. \r\n\r\nDo "
+                     "you want to apply?",
+                     MsgButtons::YesNo) == MsgAnswer::Yes;
     if (!OpenCaptureFile(path, apply))
         return 0;
     ShowMessage("Captured packets file opened successfully!");

@@ -57,8 +57,8 @@ struct ServiceEntry {
 
 // First match wins, so a pair that hits two entries gets the earlier one.
 constexpr ServiceEntry kTcpServices[] = {
-    {20, 0, "TCP:ftp-data"}, {21, 0, "TCP:ftp"},   {23, 0, "TCP:telnet"}, {25, 0, "TCP:smtp"},
-    {42, 53, "TCP:Domain"},  {43, 0, "TCP:whois"}, {80, 0, "TCP:http"},   {110, 0, "TCP:pop3"},
+    {20, 0, "TCP:ftp-data"}, {21, 0, "TCP:ftp"},    {23, 0, "TCP:telnet"},   {25, 0, "TCP:smtp"},
+    {42, 53, "TCP:Domain"},  {43, 0, "TCP:whois"},  {80, 0, "TCP:http"},     {110, 0, "TCP:pop3"},
     {119, 0, "TCP:nntp"},    {443, 0, "TCP:https"}, {995, 0, "TCP:pop3ssl"},
 };
 constexpr ServiceEntry kUdpServices[] = {
@@ -173,7 +173,7 @@ std::string PacketCellText(const PacketRecord& packet, int column) {
     ShortText t;
     switch (column) {
         case 0:
-            return TimeToText(packet.time).str();
+            return TimeToText(packet.time()).str();
         case 1:
             TextBuilder(t).Signed(packet.capLen);
             return t.str();

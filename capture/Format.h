@@ -25,20 +25,24 @@ struct FixedText {
 };
 using ShortText = FixedText<32>;
 
-constexpr uint16_t NetToHost16(uint16_t v) { return static_cast<uint16_t>((v << 8) | (v >> 8)); }
+constexpr uint16_t NetToHost16(uint16_t v) {
+    return static_cast<uint16_t>((v << 8) | (v >> 8));
+}
 constexpr uint32_t NetToHost32(uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 // Big-endian 16/32-bit fields read from bytes.
-inline uint16_t ReadBE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint16_t ReadBE16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 inline uint32_t ReadBE32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-ShortText IpToText(const uint8_t* ip);                   // 192.168.0.1
-ShortText MacToText(const uint8_t* mac);                 // 00.1a.2b.3c.4d.5e
-ShortText TimeToText(const SystemTime& time);            // 13:05:09.042, 24-hour clock
-ShortText EndpointText(const uint8_t* ip, uint16_t port);  // 192.168.0.1:80
+ShortText IpToText(const uint8_t* ip);                                 // 192.168.0.1
+ShortText MacToText(const uint8_t* mac);                               // 00.1a.2b.3c.4d.5e
+ShortText TimeToText(const SystemTime& time);                          // 13:05:09.042, 24-hour clock
+ShortText EndpointText(const uint8_t* ip, uint16_t port);              // 192.168.0.1:80
 ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol);  // TCP:http, UDP, ...
 
 // Connections list: "#", "Start Time", "Client (IP:Port)", "Server (IP:Port)", "Protocol", "Packets",

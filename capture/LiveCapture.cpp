@@ -65,7 +65,8 @@ void CaptureThreadProc(std::string device) {
         g_captureState = CAPTURE_IDLE;
         const char* name = pcap_datalink_val_to_name(link);
         ShowMessage("PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
-                    device + ": link type " + std::to_string(link) + (name ? std::string(" (") + name + ")" : "") +
+                    device + ": link type " + std::to_string(link) +
+                        (name ? std::string(" (") + name + ")" : "") +
                         "; only Ethernet (1) can be captured.");
         return;
     }

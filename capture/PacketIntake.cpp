@@ -123,12 +123,12 @@ void PacketHandler(u_char* /*live flag: live and file packets alike keep the lib
         g_config.MatchPacket(srcIp, dstIp, srcPort, dstPort) == 0)
         return;
 
-    const SystemTime time = LocalTimeFromStamp(header->ts.tv_sec, static_cast<int32_t>(header->ts.tv_usec));
+    const PacketTimestamp stamp{header->ts.tv_sec, static_cast<int32_t>(header->ts.tv_usec)};
     size_t index;
-    if (!StorePacket(time, PacketTimestamp{header->ts.tv_sec, static_cast<int32_t>(header->ts.tv_usec)}, bytes,
-                     static_cast<int>(capLen), payloadLen, &index))
+    if (!StorePacket(stamp, bytes, static_cast<int>(capLen), payloadLen, &index))
         return;
     const size_t n = g_connectionTable.size();
+    const SystemTime time = LocalTimeFromStamp(stamp.sec, stamp.usec);
     const int h = FindOrAddConnection(time, protocol == kTcp, dstIp, srcIp, dstPort, srcPort, index);
     if (h < 0)
         return;

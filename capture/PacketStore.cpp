@@ -44,8 +44,8 @@ public:
                  uint16_t dstPort) const {
         if (m_slots.empty())
             return -1;
-        uint32_t tag = static_cast<uint32_t>(hash >> 32);
-        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+        uint32_t tag = Tag(hash);
+        for (size_t i = tag & m_mask;; i = (i + 1) & m_mask) {
             const Slot& s = m_slots[i];
             if (s.connPlus1 == 0)
                 return -1;
@@ -64,7 +64,7 @@ public:
         } catch (const std::bad_alloc&) {
             return false;
         }
-        Place(hash, conn);
+        Place(Tag(hash), conn);
         ++m_count;
         return true;
     }
@@ -92,10 +92,12 @@ public:
     }
 
 private:
+    // The slot position comes from the tag, so growing re-places slots without reading any record.
     struct Slot {
         uint32_t connPlus1;  // 0: empty
-        uint32_t tag;        // high half of the hash, to skip most record reads
+        uint32_t tag;        // high half of the hash
     };
+    static uint32_t Tag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
 
     static uint32_t ReadU32(const uint8_t* p) {
         uint32_t v;
@@ -103,11 +105,11 @@ private:
         return v;
     }
 
-    void Place(uint64_t hash, uint32_t conn) {
-        size_t i = hash & m_mask;
+    void Place(uint32_t tag, uint32_t conn) {
+        size_t i = tag & m_mask;
         while (m_slots[i].connPlus1 != 0)
             i = (i + 1) & m_mask;
-        m_slots[i] = {conn + 1, static_cast<uint32_t>(hash >> 32)};
+        m_slots[i] = {conn + 1, tag};
     }
 
     void Grow() {
@@ -115,12 +117,9 @@ private:
         std::vector<Slot> old(size, Slot{0, 0});
         old.swap(m_slots);
         m_mask = size - 1;
-        for (const Slot& s : old) {
-            if (s.connPlus1 == 0)
-                continue;
-            const ConnectionRecord& c = g_connectionTable[s.connPlus1 - 1];
-            Place(Hash(c.isTcp, c.clientIp, c.clientPort, c.serverIp, c.serverPort), s.connPlus1 - 1);
-        }
+        for (const Slot& s : old)
+            if (s.connPlus1 != 0)
+                Place(s.tag, s.connPlus1 - 1);
     }
 
     std::vector<Slot> m_slots;
@@ -137,8 +136,9 @@ void RequestStop() {
 
 }  // namespace
 
-ConnectionRecord::ConnectionRecord(const SystemTime& time, int tcp, const uint8_t* dstIp, const uint8_t* srcIp,
-                                   uint16_t dstPort, uint16_t srcPort, uint32_t firstPacket)
+ConnectionRecord::ConnectionRecord(const SystemTime& time, int tcp, const uint8_t* dstIp,
+                                   const uint8_t* srcIp, uint16_t dstPort, uint16_t srcPort,
+                                   uint32_t firstPacket)
     : startTime(time), isTcp(tcp), serverPort(dstPort), clientPort(srcPort), packetIndices(firstPacket) {
     std::memcpy(serverIp, dstIp, 4);
     std::memcpy(clientIp, srcIp, 4);
@@ -146,11 +146,11 @@ ConnectionRecord::ConnectionRecord(const SystemTime& time, int tcp, const uint8_
 
 SystemTime ConnectionRecord::lastTime() const {
     size_t n = packetIndices.size();
-    return n ? g_packetTable[packetIndices[n - 1]].time : startTime;
+    return n ? g_packetTable[packetIndices[n - 1]].time() : startTime;
 }
 
-int StorePacket(const SystemTime& time, const PacketTimestamp& stamp, const uint8_t* data, int capLen,
-                int payloadLen, size_t* index) {
+int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, int payloadLen,
+                size_t* index) {
     g_unsavedPackets.store(1, std::memory_order_relaxed);
     if (capLen < 0 || payloadLen < 0 || payloadLen > capLen || g_packetTable.size() >= UINT32_MAX) {
         RequestStop();
@@ -166,7 +166,7 @@ int StorePacket(const SystemTime& time, const PacketTimestamp& stamp, const uint
 
     size_t n = g_packetTable.size();
     // Complete before the table publishes it: a reader may look at it at once.
-    if (!g_packetTable.emplace_back(time, stamp, capLen, payloadLen, copy)) {
+    if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, copy)) {
         RequestStop();
         return 0;
     }

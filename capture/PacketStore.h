@@ -9,15 +9,15 @@
 #include "capture/AppendOnly.h"
 #include "capture/SystemTime.h"
 
-// The capture library's own timestamp of a frame.
+// The capture library's own timestamp of a frame (packed so that a packet record stays at 32 bytes).
 struct PacketTimestamp {
     int64_t sec = 0;
     int32_t usec = 0;
-};
+} __attribute__((packed));
 
+// One stored packet. Kept small: it is paid for every packet of a capture.
 struct PacketRecord {
-    SystemTime time;       // local wall-clock time, derived from `stamp`
-    PacketTimestamp stamp;  // kept so that a saved file round-trips exactly
+    PacketTimestamp stamp;  // the capture library's own timestamp; a saved file round-trips it exactly
     int32_t capLen = 0;
     int32_t payloadLen = 0;
     // 1 client to server, 0 server to client. Set right after the packet is stored, while readers may
@@ -26,8 +26,11 @@ struct PacketRecord {
     const uint8_t* data = nullptr;  // capLen bytes, Ethernet header first; owned by the store
 
     PacketRecord() = default;
-    PacketRecord(const SystemTime& t, const PacketTimestamp& s, int32_t cap, int32_t payload, const uint8_t* d)
-        : time(t), stamp(s), capLen(cap), payloadLen(payload), data(d) {}
+    PacketRecord(const PacketTimestamp& s, int32_t cap, int32_t payload, const uint8_t* d)
+        : stamp(s), capLen(cap), payloadLen(payload), data(d) {}
+
+    // Local wall-clock time of the packet, derived from its timestamp.
+    SystemTime time() const { return LocalTimeFromStamp(stamp.sec, stamp.usec); }
 };
 
 // A conversation of one client endpoint with one server endpoint over TCP or UDP. Everything but
@@ -68,8 +71,7 @@ extern std::atomic<int32_t> g_captureState;
 // Copies the frame into the store. 1 stored (index written to *index), 0 not stored (memory ran out; the
 // capture is asked to stop). Requests a stop once the stored bytes pass the configured buffer size,
 // unless the rules are skipped.
-int StorePacket(const SystemTime& time, const PacketTimestamp& stamp, const uint8_t* data, int capLen,
-                int payloadLen, size_t* index);
+int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, int payloadLen, size_t* index);
 
 // The index of the packet's connection, created when no connection matches in either direction (the
 // sender of its first packet is the client). Sets the packet's `toServer`. -1 when memory ran out.

@@ -106,11 +106,20 @@ bool ParseNumber(const char* text, double& out) {
 void PutEscaped(std::string_view text, std::string& out) {
     for (char c : text) {
         switch (c) {
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\\': out += "\\\\"; break;
-            default: out += c;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
         }
     }
 }
@@ -191,7 +200,8 @@ int Capture(const Options& opt) {
     const auto start = std::chrono::steady_clock::now();
     while (g_captureState.load() == CAPTURE_RUNNING) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (g_interrupted || (opt.count > 0 && g_packetTable.size() >= static_cast<size_t>(opt.count)) ||
             (opt.seconds > 0 && elapsed >= opt.seconds))
             StopCapture();
@@ -205,7 +215,8 @@ int Capture(const Options& opt) {
     }
     PrintConnections();
     PrintSummary();
-    std::fprintf(stderr, "capture on %s: %llu received by the kernel, %llu dropped, %llu dropped by the interface\n",
+    std::fprintf(stderr,
+                 "capture on %s: %llu received by the kernel, %llu dropped, %llu dropped by the interface\n",
                  device.c_str(), static_cast<unsigned long long>(stats.received),
                  static_cast<unsigned long long>(stats.dropped),
                  static_cast<unsigned long long>(stats.interfaceDropped));
@@ -263,8 +274,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    const size_t wanted = opt.command == "connections" ? 2
-                          : opt.command == "packets"   ? 3
+    const size_t wanted = opt.command == "connections"                            ? 2
+                          : opt.command == "packets"                              ? 3
                           : opt.command == "adapters" || opt.command == "capture" ? 1
                                                                                   : 0;
     if (wanted == 0)
@@ -293,7 +304,8 @@ int main(int argc, char** argv) {
         if (opt.configPath.empty()) {
             g_config.LoadConfig();
         } else if (!g_config.ReadConfigFile(opt.configPath)) {
-            std::fprintf(stderr, "pacterra-cli: cannot open the configuration file %s\n", opt.configPath.c_str());
+            std::fprintf(stderr, "pacterra-cli: cannot open the configuration file %s\n",
+                         opt.configPath.c_str());
             return 1;
         }
     }

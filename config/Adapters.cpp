@@ -20,7 +20,9 @@ const pcap_addr_t* ChosenAddress(const pcap_if_t* dev) {
     return a;
 }
 
-bool IsIPv4(const pcap_addr_t* a) { return a && a->addr && a->addr->sa_family == AF_INET; }
+bool IsIPv4(const pcap_addr_t* a) {
+    return a && a->addr && a->addr->sa_family == AF_INET;
+}
 
 std::string Dotted(const sockaddr* sa) {
     const auto* in = reinterpret_cast<const sockaddr_in*>(sa);
@@ -29,7 +31,9 @@ std::string Dotted(const sockaddr* sa) {
            std::to_string(b[3]);
 }
 
-bool IsZero(const sockaddr* sa) { return reinterpret_cast<const sockaddr_in*>(sa)->sin_addr.s_addr == 0; }
+bool IsZero(const sockaddr* sa) {
+    return reinterpret_cast<const sockaddr_in*>(sa)->sin_addr.s_addr == 0;
+}
 
 struct DeviceList {
     pcap_if_t* head = nullptr;
@@ -52,23 +56,40 @@ bool FindAll(DeviceList& list, std::string& error) {
 
 const char* DataLinkText(int linkType) {
     switch (linkType) {
-        case 0: return "no link-layer encapsulation";
-        case 1: return "Ethernet (10Mb)";
-        case 2: return "Experimental Ethernet (3Mb)";
-        case 3: return "Amateur Radio AX.25";
-        case 4: return "Proteon ProNET Token Ring";
-        case 5: return "Chaos";
-        case 6: return "IEEE 802 Networks";
-        case 7: return "ARCNET";
-        case 8: return "Serial Line IP";
-        case 9: return "Point-to-point Protocol";
-        case 10: return "FDDI";
-        case 11: return "LLC/SNAP encapsulated atm";
-        case 12: return "raw IP";
-        case 15: return "BSD/OS Serial Line IP";
-        case 16: return "BSD/OS Point-to-point Protocol";
-        case 104: return "Cisco HDLC";
-        default: return "Unknown Data-link";
+        case 0:
+            return "no link-layer encapsulation";
+        case 1:
+            return "Ethernet (10Mb)";
+        case 2:
+            return "Experimental Ethernet (3Mb)";
+        case 3:
+            return "Amateur Radio AX.25";
+        case 4:
+            return "Proteon ProNET Token Ring";
+        case 5:
+            return "Chaos";
+        case 6:
+            return "IEEE 802 Networks";
+        case 7:
+            return "ARCNET";
+        case 8:
+            return "Serial Line IP";
+        case 9:
+            return "Point-to-point Protocol";
+        case 10:
+            return "FDDI";
+        case 11:
+            return "LLC/SNAP encapsulated atm";
+        case 12:
+            return "raw IP";
+        case 15:
+            return "BSD/OS Serial Line IP";
+        case 16:
+            return "BSD/OS Point-to-point Protocol";
+        case 104:
+            return "Cisco HDLC";
+        default:
+            return "Unknown Data-link";
     }
 }
 
@@ -100,7 +121,8 @@ bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool w
                 row.netmask = Dotted(a->netmask);
         } else if (a->addr && a->addr->sa_family == AF_INET6) {
             char host[128];
-            if (getnameinfo(a->addr, sizeof(sockaddr_in6), host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
+            if (getnameinfo(a->addr, sizeof(sockaddr_in6), host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
+                0)
                 row.ip = host;
         }
         if (withDataLink)

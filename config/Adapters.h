@@ -13,7 +13,8 @@ struct AdapterRow {
 };
 
 // The text shown when an adapter cannot be opened to learn its link type.
-inline constexpr char kNoPromiscuousText[] = "No promiscuous mode. Capture packets from the same computer only.";
+inline constexpr char kNoPromiscuousText[] =
+    "No promiscuous mode. Capture packets from the same computer only.";
 
 // The adapters with at least one address, in the library's order. false (with the library's message in
 // `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link".

@@ -1,6 +1,8 @@
 // Config.cfg, the three start-up options in the settings store, and the login autostart entry.
 #include "config/ConfigFile.h"
 
+#include "config/Adapters.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -243,5 +245,7 @@ bool CCaptureConfig::SaveConfig(const std::string& path) {
 void CCaptureConfig::LoadStartupSettings() {
     LoadConfig();
     adapter = OpenSettings().value("Config/Adapter").toString().toStdString();
-    // An empty adapter stays empty here; the default choice comes with adapter enumeration.
+    // The default choice is used but not stored: only the adapter dialog stores a choice.
+    if (adapter.empty())
+        adapter = ChooseDefaultAdapter();
 }

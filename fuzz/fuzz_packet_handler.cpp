@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(p.payloadLen >= 0 && p.payloadLen <= p.capLen);
         auto payload = PacketPayload(p);
         Check(payload.size() == static_cast<size_t>(p.payloadLen));
-        Check(p.payloadLen == 0 || (payload.data() >= p.data && payload.data() + payload.size() <= p.data + p.capLen));
+        Check(p.payloadLen == 0 ||
+              (payload.data() >= p.data && payload.data() + payload.size() <= p.data + p.capLen));
         for (int column = 0; column < kPacketColumns; ++column)
             PacketCellText(p, column);
     }

@@ -32,7 +32,7 @@ constexpr size_t kMinFrame = 60;  // shortest Ethernet frame without its FCS
 
 // splitmix64: unlike the <random> distributions it yields the same numbers with every standard library.
 class Rng {
-  public:
+public:
     explicit Rng(uint64_t seed) : s_(seed) {}
     uint64_t Next() {
         uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
@@ -56,7 +56,7 @@ class Rng {
         return s;
     }
 
-  private:
+private:
     uint64_t s_;
 };
 
@@ -131,7 +131,7 @@ const Mac kRouterMac = {0x00, 0x1e, 0x58, 0xb3, 0x7a, 0x01};
 const Mac kBroadcastMac = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
 class Capture {
-  public:
+public:
     void Add(uint64_t t, Bytes frame) {
         if (frame.size() < kMinFrame)
             frame.resize(kMinFrame, 0);  // the monitoring port sees frames as they were on the wire
@@ -166,7 +166,7 @@ class Capture {
 
     size_t Count() const { return frames_.size(); }
 
-  private:
+private:
     struct Frame {
         uint64_t t;
         Bytes bytes;
@@ -239,7 +239,7 @@ enum Side { kClient = 0, kServer = 1 };
 enum : uint8_t { kFin = 0x01, kSyn = 0x02, kRst = 0x04, kPsh = 0x08, kAck = 0x10 };
 
 class TcpFlow {
-  public:
+public:
     TcpFlow(Capture& cap, Rng& rng, uint64_t start, uint32_t rttUs, Host& client, uint16_t clientPort,
             Host& server, uint16_t serverPort)
         : cap_(cap), rng_(rng), t_(start), rtt_(rttUs) {
@@ -316,7 +316,7 @@ class TcpFlow {
     // IPv4 options for the next segment only (a multiple of four bytes).
     void SetIpOptions(Bytes options) { ipOptions_ = std::move(options); }
 
-  private:
+private:
     struct End {
         Host* host;
         uint16_t port;
@@ -644,7 +644,7 @@ std::string NewsArticle() {
 // DNS ------------------------------------------------------------------------------------------------------
 
 class DnsMessage {
-  public:
+public:
     DnsMessage(uint16_t id, uint16_t flags, int qd, int an, int ns, int ar) {
         Put16(b_, id);
         Put16(b_, flags);
@@ -692,7 +692,7 @@ class DnsMessage {
     Bytes& Raw() { return b_; }
     size_t Size() const { return b_.size(); }
 
-  private:
+private:
     Bytes b_;
     size_t rdlength_ = 0;
 };

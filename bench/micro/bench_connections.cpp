@@ -63,7 +63,7 @@ struct Lookup {
 int AddPacket(const bench::Endpoints& e, bool toServer, std::vector<uint8_t>& scratch, size_t* index) {
     scratch.clear();
     uint32_t len = bench::AppendFrame(scratch, e, toServer, 0);
-    return StorePacket(kTime, kStamp, scratch.data(), static_cast<int>(len), 0, index);
+    return StorePacket(kStamp, scratch.data(), static_cast<int>(len), 0, index);
 }
 
 // The store as the lookup benchmarks leave it: `built` connections (0: something else is stored).

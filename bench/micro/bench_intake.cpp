@@ -65,7 +65,7 @@ std::vector<CFilterItem> MakeRules(int count) {
 
 // A row sink that only counts, to show what the virtual calls themselves cost.
 class CountingFrame : public IMainFrame {
-  public:
+public:
     void InsertRow(int) override { ++inserted; }
     void CellsChanged(int, int, int) override { ++changed; }
     MsgAnswer Prompt(const std::string&, MsgButtons, const std::string&) override { return MsgAnswer::Ok; }

@@ -14,16 +14,16 @@ struct FrameSpec {
     uint8_t dst[4] = {10, 0, 0, 2};
     uint16_t srcPort = 1234;
     uint16_t dstPort = 80;
-    int protocol = 6;               // 6 TCP, 17 UDP, anything else as given
+    int protocol = 6;  // 6 TCP, 17 UDP, anything else as given
     std::string payload;
-    int ipOptionsWords = 0;         // extra 32-bit words of IP options
+    int ipOptionsWords = 0;  // extra 32-bit words of IP options
     int tcpHeaderWords = 5;
     uint16_t etherType = 0x0800;
-    int ihlOverride = -1;           // written into the header instead of the real IHL
-    int totalLengthDelta = 0;       // added to the real IP total length
-    int padding = 0;                // bytes after the IP packet
+    int ihlOverride = -1;      // written into the header instead of the real IHL
+    int totalLengthDelta = 0;  // added to the real IP total length
+    int padding = 0;           // bytes after the IP packet
     uint16_t ipId = 0x1234;
-    uint16_t fragmentField = 0;     // flags and fragment offset
+    uint16_t fragmentField = 0;  // flags and fragment offset
 };
 
 inline std::vector<uint8_t> BuildFrame(const FrameSpec& s) {

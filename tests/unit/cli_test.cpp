@@ -48,10 +48,13 @@ protected:
         return r;
     }
 
-    static std::string Data(const std::string& name) { return std::string(PACTERRA_SOURCE_DIR) + "/tests/data/" + name; }
+    static std::string Data(const std::string& name) {
+        return std::string(PACTERRA_SOURCE_DIR) + "/tests/data/" + name;
+    }
 
     // Writes frames into a capture file of the given link type.
-    void WriteCapture(const fs::path& path, const std::vector<std::vector<uint8_t>>& frames, int link = DLT_EN10MB) {
+    void WriteCapture(const fs::path& path, const std::vector<std::vector<uint8_t>>& frames,
+                      int link = DLT_EN10MB) {
         pcap_t* dead = pcap_open_dead(link, 65536);
         pcap_dumper_t* d = pcap_dump_open(dead, path.c_str());
         ASSERT_NE(d, nullptr);
@@ -145,13 +148,15 @@ TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
     CArchive ar;
     config.SerializeConfig(ar);
     std::ofstream(dir / "Config.cfg", std::ios::binary)
-        .write(reinterpret_cast<const char*>(ar.Bytes().data()), static_cast<std::streamsize>(ar.Bytes().size()));
+        .write(reinterpret_cast<const char*>(ar.Bytes().data()),
+               static_cast<std::streamsize>(ar.Bytes().size()));
 
     Result all = Run("connections '" + (dir / "big.cap").string() + "'");
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(all.err, "2000 packets, 3 connections, 0 short\n");
 
-    Result ruled = Run("connections '" + (dir / "big.cap").string() + "' --config '" + (dir / "Config.cfg").string() + "'");
+    Result ruled = Run("connections '" + (dir / "big.cap").string() + "' --config '" +
+                       (dir / "Config.cfg").string() + "'");
     EXPECT_EQ(ruled.status, 0) << ruled.err;
     EXPECT_EQ(ruled.out.find(":1001\t"), std::string::npos) << "port 1001 is dropped";
     // The buffer limit (1 MB of 1442-byte frames) ends the load within one batch after it is passed.

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 class AllocProbe {
-  public:
+public:
     AllocProbe();
     ~AllocProbe();
     AllocProbe(const AllocProbe&) = delete;

@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "capture/FrontEnd.h"
+#include "config/Adapters.h"
 #include "config/CaptureConfig.h"
 #include "config/ConfigFile.h"
+#include "config_test_rules.h"
 
 namespace {
 
@@ -28,7 +30,7 @@ QTemporaryDir* g_home = nullptr;
 
 // Set before any settings object exists: QSettings reads XDG_CONFIG_HOME once.
 class TemporaryHome : public ::testing::Environment {
-  public:
+public:
     void SetUp() override {
         g_home = new QTemporaryDir();
         ASSERT_TRUE(g_home->isValid());
@@ -48,7 +50,7 @@ struct Message {
 };
 
 class RecordingFrame : public IMainFrame {
-  public:
+public:
     std::vector<Message> messages;
     void InsertRow(int) override {}
     void CellsChanged(int, int, int) override {}
@@ -77,17 +79,6 @@ std::string ReadText(const std::string& path) {
     return std::string(b.begin(), b.end());
 }
 
-CFilterItem WebRule() {
-    CFilterItem item;
-    item.name = "web";
-    item.accept = 1;
-    item.ip[0] = 192;
-    item.ip[1] = 168;
-    item.ip[3] = 1;
-    item.ports = {80, 8080};
-    return item;
-}
-
 const Bytes kWebFile = {0x64, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x03, 0x77, 0x65, 0x62, 0x00,
                         0x00, 0x01, 0xC0, 0xA8, 0x00, 0x01, 0x02, 0x00, 0x50, 0x00, 0x90, 0x1F};
 
@@ -113,7 +104,7 @@ int StoredOption(const char* key) {
 }
 
 class ConfigFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         g_pMainFrame = &frame;
@@ -277,27 +268,6 @@ TEST_F(ConfigFileTest, DamagedFileIsReportedOnceWithPathAndCause) {
     EXPECT_EQ(frame.messages.size(), 3u);
 }
 
-TEST_F(ConfigFileTest, TrailingBytesAreReportedNotIgnored) {
-    std::string path = Path("Config.cfg");
-    Bytes bytes = kWebFile;
-    bytes.insert(bytes.end(), {0x01, 0x02, 0x03});
-    WriteBytes(path, bytes);
-    CCaptureConfig c;
-    EXPECT_TRUE(c.ReadConfigFile(path));
-    ExpectDefaults(c);
-    ASSERT_EQ(frame.messages.size(), 1u);
-    EXPECT_NE(frame.messages[0].text.find("3 unexpected bytes"), std::string::npos) << frame.messages[0].text;
-}
-
-TEST_F(ConfigFileTest, OutOfRangeBufferSizeIsClampedFromTheFile) {
-    std::string path = Path("Config.cfg");
-    WriteBytes(path, {0x00, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00});  // 4096 MB
-    CCaptureConfig c;
-    ASSERT_TRUE(c.ReadConfigFile(path));
-    EXPECT_EQ(c.bufferMB, 200);
-    EXPECT_TRUE(frame.messages.empty());
-}
-
 TEST(ConfigLocation, BesideTheExecutableWhenWritable) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -376,7 +346,9 @@ TEST_F(ConfigFileTest, LoadConfigReadsTheFileBesideTheProgramAndTheOptions) {
     QSettings("Morvane", "Pacterra").remove("Config/Adapter");
     CCaptureConfig fourth;
     fourth.LoadStartupSettings();
-    EXPECT_EQ(fourth.adapter, "");
+    // With nothing stored the default adapter is used, and not stored.
+    EXPECT_EQ(fourth.adapter, ChooseDefaultAdapter());
+    EXPECT_FALSE(QSettings("Morvane", "Pacterra").contains("Config/Adapter"));
 
     EXPECT_TRUE(QFile::remove(QString::fromStdString(path)));
     EXPECT_TRUE(frame.messages.empty());

@@ -8,23 +8,12 @@
 
 #include "config/CaptureConfig.h"
 #include "config_alloc_probe.h"
+#include "config_test_rules.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Ip = std::array<uint8_t, 4>;
-
-CFilterItem Rule(int32_t anyIp, int32_t anyPort, int32_t accept, Ip ip, std::vector<uint16_t> ports,
-                 std::string name = "r") {
-    CFilterItem item;
-    item.name = std::move(name);
-    item.anyIp = anyIp;
-    item.anyPort = anyPort;
-    item.accept = accept;
-    std::copy(ip.begin(), ip.end(), item.ip);
-    item.ports = std::move(ports);
-    return item;
-}
 
 CCaptureConfig Record(int32_t bufferMB, int32_t defaultAccept, std::vector<CFilterItem> rules) {
     CCaptureConfig c;
@@ -55,14 +44,14 @@ CCaptureConfig Load(const Bytes& bytes) {
 
 // A record that no test file holds, to see that a failed load leaves it alone.
 CCaptureConfig Sentinel() {
-    return Record(77, 0, {Rule(1, 1, 0, {9, 9, 9, 9}, {9}, "sentinel")});
+    return Record(77, 0, {MakeRule(1, 1, 0, {9, 9, 9, 9}, {9}, "sentinel")});
 }
 
 CCaptureConfig ThreeRules() {
     return Record(100, 0,
-                  {Rule(0, 0, 1, {192, 168, 0, 1}, {80, 8080}, "web"),
-                   Rule(1, 0, 0, {0, 0, 0, 0}, {21, 25}, "Z\xC3\xBCrich"),
-                   Rule(0, 1, 1, {10, 0, 0, 1}, {}, std::string(300, 'x'))});
+                  {MakeRule(0, 0, 1, {192, 168, 0, 1}, {80, 8080}, "web"),
+                   MakeRule(1, 0, 0, {0, 0, 0, 0}, {21, 25}, "Z\xC3\xBCrich"),
+                   MakeRule(0, 1, 1, {10, 0, 0, 1}, {}, std::string(300, 'x'))});
 }
 
 TEST(ConfigBytes, DefaultRecordIsSevenBytes) {
@@ -96,7 +85,7 @@ TEST(ConfigBytes, RuleCountEscape) {
         SCOPED_TRACE(c.rules);
         CCaptureConfig record = Record(50, 1, {});
         for (size_t i = 0; i < c.rules; ++i)
-            record.filters.push_back(Rule(0, 0, i % 2, {1, 2, 3, static_cast<uint8_t>(i)}, {}, ""));
+            record.filters.push_back(MakeRule(0, 0, i % 2, {1, 2, 3, static_cast<uint8_t>(i)}, {}, ""));
         Bytes bytes = Store(record);
         ASSERT_EQ(bytes.size(), 5 + c.countBytes.size() + 10 * c.rules);
         EXPECT_EQ(Bytes(bytes.begin() + 5, bytes.begin() + 5 + c.countBytes.size()), c.countBytes);
@@ -197,11 +186,11 @@ TEST(ConfigBytes, PolicyOutsideAByteIsStoredAsSet) {
 
 TEST(MatchPacket, RuleOrderAndDefaultPolicy) {
     const Ip a = {10, 0, 0, 1}, b = {192, 168, 0, 1}, c = {172, 16, 0, 9};
-    const CFilterItem dropA = Rule(0, 1, 0, a, {});
-    const CFilterItem acceptAll = Rule(1, 1, 1, {0, 0, 0, 0}, {});
-    const CFilterItem dropAll = Rule(1, 1, 0, {0, 0, 0, 0}, {});
-    const CFilterItem acceptWeb = Rule(1, 0, 1, {0, 0, 0, 0}, {80});
-    const CFilterItem noPorts = Rule(1, 0, 1, {0, 0, 0, 0}, {});
+    const CFilterItem dropA = MakeRule(0, 1, 0, a, {});
+    const CFilterItem acceptAll = MakeRule(1, 1, 1, {0, 0, 0, 0}, {});
+    const CFilterItem dropAll = MakeRule(1, 1, 0, {0, 0, 0, 0}, {});
+    const CFilterItem acceptWeb = MakeRule(1, 0, 1, {0, 0, 0, 0}, {80});
+    const CFilterItem noPorts = MakeRule(1, 0, 1, {0, 0, 0, 0}, {});
     struct Case {
         const char* what;
         CCaptureConfig config;
@@ -232,7 +221,8 @@ TEST(MatchPacket, RuleOrderAndDefaultPolicy) {
 TEST(MatchPacket, NeverAllocates) {
     CCaptureConfig config = Record(50, 1, {});
     for (int i = 0; i < 50; ++i)
-        config.filters.push_back(Rule(0, 0, 1, {10, 0, 0, static_cast<uint8_t>(i)}, {1, 2, 3, 4, 5, 6, 7}));
+        config.filters.push_back(
+            MakeRule(0, 0, 1, {10, 0, 0, static_cast<uint8_t>(i)}, {1, 2, 3, 4, 5, 6, 7}));
     const Ip src = {10, 0, 0, 49}, dst = {10, 0, 0, 200};
     int32_t accepted = 0;
     AllocProbe probe;

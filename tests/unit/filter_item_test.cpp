@@ -9,26 +9,12 @@
 
 #include "config/FilterItem.h"
 #include "config_alloc_probe.h"
+#include "config_test_rules.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-CFilterItem Rule(int32_t anyIp, int32_t anyPort, int32_t accept, std::array<uint8_t, 4> ip,
-                 std::vector<uint16_t> ports, std::string name = "r") {
-    CFilterItem item;
-    item.name = std::move(name);
-    item.anyIp = anyIp;
-    item.anyPort = anyPort;
-    item.accept = accept;
-    std::copy(ip.begin(), ip.end(), item.ip);
-    item.ports = std::move(ports);
-    return item;
-}
-
-CFilterItem WebRule() {
-    return Rule(0, 0, 1, {192, 168, 0, 1}, {80, 8080}, "web");
-}
 const Bytes kWebBytes = {0x03, 0x77, 0x65, 0x62, 0x00, 0x00, 0x01, 0xC0, 0xA8,
                          0x00, 0x01, 0x02, 0x00, 0x50, 0x00, 0x90, 0x1F};
 
@@ -114,7 +100,7 @@ TEST(FilterItemBytes, PortCountEscape) {
     const size_t countAt = 1 + 1 + 3 + 4;  // after the name "r", the flags and the address
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count);
-        CFilterItem item = Rule(0, 0, 1, {1, 2, 3, 4}, {});
+        CFilterItem item = MakeRule(0, 0, 1, {1, 2, 3, 4}, {});
         for (size_t i = 0; i < c.count; ++i)
             item.ports.push_back(static_cast<uint16_t>(i * 7 + 1));
         Bytes bytes = Store(item);
@@ -209,7 +195,7 @@ TEST(FilterItemBytes, SetFlagsOutsideAByteStayStoredAsSet) {
     const Case cases[] = {{0, 0}, {1, 1}, {255, 255}, {256, 1}, {-1, 1}, {0x100000, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.flag);
-        Bytes bytes = Store(Rule(c.flag, c.flag, c.flag, {0, 0, 0, 0}, {}));
+        Bytes bytes = Store(MakeRule(c.flag, c.flag, c.flag, {0, 0, 0, 0}, {}));
         EXPECT_EQ(bytes[2], c.stored);
         EXPECT_EQ(bytes[3], c.stored);
         EXPECT_EQ(bytes[4], c.stored);
@@ -221,9 +207,9 @@ TEST(FilterItemBytes, EveryTruncationThrowsAndLeavesTheItem) {
         SCOPED_TRACE(n);
         Bytes prefix(kWebBytes.begin(), kWebBytes.begin() + n);
         CArchive ar(prefix);
-        CFilterItem item = Rule(1, 1, 0, {9, 9, 9, 9}, {7}, "keep");
+        CFilterItem item = MakeRule(1, 1, 0, {9, 9, 9, 9}, {7}, "keep");
         EXPECT_THROW(item.Serialize(ar), ArchiveError);
-        EXPECT_EQ(item, Rule(1, 1, 0, {9, 9, 9, 9}, {7}, "keep"));
+        EXPECT_EQ(item, MakeRule(1, 1, 0, {9, 9, 9, 9}, {7}, "keep"));
     }
 }
 
@@ -276,28 +262,29 @@ TEST(FilterItemMatch, Conditions) {
         int32_t expected;
     };
     const Case cases[] = {
-        {"any address, any port, accept", Rule(1, 1, 1, zero, {}), a, b, 1234, 80, MATCH_ACCEPT},
-        {"any address, any port, drop", Rule(1, 1, 0, zero, {}), a, b, 1234, 80, MATCH_DROP},
-        {"no ports listed never match", Rule(1, 0, 1, zero, {}), a, b, 1234, 80, MATCH_NONE},
-        {"port as destination", Rule(1, 0, 1, zero, {80}), a, b, 4000, 80, MATCH_ACCEPT},
-        {"port as source", Rule(1, 0, 1, zero, {80}), a, b, 80, 4000, MATCH_ACCEPT},
-        {"port at neither end", Rule(1, 0, 1, zero, {80}), a, b, 4000, 4001, MATCH_NONE},
-        {"port late in the list", Rule(1, 0, 0, zero, {21, 25, 80}), a, b, 1234, 80, MATCH_DROP},
-        {"port in the other byte order", Rule(1, 0, 1, zero, {80}), a, b, 1234, 0x5000, MATCH_NONE},
-        {"ports kept but any port set", Rule(1, 1, 1, zero, {22}), a, b, 1234, 80, MATCH_ACCEPT},
-        {"address as source", Rule(0, 1, 1, a, {}), a, b, 1234, 80, MATCH_ACCEPT},
-        {"address as destination", Rule(0, 1, 0, b, {}), a, b, 1234, 80, MATCH_DROP},
-        {"address at neither end", Rule(0, 1, 1, {10, 0, 0, 2}, {}), a, b, 1234, 80, MATCH_NONE},
-        {"address differs in its last octet", Rule(0, 1, 1, {192, 168, 0, 2}, {}), a, b, 1, 2, MATCH_NONE},
-        {"address differs in its first octet", Rule(0, 1, 1, {11, 0, 0, 1}, {}), a, b, 1, 2, MATCH_NONE},
-        {"0.0.0.0 is an address like any other", Rule(0, 1, 1, zero, {}), a, b, 1234, 80, MATCH_NONE},
-        {"0.0.0.0 as source", Rule(0, 1, 1, zero, {}), zero, b, 68, 67, MATCH_ACCEPT},
-        {"address holds, port fails", Rule(0, 0, 1, a, {443}), a, b, 1234, 80, MATCH_NONE},
-        {"port holds, address fails", Rule(0, 0, 1, {8, 8, 8, 8}, {80}), a, b, 1234, 80, MATCH_NONE},
+        {"any address, any port, accept", MakeRule(1, 1, 1, zero, {}), a, b, 1234, 80, MATCH_ACCEPT},
+        {"any address, any port, drop", MakeRule(1, 1, 0, zero, {}), a, b, 1234, 80, MATCH_DROP},
+        {"no ports listed never match", MakeRule(1, 0, 1, zero, {}), a, b, 1234, 80, MATCH_NONE},
+        {"port as destination", MakeRule(1, 0, 1, zero, {80}), a, b, 4000, 80, MATCH_ACCEPT},
+        {"port as source", MakeRule(1, 0, 1, zero, {80}), a, b, 80, 4000, MATCH_ACCEPT},
+        {"port at neither end", MakeRule(1, 0, 1, zero, {80}), a, b, 4000, 4001, MATCH_NONE},
+        {"port late in the list", MakeRule(1, 0, 0, zero, {21, 25, 80}), a, b, 1234, 80, MATCH_DROP},
+        {"port in the other byte order", MakeRule(1, 0, 1, zero, {80}), a, b, 1234, 0x5000, MATCH_NONE},
+        {"ports kept but any port set", MakeRule(1, 1, 1, zero, {22}), a, b, 1234, 80, MATCH_ACCEPT},
+        {"address as source", MakeRule(0, 1, 1, a, {}), a, b, 1234, 80, MATCH_ACCEPT},
+        {"address as destination", MakeRule(0, 1, 0, b, {}), a, b, 1234, 80, MATCH_DROP},
+        {"address at neither end", MakeRule(0, 1, 1, {10, 0, 0, 2}, {}), a, b, 1234, 80, MATCH_NONE},
+        {"address differs in its last octet", MakeRule(0, 1, 1, {192, 168, 0, 2}, {}), a, b, 1, 2,
+         MATCH_NONE},
+        {"address differs in its first octet", MakeRule(0, 1, 1, {11, 0, 0, 1}, {}), a, b, 1, 2, MATCH_NONE},
+        {"0.0.0.0 is an address like any other", MakeRule(0, 1, 1, zero, {}), a, b, 1234, 80, MATCH_NONE},
+        {"0.0.0.0 as source", MakeRule(0, 1, 1, zero, {}), zero, b, 68, 67, MATCH_ACCEPT},
+        {"address holds, port fails", MakeRule(0, 0, 1, a, {443}), a, b, 1234, 80, MATCH_NONE},
+        {"port holds, address fails", MakeRule(0, 0, 1, {8, 8, 8, 8}, {80}), a, b, 1234, 80, MATCH_NONE},
         // Address and port are tested independently against both ends.
-        {"address of one end, port of the other", Rule(0, 0, 1, a, {80}), a, b, 1234, 80, MATCH_ACCEPT},
-        {"flag bytes above 1 count as set", Rule(2, 254, 128, zero, {}), a, b, 1234, 80, MATCH_ACCEPT},
-        {"set flags with a clear action drop", Rule(2, 2, 0, zero, {}), a, b, 1234, 80, MATCH_DROP},
+        {"address of one end, port of the other", MakeRule(0, 0, 1, a, {80}), a, b, 1234, 80, MATCH_ACCEPT},
+        {"flag bytes above 1 count as set", MakeRule(2, 254, 128, zero, {}), a, b, 1234, 80, MATCH_ACCEPT},
+        {"set flags with a clear action drop", MakeRule(2, 2, 0, zero, {}), a, b, 1234, 80, MATCH_DROP},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -311,23 +298,24 @@ TEST(FilterItemSignature, Texts) {
         const char* expected;
     };
     const Case cases[] = {
-        {Rule(1, 1, 1, {1, 2, 3, 4}, {80}), "Accept packets with any IP or port"},
-        {Rule(1, 1, 0, {0, 0, 0, 0}, {}), "Drop packets with any IP or port"},
-        {Rule(1, 0, 1, {0, 0, 0, 0}, {80}), "Accept packets with port including 80"},
-        {Rule(1, 0, 1, {0, 0, 0, 0}, {1, 2}), "Accept packets with port including 1 or 2"},
-        {Rule(1, 0, 1, {0, 0, 0, 0}, {21, 25, 80}), "Accept packets with port including 21, 25 or 80"},
-        {Rule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5}), "Accept packets with port including 1, 2, 3, 4 or 5"},
-        {Rule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5, 6}),
+        {MakeRule(1, 1, 1, {1, 2, 3, 4}, {80}), "Accept packets with any IP or port"},
+        {MakeRule(1, 1, 0, {0, 0, 0, 0}, {}), "Drop packets with any IP or port"},
+        {MakeRule(1, 0, 1, {0, 0, 0, 0}, {80}), "Accept packets with port including 80"},
+        {MakeRule(1, 0, 1, {0, 0, 0, 0}, {1, 2}), "Accept packets with port including 1 or 2"},
+        {MakeRule(1, 0, 1, {0, 0, 0, 0}, {21, 25, 80}), "Accept packets with port including 21, 25 or 80"},
+        {MakeRule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5}),
+         "Accept packets with port including 1, 2, 3, 4 or 5"},
+        {MakeRule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5, 6}),
          "Accept packets with port including 1, 2, 3, 4, 5 or 6"},
-        {Rule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5, 6, 7}),
+        {MakeRule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5, 6, 7}),
          "Accept packets with port including 1, 2, 3, 4, 5 or 6..."},
-        {Rule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5, 6, 7, 8}),
+        {MakeRule(1, 0, 1, {0, 0, 0, 0}, {1, 2, 3, 4, 5, 6, 7, 8}),
          "Accept packets with port including 1, 2, 3, 4, 5 or 6..."},
-        {Rule(1, 0, 0, {0, 0, 0, 0}, {}), "Drop packets with port including "},
-        {Rule(0, 1, 0, {10, 0, 0, 1}, {21}), "Drop packets with IP including 10.0.0.1"},
-        {Rule(0, 0, 0, {10, 0, 0, 1}, {21, 25, 80}),
+        {MakeRule(1, 0, 0, {0, 0, 0, 0}, {}), "Drop packets with port including "},
+        {MakeRule(0, 1, 0, {10, 0, 0, 1}, {21}), "Drop packets with IP including 10.0.0.1"},
+        {MakeRule(0, 0, 0, {10, 0, 0, 1}, {21, 25, 80}),
          "Drop packets with IP including 10.0.0.1 and port including 21, 25 or 80"},
-        {Rule(0, 0, 2, {255, 255, 255, 255}, {65535, 65535, 65535, 65535, 65535, 65535, 65535}),
+        {MakeRule(0, 0, 2, {255, 255, 255, 255}, {65535, 65535, 65535, 65535, 65535, 65535, 65535}),
          "Accept packets with IP including 255.255.255.255 and port including 65535, 65535, 65535, 65535, "
          "65535 or 65535..."},
     };

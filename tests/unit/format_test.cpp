@@ -28,10 +28,11 @@ TEST(FormatTest, ServiceLabelsTakeTheFirstMatchingEntry) {
         int protocol;
         const char* label;
     } cases[] = {
-        {1025, 8080, 6, "TCP"},    {80, 25, 6, "TCP:smtp"},     {20, 21, 6, "TCP:ftp-data"},
-        {3000, 42, 6, "TCP:Domain"}, {995, 1, 6, "TCP:pop3ssl"}, {5000, 137, 17, "UDP:netbios"},
-        {53, 161, 17, "UDP:Domain"}, {162, 9, 17, "UDP:snmp-trap"}, {80, 443, 17, "UDP"},
-        {80, 80, 1, ""},
+        {1025, 8080, 6, "TCP"},      {80, 25, 6, "TCP:smtp"},
+        {20, 21, 6, "TCP:ftp-data"}, {3000, 42, 6, "TCP:Domain"},
+        {995, 1, 6, "TCP:pop3ssl"},  {5000, 137, 17, "UDP:netbios"},
+        {53, 161, 17, "UDP:Domain"}, {162, 9, 17, "UDP:snmp-trap"},
+        {80, 443, 17, "UDP"},        {80, 80, 1, ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ServiceLabel(c.a, c.b, c.protocol), c.label) << c.a << " " << c.b << " " << c.protocol;

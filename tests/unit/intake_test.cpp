@@ -19,7 +19,8 @@ public:
     std::vector<std::string> log;
     void InsertRow(int row) override { log.push_back("insert " + std::to_string(row)); }
     void CellsChanged(int row, int first, int last) override {
-        log.push_back("cells " + std::to_string(row) + " " + std::to_string(first) + "-" + std::to_string(last));
+        log.push_back("cells " + std::to_string(row) + " " + std::to_string(first) + "-" +
+                      std::to_string(last));
     }
     MsgAnswer Prompt(const std::string&, MsgButtons, const std::string&) override { return MsgAnswer::Ok; }
 };
@@ -68,10 +69,31 @@ TEST_F(IntakeTest, MalformedFramesAreDroppedWithoutReadingPastTheCapture) {
         {"IHL below 5", with(tcp, [](FrameSpec& s) { s.ihlOverride = 4; }), 0, 0},
         {"IHL 0", with(udp, [](FrameSpec& s) { s.ihlOverride = 0; }), 0, 0},
         {"IHL past the IP packet", with(udp, [](FrameSpec& s) { s.ihlOverride = 15; }), 0, 0},
-        {"TCP header length past the end", with(tcp, [](FrameSpec& s) { s.tcpHeaderWords = 15; s.payload.clear(); s.totalLengthDelta = -40; }), 0, 0},
+        {"TCP header length past the end",
+         with(tcp,
+              [](FrameSpec& s) {
+                  s.tcpHeaderWords = 15;
+                  s.payload.clear();
+                  s.totalLengthDelta = -40;
+              }),
+         0, 0},
         {"TCP header length below 5", with(tcp, [](FrameSpec& s) { s.tcpHeaderWords = 4; }), 0, 0},
-        {"TCP header cut by the IP length", with(tcp, [](FrameSpec& s) { s.payload.clear(); s.totalLengthDelta = -8; s.padding = 8; }), 0, 0},
-        {"UDP header cut by the IP length", with(udp, [](FrameSpec& s) { s.payload.clear(); s.totalLengthDelta = -4; s.padding = 4; }), 0, 0},
+        {"TCP header cut by the IP length",
+         with(tcp,
+              [](FrameSpec& s) {
+                  s.payload.clear();
+                  s.totalLengthDelta = -8;
+                  s.padding = 8;
+              }),
+         0, 0},
+        {"UDP header cut by the IP length",
+         with(udp,
+              [](FrameSpec& s) {
+                  s.payload.clear();
+                  s.totalLengthDelta = -4;
+                  s.padding = 4;
+              }),
+         0, 0},
     };
     for (const Case& c : cases) {
         ResetCaptureStore();
@@ -139,7 +161,8 @@ TEST_F(IntakeTest, RowsAreInsertedOnceThenUpdated) {
     FeedFrame(BuildFrame(reply), 1700000001, 250000);
     FeedFrame(BuildFrame(other), 1700000002, 0);
     EXPECT_EQ(rows.log, (std::vector<std::string>{"insert 0", "cells 0 5-6", "insert 1"}));
-    const char* expected[] = {"0", "22:13:20.005", "10.0.0.1:1234", "10.0.0.2:80", "TCP:http", "2", "22:13:21.250"};
+    const char* expected[] = {"0", "22:13:20.005", "10.0.0.1:1234", "10.0.0.2:80", "TCP:http",
+                              "2", "22:13:21.250"};
     for (int column = 0; column < kConnectionColumns; ++column)
         EXPECT_EQ(ConnectionCellText(0, column), expected[column]) << column;
     EXPECT_EQ(ConnectionCellText(1, 4), "UDP");
@@ -148,7 +171,7 @@ TEST_F(IntakeTest, RowsAreInsertedOnceThenUpdated) {
 TEST_F(IntakeTest, FileTimestampsBecomeLocalTime) {
     FrameSpec s;
     FeedFrame(BuildFrame(s), 0, 999999);
-    const SystemTime& t = g_packetTable[0].time;
+    const SystemTime t = g_packetTable[0].time();
     EXPECT_EQ(t.wYear, 1970);
     EXPECT_EQ(t.wMonth, 1);
     EXPECT_EQ(t.wDay, 1);

@@ -78,7 +78,7 @@ bool ParseIpv4(const Frame& f, Ipv4* ip) {
 }
 
 class SampleCapture : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() { frames_ = ReadSample(&linkType_); }
     static std::vector<Frame> frames_;
     static int linkType_;
@@ -208,8 +208,9 @@ TEST_F(SampleCapture, TcpStreamsAreContinuous) {
             const Direction& other = dirs[peer];
             ASSERT_TRUE(other.seen) << "acknowledges a direction that never started";
             EXPECT_LE(static_cast<int32_t>(ack - other.next), 0) << "acknowledges what the peer has not sent";
-            if (!syn && d.lastAck != 0)
+            if (!syn && d.lastAck != 0) {
                 EXPECT_GE(static_cast<int32_t>(ack - d.lastAck), 0) << "acknowledgement goes back";
+            }
             d.lastAck = ack;
         } else {
             EXPECT_TRUE(syn) << "only the first SYN goes without ACK";

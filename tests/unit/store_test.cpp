@@ -27,7 +27,7 @@ protected:
     int Packet(const Endpoint& from, const Endpoint& to, int tcp = 1, int len = 60) {
         std::vector<uint8_t> frame(static_cast<size_t>(len), 0xAB);
         size_t index = 0;
-        EXPECT_EQ(StorePacket(SystemTime{}, PacketTimestamp{}, frame.data(), len, 0, &index), 1);
+        EXPECT_EQ(StorePacket(PacketTimestamp{}, frame.data(), len, 0, &index), 1);
         return FindOrAddConnection(SystemTime{}, tcp, to.ip, from.ip, to.port, from.port, index);
     }
     int ToServer(size_t packet) { return g_packetTable.at(packet).toServer.load(); }
@@ -149,7 +149,7 @@ TEST_F(StoreTest, BogusBufferSizeNeitherDividesByZeroNorOverflows) {
 TEST_F(StoreTest, StorePacketCopiesTheFrameAndMarksUnsaved) {
     std::vector<uint8_t> frame = {1, 2, 3, 4, 5};
     size_t index = 99;
-    ASSERT_EQ(StorePacket(SystemTime{}, PacketTimestamp{7, 8}, frame.data(), 5, 0, &index), 1);
+    ASSERT_EQ(StorePacket(PacketTimestamp{7, 8}, frame.data(), 5, 0, &index), 1);
     frame[0] = 42;
     EXPECT_EQ(index, 0u);
     EXPECT_EQ(g_unsavedPackets.load(), 1);
