@@ -137,7 +137,7 @@ ShortText ConnectionCellText(size_t connection, int column) {
             TextBuilder(t).Num(connection);
             return t;
         case 1:
-            return TimeToText(c.startTime);
+            return TimeToText(c.startTime());
         case 2:
             return EndpointText(c.clientIp, c.clientPort);
         case 3:

@@ -128,8 +128,7 @@ void PacketHandler(u_char* /*live flag: live and file packets alike keep the lib
     if (!StorePacket(stamp, bytes, static_cast<int>(capLen), payloadLen, &index))
         return;
     const size_t n = g_connectionTable.size();
-    const SystemTime time = LocalTimeFromStamp(stamp.sec, stamp.usec);
-    const int h = FindOrAddConnection(time, protocol == kTcp, dstIp, srcIp, dstPort, srcPort, index);
+    const int h = FindOrAddConnection(protocol == kTcp, dstIp, srcIp, dstPort, srcPort, index);
     if (h < 0)
         return;
     if (moreFragments && !laterFragment)

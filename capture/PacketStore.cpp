@@ -136,17 +136,20 @@ void RequestStop() {
 
 }  // namespace
 
-ConnectionRecord::ConnectionRecord(const SystemTime& time, int tcp, const uint8_t* dstIp,
-                                   const uint8_t* srcIp, uint16_t dstPort, uint16_t srcPort,
-                                   uint32_t firstPacket)
-    : startTime(time), isTcp(tcp), serverPort(dstPort), clientPort(srcPort), packetIndices(firstPacket) {
+ConnectionRecord::ConnectionRecord(int tcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
+                                   uint16_t srcPort, uint32_t firstPacket)
+    : isTcp(tcp), serverPort(dstPort), clientPort(srcPort), packetIndices(firstPacket) {
     std::memcpy(serverIp, dstIp, 4);
     std::memcpy(clientIp, srcIp, 4);
 }
 
+SystemTime ConnectionRecord::startTime() const {
+    return g_packetTable[packetIndices[0]].time();
+}
+
 SystemTime ConnectionRecord::lastTime() const {
     size_t n = packetIndices.size();
-    return n ? g_packetTable[packetIndices[n - 1]].time() : startTime;
+    return g_packetTable[packetIndices[n - 1]].time();  // a connection has at least one packet
 }
 
 int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, int payloadLen,
@@ -186,8 +189,8 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
     return 1;
 }
 
-int FindOrAddConnection(const SystemTime& time, int isTcp, const uint8_t* dstIp, const uint8_t* srcIp,
-                        uint16_t dstPort, uint16_t srcPort, size_t packetIndex) {
+int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
+                        uint16_t srcPort, size_t packetIndex) {
     PacketRecord& packet = g_packetTable.at(packetIndex);
     uint64_t hash = ConnectionIndex::Hash(isTcp, srcIp, srcPort, dstIp, dstPort);
     int64_t found = g_connectionIndex.Find(hash, isTcp, srcIp, srcPort, dstIp, dstPort);
@@ -210,7 +213,7 @@ int FindOrAddConnection(const SystemTime& time, int isTcp, const uint8_t* dstIp,
     }
     packet.toServer.store(1, std::memory_order_relaxed);
     // The record is complete when the table publishes it: readers may look at it at once.
-    if (!g_connectionTable.emplace_back(time, isTcp, dstIp, srcIp, dstPort, srcPort,
+    if (!g_connectionTable.emplace_back(isTcp, dstIp, srcIp, dstPort, srcPort,
                                         static_cast<uint32_t>(packetIndex)) ||
         !g_connectionIndex.Insert(hash, static_cast<uint32_t>(n))) {
         RequestStop();

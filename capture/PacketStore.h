@@ -34,9 +34,9 @@ struct PacketRecord {
 };
 
 // A conversation of one client endpoint with one server endpoint over TCP or UDP. Everything but
-// `packetIndices` is fixed when the record is created.
+// `packetIndices` is fixed when the record is created. Its times are those of its first and latest packets,
+// read from the store (so they always agree with the count, and cost no memory of their own).
 struct ConnectionRecord {
-    SystemTime startTime;
     int32_t isTcp = 0;
     uint8_t serverIp[4] = {};
     uint8_t clientIp[4] = {};
@@ -44,10 +44,10 @@ struct ConnectionRecord {
     uint16_t clientPort = 0;
     AppendOnlyIndexList packetIndices;  // packet-table indices in arrival order
 
-    ConnectionRecord(const SystemTime& time, int tcp, const uint8_t* dstIp, const uint8_t* srcIp,
-                     uint16_t dstPort, uint16_t srcPort, uint32_t firstPacket);
+    ConnectionRecord(int tcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort, uint16_t srcPort,
+                     uint32_t firstPacket);
 
-    // Time of the most recent packet (read from the store, so it is always consistent with the count).
+    SystemTime startTime() const;
     SystemTime lastTime() const;
 };
 
@@ -75,8 +75,8 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
 
 // The index of the packet's connection, created when no connection matches in either direction (the
 // sender of its first packet is the client). Sets the packet's `toServer`. -1 when memory ran out.
-int FindOrAddConnection(const SystemTime& time, int isTcp, const uint8_t* dstIp, const uint8_t* srcIp,
-                        uint16_t dstPort, uint16_t srcPort, size_t packetIndex);
+int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
+                        uint16_t srcPort, size_t packetIndex);
 
 // Releases every packet and connection. Only while no capture thread runs.
 void ClearPacketStore();

@@ -27,7 +27,6 @@
 
 namespace {
 
-const SystemTime kTime{2024, 5, 3, 17, 12, 30, 45, 0};
 const PacketTimestamp kStamp{1715962245, 0};
 
 // Connection i: client 10.x.y.z (unique per i below 2^24) with an ephemeral port, talking to one of 4096
@@ -93,7 +92,7 @@ bool BuildConnections(size_t n) {
         const bench::Endpoints& e = g_endpoints[i] = ConnectionEndpoints(static_cast<uint32_t>(i), rng);
         size_t index;
         if (!AddPacket(e, true, scratch, &index) ||
-            FindOrAddConnection(kTime, e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, index) !=
+            FindOrAddConnection(e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, index) !=
                 static_cast<int>(i))
             return false;
     }
@@ -149,7 +148,7 @@ void BM_FindConnection(benchmark::State& state) {
     size_t wrong = 0;
     for (auto _ : state) {
         const Lookup& l = lookups[next];
-        int c = FindOrAddConnection(kTime, l.isTcp, l.dstIp, l.srcIp, l.dstPort, l.srcPort, packet);
+        int c = FindOrAddConnection(l.isTcp, l.dstIp, l.srcIp, l.dstPort, l.srcPort, packet);
         wrong += static_cast<uint32_t>(c) != l.expected;
         next = (next + 1) & (kLookups - 1);
     }
@@ -195,7 +194,7 @@ void BM_AddConnection(benchmark::State& state) {
         e.clientIp[1] = static_cast<uint8_t>(made >> 16);
         e.clientIp[2] = static_cast<uint8_t>(made >> 8);
         e.clientIp[3] = static_cast<uint8_t>(made);
-        int c = FindOrAddConnection(kTime, e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, packet);
+        int c = FindOrAddConnection(e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, packet);
         wrong += static_cast<uint32_t>(c) != made;
         ++made;
     }
@@ -227,8 +226,8 @@ void BM_IndexGrowthStall(benchmark::State& state) {
         bool ok = AddPacket(base, true, scratch, &packet) != 0;
         for (uint32_t i = 0; ok && i < before; ++i) {
             bench::Endpoints e = endpointsOf(i);
-            ok = FindOrAddConnection(kTime, e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort,
-                                     packet) == static_cast<int>(i);
+            ok = FindOrAddConnection(e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, packet) ==
+                 static_cast<int>(i);
         }
         if (!ok) {
             state.SkipWithError("building the connections failed");
@@ -237,7 +236,7 @@ void BM_IndexGrowthStall(benchmark::State& state) {
         bench::Endpoints e = endpointsOf(before);
         state.ResumeTiming();
         benchmark::DoNotOptimize(
-            FindOrAddConnection(kTime, e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, packet));
+            FindOrAddConnection(e.tcp, e.serverIp, e.clientIp, e.serverPort, e.clientPort, packet));
     }
     ResetCaptureStore();
     g_builtConnections = 0;

@@ -28,7 +28,7 @@ protected:
         std::vector<uint8_t> frame(static_cast<size_t>(len), 0xAB);
         size_t index = 0;
         EXPECT_EQ(StorePacket(PacketTimestamp{}, frame.data(), len, 0, &index), 1);
-        return FindOrAddConnection(SystemTime{}, tcp, to.ip, from.ip, to.port, from.port, index);
+        return FindOrAddConnection(tcp, to.ip, from.ip, to.port, from.port, index);
     }
     int ToServer(size_t packet) { return g_packetTable.at(packet).toServer.load(); }
 };
@@ -169,7 +169,7 @@ TEST_F(StoreTest, ClearEmptiesBothTablesAndIndexOutsideThrows) {
     EXPECT_EQ(StoreReservedBytes(), 0u);
     EXPECT_THROW(g_packetTable.at(0), std::out_of_range);
     EXPECT_THROW(g_connectionTable.at(0), std::out_of_range);
-    EXPECT_THROW(FindOrAddConnection(SystemTime{}, 1, kB.ip, kA.ip, 80, 1234, 0), std::out_of_range);
+    EXPECT_THROW(FindOrAddConnection(1, kB.ip, kA.ip, 80, 1234, 0), std::out_of_range);
     // The old connection is forgotten: the next packet opens connection 0 again, the other way round.
     EXPECT_EQ(Packet(kB, kA), 0);
     EXPECT_EQ(g_connectionTable[0].clientPort, 80);
