@@ -48,7 +48,7 @@ protected:
 TEST_F(IntakeTest, MalformedFramesAreDroppedWithoutReadingPastTheCapture) {
     struct Case {
         const char* what;
-        FrameSpec spec;
+        FrameSpec frame;
         int capLenDelta;  // captured length relative to the built frame
         int shortCount;
     };
@@ -98,7 +98,7 @@ TEST_F(IntakeTest, MalformedFramesAreDroppedWithoutReadingPastTheCapture) {
     for (const Case& c : cases) {
         ResetCaptureStore();
         g_captureState = CAPTURE_RUNNING;
-        std::vector<uint8_t> frame = BuildFrame(c.spec);
+        std::vector<uint8_t> frame = BuildFrame(c.frame);
         int capLen = static_cast<int>(frame.size()) + c.capLenDelta;
         // An exact-size heap copy lets the sanitizers catch any read past the captured bytes.
         std::vector<uint8_t> exact(frame.begin(), frame.begin() + capLen);
