@@ -5,7 +5,7 @@ pacterra_unit_test(capture_tests
 pacterra_unit_test(store_concurrency_tests
   SOURCES store_concurrency_test.cpp
   LIBS pacterra_capture
-  LABELS tsan)
+  LABEL tsan)
 pacterra_unit_test(cli_tests
   SOURCES cli_test.cpp
   LIBS pacterra_capture)
