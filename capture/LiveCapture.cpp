@@ -32,8 +32,6 @@ pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& er
     pcap_set_snaplen(p, kSnapshotLength);
     pcap_set_promisc(p, promiscuous ? 1 : 0);
     pcap_set_timeout(p, kReadTimeoutMs);
-    // Packets reach the lists at once instead of when a kernel block fills.
-    pcap_set_immediate_mode(p, 1);
     pcap_set_buffer_size(p, kKernelBufferBytes);
     int status = pcap_activate(p);
     if (status < 0) {

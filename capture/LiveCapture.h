@@ -14,7 +14,9 @@ struct CaptureStats {
 
 // Parameters of every live capture.
 inline constexpr int kSnapshotLength = 65536;
-inline constexpr int kReadTimeoutMs = 1000;
+// The kernel hands packets over in blocks, at the latest after this time: short enough that the lists
+// follow the traffic, long enough that a fast stream is read a block at a time.
+inline constexpr int kReadTimeoutMs = 100;
 // Large enough that a burst the interface thread cannot keep up with waits in the kernel instead of
 // being dropped.
 inline constexpr int kKernelBufferBytes = 64 << 20;

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Live capture under load: pacterra-cli capture against tcpdump -w /dev/null, side by side.
+#
+# Makes two network namespaces joined by a veth pair (TEST-NET-2 addresses, nothing leaves the machine),
+# sends UDP from one to the other at rising rates for a few seconds each, and captures on the receiving
+# end with each tool in turn. Prints, per rate, the datagrams sent and, per tool, the packets it captured,
+# the drops the kernel reported and how long it took to have them all. Goal: pacterra loses nothing at any
+# rate where tcpdump loses nothing.
+#
+# Usage (as root): bench/live.sh [BUILD_DIR] [RATES...]     default rates: 10000 50000 100000 200000 400000
+# SECONDS (default 3) sets the length of each run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+shift || true
+rates=("$@")
+[[ ${#rates[@]} -gt 0 ]] || rates=(10000 50000 100000 200000 400000)
+seconds=${SECONDS_PER_RATE:-3}
+
+cli=$build/bin/pacterra-cli
+blast=$build/bin/pacterra-udp-blast
+for tool in "$cli" "$blast"; do
+    [[ -x $tool ]] || { echo "missing $tool: build the project first (cmake --build $build)" >&2; exit 2; }
+done
+command -v tcpdump >/dev/null || { echo "tcpdump missing: scripts/install-deps.sh --bench" >&2; exit 2; }
+[[ $(id -u) -eq 0 ]] || { echo "run as root: the benchmark creates network namespaces" >&2; exit 2; }
+
+cap=pt-live-cap
+peer=pt-live-peer
+work=$(mktemp -d /tmp/pacterra-live.XXXXXX)
+cleanup() {
+    ip netns del "$cap" 2>/dev/null || true
+    ip netns del "$peer" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cleanup
+mkdir -p "$work"
+ip netns add "$cap"
+ip netns add "$peer"
+ip link add ptl0 netns "$cap" type veth peer name ptl1 netns "$peer"
+ip -n "$cap" addr add 198.51.100.1/24 dev ptl0
+ip -n "$peer" addr add 198.51.100.2/24 dev ptl1
+for ns in "$cap" "$peer"; do
+    ip -n "$ns" link set lo up
+done
+ip -n "$cap" link set ptl0 up
+ip -n "$peer" link set ptl1 up
+# No one listens on the target port: keep the kernel from answering every datagram with an ICMP error
+# (at most one per 100 s), which would load the receiving side.
+ip netns exec "$cap" sysctl -q -w net.ipv4.icmp_ratelimit=100000
+ip -n "$peer" neigh add 198.51.100.1 lladdr "$(ip -n "$cap" -br link show ptl0 | awk '{print $3}')" dev ptl1 2>/dev/null || true
+
+# A buffer of 200 MB, accept everything, no rules: the capture must not end because the buffer fills.
+printf '\xc8\x00\x00\x00\x01\x00\x00' > "$work/Config.cfg"
+
+# Each tool captures until it has every datagram the sender sends (or a generous time has passed), so a tool
+# that falls behind during the burst but catches up from its kernel buffer loses nothing, and one that
+# cannot shows the shortfall.
+# Seconds of sending at a rate: at most 3 million datagrams, so the 200 MB buffer never fills.
+duration() { awk -v r="$1" -v s="$seconds" 'BEGIN { d = 3000000 / r; printf "%.2f", (d < s ? d : s) }'; }
+
+run_pacterra() {  # rate -> "captured dropped seconds"
+    local d; d=$(duration "$1")
+    local total; total=$(awk -v r="$1" -v d="$d" 'BEGIN { printf "%d", r * d }')
+    local start=$(date +%s.%N)
+    ip netns exec "$cap" "$cli" capture -i ptl0 -c "$total" -t "$((seconds + 20))" --config "$work/Config.cfg" \
+        > /dev/null 2> "$work/p.err" &
+    local pid=$!
+    sleep 1
+    ip netns exec "$peer" "$blast" 198.51.100.1 9999 "$1" "$d" > "$work/sent"
+    wait "$pid" || true
+    local took stored dropped
+    took=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a - 1 }')
+    stored=$(awk '/packets, .* connections/ { print $1 }' "$work/p.err")
+    dropped=$(sed -n 's/.*received by the kernel, \([0-9]*\) dropped.*/\1/p' "$work/p.err")
+    echo "${stored:-?} ${dropped:-?} $took"
+}
+
+run_tcpdump() {  # rate -> "captured dropped seconds"
+    local d; d=$(duration "$1")
+    local total; total=$(awk -v r="$1" -v d="$d" 'BEGIN { printf "%d", r * d }')
+    local start=$(date +%s.%N)
+    ip netns exec "$cap" timeout -s INT "$((seconds + 21))" tcpdump -i ptl0 -n -c "$total" -w /dev/null udp \
+        2> "$work/t.err" &
+    local pid=$!
+    sleep 1
+    ip netns exec "$peer" "$blast" 198.51.100.1 9999 "$1" "$d" > "$work/sent"
+    wait "$pid" || true
+    local took got dropped
+    took=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a - 1 }')
+    got=$(awk '/packets captured/ { print $1 }' "$work/t.err")
+    dropped=$(awk '/dropped by kernel/ { print $1 }' "$work/t.err")
+    echo "${got:-?} ${dropped:-?} $took"
+}
+
+printf '%9s %9s %9s | %9s %7s %6s | %9s %7s %6s | %s\n' rate/s achieved sent pacterra drops secs tcpdump drops secs verdict
+status=0
+for rate in "${rates[@]}"; do
+    read -r p_got p_drop p_secs < <(run_pacterra "$rate")
+    p_sent=$(awk '{ print $2 }' "$work/sent")
+    achieved=$(awk '{ printf "%d", $2 / $4 }' "$work/sent")
+    read -r t_got t_drop t_secs < <(run_tcpdump "$rate")
+    t_sent=$(awk '{ print $2 }' "$work/sent")
+    verdict=ok
+    if [[ "$t_got" == "$t_sent" && "$t_drop" == 0 && ("$p_got" != "$p_sent" || "$p_drop" != 0) ]]; then
+        verdict="MISS (pacterra loses packets where tcpdump does not)"
+        status=1
+    fi
+    printf '%9s %9s %9s | %9s %7s %6s | %9s %7s %6s | %s\n' "$rate" "$achieved" "$p_sent" "$p_got" "$p_drop" "$p_secs" \
+        "$t_got" "$t_drop" "$t_secs" "$verdict"
+done
+echo "(secs: from the start of sending until the tool had every datagram or gave up)"
+exit "$status"
