@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "capture/FrontEnd.h"
@@ -14,6 +16,8 @@
 #include "capture/PacketStore.h"
 
 namespace {
+
+bool g_loadingFile = false;  // interface thread only
 
 int64_t FileSize(const std::string& path) {
     struct stat st {};
@@ -43,8 +47,9 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
 
     const int64_t total = FileSize(path);
     std::string damage;
+    g_loadingFile = true;
     while (g_captureState.load() == CAPTURE_RUNNING) {
-        int n = pcap_dispatch(pcap, kLoadBatch, handler, nullptr);
+        int n = DispatchPackets(pcap, kLoadBatch, handler, nullptr);
         if (n == PCAP_ERROR) {
             damage = pcap_geterr(pcap);
             break;
@@ -57,6 +62,7 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
         }
     }
     pcap_close(pcap);
+    g_loadingFile = false;
     g_captureState = CAPTURE_IDLE;
     // The packets came from a file: nothing is lost if they are not saved again.
     g_unsavedPackets = 0;
@@ -73,33 +79,57 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
 
 namespace {
 
-// A temporary file beside `path`, renamed over it once complete; empty when `path` is not a regular file
-// (or does not exist yet in a directory we can write), in which case the file is written in place.
-std::string TemporaryPathFor(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return {};
-    return path + ".part";
+// Where the new file is written before it replaces `path`: beside the file that `path` finally names (a
+// symbolic link stays a link), so that an existing file is replaced only once the new one is complete.
+// Empty when `path` names something other than a regular file (a device, a pipe): then it is written in
+// place.
+struct SaveTarget {
+    std::string final;      // the file to replace
+    std::string temporary;  // empty: write `final` directly
+    bool existed = false;
+    struct stat old {};
+};
+
+SaveTarget PlanSave(const std::string& path) {
+    SaveTarget t;
+    t.final = path;
+    if (::stat(path.c_str(), &t.old) == 0) {
+        if (!S_ISREG(t.old.st_mode))
+            return t;
+        t.existed = true;
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            t.final = real;
+            std::free(real);
+        }
+    }
+    t.temporary = t.final + ".part";
+    return t;
 }
 
 }  // namespace
 
 int SaveCaptureFile(const PacketTable& table, const std::string& path) {
-    const std::string temporary = TemporaryPathFor(path);
-    const std::string& target = temporary.empty() ? path : temporary;
-    pcap_t* dead = pcap_open_dead(DLT_EN10MB, kSnapshotLength);
+    const size_t count = table.size();
+    // 65536 like a live capture, unless a file with larger frames was opened: a reader cuts records to the
+    // file's snapshot length.
+    int snapshot = kSnapshotLength;
+    for (size_t i = 0; i < count; ++i)
+        snapshot = std::max(snapshot, table[i].capLen);
+
+    const SaveTarget target = PlanSave(path);
+    const std::string& writePath = target.temporary.empty() ? target.final : target.temporary;
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, snapshot);
     if (!dead) {
         ShowMessage("PCAP Error: Error opening the dump file", MsgButtons::Ok, "out of memory");
         return 0;
     }
-    pcap_dumper_t* dumper = pcap_dump_open(dead, target.c_str());
+    pcap_dumper_t* dumper = pcap_dump_open(dead, writePath.c_str());
     if (!dumper) {
         std::string error = pcap_geterr(dead);
         pcap_close(dead);
         ShowMessage("PCAP Error: Error opening the dump file", MsgButtons::Ok, error);
         return 0;
     }
-    const size_t count = table.size();
     for (size_t i = 0; i < count; ++i) {
         const PacketRecord& p = table[i];
         pcap_pkthdr h{};
@@ -113,19 +143,26 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
     FILE* f = pcap_dump_file(dumper);
     bool ok = pcap_dump_flush(dumper) == 0 && !std::ferror(f);
     int error = errno;
-    if (ok && !temporary.empty() && ::fsync(fileno(f)) != 0) {
-        ok = false;
-        error = errno;
+    if (ok && !target.temporary.empty()) {
+        // The replacement keeps the old file's permissions (captured traffic may be private).
+        if (target.existed) {
+            (void)::fchown(fileno(f), target.old.st_uid, target.old.st_gid);
+            (void)::fchmod(fileno(f), target.old.st_mode & 07777);
+        }
+        if (::fsync(fileno(f)) != 0) {
+            ok = false;
+            error = errno;
+        }
     }
     pcap_dump_close(dumper);
     pcap_close(dead);
-    if (ok && !temporary.empty() && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (ok && !target.temporary.empty() && std::rename(target.temporary.c_str(), target.final.c_str()) != 0) {
         ok = false;
         error = errno;
     }
     if (!ok) {
-        if (!temporary.empty())
-            std::remove(temporary.c_str());
+        if (!target.temporary.empty())
+            std::remove(target.temporary.c_str());
         ShowMessage("PCAP Error: Error writing the dump file! The captured packets were not saved.",
                     MsgButtons::Ok, path + ": " + std::strerror(error));
         return 0;
@@ -139,12 +176,11 @@ int SaveCommand() {
         path = g_pMainFrame->AskFilePath(IPromptService::FileQuestion::SaveCapture);
     if (path.empty())
         return 0;
-    // Cleared first: a packet stored while the file is written marks the store unsaved again.
-    g_unsavedPackets = 0;
-    if (!SaveCaptureFile(g_packetTable, path)) {
-        g_unsavedPackets = 1;
+    if (!SaveCaptureFile(g_packetTable, path))
         return 0;
-    }
+    // A running capture goes on storing packets that the file does not hold: they stay unsaved.
+    if (g_captureState.load() == CAPTURE_IDLE)
+        g_unsavedPackets = 0;
     ShowMessage("Captured packets saved successfully!");
     return 1;
 }
@@ -166,6 +202,10 @@ bool OfferToSaveUnsavedPackets() {
 }
 
 int OpenCaptureFile(const std::string& path, bool applyRules) {
+    // A front end that pumps its events during a load could ask for another one: the first must finish (or
+    // be cancelled) before the store is cleared under it.
+    if (g_loadingFile)
+        return 0;
     ResetCapture();
     g_skipFilter = applyRules ? 0 : 1;
     g_captureState = CAPTURE_RUNNING;
@@ -176,6 +216,8 @@ int OpenCaptureFile(const std::string& path, bool applyRules) {
 }
 
 int OpenCommand() {
+    if (g_loadingFile)
+        return 0;
     if (g_captureState.load() != CAPTURE_IDLE) {
         if (ShowMessage("Currently capturing.\r\n\r\nDo you want to stop capturing?", MsgButtons::OkCancel) !=
             MsgAnswer::Ok)

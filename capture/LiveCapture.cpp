@@ -2,6 +2,7 @@
 
 #include <pcap/pcap.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -15,6 +16,8 @@
 namespace {
 
 std::thread g_captureThread;
+// Set by the Stop command (not by a full buffer): the packets that arrived before it are still collected.
+std::atomic<bool> g_stopRequested{false};
 // Guards the open handle, so that Stop can interrupt a blocked read while the thread may be closing it.
 std::mutex g_handleMutex;
 pcap_t* g_handle = nullptr;
@@ -40,6 +43,19 @@ pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& er
         return nullptr;
     }
     return p;
+}
+
+// The kernel hands over a partly filled block only when its read timeout expires: after Stop, wait that
+// long for the packets that arrived before it. The store's own limits still apply.
+void CollectLastBlock(pcap_t* p) {
+    char error[PCAP_ERRBUF_SIZE];
+    if (pcap_setnonblock(p, 1, error) != 0)
+        return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadTimeoutMs + 30);
+    while (std::chrono::steady_clock::now() < end) {
+        if (pcap_dispatch(p, -1, PacketHandler, &g_liveFlag) <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 void CaptureThreadProc(std::string device) {
@@ -73,11 +89,13 @@ void CaptureThreadProc(std::string device) {
         g_handle = p;
     }
     while (g_captureState.load() == CAPTURE_RUNNING) {
-        int n = pcap_dispatch(p, -1, PacketHandler, &g_liveFlag);
+        int n = DispatchPackets(p, -1, PacketHandler, &g_liveFlag);
         // An error is treated like an empty read: pause, then try again while the capture runs.
         if (n == PCAP_ERROR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (g_stopRequested.load())
+        CollectLastBlock(p);
     {
         std::lock_guard lock(g_handleMutex);
         g_handle = nullptr;
@@ -102,7 +120,7 @@ void CaptureThreadProc(std::string device) {
 }  // namespace
 
 void ResetCapture() {
-    JoinCaptureThread();
+    StopCaptureAndWait();
     ResetCaptureStore();
     if (g_pMainFrame)
         g_pMainFrame->RowsCleared();
@@ -119,17 +137,19 @@ int StartCapture() {
 }
 
 void StartCaptureThread(const std::string& device) {
-    JoinCaptureThread();
+    StopCaptureAndWait();
     {
         std::lock_guard lock(g_handleMutex);
         g_stats = {};
     }
     g_skipFilter = 0;
+    g_stopRequested = false;
     g_captureState = CAPTURE_RUNNING;
     g_captureThread = std::thread(CaptureThreadProc, device);
 }
 
 void StopCapture() {
+    g_stopRequested = true;
     int expected = CAPTURE_RUNNING;
     g_captureState.compare_exchange_strong(expected, CAPTURE_STOPPING);
     std::lock_guard lock(g_handleMutex);

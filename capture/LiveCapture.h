@@ -14,8 +14,9 @@ struct CaptureStats {
 
 // Parameters of every live capture.
 inline constexpr int kSnapshotLength = 65536;
-// The kernel hands packets over in blocks, at the latest after this time: short enough that the lists
-// follow the traffic, long enough that a fast stream is read a block at a time.
+// The kernel hands packets over in blocks, a fast stream a block at a time, and a block that is not full
+// after this time anyway: so the lists follow slow traffic within a tenth of a second, and Stop collects
+// the last, partly filled block in that time too.
 inline constexpr int kReadTimeoutMs = 100;
 // Large enough that a burst the interface thread cannot keep up with waits in the kernel instead of
 // being dropped.
@@ -26,7 +27,8 @@ inline constexpr int kKernelBufferBytes = 64 << 20;
 // thread was started.
 int StartCapture();
 
-// Starts the capture thread on `device` without any question; the store must already be reset.
+// Starts the capture thread on `device` without any question (a running capture is stopped first); the
+// store must already be reset.
 void StartCaptureThread(const std::string& device);
 
 // The Stop command: asks the capture thread to end; returns at once. The thread ends within a moment even
@@ -39,7 +41,8 @@ void JoinCaptureThread();
 // Stops a running capture and waits for its end (the close and Open commands, after the user agreed).
 void StopCaptureAndWait();
 
-// ResetCaptureStore, then the front end's rows (the main frame's ResetCapture).
+// Stops and waits for a running capture, then ResetCaptureStore and the front end's rows (the main frame's
+// ResetCapture).
 void ResetCapture();
 
 CaptureStats LastCaptureStats();

@@ -67,8 +67,33 @@ void ClearFragmentIndex() {
     std::unordered_map<FragmentKey, FirstFragmentPorts, FragmentKeyHash>().swap(g_fragments);
 }
 
+namespace {
+
+struct DispatchContext {
+    pcap_t* pcap;
+    pcap_handler handler;
+    u_char* user;
+};
+
+void StopAwareHandler(u_char* context, const struct pcap_pkthdr* header, const u_char* bytes) {
+    auto* c = reinterpret_cast<DispatchContext*>(context);
+    if (g_captureState.load(std::memory_order_relaxed) == CAPTURE_RUNNING)
+        c->handler(c->user, header, bytes);
+    if (g_captureState.load(std::memory_order_relaxed) != CAPTURE_RUNNING)
+        pcap_breakloop(c->pcap);
+}
+
+}  // namespace
+
+int DispatchPackets(pcap_t* pcap, int count, pcap_handler handler, u_char* user) {
+    DispatchContext context{pcap, handler, user};
+    return pcap_dispatch(pcap, count, StopAwareHandler, reinterpret_cast<u_char*>(&context));
+}
+
+// noexcept: the capture library is C, and nothing may unwind through it. Nothing here throws unless the
+// store's own invariants break, and then ending the program is the honest outcome.
 void PacketHandler(u_char* /*live flag: live and file packets alike keep the library's timestamp*/,
-                   const struct pcap_pkthdr* header, const u_char* bytes) {
+                   const struct pcap_pkthdr* header, const u_char* bytes) noexcept {
     const uint32_t capLen = header->caplen;
     if (capLen <= 34)
         return;

@@ -7,7 +7,11 @@
 
 // The capture library's packet callback. `user` is the live flag (non-zero during a live capture); both
 // live and file packets keep the library's timestamp.
-void PacketHandler(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes);
+void PacketHandler(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) noexcept;
+
+// pcap_dispatch into `handler`, ending the call at once when the capture is asked to stop (buffer full,
+// packet limit, no memory, Stop), so that no packet is stored beyond the limit that asked for it.
+int DispatchPackets(pcap_t* pcap, int count, pcap_handler handler, u_char* user);
 
 // Forgets the fragments seen so far (part of clearing the store).
 void ClearFragmentIndex();

@@ -1,6 +1,7 @@
 #include "capture/PacketStore.h"
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "capture/Format.h"
@@ -16,6 +17,7 @@ std::atomic<int32_t> g_unsavedPackets{0};
 std::atomic<int32_t> g_skipFilter{0};
 std::atomic<int32_t> g_shortPacketCount{0};
 std::atomic<int32_t> g_captureState{CAPTURE_IDLE};
+std::atomic<size_t> g_packetLimit{0};
 
 namespace {
 
@@ -27,12 +29,13 @@ ByteArena g_indexArena;  // grown packet index lists
 // one record: the lookup gives the same record as a search from the newest one.
 class ConnectionIndex {
 public:
-    static uint64_t Hash(int isTcp, const uint8_t* ipA, uint16_t portA, const uint8_t* ipB, uint16_t portB) {
+    // The seed changes with every clear, so that nobody can choose addresses that all land in one cluster.
+    uint64_t Hash(int isTcp, const uint8_t* ipA, uint16_t portA, const uint8_t* ipB, uint16_t portB) const {
         uint64_t a = (uint64_t{ReadU32(ipA)} << 16) | portA;
         uint64_t b = (uint64_t{ReadU32(ipB)} << 16) | portB;
         if (a > b)
             std::swap(a, b);
-        uint64_t h = (a * 0x9E3779B97F4A7C15ull) ^ (b + (uint64_t{isTcp != 0} << 56));
+        uint64_t h = ((a ^ m_seed) * 0x9E3779B97F4A7C15ull) ^ (b + (uint64_t{isTcp != 0} << 56));
         h ^= h >> 29;
         h *= 0xBF58476D1CE4E5B9ull;
         h ^= h >> 32;
@@ -57,22 +60,29 @@ public:
         }
     }
 
-    bool Insert(uint64_t hash, uint32_t conn) {
+    // Makes room for one more entry; false when memory runs out. Called before the connection is
+    // created, so that a failure leaves no connection outside the index.
+    bool Reserve() {
         try {
             if ((m_count + 1) * 2 > m_slots.size())
                 Grow();
         } catch (const std::bad_alloc&) {
             return false;
         }
+        return true;
+    }
+
+    // After Reserve.
+    void Insert(uint64_t hash, uint32_t conn) {
         Place(Tag(hash), conn);
         ++m_count;
-        return true;
     }
 
     void Clear() {
         std::vector<Slot>().swap(m_slots);
         m_mask = 0;
         m_count = 0;
+        m_seed = std::random_device()() | (uint64_t{std::random_device()()} << 32);
     }
 
     size_t ReservedBytes() const { return m_slots.capacity() * sizeof(Slot); }
@@ -125,6 +135,7 @@ private:
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
     size_t m_count = 0;
+    uint64_t m_seed = 0x243F6A8885A308D3ull;
 };
 
 ConnectionIndex g_connectionIndex;
@@ -155,7 +166,10 @@ SystemTime ConnectionRecord::lastTime() const {
 int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, int payloadLen,
                 size_t* index) {
     g_unsavedPackets.store(1, std::memory_order_relaxed);
-    if (capLen < 0 || payloadLen < 0 || payloadLen > capLen || g_packetTable.size() >= UINT32_MAX) {
+    const size_t n = g_packetTable.size();
+    const size_t packetLimit = g_packetLimit.load(std::memory_order_relaxed);
+    if (capLen < 0 || payloadLen < 0 || payloadLen > capLen || n >= UINT32_MAX ||
+        (packetLimit && n >= packetLimit)) {
         RequestStop();
         return 0;
     }
@@ -167,7 +181,6 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
     if (capLen > 0)
         std::memcpy(copy, data, static_cast<size_t>(capLen));
 
-    size_t n = g_packetTable.size();
     // Complete before the table publishes it: a reader may look at it at once.
     if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, copy)) {
         RequestStop();
@@ -192,7 +205,7 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
 int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
                         uint16_t srcPort, size_t packetIndex) {
     PacketRecord& packet = g_packetTable.at(packetIndex);
-    uint64_t hash = ConnectionIndex::Hash(isTcp, srcIp, srcPort, dstIp, dstPort);
+    uint64_t hash = g_connectionIndex.Hash(isTcp, srcIp, srcPort, dstIp, dstPort);
     int64_t found = g_connectionIndex.Find(hash, isTcp, srcIp, srcPort, dstIp, dstPort);
     if (found >= 0) {
         ConnectionRecord& c = g_connectionTable[static_cast<size_t>(found)];
@@ -213,12 +226,12 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
     }
     packet.toServer.store(1, std::memory_order_relaxed);
     // The record is complete when the table publishes it: readers may look at it at once.
-    if (!g_connectionTable.emplace_back(isTcp, dstIp, srcIp, dstPort, srcPort,
-                                        static_cast<uint32_t>(packetIndex)) ||
-        !g_connectionIndex.Insert(hash, static_cast<uint32_t>(n))) {
+    if (!g_connectionIndex.Reserve() || !g_connectionTable.emplace_back(isTcp, dstIp, srcIp, dstPort, srcPort,
+                                                                        static_cast<uint32_t>(packetIndex))) {
         RequestStop();
         return -1;
     }
+    g_connectionIndex.Insert(hash, static_cast<uint32_t>(n));
     return static_cast<int>(n);
 }
 

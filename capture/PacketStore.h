@@ -67,6 +67,8 @@ extern std::atomic<int32_t> g_unsavedPackets;
 extern std::atomic<int32_t> g_skipFilter;
 extern std::atomic<int32_t> g_shortPacketCount;
 extern std::atomic<int32_t> g_captureState;
+// When not 0, the store keeps at most this many packets and then asks the capture to stop.
+extern std::atomic<size_t> g_packetLimit;
 
 // Copies the frame into the store. 1 stored (index written to *index), 0 not stored (memory ran out; the
 // capture is asked to stop). Requests a stop once the stored bytes pass the configured buffer size,

@@ -3,10 +3,13 @@
 #include <ctime>
 
 SystemTime LocalTimeFromStamp(int64_t sec, int32_t usec) {
-    // localtime_r costs a time-zone lookup; consecutive packets nearly always share the second.
+    // localtime_r costs a time-zone lookup; consecutive packets nearly always share the second. The zone is
+    // part of the key, so a tzset() after a change of TZ takes effect.
     thread_local int64_t cachedSec = INT64_MIN;
+    thread_local long cachedZone = 0;
+    thread_local const char* cachedName = nullptr;
     thread_local SystemTime cached;
-    if (sec != cachedSec) {
+    if (sec != cachedSec || ::timezone != cachedZone || ::tzname[0] != cachedName) {
         SystemTime t;
         std::tm tm{};
         time_t s = static_cast<time_t>(sec);
@@ -22,6 +25,8 @@ SystemTime LocalTimeFromStamp(int64_t sec, int32_t usec) {
         }
         cached = t;
         cachedSec = sec;
+        cachedZone = ::timezone;
+        cachedName = ::tzname[0];
     }
     SystemTime t = cached;
     // A damaged file may carry microseconds beyond a second; keep the field in range.

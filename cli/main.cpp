@@ -2,6 +2,7 @@
 // program and prints its lists as tab-separated text.
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -96,10 +97,19 @@ void OnInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
-bool ParseNumber(const char* text, double& out) {
+// A positive number of seconds (fractions allowed, at most a year).
+bool ParseSeconds(const char* text, double& out) {
     char* end = nullptr;
     out = std::strtod(text, &end);
-    return *text && *end == '\0' && out > 0;
+    return *text && *end == '\0' && out > 0 && out <= 366.0 * 24 * 3600;
+}
+
+// A whole count of at least 1.
+bool ParseCount(const char* text, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text, &end, 10);
+    return *text && *end == '\0' && errno == 0 && out >= 1;
 }
 
 // Writes a cell with tab, CR, LF and backslash escaped so that a row stays one line.
@@ -190,9 +200,10 @@ int Capture(const Options& opt) {
         g_config.ApplyDefaults();
     std::string device = opt.device;
     if (device.empty()) {
-        g_config.LoadStartupSettings();
+        g_config.LoadAdapterSetting();
         device = g_config.adapter;
     }
+    g_packetLimit = static_cast<size_t>(opt.count);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     ResetCapture();
@@ -249,17 +260,14 @@ int main(int argc, char** argv) {
         } else if (a == "-i" || a == "-c" || a == "-t" || a == "-w") {
             if (++i >= argc)
                 return UsageError((std::string(a) + " needs a value").c_str());
-            double number = 0;
             if (a == "-i") {
                 opt.device = argv[i];
             } else if (a == "-w") {
                 opt.writePath = argv[i];
-            } else if (!ParseNumber(argv[i], number)) {
-                return UsageError((std::string(a) + " needs a positive number").c_str());
-            } else if (a == "-c") {
-                opt.count = static_cast<long>(number);
-            } else {
-                opt.seconds = number;
+            } else if (a == "-c" && !ParseCount(argv[i], opt.count)) {
+                return UsageError("-c needs a whole number of packets, 1 or more");
+            } else if (a == "-t" && !ParseSeconds(argv[i], opt.seconds)) {
+                return UsageError("-t needs a positive number of seconds");
             }
         } else if (a.size() > 1 && a[0] == '-') {
             return UsageError(("unknown option " + std::string(a)).c_str());

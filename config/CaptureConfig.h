@@ -35,8 +35,10 @@ public:
     bool ReadConfigFile(const std::string& path);
     // true when Config.cfg was written (atomically); then also writes the options and the autostart entry.
     bool SaveConfig(const std::string& path);
-    // LoadConfig, then the stored adapter.
+    // LoadConfig, then LoadAdapterSetting.
     void LoadStartupSettings();
+    // The stored adapter, else the default adapter (which is not stored).
+    void LoadAdapterSetting();
 
     void ApplyDefaults();  // bufferMB 50, defaultAccept 1, no rules
 

@@ -244,6 +244,10 @@ bool CCaptureConfig::SaveConfig(const std::string& path) {
 
 void CCaptureConfig::LoadStartupSettings() {
     LoadConfig();
+    LoadAdapterSetting();
+}
+
+void CCaptureConfig::LoadAdapterSetting() {
     adapter = OpenSettings().value("Config/Adapter").toString().toStdString();
     // The default choice is used but not stored: only the adapter dialog stores a choice.
     if (adapter.empty())

@@ -266,7 +266,8 @@ TEST_F(LiveCaptureTest, StopEndsTheCaptureAtOnceOnAnIdleInterface) {
     StopCaptureAndWait();
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(g_captureState.load(), CAPTURE_IDLE);
-    EXPECT_LT(took, 1100ms);
+    // The read is interrupted at once; collecting the last partly filled block takes one read timeout.
+    EXPECT_LT(took, 500ms);
 }
 
 TEST_F(LiveCaptureTest, AFullBufferEndsTheCaptureWithoutAMessage) {
