@@ -1,0 +1,1 @@
+pacterra_fuzz_target(decode pacterra_decode)

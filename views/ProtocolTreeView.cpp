@@ -1,0 +1,141 @@
+#include "views/ProtocolTreeView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+constexpr int kRangeRole = Qt::UserRole;  // QPoint(offset, length); absent for no range
+
+QIcon DrawIcon(TreeImage image) {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    switch (image) {
+        case TreeImage::Packet:  // an envelope-like packet
+            p.setPen(QColor(40, 70, 140));
+            p.setBrush(QColor(120, 160, 230));
+            p.drawRect(1, 3, 13, 10);
+            p.drawLine(1, 3, 8, 9);
+            p.drawLine(14, 3, 8, 9);
+            break;
+        case TreeImage::Header:  // a stack of layers
+            p.setPen(QColor(110, 80, 20));
+            p.setBrush(QColor(240, 200, 90));
+            for (int y = 2; y <= 10; y += 4)
+                p.drawRect(2, y, 11, 3);
+            break;
+        case TreeImage::Field:  // a small tag
+            p.setPen(QColor(60, 60, 60));
+            p.setBrush(QColor(200, 210, 225));
+            p.drawRect(4, 5, 8, 6);
+            break;
+        case TreeImage::FlagOff:
+            p.setPen(QColor(120, 120, 120));
+            p.setBrush(QColor(190, 190, 190));
+            p.drawRect(4, 4, 8, 8);
+            break;
+        case TreeImage::FlagOn:
+            p.setPen(QColor(20, 110, 30));
+            p.setBrush(QColor(60, 200, 70));
+            p.drawRect(4, 4, 8, 8);
+            break;
+    }
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+QIcon TreeImageIcon(TreeImage image) {
+    static const QIcon icons[] = {DrawIcon(TreeImage::Packet), DrawIcon(TreeImage::Header),
+                                  DrawIcon(TreeImage::Field), DrawIcon(TreeImage::FlagOff),
+                                  DrawIcon(TreeImage::FlagOn)};
+    return icons[static_cast<int>(image)];
+}
+
+CProtocolTreeView::CProtocolTreeView(QWidget* parent) : QTreeWidget(parent) {
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setRootIsDecorated(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+    setIconSize(QSize(16, 16));
+    setUniformRowHeights(true);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+
+    m_copyLine = new QAction(tr("&Copy line"), this);
+    connect(m_copyLine, &QAction::triggered, this, &CProtocolTreeView::CopyLine);
+    connect(this, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentItemChanged(current); });
+}
+
+void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
+    m_packet.assign(bytes, bytes + (length > 0 ? length : 0));
+    m_lines = DecodePacket(m_packet.data(), m_packet.size());
+
+    // Rebuilding must not report selections of lines that are about to go.
+    QSignalBlocker block(this);
+    clear();
+    std::vector<QTreeWidgetItem*> items;
+    items.reserve(m_lines.size());
+    for (const DecodeLine& line : m_lines) {
+        auto* item = line.parent < 0 ? new QTreeWidgetItem(this)
+                                     : new QTreeWidgetItem(items[static_cast<size_t>(line.parent)]);
+        item->setText(0, QString::fromStdString(line.text));
+        item->setIcon(0, TreeImageIcon(line.image));
+        if (!line.range.empty())
+            item->setData(0, kRangeRole, QPoint(line.range.offset, line.range.length));
+        items.push_back(item);
+    }
+    for (size_t i = 0; i < m_lines.size(); ++i)
+        items[i]->setExpanded(m_lines[i].expanded);
+    setCurrentItem(nullptr);
+    scrollToTop();
+}
+
+void CProtocolTreeView::OnCurrentItemChanged(QTreeWidgetItem* current) {
+    if (!current)
+        return;
+    const QVariant range = current->data(0, kRangeRole);
+    if (!range.isValid())
+        return;  // lines without bytes leave the hex selection alone
+    const QPoint r = range.toPoint();
+    emit byteRangeSelected(r.x(), r.x() + r.y());
+}
+
+void CProtocolTreeView::mousePressEvent(QMouseEvent* event) {
+    // The right button selects only when its menu is asked for (on release).
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
+void CProtocolTreeView::contextMenuEvent(QContextMenuEvent* event) {
+    // From the keyboard (the menu key) the menu is for the current line, shown beside it.
+    const bool keyboard = event->reason() == QContextMenuEvent::Keyboard;
+    QTreeWidgetItem* hit = keyboard ? currentItem() : itemAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (!hit)
+        return;
+    setCurrentItem(hit);
+    QMenu menu(this);
+    menu.addAction(m_copyLine);
+    menu.exec(keyboard ? viewport()->mapToGlobal(visualItemRect(hit).bottomLeft()) : event->globalPos());
+}
+
+void CProtocolTreeView::CopyLine() {
+    QTreeWidgetItem* item = currentItem();
+    if (!item || !item->isSelected())
+        return;
+    QApplication::clipboard()->setText(item->text(0));
+}

@@ -1,0 +1,44 @@
+// The decode tree of the packet last activated: one line per header field; selecting a line selects its
+// bytes in the hex viewer.
+#pragma once
+
+#include <QTreeWidget>
+#include <vector>
+
+#include "views/PacketDecode.h"
+
+class QAction;
+
+class CProtocolTreeView : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    explicit CProtocolTreeView(QWidget* parent = nullptr);
+
+    // Copies the frame and rebuilds the tree. No line is selected afterwards; the tree shows its top.
+    void ShowPacket(const uint8_t* bytes, int length);
+
+    // The lines shown, as decoded (for tests and the command-line tool's checks).
+    const std::vector<DecodeLine>& Lines() const { return m_lines; }
+
+    // The "&Copy line" command: the selected line's text to the clipboard.
+    void CopyLine();
+
+signals:
+    // A line with bytes was selected: [start, end) of the frame.
+    void byteRangeSelected(int start, int end);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnCurrentItemChanged(QTreeWidgetItem* current);
+
+    std::vector<uint8_t> m_packet;  // the frame shown, independent of the store
+    std::vector<DecodeLine> m_lines;
+    QAction* m_copyLine;
+};
+
+// The five 16x16 pictures of the tree's lines, drawn by the program.
+QIcon TreeImageIcon(TreeImage image);
