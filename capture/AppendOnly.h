@@ -3,8 +3,6 @@
 // clearing is only allowed once no other thread touches the container.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -15,19 +13,6 @@
 #include <stdexcept>
 #include <utility>
 #include <vector>
-
-// Blocks of 2 MiB and more are 2 MiB-aligned and marked for transparent huge pages: a capture fills them
-// completely, and huge pages save most of the page faults of a fast capture. Released with std::free.
-inline void* AllocateBlock(size_t size) noexcept {
-    constexpr size_t kHugePage = size_t{2} << 20;
-    if (size < kHugePage)
-        return std::malloc(size);
-    size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
-    void* p = std::aligned_alloc(kHugePage, rounded);
-    if (p)
-        ::madvise(p, rounded, MADV_HUGEPAGE);
-    return p;
-}
 
 // Bump allocator for blocks that live until the store is cleared. Not thread-safe: only the writer
 // allocates. Chunks start small and double up to a cap, so a short capture stays small.
@@ -47,7 +32,7 @@ public:
         if (m_chunks.empty() || at + size > m_capacity) {
             size_t next = m_chunks.empty() ? kFirstChunk : std::min(m_capacity * 2, kMaxChunk);
             size_t cap = size > next ? size : next;
-            void* chunk = AllocateBlock(cap);
+            void* chunk = std::malloc(cap);
             if (!chunk)
                 return nullptr;
             try {
@@ -110,7 +95,7 @@ public:
         auto [seg, off] = Locate(n);
         T* base = m_segments[seg].load(std::memory_order_relaxed);
         if (!base) {
-            base = static_cast<T*>(AllocateBlock(sizeof(T) * SegmentSize(seg)));
+            base = static_cast<T*>(std::malloc(sizeof(T) * SegmentSize(seg)));
             if (!base)
                 return nullptr;
             m_segments[seg].store(base, std::memory_order_relaxed);
