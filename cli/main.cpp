@@ -21,6 +21,8 @@
 #include "capture/PacketStore.h"
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
+#include "views/HexLines.h"
+#include "views/PacketDecode.h"
 
 namespace {
 
@@ -33,6 +35,11 @@ constexpr const char* kUsage =
     "      The packets of connection CONN (its \"#\"): direction (> client to server, < server to\n"
     "      client), \"Time Offset\", \"Packet Len\", \"Data Len\", \"Data\", separated by tabs; in \"Data\"\n"
     "      a tab, CR, LF and backslash are written \\t, \\r, \\n, \\\\.\n"
+    "  pacterra-cli decode FILE INDEX [--rules | --config CFG]\n"
+    "      The decode tree of packet INDEX (in the order the packets were stored, from 0): one line per\n"
+    "      tree line, indented two spaces per level, then a tab and its bytes as [offset,length] or [].\n"
+    "  pacterra-cli hex FILE INDEX [--rules | --config CFG]\n"
+    "      The hex viewer's lines for packet INDEX.\n"
     "  pacterra-cli adapters\n"
     "      The network adapters: device name, \"Adapter\", \"IP\", \"NetMask\", \"Data-Link\", separated\n"
     "      by tabs; then \"default: NAME\", the adapter chosen when none is configured.\n"
@@ -174,6 +181,16 @@ void PrintPackets(size_t connection) {
     Flush(out);
 }
 
+// The decode tree or the hex lines of one packet, through the same code as the views.
+void PrintPacket(const PacketRecord& p, bool hex) {
+    if (hex) {
+        for (const std::string& line : HexViewLines(p.data, static_cast<size_t>(p.capLen)))
+            std::printf("%s\n", line.c_str());
+    } else {
+        std::fputs(DecodeAsText(DecodePacket(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
+    }
+}
+
 void PrintSummary() {
     std::fflush(stdout);
     std::fprintf(stderr, "%zu packets, %zu connections, %d short\n", g_packetTable.size(),
@@ -282,8 +299,9 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    const bool onePacket = opt.command == "decode" || opt.command == "hex";
     const size_t wanted = opt.command == "connections"                            ? 2
-                          : opt.command == "packets"                              ? 3
+                          : opt.command == "packets" || onePacket                 ? 3
                           : opt.command == "adapters" || opt.command == "capture" ? 1
                                                                                   : 0;
     if (wanted == 0)
@@ -301,7 +319,8 @@ int main(int argc, char** argv) {
         char* end = nullptr;
         opt.connection = std::strtol(positional[2].c_str(), &end, 10);
         if (positional[2].empty() || *end != '\0' || opt.connection < 0)
-            return UsageError("CONN must be a connection number (0, 1, ...)");
+            return UsageError(onePacket ? "INDEX must be a packet number (0, 1, ...)"
+                                        : "CONN must be a connection number (0, 1, ...)");
     }
 
     ConsoleFrontEnd frontEnd;
@@ -324,6 +343,14 @@ int main(int argc, char** argv) {
     int status = loaded ? 0 : 1;
     if (opt.command == "connections") {
         PrintConnections();
+    } else if (onePacket) {
+        if (static_cast<size_t>(opt.connection) < g_packetTable.size()) {
+            PrintPacket(g_packetTable[static_cast<size_t>(opt.connection)], opt.command == "hex");
+        } else if (loaded) {
+            std::fprintf(stderr, "pacterra-cli: no packet %ld (the file holds %zu)\n", opt.connection,
+                         g_packetTable.size());
+            status = 1;
+        }
     } else if (static_cast<size_t>(opt.connection) < g_connectionTable.size()) {
         PrintPackets(static_cast<size_t>(opt.connection));
     } else if (loaded) {

@@ -1,0 +1,1 @@
+pacterra_fuzz_target(payload_scan pacterra_decode)
