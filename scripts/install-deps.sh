@@ -10,6 +10,7 @@ packages=(
   libpcap-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin                 # network namespaces for the capture tests; setcap
+  xvfb xauth                           # screenshots of the real windows
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(tcpdump tshark time)
