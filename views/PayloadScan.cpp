@@ -44,46 +44,8 @@ bool MatchesFoldedAt(std::string_view text, size_t at, std::string_view pattern)
     return true;
 }
 
-constexpr std::string_view kStartWords[] = {"HTTP/1.0", "HTTP/1.1", "OPTIONS", "GET",   "HEAD",
-                                            "POST",     "PUT",      "DELETE",  "TRACE", "CONNECT"};
-
-// The header names grouped by their folded first letter (in table order within a group), so that a line
-// start is only compared with the names that can match there.
-struct HeaderIndex {
-    std::array<std::vector<uint8_t>, 256> byFirst;
-
-    HeaderIndex() {
-        for (size_t i = 0; i < std::size(kHttpHeaderNames); ++i)
-            byFirst[static_cast<uint8_t>(FoldCase(kHttpHeaderNames[i][0]))].push_back(
-                static_cast<uint8_t>(i));
-    }
-};
-
-const HeaderIndex& Headers() {
-    static const HeaderIndex index;
-    return index;
-}
-
-// Length of the first known header name (colon included) at `at`, or 0.
-size_t HeaderAt(std::string_view text, size_t at) {
-    if (at >= text.size())
-        return 0;
-    for (uint8_t i : Headers().byFirst[static_cast<uint8_t>(FoldCase(text[at]))])
-        if (MatchesFoldedAt(text, at, kHttpHeaderNames[i]))
-            return kHttpHeaderNames[i].size();
-    return 0;
-}
-
-// A line feed, or a carriage return that neither ends the text nor starts a CR LF pair.
-bool IsLineEnd(std::string_view text, size_t at) {
-    if (text[at] == '\n')
-        return true;
-    return text[at] == '\r' && at + 1 < text.size() && text[at + 1] != '\n';
-}
-
-}  // namespace
-
-const std::string_view kHttpHeaderNames[56] = {
+// The header names the keyword scan knows, colon included, in the order they are tried.
+constexpr std::string_view kHttpHeaderNames[] = {
     "Accept-Charset:",
     "Accept-Encoding:",
     "Accept-Language:",
@@ -141,6 +103,45 @@ const std::string_view kHttpHeaderNames[56] = {
     "Content-Disposition:",
     "X-Powered-By:",
 };
+
+constexpr std::string_view kStartWords[] = {"HTTP/1.0", "HTTP/1.1", "OPTIONS", "GET",   "HEAD",
+                                            "POST",     "PUT",      "DELETE",  "TRACE", "CONNECT"};
+
+// The header names grouped by their folded first letter (in table order within a group), so that a line
+// start is only compared with the names that can match there.
+struct HeaderIndex {
+    std::array<std::vector<uint8_t>, 256> byFirst;
+
+    HeaderIndex() {
+        for (size_t i = 0; i < std::size(kHttpHeaderNames); ++i)
+            byFirst[static_cast<uint8_t>(FoldCase(kHttpHeaderNames[i][0]))].push_back(
+                static_cast<uint8_t>(i));
+    }
+};
+
+const HeaderIndex& Headers() {
+    static const HeaderIndex index;
+    return index;
+}
+
+// Length of the first known header name (colon included) at `at`, or 0.
+size_t HeaderAt(std::string_view text, size_t at) {
+    if (at >= text.size())
+        return 0;
+    for (uint8_t i : Headers().byFirst[static_cast<uint8_t>(FoldCase(text[at]))])
+        if (MatchesFoldedAt(text, at, kHttpHeaderNames[i]))
+            return kHttpHeaderNames[i].size();
+    return 0;
+}
+
+// A line feed, or a carriage return that neither ends the text nor starts a CR LF pair.
+bool IsLineEnd(std::string_view text, size_t at) {
+    if (text[at] == '\n')
+        return true;
+    return text[at] == '\r' && at + 1 < text.size() && text[at + 1] != '\n';
+}
+
+}  // namespace
 
 std::vector<PayloadToken> ScanComments(std::string_view text) {
     static constexpr std::string_view kOpener = "<!--";

@@ -60,9 +60,6 @@ std::vector<PayloadToken> ScanTagBodies(std::string_view text, const std::vector
 // (without their colon) at the start of every line but the first. Letters match without regard to case.
 std::vector<PayloadToken> ScanHttpKeywords(std::string_view text);
 
-// The header names the keyword scan knows, colon included, in the order they are tried.
-extern const std::string_view kHttpHeaderNames[56];
-
 // Whether text of this kind gets a format of its own (Text and Content keep the base format).
 bool HasOwnFormat(PayloadKind kind);
 
