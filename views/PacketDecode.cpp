@@ -137,9 +137,15 @@ std::string DecodeAsText(const std::vector<DecodeLine>& lines) {
         out.append(static_cast<size_t>(depth[i]) * 2, ' ');
         out += l.text;
         out += '\t';
-        out += l.range.empty()
-                   ? std::string("[]")
-                   : "[" + std::to_string(l.range.offset) + "," + std::to_string(l.range.length) + "]";
+        if (l.range.empty()) {
+            out += "[]";
+        } else {
+            out += '[';
+            out += std::to_string(l.range.offset);
+            out += ',';
+            out += std::to_string(l.range.length);
+            out += ']';
+        }
         out += '\n';
     }
     return out;
