@@ -9,6 +9,8 @@
 // scroll benchmarks step through the whole frame and start again at the top, so every step really moves.
 #include <benchmark/benchmark.h>
 
+#include "QtBenchmarkMain.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QScrollBar>
@@ -100,12 +102,5 @@ BENCHMARK(BM_HexViewLines)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    benchmark::Initialize(&argc, argv);
-    QApplication app(argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWidgetBenchmarks(argc, argv);
 }

@@ -3,6 +3,8 @@
 // under 10 ms), with and without the first paint of the visible part.
 #include <benchmark/benchmark.h>
 
+#include "QtBenchmarkMain.h"
+
 #include <QApplication>
 
 #include <malloc.h>
@@ -116,12 +118,5 @@ int main(int argc, char** argv) {
     // the figures are the scans' work and not the page faults of memory fresh from the kernel each time.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);  // no display needed; a given platform is kept
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWidgetBenchmarks(argc, argv);
 }

@@ -2,6 +2,8 @@
 // for a full 65 536-byte TCP frame.
 #include <benchmark/benchmark.h>
 
+#include "QtBenchmarkMain.h"
+
 #include <QApplication>
 #include <QImage>
 #include <vector>
@@ -49,12 +51,5 @@ BENCHMARK(BM_ShowPacketAndPaint)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    benchmark::Initialize(&argc, argv);
-    QApplication app(argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWidgetBenchmarks(argc, argv);
 }
