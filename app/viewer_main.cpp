@@ -36,8 +36,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("pacterra-viewer");
     QCommandLineParser parser;
-    parser.setApplicationDescription("Shows one packet of a capture file in the decode tree, the hex viewer and "
-                                     "the payload view.");
+    parser.setApplicationDescription(
+        "Shows one packet of a capture file in the decode tree, the hex viewer and "
+        "the payload view.");
     parser.addHelpOption();
     parser.addPositionalArgument("file", "a capture file (libpcap format, Ethernet)");
     parser.addPositionalArgument("index", "the packet, in stored order from 0 (default: an HTTP response)");
@@ -59,8 +60,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     const size_t index = args.size() > 1 ? args[1].toULongLong(&ok) : InterestingPacket();
     if (!ok || index >= g_packetTable.size()) {
-        std::fprintf(stderr, "pacterra-viewer: no packet %s (the file holds %zu)\n", qPrintable(args.value(1)),
-                     g_packetTable.size());
+        std::fprintf(stderr, "pacterra-viewer: no packet %s (the file holds %zu)\n",
+                     qPrintable(args.value(1)), g_packetTable.size());
         return 2;
     }
 
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
     auto* data = new CTrawlerView;
     tabs.addTab(split, "Packet");
     tabs.addTab(data, "Data");
-    QObject::connect(tree, &CProtocolTreeView::byteRangeSelected, hex->HexCtrl(), &CHexViewCtrl::SetSelection);
+    QObject::connect(tree, &CProtocolTreeView::byteRangeSelected, hex->HexCtrl(),
+                     &CHexViewCtrl::SetSelection);
     tabs.setWindowTitle(QString("Packet %1 of %2").arg(index).arg(args[0]));
     tabs.resize(900, 560);
 

@@ -94,12 +94,14 @@ void CaptureThreadProc(std::string device) {
         if (n == PCAP_ERROR)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (g_stopRequested.load())
-        CollectLastBlock(p);
+    // Withdrawn first: Stop must not interrupt the handle while the collection below changes its mode
+    // (which closes the descriptor that an interruption writes to).
     {
         std::lock_guard lock(g_handleMutex);
         g_handle = nullptr;
     }
+    if (g_stopRequested.load())
+        CollectLastBlock(p);
     CaptureStats stats;
     stats.opened = true;
     if (pcap_stat ps{}; pcap_stats(p, &ps) == 0) {

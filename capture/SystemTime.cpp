@@ -1,15 +1,19 @@
 #include "capture/SystemTime.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 SystemTime LocalTimeFromStamp(int64_t sec, int32_t usec) {
-    // localtime_r costs a time-zone lookup; consecutive packets nearly always share the second. The zone is
-    // part of the key, so a tzset() after a change of TZ takes effect.
+    // localtime_r costs a time-zone lookup; consecutive packets nearly always share the second. The zone
+    // setting is part of the key, so a change of TZ (followed by tzset) takes effect.
     thread_local int64_t cachedSec = INT64_MIN;
-    thread_local long cachedZone = 0;
-    thread_local const char* cachedName = nullptr;
+    thread_local std::string cachedZone;
     thread_local SystemTime cached;
-    if (sec != cachedSec || ::timezone != cachedZone || ::tzname[0] != cachedName) {
+    const char* zone = std::getenv("TZ");
+    if (!zone)
+        zone = "";
+    if (sec != cachedSec || cachedZone != zone) {
         SystemTime t;
         std::tm tm{};
         time_t s = static_cast<time_t>(sec);
@@ -25,8 +29,7 @@ SystemTime LocalTimeFromStamp(int64_t sec, int32_t usec) {
         }
         cached = t;
         cachedSec = sec;
-        cachedZone = ::timezone;
-        cachedName = ::tzname[0];
+        cachedZone = zone;
     }
     SystemTime t = cached;
     // A damaged file may carry microseconds beyond a second; keep the field in range.

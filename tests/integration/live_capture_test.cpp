@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pcap/pcap.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -20,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "../unit/FrameBuilder.h"
 #include "NetNamespace.h"
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
@@ -47,6 +51,8 @@ public:
         return MsgAnswer::Ok;
     }
     std::string AskFilePath(FileQuestion) override { return path; }
+    // A window handles its events between the batches of a file load; this one takes its time.
+    void ShowLoadProgress(int64_t, int64_t) override { std::this_thread::sleep_for(loadPause); }
 
     std::string AllMessages() {
         std::lock_guard lock(mutex);
@@ -58,6 +64,7 @@ public:
 
     std::atomic<int> rows{0};
     std::string path;
+    std::chrono::milliseconds loadPause{0};
 
 private:
     std::mutex mutex;
@@ -135,6 +142,37 @@ std::string Tables() {
     return all;
 }
 
+std::string ReadWhole(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// Stores `count` UDP frames of `payload` bytes through the intake, as a capture would.
+void StoreUdpFrames(int count, size_t payload) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(payload, 'u');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    for (int i = 0; i < count; ++i)
+        FeedFrame(frame, 1700000000 + i);
+    ASSERT_EQ(g_packetTable.size(), static_cast<size_t>(count));
+}
+
+// Writes frames into a capture file.
+void WriteCapture(const fs::path& path, const std::vector<std::vector<uint8_t>>& frames) {
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+    pcap_dumper_t* d = pcap_dump_open(dead, path.c_str());
+    ASSERT_NE(d, nullptr) << pcap_geterr(dead);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        pcap_pkthdr h{};
+        h.ts.tv_sec = 1700000000 + static_cast<time_t>(i);
+        h.caplen = h.len = static_cast<bpf_u_int32>(frames[i].size());
+        pcap_dump(reinterpret_cast<u_char*>(d), &h, frames[i].data());
+    }
+    pcap_dump_close(d);
+    pcap_close(dead);
+}
+
 class LiveCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -149,6 +187,7 @@ protected:
     }
     void TearDown() override {
         StopCaptureAndWait();
+        g_packetLimit = 0;
         g_pMainFrame = nullptr;
         ResetCaptureStore();
         if (!dir.empty())
@@ -219,6 +258,9 @@ TEST_F(LiveCaptureTest, LoopbackConnectionsComeOutWithClientAndServerTheWayRound
     MakeLoopbackTraffic();
     StopCaptureAndWait();
     EXPECT_EQ(g_captureState.load(), CAPTURE_IDLE);
+    const CaptureStats stats = LastCaptureStats();
+    EXPECT_TRUE(stats.opened);
+    EXPECT_GE(stats.received, g_packetTable.size());
 
     int udp = FindConnection(40000, 40001, 0);
     ASSERT_GE(udp, 0) << Tables();
@@ -274,18 +316,98 @@ TEST_F(LiveCaptureTest, AFullBufferEndsTheCaptureWithoutAMessage) {
     g_config.bufferMB = 1;
     StartAndWaitUntilCapturing("lo");
     int s = BoundSocket(SOCK_DGRAM, "127.0.0.1", 0);
+    // A burst far beyond the buffer, sent at once: the kernel hands it over in whole blocks.
     const std::string datagram(1400, 'x');
-    for (int i = 0; i < 2000 && g_captureState.load() == CAPTURE_RUNNING; ++i) {
+    for (int i = 0; i < 5000; ++i)
         SendUdp(s, "127.0.0.1", 40100, datagram);
-        if (i % 100 == 99)
-            std::this_thread::sleep_for(5ms);
-    }
     ::close(s);
     EXPECT_TRUE(WaitFor([] { return g_captureState.load() == CAPTURE_IDLE; }));
     JoinCaptureThread();
+    const int64_t frame = 14 + 20 + 8 + 1400;
     EXPECT_GT(g_storedBytes.load(), 1 << 20);
+    // The capture stops at the frame that passed the limit, not at the end of the block that held it.
+    EXPECT_LT(g_storedBytes.load(), (1 << 20) + 2 * frame);
     EXPECT_GE(g_bufferPercent.load(), 100);
     EXPECT_EQ(frontEnd.AllMessages(), "");
+}
+
+TEST_F(LiveCaptureTest, APacketLimitEndsTheCaptureWithExactlyThatManyPackets) {
+    StartAndWaitUntilCapturing("lo");
+    std::this_thread::sleep_for(250ms);  // the last probes are in
+    const size_t before = g_packetTable.size();
+    const size_t limit = before + 10;
+    g_packetLimit = limit;
+    int s = BoundSocket(SOCK_DGRAM, "127.0.0.1", 0);
+    for (int i = 0; i < 500; ++i)
+        SendUdp(s, "127.0.0.1", 40300, "burst");
+    ::close(s);
+    EXPECT_TRUE(WaitFor([] { return g_captureState.load() == CAPTURE_IDLE; }))
+        << "the limit ends the capture";
+    JoinCaptureThread();
+    EXPECT_EQ(g_packetTable.size(), limit);
+    size_t burst = 0;
+    for (size_t c = 0; c < g_connectionTable.size(); ++c)
+        if (g_connectionTable[c].serverPort == 40300)
+            burst += g_connectionTable[c].packetIndices.size();
+    EXPECT_EQ(burst, 10u) << Tables();
+    EXPECT_EQ(frontEnd.AllMessages(), "");
+}
+
+TEST_F(LiveCaptureTest, StopCollectsThePacketsThatArrivedJustBeforeIt) {
+    StartAndWaitUntilCapturing("lo");
+    int s = BoundSocket(SOCK_DGRAM, "127.0.0.1", 40200);
+    ASSERT_GE(s, 0);
+    SendUdp(s, "127.0.0.1", 40201, "last words");
+    StopCaptureAndWait();  // at once: the datagram still sits in the kernel's partly filled block
+    ::close(s);
+    int c = FindConnection(40200, 40201, 0);
+    ASSERT_GE(c, 0) << Tables();
+    const ConnectionRecord& conn = g_connectionTable[static_cast<size_t>(c)];
+    ASSERT_EQ(conn.packetIndices.size(), 1u);
+    EXPECT_EQ(Payload(g_packetTable[conn.packetIndices[0]]), "last words");
+}
+
+TEST_F(LiveCaptureTest, OpeningAFileDuringACaptureStopsTheCaptureFirst) {
+    // The load takes a while (the front end pauses between its batches): live packets would land in the store
+    // meanwhile, were the capture still running.
+    frontEnd.loadPause = 5ms;
+    std::vector<std::vector<uint8_t>> frames;
+    FrameSpec f;
+    f.protocol = 17;
+    f.srcPort = 7000;
+    f.dstPort = 7001;
+    for (int i = 0; i < 10000; ++i) {
+        f.payload = "file " + std::to_string(i);
+        frames.push_back(BuildFrame(f));
+    }
+    const fs::path file = dir / "many.cap";
+    WriteCapture(file, frames);
+
+    StartAndWaitUntilCapturing("lo");
+    std::atomic<bool> sending{true};
+    std::thread sender([&] {
+        int s = BoundSocket(SOCK_DGRAM, "127.0.0.1", 0);
+        for (int i = 0; sending.load(); ++i) {
+            SendUdp(s, "127.0.0.1", 40400, "live");
+            if (i % 64 == 63)
+                std::this_thread::sleep_for(100us);
+        }
+        ::close(s);
+    });
+    std::this_thread::sleep_for(200ms);
+    const int loaded = OpenCaptureFile(file.string(), false);
+    EXPECT_EQ(g_captureState.load(), CAPTURE_IDLE);
+    std::this_thread::sleep_for(300ms);  // a capture still running would store the live datagrams now
+    sending = false;
+    sender.join();
+    ASSERT_EQ(loaded, 1) << frontEnd.AllMessages();
+    EXPECT_EQ(g_connectionTable.size(), 1u);
+    ASSERT_EQ(g_packetTable.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const PacketRecord& p = g_packetTable[i];
+        ASSERT_TRUE(std::vector<uint8_t>(p.data, p.data + p.capLen) == frames[i]) << i;
+    }
+    EXPECT_EQ(g_unsavedPackets.load(), 0);
 }
 
 TEST_F(LiveCaptureTest, AnAdapterThatCannotBeOpenedIsReportedAndLeavesTheStateIdle) {
@@ -342,18 +464,77 @@ TEST_F(LiveCaptureTest, AFailedSaveIsReportedAndKeepsThePacketsUnsaved) {
         EXPECT_NE(frontEnd.AllMessages().find(c.message), std::string::npos) << frontEnd.AllMessages();
         EXPECT_EQ(frontEnd.AllMessages().find("saved successfully"), std::string::npos);
     }
-    // A failed save leaves an existing file as it was.
-    fs::path existing = dir / "existing.cap";
-    std::ofstream(existing) << "keep me";
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    frontEnd.path = existing.string();
-    // Root can write anywhere: only check the file when the save failed.
-    if (SaveCommand() == 0) {
-        std::ifstream in(existing);
-        std::string text((std::istreambuf_iterator<char>(in)), {});
-        EXPECT_EQ(text, "keep me");
+}
+
+// Root may write anywhere, so the failures are made another way: a file size limit (which binds root too)
+// and a directory where the temporary file would go.
+TEST_F(LiveCaptureTest, AFailedSaveOverAnExistingFileKeepsItEvenForRoot) {
+    StoreUdpFrames(200, 1000);  // about 200 KB
+    struct Case {
+        const char* what;
+        bool fileSizeLimit;
+        bool directoryInTheWay;
+        const char* message;
+        const char* detail;
+    } cases[] = {
+        {"file size limit", true, false, "PCAP Error: Error writing the dump file!", "File too large"},
+        {"directory in the way", false, true, "PCAP Error: Error opening the dump file", "Is a directory"},
+    };
+    for (const Case& c : cases) {
+        const fs::path existing = dir / "existing.cap";
+        const fs::path part = dir / "existing.cap.part";
+        std::ofstream(existing) << "keep me";
+        if (c.directoryInTheWay)
+            fs::create_directory(part);
+        const fs::path report = dir / "messages.txt";
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            if (c.fileSizeLimit) {
+                rlimit limit{100000, 100000};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                ::signal(SIGXFSZ, SIG_IGN);
+            }
+            int saved = SaveCaptureFile(g_packetTable, existing.string());
+            std::ofstream(report) << frontEnd.AllMessages();
+            ::_exit(saved);
+        }
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        ASSERT_TRUE(WIFEXITED(raw)) << c.what << ": " << raw;
+        EXPECT_EQ(WEXITSTATUS(raw), 0) << c.what << ": the save must fail";
+        const std::string kept = ReadWhole(existing);
+        EXPECT_TRUE(kept == "keep me") << c.what << ": the file now holds " << kept.size() << " bytes";
+        const std::string messages = ReadWhole(report);
+        EXPECT_NE(messages.find(c.message), std::string::npos) << c.what << ": " << messages;
+        EXPECT_NE(messages.find(c.detail), std::string::npos) << c.what << ": " << messages;
+        EXPECT_EQ(fs::exists(part), c.directoryInTheWay) << c.what;
+        fs::remove_all(part);
+        fs::remove(report);
     }
-    fs::permissions(dir, fs::perms::owner_all);
+}
+
+TEST_F(LiveCaptureTest, SavingOverASymbolicLinkWritesItsTargetAndKeepsTheLinkAndThePermissions) {
+    StoreUdpFrames(3, 100);
+    fs::create_directories(dir / "real");
+    const fs::path target = dir / "real" / "target.cap";
+    std::ofstream(target) << "old contents";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path link = dir / "link.cap";
+    fs::create_symlink(fs::path("real") / "target.cap", link);
+
+    ASSERT_EQ(SaveCaptureFile(g_packetTable, link.string()), 1) << frontEnd.AllMessages();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::read_symlink(link), fs::path("real") / "target.cap");
+    EXPECT_EQ(static_cast<int>(fs::status(target).permissions() & fs::perms::all), 0600);
+    // A file header and three records of 16 + 142 bytes.
+    EXPECT_EQ(fs::file_size(target), 24u + 3 * (16 + 142));
+    std::vector<std::string> left;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        left.push_back(e.path().lexically_relative(dir).string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"link.cap", "real", "real/target.cap"}));
+    ASSERT_EQ(OpenCaptureFile(link.string(), false), 1);
+    EXPECT_EQ(g_packetTable.size(), 3u);
 }
 
 TEST_F(LiveCaptureTest, AReaderOfTheTablesRunsBesideTheCaptureThread) {
@@ -514,6 +695,61 @@ TEST_F(LiveCaptureTest, CommandLineCaptureSavesWhatItPrints) {
     EXPECT_TRUE(fs::exists(interrupted));
     EXPECT_EQ(OpenCaptureFile(interrupted.string(), false), 1);
     EXPECT_GT(g_packetTable.size(), 0u);
+}
+
+// Without -i the tool captures on the adapter stored in the settings; without --rules it keeps every packet
+// even when Config.cfg would drop them. A copy of the tool is run so that its Config.cfg, beside the
+// executable, is the test's own.
+TEST_F(LiveCaptureTest, CommandLineCaptureUsesTheStoredAdapterAndTheRulesOnlyWhenAsked) {
+    const fs::path bin = dir / "bin";
+    fs::create_directories(bin);
+    fs::copy_file(std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli", bin / "pacterra-cli");
+    CCaptureConfig dropAll;
+    dropAll.bufferMB = 50;
+    dropAll.defaultAccept = 0;
+    CArchive ar;
+    dropAll.SerializeConfig(ar);
+    std::ofstream(bin / "Config.cfg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(ar.Bytes().data()),
+               static_cast<std::streamsize>(ar.Bytes().size()));
+    const fs::path home = dir / "home";
+    fs::create_directories(home / "Morvane");
+    std::ofstream(home / "Morvane" / "Pacterra.conf") << "[Config]\nAdapter=lo\n";
+
+    std::atomic<bool> sending{true};
+    std::thread traffic([&] {
+        int s = BoundSocket(SOCK_DGRAM, "127.0.0.1", 0);
+        while (sending.load()) {
+            SendUdp(s, "127.0.0.1", 42100, "tick");
+            std::this_thread::sleep_for(20ms);
+        }
+        ::close(s);
+    });
+    struct Case {
+        const char* what;
+        const char* options;
+        bool kept;
+    } cases[] = {
+        {"without the rules", "", true},
+        {"with the rules", "--rules", false},
+    };
+    for (const Case& c : cases) {
+        const fs::path out = dir / "out.txt", err = dir / "err.txt";
+        int status = std::system(("TZ=UTC HOME='" + home.string() + "' XDG_CONFIG_HOME='" + home.string() +
+                                  "' '" + (bin / "pacterra-cli").string() + "' capture -t 1 " + c.options +
+                                  " >'" + out.string() + "' 2>'" + err.string() + "'")
+                                     .c_str());
+        const std::string printed = ReadWhole(out), errors = ReadWhole(err);
+        EXPECT_EQ(status, 0) << c.what << ": " << errors;
+        EXPECT_NE(errors.find("capture on lo:"), std::string::npos) << c.what << ": " << errors;
+        EXPECT_EQ(printed.find("127.0.0.1:42100\tUDP") != std::string::npos, c.kept)
+            << c.what << ": " << printed;
+        if (!c.kept) {
+            EXPECT_EQ(errors.rfind("0 packets, 0 connections", 0), 0u) << c.what << ": " << errors;
+        }
+    }
+    sending = false;
+    traffic.join();
 }
 
 }  // namespace

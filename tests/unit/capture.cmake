@@ -10,3 +10,7 @@ pacterra_unit_test(cli_tests
   SOURCES cli_test.cpp
   LIBS pacterra_capture)
 add_dependencies(cli_tests pacterra-cli)
+# Capture files through the Save and Open commands, with a scripted front end.
+pacterra_unit_test(capture_file_tests
+  SOURCES capture_file_test.cpp
+  LIBS pacterra_capture)

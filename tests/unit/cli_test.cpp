@@ -86,8 +86,15 @@ TEST_F(CliTest, LoopbackCaptureByTcpdump) {
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
-    for (const char* args : {"", "frobnicate x", "connections", "connections a b", "packets f", "packets f x",
-                             "packets f -1", "connections f --bogus", "connections f --config"}) {
+    // The capture cases name an adapter that does not exist and carry the other limit, so that a value
+    // that slipped through ends quickly with status 1 instead of capturing.
+    for (const char* args :
+         {"", "frobnicate x", "connections", "connections a b", "packets f", "packets f x", "packets f -1",
+          "connections f --bogus", "connections f --config", "capture -i pacterra-nodev0 -t 0.2 -c 0.5",
+          "capture -i pacterra-nodev0 -t 0.2 -c 0", "capture -i pacterra-nodev0 -t 0.2 -c 1e30",
+          "capture -i pacterra-nodev0 -t 0.2 -c 99999999999999999999999",
+          "capture -i pacterra-nodev0 -c 1 -t -1", "capture -i pacterra-nodev0 -c 1 -t 0",
+          "capture -i pacterra-nodev0 -c 1 -t 1x"}) {
         Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("Usage:"), std::string::npos) << args;

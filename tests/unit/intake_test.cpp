@@ -64,6 +64,8 @@ TEST_F(IntakeTest, MalformedFramesAreDroppedWithoutReadingPastTheCapture) {
         {"not IPv4 (ARP)", with(tcp, [](FrameSpec& s) { s.etherType = 0x0806; }), 0, 0},
         {"VLAN tag", with(tcp, [](FrameSpec& s) { s.etherType = 0x8100; }), 0, 0},
         {"ICMP", with(tcp, [](FrameSpec& s) { s.protocol = 1; }), 0, 0},
+        // The length check comes before the protocol check: a short frame counts whatever it carries.
+        {"ICMP, IP length beyond the capture", with(tcp, [](FrameSpec& s) { s.protocol = 1; }), -1, 1},
         {"IP length beyond the capture", tcp, -1, 1},
         {"IP length beyond the capture, UDP", udp, -5, 1},
         {"IHL below 5", with(tcp, [](FrameSpec& s) { s.ihlOverride = 4; }), 0, 0},
@@ -112,10 +114,12 @@ TEST_F(IntakeTest, MalformedFramesAreDroppedWithoutReadingPastTheCapture) {
 TEST_F(IntakeTest, LengthThresholds) {
     FrameSpec s;
     s.protocol = 17;
-    std::vector<uint8_t> frame = BuildFrame(s);  // 42 bytes
-    FeedFrame(frame, 0, 0, 34);
+    const std::vector<uint8_t> frame = BuildFrame(s);  // 42 bytes
+    // Exact-size heap copies: the sanitizers catch any read past the captured bytes.
+    auto cut = [&](size_t n) { return std::vector<uint8_t>(frame.begin(), frame.begin() + n); };
+    FeedFrame(cut(34));
     EXPECT_EQ(g_shortPacketCount.load(), 0) << "34 bytes are ignored before any check";
-    FeedFrame(frame, 0, 0, 35);
+    FeedFrame(cut(35));
     EXPECT_EQ(g_shortPacketCount.load(), 1) << "35 bytes reach the length check";
     FeedFrame(frame);
     EXPECT_EQ(g_packetTable.size(), 1u);
@@ -142,11 +146,14 @@ TEST_F(IntakeTest, PortsFollowTheRealIpHeaderLength) {
     s.dstPort = 443;
     s.tcpHeaderWords = 8;
     s.payload = "xyz";
+    s.padding = 5;
     FeedFrame(BuildFrame(s));
     ASSERT_EQ(g_connectionTable.size(), 1u);
     EXPECT_EQ(g_connectionTable[0].clientPort, 5555);
     EXPECT_EQ(g_connectionTable[0].serverPort, 443);
     EXPECT_EQ(g_packetTable[0].payloadLen, 3);
+    std::span<const uint8_t> payload = PacketPayload(g_packetTable[0]);
+    EXPECT_EQ(std::string(payload.begin(), payload.end()), "xyz");
     EXPECT_EQ(ConnectionCellText(0, 4), "TCP:https");
 }
 
@@ -222,6 +229,76 @@ TEST_F(IntakeTest, LaterFragmentsJoinTheirDatagramsConnection) {
     later.ipId = 0x4321;
     FeedFrame(BuildFrame(later));
     EXPECT_EQ(g_packetTable.size(), 2u);
+}
+
+// A later fragment joins only a first fragment that was stored in the current store, whatever the protocol.
+TEST_F(IntakeTest, LaterFragmentsNeedTheirStoredFirstFragment) {
+    struct Case {
+        const char* what;
+        int protocol;
+        const char* steps;  // F first fragment, L later fragment, R the store is reset
+        bool dropPort53;
+        size_t packets;  // stored after the last reset
+    } cases[] = {
+        {"TCP pair", 6, "FL", false, 2},
+        {"UDP pair", 17, "FL", false, 2},
+        {"first dropped by a rule", 17, "FL", true, 0},
+        {"first dropped by a rule, TCP", 6, "FL", true, 0},
+        {"later before its first", 17, "LF", false, 1},
+        {"store reset in between", 17, "FRL", false, 0},
+        {"store reset in between, TCP", 6, "FRL", false, 0},
+    };
+    for (const Case& c : cases) {
+        ResetCaptureStore();
+        g_captureState = CAPTURE_RUNNING;
+        g_config.filters.clear();
+        if (c.dropPort53) {
+            CFilterItem drop;
+            drop.anyIp = 1;
+            drop.ports = {53};
+            drop.accept = 0;
+            g_config.filters = {drop};
+        }
+        FrameSpec first;
+        first.protocol = c.protocol;
+        first.srcPort = 5000;
+        first.dstPort = 53;
+        first.payload = std::string(16, 'a');
+        first.fragmentField = 0x2000;  // more fragments
+        FrameSpec later = first;
+        later.fragmentField = 5;  // offset 40 bytes, last fragment
+        std::vector<uint8_t> laterFrame = BuildFrame(later);
+        // Data where a transport header would be: read as ports it would make a connection of its own.
+        laterFrame[34] = 0x77;
+        laterFrame[36] = 0x66;
+        for (char step : std::string(c.steps)) {
+            if (step == 'F') {
+                FeedFrame(BuildFrame(first));
+            } else if (step == 'L') {
+                FeedFrame(laterFrame);
+            } else {
+                ResetCaptureStore();
+                g_captureState = CAPTURE_RUNNING;
+            }
+        }
+        ASSERT_EQ(g_packetTable.size(), c.packets) << c.what;
+        if (c.packets == 2) {
+            ASSERT_EQ(g_connectionTable.size(), 1u) << c.what;
+            const ConnectionRecord& conn = g_connectionTable[0];
+            EXPECT_EQ(conn.isTcp, c.protocol == 6) << c.what;
+            EXPECT_EQ(conn.clientPort, 5000) << c.what;
+            EXPECT_EQ(conn.serverPort, 53) << c.what;
+            ASSERT_EQ(conn.packetIndices.size(), 2u) << c.what;
+            // The whole IP payload of the later fragment is its payload.
+            const PacketRecord& p = g_packetTable[1];
+            const int transport = c.protocol == 6 ? 20 : 8;
+            EXPECT_EQ(p.payloadLen, transport + 16) << c.what;
+            std::span<const uint8_t> payload = PacketPayload(p);
+            ASSERT_EQ(payload.size(), static_cast<size_t>(transport + 16)) << c.what;
+            EXPECT_EQ(payload[0], 0x77) << c.what;
+        }
+    }
+    g_config.filters.clear();
 }
 
 TEST_F(IntakeTest, BufferLimitStopsFurtherIntakeRequests) {

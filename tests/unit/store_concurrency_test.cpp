@@ -69,13 +69,22 @@ TEST(StoreConcurrencyTest, ReaderSeesCompleteRecordsWhileWriterAppends) {
                 const ConnectionRecord& conn = g_connectionTable[c];
                 size_t n = conn.packetIndices.size();
                 ASSERT_GE(n, 1u);
-                uint32_t last = conn.packetIndices[n - 1];
-                ASSERT_LT(last, g_packetTable.size());
-                const PacketRecord& p = g_packetTable[last];
-                // The packet belongs to this connection in the direction it says.
-                const uint8_t* src = p.data + 26;
-                int toServer = p.toServer.load(std::memory_order_relaxed);
-                ASSERT_EQ(std::memcmp(src, toServer ? conn.clientIp : conn.serverIp, 4), 0);
+                // Every index below the count: in arrival order, of a stored packet, and that packet
+                // belongs to this connection in the direction it says.
+                const size_t stored = g_packetTable.size();
+                int64_t previous = -1;
+                for (size_t i = 0; i < n; ++i) {
+                    const uint32_t index = conn.packetIndices[i];
+                    ASSERT_GT(int64_t{index}, previous) << "connection " << c << " position " << i;
+                    ASSERT_LT(index, stored);
+                    previous = index;
+                    const PacketRecord& p = g_packetTable[index];
+                    const uint8_t* src = p.data + 26;
+                    const uint8_t* dst = p.data + 30;
+                    const bool toServer = p.toServer.load(std::memory_order_relaxed) != 0;
+                    ASSERT_EQ(std::memcmp(src, toServer ? conn.clientIp : conn.serverIp, 4), 0) << index;
+                    ASSERT_EQ(std::memcmp(dst, toServer ? conn.serverIp : conn.clientIp, 4), 0) << index;
+                }
                 for (int column = 0; column < kConnectionColumns; ++column)
                     ASSERT_GT(ConnectionCellText(c, column).length, 0u);
                 ASSERT_LE(g_storedBytes.load(), int64_t{kPackets} * 200);

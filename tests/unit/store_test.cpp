@@ -19,9 +19,13 @@ protected:
         ResetCaptureStore();
         g_config = CCaptureConfig();
         g_config.bufferMB = 1;
+        g_skipFilter = 0;
         g_captureState = CAPTURE_RUNNING;
     }
-    void TearDown() override { ResetCaptureStore(); }
+    void TearDown() override {
+        g_packetLimit = 0;
+        ResetCaptureStore();
+    }
 
     // Stores a frame of `len` bytes and attaches it from `from` to `to`; returns the connection.
     int Packet(const Endpoint& from, const Endpoint& to, int tcp = 1, int len = 60) {
@@ -137,13 +141,42 @@ TEST_F(StoreTest, PercentOfLargeBuffersAndSkippedLimit) {
 }
 
 TEST_F(StoreTest, BogusBufferSizeNeitherDividesByZeroNorOverflows) {
-    for (int mb : {0, -5, INT32_MAX}) {
+    // Sizes below 1 MB act as 1 MB; a huge one never stops and shows a small store as 0 percent.
+    struct Case {
+        int mb;
+        int firstBytes;  // stored first
+        int percent;     // after the first packet
+        bool stopsOneByteLater;
+    } cases[] = {
+        {0, 1 << 20, 100, true},
+        {-5, 1 << 20, 100, true},
+        {INT32_MAX, 100, 0, false},
+    };
+    for (const Case& c : cases) {
         ResetCaptureStore();
         g_captureState = CAPTURE_RUNNING;
-        g_config.bufferMB = mb;
-        Packet(kA, kB, 1, 100);
-        EXPECT_GE(g_bufferPercent.load(), 0) << mb;
+        g_config.bufferMB = c.mb;
+        Packet(kA, kB, 1, c.firstBytes);
+        EXPECT_EQ(g_bufferPercent.load(), c.percent) << c.mb;
+        EXPECT_EQ(g_captureState.load(), CAPTURE_RUNNING) << c.mb;
+        Packet(kA, kB, 1, 1);
+        EXPECT_EQ(g_captureState.load(), c.stopsOneByteLater ? CAPTURE_STOPPING : CAPTURE_RUNNING) << c.mb;
+        EXPECT_EQ(g_packetTable.size(), 2u) << c.mb;
     }
+}
+
+TEST_F(StoreTest, PacketLimitRefusesThePacketBeyondItAndRequestsAStop) {
+    g_packetLimit = 3;
+    for (int i = 0; i < 3; ++i)
+        Packet(kA, kB);
+    std::vector<uint8_t> frame(60, 0xCD);
+    size_t index = 99;
+    EXPECT_EQ(StorePacket(PacketTimestamp{}, frame.data(), 60, 0, &index), 0);
+    g_packetLimit = 0;
+    EXPECT_EQ(index, 99u);
+    EXPECT_EQ(g_packetTable.size(), 3u);
+    EXPECT_EQ(g_storedBytes.load(), 3 * 60);
+    EXPECT_EQ(g_captureState.load(), CAPTURE_STOPPING);
 }
 
 TEST_F(StoreTest, StorePacketCopiesTheFrameAndMarksUnsaved) {
