@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
 
     if (parser.isSet(shot)) {
         const QString prefix = parser.value(shot);
-        QTimer::singleShot(300, [&] {
+        QTimer::singleShot(300, [&tabs, &app, prefix] {
             tabs.setCurrentIndex(0);
             tabs.grab().save(prefix + "-packet.png");
             tabs.setCurrentIndex(1);

@@ -1,19 +1,28 @@
 #include "views/PacketDecode.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 #include "capture/Format.h"
 
 namespace {
 
+[[gnu::format(printf, 1, 2)]] std::string Printf(const char* format, ...) {
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
 class TreeBuilder {
 public:
     TreeBuilder(const uint8_t* bytes, size_t length) : m_bytes(bytes), m_length(length) {}
 
-    int Add(int parent, TreeImage image, ByteRange range, const char* format, auto... args) {
-        char text[160];
-        std::snprintf(text, sizeof text, format, args...);
-        m_lines.push_back({text, image, range, parent, false});
+    int Add(int parent, TreeImage image, ByteRange range, std::string text) {
+        m_lines.push_back({std::move(text), image, range, parent, false});
         return static_cast<int>(m_lines.size()) - 1;
     }
     // A field line, only when its bytes are all in the frame.
@@ -44,15 +53,15 @@ constexpr int kEthernet = 14;
 
 std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length) {
     TreeBuilder t(bytes, length);
-    const int root = t.Add(-1, TreeImage::Packet, {}, "Packet: %zu bytes", length);
+    const int root = t.Add(-1, TreeImage::Packet, {}, Printf("Packet: %zu bytes", length));
     if (length < kEthernet)
         return t.Take();
 
     const int eth = t.Add(root, TreeImage::Header, {0, kEthernet}, "Ethernet Header");
-    t.Add(eth, TreeImage::Field, {0, 6}, "Dst Mac Address: %s", MacToText(t.At(0)).c_str());
-    t.Add(eth, TreeImage::Field, {6, 6}, "Src Mac Address: %s", MacToText(t.At(6)).c_str());
+    t.Add(eth, TreeImage::Field, {0, 6}, Printf("Dst Mac Address: %s", MacToText(t.At(0)).c_str()));
+    t.Add(eth, TreeImage::Field, {6, 6}, Printf("Src Mac Address: %s", MacToText(t.At(6)).c_str()));
     const uint16_t type = t.U16(12);
-    t.Add(eth, TreeImage::Field, {12, 2}, "Type: %d", type);
+    t.Add(eth, TreeImage::Field, {12, 2}, Printf("Type: %d", type));
     t.Expand(root);
     t.Expand(eth);
     if (type != 0x0800 || length < 19)
@@ -63,27 +72,29 @@ std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length) {
     const int headerWords = t.U8(14) & 0x0F;
     const int ipLength = (headerWords < 5 ? 5 : headerWords) * 4;
     const int ipEnd = kEthernet + ipLength;
-    const int ip = t.Add(root, TreeImage::Header, {kEthernet, ipLength}, "IP Header");
+    // A header longer than the frame (options cut off) stands for the bytes that are there.
+    const int ipShown = std::min(ipLength, static_cast<int>(length) - kEthernet);
+    const int ip = t.Add(root, TreeImage::Header, {kEthernet, ipShown}, "IP Header");
     t.Expand(ip);
     // Short frames show the fields that they hold.
     struct IpField {
         int offset, width;
         const char* format;
     };
-    t.Add(ip, TreeImage::Field, {14, 1}, "Header Length: %d", headerWords);
-    t.Add(ip, TreeImage::Field, {14, 1}, "Version: %d", t.U8(14) >> 4);
+    t.Add(ip, TreeImage::Field, {14, 1}, Printf("Header Length: %d", headerWords));
+    t.Add(ip, TreeImage::Field, {14, 1}, Printf("Version: %d", t.U8(14) >> 4));
     const IpField numbers[] = {{15, 1, "Service Type: %d"}, {16, 2, "Total length: %d"},
                                {18, 2, "Identifier: %d"},   {20, 2, "Offset: %d"},
                                {22, 1, "TTL: %d"},          {23, 1, "Protocol: %d"},
                                {24, 2, "Check Sum: %d"}};
     for (const IpField& f : numbers)
         if (t.Fits(f.offset, f.width))
-            t.Add(ip, TreeImage::Field, {f.offset, f.width}, f.format,
-                  f.width == 1 ? t.U8(f.offset) : t.U16(f.offset));
+            t.Add(ip, TreeImage::Field, {f.offset, f.width},
+                  Printf(f.format, f.width == 1 ? t.U8(f.offset) : t.U16(f.offset)));
     if (t.Fits(26, 4))
-        t.Add(ip, TreeImage::Field, {26, 4}, "Src IP: %s", IpToText(t.At(26)).c_str());
+        t.Add(ip, TreeImage::Field, {26, 4}, Printf("Src IP: %s", IpToText(t.At(26)).c_str()));
     if (t.Fits(30, 4))
-        t.Add(ip, TreeImage::Field, {30, 4}, "Dst IP: %s", IpToText(t.At(30)).c_str());
+        t.Add(ip, TreeImage::Field, {30, 4}, Printf("Dst IP: %s", IpToText(t.At(30)).c_str()));
     if (!t.Fits(23, 1))
         return t.Take();
 
@@ -93,20 +104,20 @@ std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length) {
         if (!t.Fits(l4, 20))
             return t.Take();
         const int tcp = t.Add(root, TreeImage::Header, {l4, 20}, "TCP Header");
-        t.Add(tcp, TreeImage::Field, {l4, 2}, "Src Port: %u", t.U16(l4));
-        t.Add(tcp, TreeImage::Field, {l4 + 2, 2}, "Dst Port: %u", t.U16(l4 + 2));
-        t.Add(tcp, TreeImage::Field, {l4 + 4, 4}, "Sequence: %u", t.U32(l4 + 4));
-        t.Add(tcp, TreeImage::Field, {l4 + 8, 4}, "Acknowledgement: %u", t.U32(l4 + 8));
-        t.Add(tcp, TreeImage::Field, {l4 + 12, 1}, "Head Len: %d", t.U8(l4 + 12) >> 4);
+        t.Add(tcp, TreeImage::Field, {l4, 2}, Printf("Src Port: %u", t.U16(l4)));
+        t.Add(tcp, TreeImage::Field, {l4 + 2, 2}, Printf("Dst Port: %u", t.U16(l4 + 2)));
+        t.Add(tcp, TreeImage::Field, {l4 + 4, 4}, Printf("Sequence: %u", t.U32(l4 + 4)));
+        t.Add(tcp, TreeImage::Field, {l4 + 8, 4}, Printf("Acknowledgement: %u", t.U32(l4 + 8)));
+        t.Add(tcp, TreeImage::Field, {l4 + 12, 1}, Printf("Head Len: %d", t.U8(l4 + 12) >> 4));
         const uint8_t flags = t.U8(l4 + 13);
-        const int flag = t.Add(tcp, TreeImage::Field, {l4 + 13, 1}, "Flag: 0x%x", flags);
-        t.Add(tcp, TreeImage::Field, {l4 + 14, 2}, "Window: %d", t.U16(l4 + 14));
-        t.Add(tcp, TreeImage::Field, {l4 + 16, 2}, "Check Sum: %d", t.U16(l4 + 16));
-        t.Add(tcp, TreeImage::Field, {l4 + 18, 2}, "Urgent Point: %d", t.U16(l4 + 18));
+        const int flag = t.Add(tcp, TreeImage::Field, {l4 + 13, 1}, Printf("Flag: 0x%x", flags));
+        t.Add(tcp, TreeImage::Field, {l4 + 14, 2}, Printf("Window: %d", t.U16(l4 + 14)));
+        t.Add(tcp, TreeImage::Field, {l4 + 16, 2}, Printf("Check Sum: %d", t.U16(l4 + 16)));
+        t.Add(tcp, TreeImage::Field, {l4 + 18, 2}, Printf("Urgent Point: %d", t.U16(l4 + 18)));
         const char* names[] = {"FIN: %d", "SYN: %d", "RST: %d", "PSH: %d", "ACK: %d", "URG: %d"};
         for (int bit = 0; bit < 6; ++bit) {
             const int on = (flags >> bit) & 1;
-            t.Add(flag, on ? TreeImage::FlagOn : TreeImage::FlagOff, {}, names[bit], on);
+            t.Add(flag, on ? TreeImage::FlagOn : TreeImage::FlagOff, {}, Printf(names[bit], on));
         }
         t.Expand(tcp);
         t.Expand(flag);
@@ -115,10 +126,10 @@ std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length) {
         if (!t.Fits(l4, 8))
             return t.Take();
         const int udp = t.Add(root, TreeImage::Header, {l4, 8}, "UDP Header");
-        t.Add(udp, TreeImage::Field, {l4, 2}, "Src Port: %d", t.U16(l4));
-        t.Add(udp, TreeImage::Field, {l4 + 2, 2}, "Dst Port: %d", t.U16(l4 + 2));
-        t.Add(udp, TreeImage::Field, {l4 + 4, 2}, "Length: %d", t.U16(l4 + 4));
-        t.Add(udp, TreeImage::Field, {l4 + 6, 2}, "Check Sum: %d", t.U16(l4 + 6));
+        t.Add(udp, TreeImage::Field, {l4, 2}, Printf("Src Port: %d", t.U16(l4)));
+        t.Add(udp, TreeImage::Field, {l4 + 2, 2}, Printf("Dst Port: %d", t.U16(l4 + 2)));
+        t.Add(udp, TreeImage::Field, {l4 + 4, 2}, Printf("Length: %d", t.U16(l4 + 4)));
+        t.Add(udp, TreeImage::Field, {l4 + 6, 2}, Printf("Check Sum: %d", t.U16(l4 + 6)));
         t.Expand(udp);
         t.SetRange(root, {0, l4 + 8});
     } else {

@@ -145,6 +145,13 @@ private slots:
         }
         const std::vector<uint8_t> tiny(10, 0);
         QCOMPARE(Decode(tiny).size(), size_t{1});
+
+        // A header length of 15 words in a 40-byte frame: the header stands for the bytes there are.
+        FrameSpec cut = Syn();
+        cut.ihlOverride = 15;
+        const auto lines = Decode(BuildFrame(cut), 40);
+        QCOMPARE(lines[static_cast<size_t>(Find(lines, "IP Header"))].range, (ByteRange{14, 26}));
+        QVERIFY(Find(lines, "TCP Header") < 0);
     }
 
     void wholeFrameIsShown() {
