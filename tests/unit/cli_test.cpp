@@ -3,6 +3,7 @@
 #include <pcap/pcap.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -170,6 +171,37 @@ TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
     int packets = std::stoi(ruled.err);
     EXPECT_GT(packets * 1442, 1 << 20);
     EXPECT_LT(packets, 1400);
+}
+
+}  // namespace
+
+namespace {
+
+// The sample's request from 192.168.1.31 carries IP options (a 24-byte IP header): its ports stand four
+// bytes later than in a plain header.
+TEST_F(CliTest, DecodeShowsThePortsAPacketWithIpOptionsReallyCarries) {
+    const std::string sample = std::string(PACTERRA_SOURCE_DIR) + "/res/sample.cap";
+    Result r = Run("decode '" + sample + "' 54");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line :
+         {"Packet: 511 bytes\t[0,58]\n", "  IP Header\t[14,24]\n", "    Header Length: 6\t[14,1]\n",
+          "  TCP Header\t[38,20]\n", "    Src Port: 53572\t[38,2]\n", "    Dst Port: 80\t[40,2]\n",
+          "      PSH: 1\t[]\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+
+    r = Run("hex '" + sample + "' 54");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 3 * 72),
+              "0000  00 1E 58 B3 7A 01 8C 16 45 62 0B 9A 08 00 46 00  ..X.z...Eb....F.\n"
+              "0010  01 F1 3B BB 40 00 80 06 3B FF C0 A8 01 1F C6 33  ..;.@...;......3\n"
+              "0020  64 4D 94 04 00 00 D1 44 00 50 30 44 AE 74 59 52  dM.....D.P0D.tYR\n");
+    // 511 bytes: 32 lines, the last one short.
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 32);
+
+    r = Run("decode '" + sample + "' 167");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no packet 167"), std::string::npos) << r.err;
+    EXPECT_EQ(Run("hex '" + sample + "' x").status, 2);
 }
 
 }  // namespace
