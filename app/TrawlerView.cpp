@@ -31,6 +31,8 @@ CTrawlerView::CTrawlerView(QWidget* parent) : QWidget(parent), m_payloadViewer(n
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_payloadViewer);
+    // Focusing the "Data" tab puts the keyboard into the text.
+    setFocusProxy(m_payloadViewer);
 }
 
 void CTrawlerView::ShowPayload(int64_t packetIndex) {

@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -88,7 +89,14 @@ CHexViewCtrl::CHexViewCtrl(QWidget* parent) : QAbstractScrollArea(parent) {
         UpdateCaret();
     });
     m_autoScrollTimer.setInterval(kAutoScrollMs);
-    connect(&m_autoScrollTimer, &QTimer::timeout, this, [this] { DragTo(m_lastDragPos); });
+    connect(&m_autoScrollTimer, &QTimer::timeout, this, [this] {
+        // A release that went elsewhere (a dialog took the mouse) ends the drag too.
+        if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+            m_autoScrollTimer.stop();
+            return;
+        }
+        DragTo(m_lastDragPos);
+    });
 
     m_menu = new QMenu(this);
     m_menu->setTitle(QStringLiteral("HexEdit"));
@@ -363,6 +371,7 @@ void CHexViewCtrl::focusInEvent(QFocusEvent* event) {
 
 void CHexViewCtrl::focusOutEvent(QFocusEvent* event) {
     m_blinkTimer.stop();
+    m_autoScrollTimer.stop();
     m_caretShown = false;
     UpdateCaret();
     QAbstractScrollArea::focusOutEvent(event);

@@ -98,6 +98,10 @@ std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length) {
     if (!t.Fits(23, 1))
         return t.Take();
 
+    // A fragment after the first carries no transport header: its first bytes are data, not ports.
+    if ((t.U16(20) & 0x1FFF) != 0)
+        return t.Take();
+
     const int protocol = t.U8(23);
     const int l4 = ipEnd;
     if (protocol == 6) {

@@ -27,7 +27,8 @@ struct DecodeLine {
 };
 
 // Lines in display order (a parent before its children). Every range lies inside the frame. The transport
-// header is placed after the IP header's real length, so packets with IP options decode right.
+// header is placed after the IP header's real length, so packets with IP options decode right; a fragment
+// after the first of its datagram shows no transport header.
 std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length);
 
 // The decode as indented text, one line per tree line: two spaces per level, the text, a tab and the

@@ -53,13 +53,6 @@ QIcon DrawIcon(TreeImage image) {
 
 }  // namespace
 
-QIcon TreeImageIcon(TreeImage image) {
-    static const QIcon icons[] = {DrawIcon(TreeImage::Packet), DrawIcon(TreeImage::Header),
-                                  DrawIcon(TreeImage::Field), DrawIcon(TreeImage::FlagOff),
-                                  DrawIcon(TreeImage::FlagOn)};
-    return icons[static_cast<int>(image)];
-}
-
 CProtocolTreeView::CProtocolTreeView(QWidget* parent) : QTreeWidget(parent) {
     setHeaderHidden(true);
     setColumnCount(1);
@@ -72,6 +65,8 @@ CProtocolTreeView::CProtocolTreeView(QWidget* parent) : QTreeWidget(parent) {
     header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     setContextMenuPolicy(Qt::DefaultContextMenu);
 
+    for (int i = 0; i < 5; ++i)
+        m_icons[i] = DrawIcon(static_cast<TreeImage>(i));
     m_copyLine = new QAction(tr("&Copy line"), this);
     connect(m_copyLine, &QAction::triggered, this, &CProtocolTreeView::CopyLine);
     connect(this, &QTreeWidget::currentItemChanged, this,
@@ -91,7 +86,7 @@ void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
         auto* item = line.parent < 0 ? new QTreeWidgetItem(this)
                                      : new QTreeWidgetItem(items[static_cast<size_t>(line.parent)]);
         item->setText(0, QString::fromStdString(line.text));
-        item->setIcon(0, TreeImageIcon(line.image));
+        item->setIcon(0, m_icons[static_cast<int>(line.image)]);
         if (!line.range.empty())
             item->setData(0, kRangeRole, QPoint(line.range.offset, line.range.length));
         items.push_back(item);

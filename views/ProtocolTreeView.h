@@ -38,7 +38,5 @@ private:
     std::vector<uint8_t> m_packet;  // the frame shown, independent of the store
     std::vector<DecodeLine> m_lines;
     QAction* m_copyLine;
+    QIcon m_icons[5];  // the five 16x16 pictures of the lines, by TreeImage
 };
-
-// The five 16x16 pictures of the tree's lines, drawn by the program.
-QIcon TreeImageIcon(TreeImage image);

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "../unit/FrameBuilder.h"
+#include "views/HexView.h"
 #include "views/PacketDecode.h"
 #include "views/ProtocolTreeView.h"
 
@@ -51,11 +52,16 @@ private slots:
         f[20] = 0x40;  // Don't Fragment, offset 0
         const auto lines = Decode(f);
         QCOMPARE(lines.size(), size_t{33});
-        for (const DecodeLine& l : lines)
-            QVERIFY2(l.parent < 0 || l.image == TreeImage::Field || l.image == TreeImage::FlagOn ||
-                         l.image == TreeImage::FlagOff || lines[static_cast<size_t>(l.parent)].parent == 0 ||
-                         l.image == TreeImage::Header,
-                     l.text.c_str());
+        // The root shows the packet, the four headers their own picture, fields a field, flag bits a square.
+        for (const DecodeLine& l : lines) {
+            const bool header = l.text.ends_with(" Header");
+            const bool bit = l.parent >= 0 && lines[static_cast<size_t>(l.parent)].text.starts_with("Flag: ");
+            const TreeImage want = l.parent < 0 ? TreeImage::Packet
+                                   : header     ? TreeImage::Header
+                                   : bit ? (l.text.ends_with("1") ? TreeImage::FlagOn : TreeImage::FlagOff)
+                                         : TreeImage::Field;
+            QVERIFY2(l.image == want, l.text.c_str());
+        }
         const char* expanded[] = {"Packet: 54 bytes", "Ethernet Header", "IP Header", "TCP Header",
                                   "Flag: 0x2"};
         for (const char* text : expanded) {
@@ -152,6 +158,53 @@ private slots:
         const auto lines = Decode(BuildFrame(cut), 40);
         QCOMPARE(lines[static_cast<size_t>(Find(lines, "IP Header"))].range, (ByteRange{14, 26}));
         QVERIFY(Find(lines, "TCP Header") < 0);
+    }
+
+    void fieldTextsAndNumberFormats() {
+        FrameSpec s = Syn();
+        s.srcPort = 65535;
+        std::vector<uint8_t> f = WithTcpFlags(s, 0xC2);
+        for (int i = 38; i < 46; ++i)
+            f[static_cast<size_t>(i)] = 0xFF;  // sequence and acknowledgement
+        f[22] = 255;                           // TTL
+        const std::string text = DecodeAsText(Decode(f));
+        for (const char* line :
+             {"    Type: 2048\t[12,2]", "    Total length: 40\t[16,2]", "    Identifier: 4660\t[18,2]",
+              "    TTL: 255\t[22,1]", "    Protocol: 6\t[23,1]", "    Src Port: 65535\t[34,2]",
+              "    Sequence: 4294967295\t[38,4]", "    Acknowledgement: 4294967295\t[42,4]",
+              "    Head Len: 5\t[46,1]", "    Flag: 0xc2\t[47,1]", "      SYN: 1\t[]", "      URG: 0\t[]",
+              "    Urgent Point: 0\t[52,2]"})
+            QVERIFY2(text.find(std::string(line) + "\n") != std::string::npos, line);
+    }
+
+    void laterFragmentsShowNoTransportHeader() {
+        FrameSpec s = Syn();
+        s.fragmentField = 0x00B9;  // offset 1480 bytes: its first bytes are data
+        const auto lines = Decode(BuildFrame(s));
+        QVERIFY(Find(lines, "IP Header") >= 0);
+        QVERIFY(Find(lines, "TCP Header") < 0);
+        QVERIFY(lines[0].range.empty());
+        QVERIFY(lines[static_cast<size_t>(Find(lines, "IP Header"))].expanded);
+        s.fragmentField = 0x2000;  // the first fragment has its header
+        QVERIFY(Find(Decode(BuildFrame(s)), "TCP Header") >= 0);
+    }
+
+    void selectingATreeLineSelectsTheHexBytes() {
+        QWidget window;
+        auto* tree = new CProtocolTreeView(&window);
+        auto* hex = new CHexView(&window);
+        connect(tree, &CProtocolTreeView::byteRangeSelected, hex->HexCtrl(), &CHexViewCtrl::SetSelection);
+        // An IP header cut short: 20 bytes of frame after the Ethernet header.
+        FrameSpec cut = Syn();
+        cut.ihlOverride = 15;
+        std::vector<uint8_t> f = BuildFrame(cut);
+        f.resize(34);
+        hex->HexCtrl()->SetData(f.data(), static_cast<int>(f.size()));
+        tree->ShowPacket(f.data(), static_cast<int>(f.size()));
+        tree->setCurrentItem(tree->findItems("IP Header", Qt::MatchExactly | Qt::MatchRecursive)[0]);
+        QVERIFY(hex->HexCtrl()->HasSelection());
+        QCOMPARE(hex->HexCtrl()->SelectionFirst(), 14);
+        QCOMPARE(hex->HexCtrl()->SelectionLast(), 33);
     }
 
     void wholeFrameIsShown() {
