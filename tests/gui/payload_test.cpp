@@ -134,10 +134,10 @@ MenuSeen OpenContextMenu(QPlainTextEdit& ctrl, int command = 0) {
 
 // Stores a TCP frame carrying `payload` (with `padding` bytes after the IP packet) and returns its index.
 size_t StoreFrameWithPayload(const QByteArray& payload, int padding = 0) {
-    FrameSpec spec;
-    spec.payload = payload.toStdString();
-    spec.padding = padding;
-    const std::vector<uint8_t> frame = BuildFrame(spec);
+    FrameSpec shape;
+    shape.payload = payload.toStdString();
+    shape.padding = padding;
+    const std::vector<uint8_t> frame = BuildFrame(shape);
     size_t index = SIZE_MAX;
     if (!StorePacket({}, frame.data(), static_cast<int>(frame.size()), static_cast<int>(payload.size()),
                      &index))
