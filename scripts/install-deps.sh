@@ -16,9 +16,9 @@ if [[ "${1:-}" == "--bench" ]]; then
   packages+=(tcpdump tshark time)
 fi
 
-sudo=""
+sudo=()
 if [[ $(id -u) -ne 0 ]]; then
-  sudo="sudo"
+  sudo=(sudo --preserve-env=DEBIAN_FRONTEND)
 fi
 # Skip the package manager when everything is already there (a developer machine, a second run).
 missing=()
@@ -27,7 +27,7 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [[ ${#missing[@]} -gt 0 ]]; then
-  $sudo apt-get update -o DPkg::Lock::Timeout=600
-  DEBIAN_FRONTEND=noninteractive $sudo -E apt-get install -y --no-install-recommends \
-    -o DPkg::Lock::Timeout=600 "${missing[@]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -o DPkg::Lock::Timeout=600
+  "${sudo[@]}" apt-get install -y -o DPkg::Lock::Timeout=600 "${missing[@]}"
 fi
