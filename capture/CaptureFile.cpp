@@ -38,10 +38,8 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
     if (int link = pcap_datalink(pcap); link != DLT_EN10MB) {
         pcap_close(pcap);
         g_captureState = CAPTURE_IDLE;
-        const char* name = pcap_datalink_val_to_name(link);
         ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
-                    "Link type " + std::to_string(link) + (name ? std::string(" (") + name + ")" : "") +
-                        "; only Ethernet (1) can be read.");
+                    "The file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
         return 0;
     }
 

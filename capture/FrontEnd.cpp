@@ -1,5 +1,7 @@
 #include "capture/FrontEnd.h"
 
+#include <pcap/pcap.h>
+
 #include <cstdio>
 
 IMainFrame* g_pMainFrame = nullptr;
@@ -7,7 +9,12 @@ IMainFrame* g_pMainFrame = nullptr;
 MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons, const std::string& detail) {
     if (g_pMainFrame)
         return g_pMainFrame->Prompt(text, buttons, detail);
-    std::fprintf(stderr, "%s\n", text.c_str());
+    // Nobody to ask (the command-line tool): the text goes to standard error with plain line ends, and a
+    // question takes its first button.
+    std::string plain = text;
+    for (size_t at; (at = plain.find("\r\n")) != std::string::npos;)
+        plain.erase(at, 1);
+    std::fprintf(stderr, "%s\n", plain.c_str());
     if (!detail.empty())
         std::fprintf(stderr, "%s\n", detail.c_str());
     switch (buttons) {
@@ -19,6 +26,11 @@ MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons, const std::st
             return MsgAnswer::Yes;
     }
     return MsgAnswer::Ok;
+}
+
+std::string LinkTypeText(int linkType) {
+    const char* name = pcap_datalink_val_to_name(linkType);
+    return "link type " + std::to_string(linkType) + (name ? std::string(" (") + name + ")" : "");
 }
 
 namespace {

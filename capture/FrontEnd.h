@@ -46,5 +46,8 @@ extern IMainFrame* g_pMainFrame;
 MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
                       const std::string& detail = {});
 
+// "link type 113 (LINUX_SLL)": the detail of a refusal of anything but Ethernet.
+std::string LinkTypeText(int linkType);
+
 // The message shown when a capture or file load ends after frames shorter than their IP length.
 std::string ShortPacketsMessage(int count);

@@ -77,11 +77,8 @@ void CaptureThreadProc(std::string device) {
     if (int link = pcap_datalink(p); link != DLT_EN10MB) {
         pcap_close(p);
         g_captureState = CAPTURE_IDLE;
-        const char* name = pcap_datalink_val_to_name(link);
         ShowMessage("PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
-                    device + ": link type " + std::to_string(link) +
-                        (name ? std::string(" (") + name + ")" : "") +
-                        "; only Ethernet (1) can be captured.");
+                    device + ": " + LinkTypeText(link) + "; only Ethernet (1) can be captured.");
         return;
     }
     {

@@ -63,22 +63,6 @@ constexpr const char* kUsage =
     "packets, the connections and the frames shorter than their IP length.\n"
     "Exit status: 0 success, 1 the file or adapter could not be read or the save failed, 2 usage error.\n";
 
-// Messages go to standard error; questions take their first button (nobody is there to answer).
-class ConsoleFrontEnd : public IMainFrame {
-public:
-    void InsertRow(int) override {}
-    void CellsChanged(int, int, int) override {}
-    MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override {
-        std::string plain = text;
-        for (size_t at; (at = plain.find("\r\n")) != std::string::npos;)
-            plain.erase(at, 1);
-        std::fprintf(stderr, "%s\n", plain.c_str());
-        if (!detail.empty())
-            std::fprintf(stderr, "%s\n", detail.c_str());
-        return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgAnswer::Ok : MsgAnswer::Yes;
-    }
-};
-
 int UsageError(const char* why) {
     std::fprintf(stderr, "pacterra-cli: %s\n\n%s", why, kUsage);
     return 2;
@@ -323,8 +307,7 @@ int main(int argc, char** argv) {
                                         : "CONN must be a connection number (0, 1, ...)");
     }
 
-    ConsoleFrontEnd frontEnd;
-    g_pMainFrame = &frontEnd;
+    // No front end: messages go to standard error (see ShowMessage).
 
     // As the program's Open: rules (or not), a fresh store, then the file through the intake.
     if (opt.rules) {
@@ -359,6 +342,5 @@ int main(int argc, char** argv) {
         status = 1;
     }
     PrintSummary();
-    g_pMainFrame = nullptr;
     return status;
 }
