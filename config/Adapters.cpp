@@ -108,7 +108,16 @@ bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool w
     DeviceList list;
     if (!FindAll(list, error))
         return false;
-    for (const pcap_if_t* dev = list.head; dev; dev = dev->next) {
+    rows = AdapterRows(list.head);
+    if (withDataLink)
+        for (AdapterRow& row : rows)
+            row.dataLink = QueryDataLink(row.device);
+    return true;
+}
+
+std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices) {
+    std::vector<AdapterRow> rows;
+    for (const pcap_if_t* dev = devices; dev; dev = dev->next) {
         if (!dev->addresses)
             continue;
         AdapterRow row;
@@ -125,11 +134,9 @@ bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool w
                 0)
                 row.ip = host;
         }
-        if (withDataLink)
-            row.dataLink = QueryDataLink(row.device);
         rows.push_back(std::move(row));
     }
-    return true;
+    return rows;
 }
 
 std::string ChooseDefaultAdapter() {
@@ -139,15 +146,20 @@ std::string ChooseDefaultAdapter() {
         ShowMessage("Error in pcap_findalldevs: " + error + "\n");
         return {};
     }
+    return ChooseDefaultAdapter(list.head);
+}
+
+std::string ChooseDefaultAdapter(const pcap_if_t* devices) {
     // Windows capture devices are recognised by their names.
-    for (const pcap_if_t* dev = list.head; dev; dev = dev->next) {
+    for (const pcap_if_t* dev = devices; dev; dev = dev->next) {
         const pcap_addr_t* a = ChosenAddress(dev);
         if (!dev->addresses || !IsIPv4(a) || IsZero(a->addr))
             continue;
         if (std::strstr(dev->name, "PCNTN") || std::strstr(dev->name, "_{"))
             return dev->name;
     }
-    for (const pcap_if_t* dev = list.head; dev; dev = dev->next) {
+    // Elsewhere (Linux) by their state: up, not loopback, with an address.
+    for (const pcap_if_t* dev = devices; dev; dev = dev->next) {
         const pcap_addr_t* a = ChosenAddress(dev);
         if (!dev->addresses || !IsIPv4(a) || IsZero(a->addr))
             continue;

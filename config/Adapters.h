@@ -1,6 +1,8 @@
 // The network adapters the capture library offers, as the adapter list shows them, and the default choice.
 #pragma once
 
+#include <pcap/pcap.h>
+
 #include <string>
 #include <vector>
 
@@ -20,6 +22,9 @@ inline constexpr char kNoPromiscuousText[] =
 // `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link".
 bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink = true);
 
+// The rows of a device list as the capture library gives it, without "Data-Link".
+std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices);
+
 // "Data-Link" text of a device: the name of its link type, or the no-promiscuous-mode text when it cannot
 // be opened.
 std::string QueryDataLink(const std::string& device);
@@ -31,3 +36,4 @@ const char* DataLinkText(int linkType);
 // device that is up, not loopback, and has an IPv4 address other than 0.0.0.0. Empty when none
 // qualifies. Reports a failed enumeration.
 std::string ChooseDefaultAdapter();
+std::string ChooseDefaultAdapter(const pcap_if_t* devices);

@@ -14,3 +14,6 @@ add_dependencies(cli_tests pacterra-cli)
 pacterra_unit_test(capture_file_tests
   SOURCES capture_file_test.cpp
   LIBS pacterra_capture)
+pacterra_unit_test(adapters_tests
+  SOURCES adapters_test.cpp
+  LIBS pacterra_adapters)
