@@ -1,5 +1,7 @@
 #include "capture/FrontEnd.h"
 
+#include "capture/Addresses.h"
+
 #include <pcap/pcap.h>
 
 #include <cstdio>
@@ -31,10 +33,6 @@ MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons, const std::st
 std::string LinkTypeText(int linkType) {
     const char* name = pcap_datalink_val_to_name(linkType);
     return "link type " + std::to_string(linkType) + (name ? std::string(" (") + name + ")" : "");
-}
-
-namespace {
-constexpr const char* kSupportEmail = "support@morvane.com";
 }
 
 std::string ShortPacketsMessage(int count) {

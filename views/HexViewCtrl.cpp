@@ -1,5 +1,7 @@
 #include "views/HexViewCtrl.h"
 
+#include "views/FixedFont.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -121,14 +123,8 @@ QSize CHexViewCtrl::sizeHint() const {
 // at that size. Runs of text are drawn as one string, so every glyph must advance by exactly the whole
 // pixel width that the columns are laid out with: letter spacing takes up any fraction.
 void CHexViewCtrl::ChooseFont() {
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
+    QFont font = FixedPitchFont();
     font.setPixelSize(12);
-    if (!QFontInfo(font).fixedPitch()) {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setPixelSize(12);
-    }
     const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('0'));
     m_charWidth = std::max(1, qRound(advance));
     if (!qFuzzyCompare(advance, qreal(m_charWidth)))

@@ -1,5 +1,7 @@
 #include "views/PayloadTextCtrl.h"
 
+#include "views/FixedFont.h"
+
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -60,11 +62,7 @@ public:
 };
 
 QFont BaseFont() {
-    // "Courier New" where it is installed, else the system's fixed-pitch family.
-    QFont font(QStringList{QStringLiteral("Courier New"),
-                           QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
-    font.setStyleHint(QFont::Monospace);
-    font.setFixedPitch(true);
+    QFont font = FixedPitchFont();
     font.setPointSize(10);
     return font;
 }
