@@ -13,7 +13,7 @@ QString FindProgramDataFile(const QString& name) {
     const QString installed = QDir(exeDir).filePath(QStringLiteral("../share/pacterra/") + name);
     if (QFileInfo::exists(installed))
         return QDir::cleanPath(installed);
-    const QString xdg = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
-                                               QStringLiteral("pacterra/") + name);
+    const QString xdg =
+        QStandardPaths::locate(QStandardPaths::GenericDataLocation, QStringLiteral("pacterra/") + name);
     return xdg.isEmpty() ? beside : xdg;
 }

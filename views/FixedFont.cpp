@@ -5,12 +5,10 @@
 #include <QStringList>
 
 QFont FixedPitchFont() {
-    const QStringList families{QStringLiteral("Courier New"),
-                               QStringLiteral("Liberation Mono"),
-                               QStringLiteral("DejaVu Sans Mono"),
-                               QStringLiteral("Nimbus Mono PS"),
-                               QStringLiteral("Noto Mono"),
-                               QFontDatabase::systemFont(QFontDatabase::FixedFont).family()};
+    const QStringList families{
+        QStringLiteral("Courier New"),      QStringLiteral("Liberation Mono"),
+        QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Nimbus Mono PS"),
+        QStringLiteral("Noto Mono"),        QFontDatabase::systemFont(QFontDatabase::FixedFont).family()};
     for (const QString& family : families) {
         QFont font(family);
         font.setStyleHint(QFont::TypeWriter);
