@@ -4,6 +4,7 @@
 
 #include <pcap/pcap.h>
 
+#include <unistd.h>
 #include <cstdio>
 
 IMainFrame* g_pMainFrame = nullptr;
@@ -41,4 +42,22 @@ std::string ShortPacketsMessage(int count) {
            "reason may be the packets' own errors or your network device isn't supported fully by the "
            "packet-capturing driver. Please contact us via " +
            kSupportEmail + " with necessary information for further details!";
+}
+
+std::string CaptureRightsHint() {
+    std::string exe;
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    exe = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("PROGRAM");
+    // Quoted for the shell when the path holds anything but plain path characters.
+    if (exe.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+") !=
+        std::string::npos) {
+        std::string quoted = "'";
+        for (char c : exe)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        exe = quoted + "'";
+    }
+    return "Capturing needs raw-socket rights. To capture without root, give the program the two "
+           "capabilities once (again after each update):\n    sudo setcap cap_net_raw,cap_net_admin=eip " +
+           exe;
 }

@@ -51,3 +51,7 @@ std::string LinkTypeText(int linkType);
 
 // The message shown when a capture or file load ends after frames shorter than their IP length.
 std::string ShortPacketsMessage(int count);
+
+// How to capture without root, for messages about missing capture rights: the setcap line for the running
+// executable (the command-line tool and the window each name themselves).
+std::string CaptureRightsHint();
