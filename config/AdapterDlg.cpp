@@ -61,7 +61,9 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    ok->setObjectName(QStringLiteral("ok"));
+    cancel->setObjectName(QStringLiteral("cancel"));
     ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &CAdapterDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CAdapterDlg::reject);
