@@ -148,8 +148,9 @@ bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     switch (key->key()) {
         case Qt::Key_Period:
         case Qt::Key_Space:
-            // "." moves on once the field holds a number; it is never typed into a field.
-            if (i < 3 && !field->text().isEmpty())
+            // "." moves on once a number was typed into the field; a field just entered (its whole text
+            // selected, as after a full field moved on) keeps the focus. It is never typed into a field.
+            if (i < 3 && !field->text().isEmpty() && field->selectedText() != field->text())
                 MoveTo(i + 1, false);
             return true;
         case Qt::Key_Backspace:

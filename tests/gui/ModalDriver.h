@@ -78,8 +78,14 @@ private:
     bool m_timedOut = false;
 };
 
-// The widget that has the keyboard focus in `window` (where typed keys go).
+// The widget that has the keyboard focus in `window` (where typed keys go). A window that a closed modal
+// child left inactive (the offscreen platform does not hand activation back) is activated first, as a
+// desktop would, because some keys (arrows in radio groups) act only in the active window.
 inline QWidget* Focused(QWidget* window) {
+    if (!window->isActiveWindow()) {
+        window->activateWindow();
+        (void)QTest::qWaitForWindowActive(window);
+    }
     QWidget* w = QApplication::focusWidget();
     if (w && window->isAncestorOf(w))
         return w;
