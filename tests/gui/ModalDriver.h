@@ -66,6 +66,11 @@ private:
         }
         if (!modal || !modal->isVisible() || !m_steps.front().type->cast(modal))
             return;
+        // Keys go where a user's would only once the window is active.
+        if (QApplication::activeWindow() != modal) {
+            modal->activateWindow();
+            return;
+        }
         Step step = std::move(m_steps.front());
         m_steps.pop_front();
         m_clock.restart();
@@ -82,7 +87,7 @@ private:
 // child left inactive (the offscreen platform does not hand activation back) is activated first, as a
 // desktop would, because some keys (arrows in radio groups) act only in the active window.
 inline QWidget* Focused(QWidget* window) {
-    if (!window->isActiveWindow()) {
+    if (QApplication::activeWindow() != window) {
         window->activateWindow();
         (void)QTest::qWaitForWindowActive(window);
     }
