@@ -67,6 +67,8 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
     ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &CAdapterDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CAdapterDlg::reject);
+    // A double click chooses the row, as Return does.
+    connect(m_adapters, &QTreeWidget::itemDoubleClicked, this, &CAdapterDlg::accept);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Current network adapter:"), this));

@@ -3,6 +3,7 @@
 // may open a nested modal loop (a button that runs another dialog) and the next step still runs.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
