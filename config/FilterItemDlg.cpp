@@ -101,10 +101,8 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
 
     connect(m_name, &QLineEdit::textChanged, this, &CFilterItemDlg::SetModified);
     connect(m_ports, &QLineEdit::textChanged, this, &CFilterItemDlg::SetModified);
-    connect(m_ports, &CEditPorts::focusLost, this, [this] {
-        SetModified();
-        UpdateSignature();
-    });
+    // Leaving the field only refreshes the preview: passing through it changes nothing to ask about.
+    connect(m_ports, &CEditPorts::focusLost, this, &CFilterItemDlg::UpdateSignature);
     connect(m_actionChoice, &QButtonGroup::idClicked, this, [this] {
         SetModified();
         UpdateSignature();
@@ -152,9 +150,10 @@ void CFilterItemDlg::ApplyAddressChoice() {
 }
 
 void CFilterItemDlg::showEvent(QShowEvent* event) {
-    if (!event->spontaneous() && !m_ready)
-        Initialise();
     QDialog::showEvent(event);
+    if (event->spontaneous() || m_ready)
+        return;
+    Initialise();
     // A new rule starts with "DefaultName" selected, ready to be typed over.
     m_name->setFocus(Qt::OtherFocusReason);
     m_name->selectAll();
