@@ -149,7 +149,8 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
 }
 
 void CConfigDlg::Initialise() {
-    m_policy->button(m_config.defaultAccept == 1 ? 0 : 1)->setChecked(true);
+    // Any set policy byte accepts when matching, so it shows (and saves back) as accept.
+    m_policy->button(m_config.defaultAccept != 0 ? 0 : 1)->setChecked(true);
     m_buffer->setValue(m_config.bufferMB);
     m_minimized->setChecked(m_config.minimized != 0);
     m_startCapture->setChecked(m_config.startCapture != 0);

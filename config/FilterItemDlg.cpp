@@ -129,9 +129,11 @@ void CFilterItemDlg::SetModified() {
 
 void CFilterItemDlg::Initialise() {
     m_name->setText(QString::fromStdString(workingItem.name));
-    m_actionChoice->button(workingItem.accept == 1 ? 0 : 1)->setChecked(true);
-    m_addressChoice->button(workingItem.anyIp == 1 ? 0 : 1)->setChecked(true);
-    m_portChoice->button(workingItem.anyPort == 1 ? 0 : 1)->setChecked(true);
+    // A flag byte other than 0 or 1 from the file counts as set when matching: shown the same way, so that
+    // OK never turns the rule into a different one.
+    m_actionChoice->button(workingItem.accept != 0 ? 0 : 1)->setChecked(true);
+    m_addressChoice->button(workingItem.anyIp != 0 ? 0 : 1)->setChecked(true);
+    m_portChoice->button(workingItem.anyPort != 0 ? 0 : 1)->setChecked(true);
     m_address->SetAddress(workingItem.ip);
     m_ports->setText(QString::fromStdString(PortsToText(workingItem.ports)));
     ApplyPortChoice();

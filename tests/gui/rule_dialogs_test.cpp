@@ -119,6 +119,35 @@ private slots:
                  QStringLiteral("Accept packets with any IP or port"));
     }
 
+    // Flag bytes other than 0 and 1 (from a hand-edited file) match as set: the dialogs show them as set, and
+    // OK keeps the rules' meaning.
+    void flagBytesAboveOne() {
+        CCaptureConfig config;
+        config.ApplyDefaults();
+        config.defaultAccept = 2;
+        CFilterItem odd = Rule("odd");
+        odd.anyIp = odd.anyPort = odd.accept = 2;
+        config.filters = {odd};
+        CConfigDlg dlg(config);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QVERIFY(Child<QRadioButton>(&dlg, "acceptDefault")->isChecked());
+        ModalDriver driver;
+        driver.Then<CFilterItemDlg>([](CFilterItemDlg* rule) {
+            QVERIFY(Child<QRadioButton>(rule, "anyIp")->isChecked());
+            QVERIFY(Child<QRadioButton>(rule, "anyPort")->isChecked());
+            QVERIFY(Child<QRadioButton>(rule, "accept")->isChecked());
+            Press(rule, Qt::Key_Return);
+        });
+        driver.Start();
+        Click(&dlg, "modify");
+        QVERIFY(driver.Finished());
+        Press(&dlg, Qt::Key_Return);
+        const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+        QCOMPARE(config.MatchPacket(a, b, 1, 2), 1);
+        QCOMPARE(config.filters[0].Match(a, b, 1, 2), int(MATCH_ACCEPT));
+    }
+
     // Each validation message in its order, with the field that then has the focus; and the rules that pass.
     void validation_data() {
         QTest::addColumn<QString>("name");
