@@ -98,11 +98,13 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
             return EnumerateAdapters(rows, error, true);
         };
     std::vector<AdapterRow> rows;
-    if (enumerate(rows, m_enumerationError))
+    if (enumerate(rows, m_enumerationError)) {
         m_enumerationError.clear();
-    else
-        rows.clear();
-    Fill(rows);
+        Fill(rows);
+    } else {
+        // Nothing is listed and no adapter is named; the hint says what usually helps.
+        m_rightsHint->show();
+    }
 }
 
 void CAdapterDlg::Fill(const std::vector<AdapterRow>& rows) {
