@@ -1,5 +1,6 @@
 // Pictures of the three configuration dialogs as a user first meets them, for a person to look at:
-// config_dialog_shots DIR writes DIR/adapter.png (this machine's adapters), DIR/config.png and DIR/rule.png.
+// config_dialog_shots DIR writes DIR/adapter.png (this machine's adapters), DIR/config.png, DIR/rule.png and
+// DIR/rule-new.png (a new rule).
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -55,9 +56,10 @@ int main(int argc, char** argv) {
 
     CAdapterDlg adapters(config);
     CConfigDlg configuration(config);
-    CFilterItemDlg rule;
+    CFilterItemDlg rule, newRule;
     rule.workingItem = config.filters[1];
     const bool ok = Shoot(adapters, dir.filePath("adapter.png")) &&
-                    Shoot(configuration, dir.filePath("config.png")) && Shoot(rule, dir.filePath("rule.png"));
+                    Shoot(configuration, dir.filePath("config.png")) &&
+                    Shoot(rule, dir.filePath("rule.png")) && Shoot(newRule, dir.filePath("rule-new.png"));
     return ok ? 0 : 1;
 }
