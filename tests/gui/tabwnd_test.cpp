@@ -25,6 +25,7 @@ struct Tabs {
         wnd.SetTabIcon(0, PacketTabIcon());
         wnd.resize(400, 200);
         wnd.show();
+        wnd.activateWindow();  // no window manager under a bare X server
         QVERIFY(QTest::qWaitForWindowActive(&wnd));
     }
     TTabWnd wnd;

@@ -33,6 +33,7 @@ struct Frame {
         QVERIFY(fw.CreateLayout(&main));
         main.resize(800, 500);
         main.show();
+        main.activateWindow();  // no window manager under a bare X server
         QVERIFY(QTest::qWaitForWindowActive(&main));
         tabs = qobject_cast<TTabWnd*>(fw.FindNode(1)->window());
         tree = qobject_cast<CProtocolTreeView*>(fw.FindNode(3)->window());
