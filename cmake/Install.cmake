@@ -10,12 +10,19 @@ set(_datadir ${CMAKE_INSTALL_DATADIR}/pacterra)
 
 install(TARGETS pacterra-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${_res}/sample.cap DESTINATION ${_datadir})
-# The tips and the help are looked up beside the executable, then here.
+# The tips and the help are looked up beside the executable, then here. They are installed when they are
+# there; the glob makes the build configure again when files come or go in res/.
+file(GLOB _res_listing CONFIGURE_DEPENDS ${_res}/*)
+set(_data_files)
 if(EXISTS ${_res}/tips.txt)
   install(FILES ${_res}/tips.txt DESTINATION ${_datadir})
+  list(APPEND _data_files ${_datadir}/tips.txt)
 endif()
 if(IS_DIRECTORY ${_res}/help)
   install(DIRECTORY ${_res}/help DESTINATION ${_datadir})
+  file(GLOB_RECURSE _help_files CONFIGURE_DEPENDS RELATIVE ${_res} ${_res}/help/*)
+  list(TRANSFORM _help_files PREPEND ${_datadir}/)
+  list(APPEND _data_files ${_help_files})
 endif()
 
 # Manual pages carry the project's version and are installed compressed, as Debian expects.
@@ -60,9 +67,7 @@ if(TARGET pacterra)
     list(APPEND PACTERRA_INSTALLED_FILES ${CMAKE_INSTALL_DATADIR}/${_icondir}/pacterra.png)
   endforeach()
 endif()
-if(EXISTS ${_res}/tips.txt)
-  list(APPEND PACTERRA_INSTALLED_FILES ${_datadir}/tips.txt)
-endif()
+list(APPEND PACTERRA_INSTALLED_FILES ${_data_files})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)
 

@@ -37,6 +37,11 @@ for png in "$stage"/usr/share/icons/hicolor/*x*/apps/pacterra.png; do
   dims="$((16#${hex:0:8}))x$((16#${hex:8:8}))"
   [[ "$dims" == "$size" ]] || fail "$png is $dims"
 done
+# The metainfo's launchable and icon are found in the tree as installed.
+if [[ -e "$stage/usr/share/metainfo/$id.metainfo.xml" ]]; then
+  out=$(appstreamcli validate-tree --no-net "$stage" 2>&1) || fail "appstreamcli validate-tree: $out"
+  if grep -E '^ *(E|W):' <<<"$out"; then fail "appstreamcli validate-tree reports the lines above"; fi
+fi
 # Nothing outside the prefix.
 extra=$(find "$stage" -mindepth 1 -maxdepth 1 ! -name usr)
 [[ -z "$extra" ]] || fail "installed outside /usr: $extra"
