@@ -107,10 +107,17 @@ void CheckSettingsFile(const QSettings& settings) {
 
     std::string kept;
     if (!bytes.isEmpty()) {
+        // Earlier copies are kept; the same damage seen again (nothing was written since) is not copied
+        // twice.
         QString copy = path + QStringLiteral(".damaged");
-        for (int n = 1; QFileInfo::exists(copy); ++n)
-            copy = path + QStringLiteral(".damaged.%1").arg(n);
-        kept = QFile::copy(path, copy)
+        bool copied = false;
+        for (int n = 1; QFileInfo::exists(copy) && !copied; ++n) {
+            QFile earlier(copy);
+            copied = earlier.open(QIODevice::ReadOnly) && earlier.readAll() == bytes;
+            if (!copied)
+                copy = path + QStringLiteral(".damaged.%1").arg(n);
+        }
+        kept = copied || QFile::copy(path, copy)
                    ? " A copy of the damaged file is kept as \"" + copy.toStdString() + "\"."
                    : " It could not be copied aside; rename it to keep it before you change any option.";
     }
@@ -229,7 +236,7 @@ std::string ChooseConfigFilePath(const std::string& programDir, const std::strin
     QFileInfo dir(Q(programDir));
     // A packaged program shares its directory with every user and the package manager: root writing there
     // would leave a file behind that no package owns and that every other user would read.
-    QString canonical = dir.canonicalFilePath();
+    const QString canonical = dir.canonicalFilePath();
     const QString where = canonical.isEmpty() ? dir.absoluteFilePath() : canonical;
     const bool installed = where == QLatin1String("/usr") || where.startsWith(QLatin1String("/usr/"));
     if (QFileInfo::exists(Q(beside)) || (!installed && dir.isDir() && dir.isWritable()))

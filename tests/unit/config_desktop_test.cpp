@@ -200,13 +200,17 @@ TEST_F(ConfigDesktopTest, DamagedSettingsFileIsCopiedAsideAndReportedOnce) {
         EXPECT_EQ(frame.messages.size(), 1u);
     }
 
-    // Damaged again later: a second copy, the first one kept.
+    // Damaged again later: a second copy, the first one kept; the same damage at the next start (nothing
+    // written in between) is no third copy.
     Clean();
     WriteAll(settingsFile + ".damaged", damaged[0]);
     WriteAll(settingsFile, damaged[1]);
     CCaptureConfig().LoadConfig();
     EXPECT_EQ(ReadAll(settingsFile + ".damaged"), damaged[0]);
     EXPECT_EQ(ReadAll(settingsFile + ".damaged.1"), damaged[1]);
+    WriteAll(settingsFile, damaged[0]);
+    CCaptureConfig().LoadConfig();
+    EXPECT_FALSE(QFileInfo::exists(settingsFile + ".damaged.2"));
 }
 
 TEST_F(ConfigDesktopTest, SettingsFileThatIsAFolderIsReportedOnLoadAndSave) {
