@@ -36,4 +36,7 @@ of a group (pcap here), run before setcap:
   dpkg-statoverride --update --add root pcap 750 /usr/bin/pacterra
 Nothing else needs root.")
 
+# A source package (cpack --config CPackSourceConfig.cmake) holds the sources only.
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git(/|$)" "/build[^/]*(/|$)")
+
 include(CPack)

@@ -46,6 +46,7 @@ fi
 extra=$(find "$stage" -mindepth 1 -maxdepth 1 ! -name usr)
 [[ -z "$extra" ]] || fail "installed outside /usr: $extra"
 
-lines=$("$stage/usr/bin/pacterra-cli" connections "$stage/usr/share/pacterra/sample.cap" 2>/dev/null | wc -l)
-[[ "$lines" -gt 0 ]] || fail "the installed pacterra-cli read no connections from the installed sample"
+out=$("$stage/usr/bin/pacterra-cli" connections "$stage/usr/share/pacterra/sample.cap" 2>&1) ||
+  fail "the installed pacterra-cli failed: $out"
+[[ $(grep -c $'\t' <<<"$out") -gt 0 ]] || fail "the installed pacterra-cli read no connections from the installed sample"
 echo "validators clean; $# files installed"

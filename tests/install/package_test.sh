@@ -35,7 +35,9 @@ for lib in libc6 libpcap0.8 libqt6core6; do
   grep -qE "(^|, )$lib( |,|$)" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 [[ $(dpkg-deb -f "$deb" Section) == net ]] || fail "section"
-dpkg-deb -f "$deb" Description | grep -q 'setcap cap_net_raw,cap_net_admin=eip /usr/bin/pacterra' ||
+# (Into variables first: grep -q leaving early would fail the pipe under pipefail.)
+description=$(dpkg-deb -f "$deb" Description)
+grep -q 'setcap cap_net_raw,cap_net_admin=eip /usr/bin/pacterra' <<<"$description" ||
   fail "the description does not say how to capture without root"
 # No maintainer script may grant capture rights.
 dpkg-deb -e "$deb" "$work/control"
@@ -62,12 +64,14 @@ for try in $(seq 1 30); do
 done
 [[ $installed == 1 ]] || { cat "$work/dpkg.log"; fail "dpkg -i: the lock stayed taken"; }
 
-/usr/bin/pacterra-cli --version | grep -q "pacterra-cli $(dpkg-deb -f "$deb" Version)" || fail "pacterra-cli --version"
-conns=$(/usr/bin/pacterra-cli connections /usr/share/pacterra/sample.cap 2>/dev/null | wc -l)
+version=$(dpkg-deb -f "$deb" Version)
+[[ $(/usr/bin/pacterra-cli --version) == "pacterra-cli $version" ]] || fail "pacterra-cli --version"
+out=$(/usr/bin/pacterra-cli connections /usr/share/pacterra/sample.cap 2>&1) ||
+  fail "the installed pacterra-cli failed: $out"
+conns=$(grep -c $'\t' <<<"$out")
 [[ $conns -gt 0 ]] || fail "the installed pacterra-cli read no connections from the installed sample"
 if [[ -e /usr/bin/pacterra ]]; then
-  QT_QPA_PLATFORM=offscreen /usr/bin/pacterra --version | grep -q "$(dpkg-deb -f "$deb" Version)" ||
-    fail "pacterra --version"
+  [[ $(QT_QPA_PLATFORM=offscreen /usr/bin/pacterra --version) == *"$version"* ]] || fail "pacterra --version"
 fi
 if command -v getcap >/dev/null && [[ -n "$(getcap /usr/bin/pacterra* 2>/dev/null)" ]]; then
   fail "capabilities were granted"
