@@ -68,8 +68,15 @@ version=$(dpkg-deb -f "$deb" Version)
 [[ $(/usr/bin/pacterra-cli --version) == "pacterra-cli $version" ]] || fail "pacterra-cli --version"
 out=$(/usr/bin/pacterra-cli connections /usr/share/pacterra/sample.cap 2>&1) ||
   fail "the installed pacterra-cli failed: $out"
-conns=$(grep -c $'\t' <<<"$out")
+conns=$(grep -c $'\t' <<<"$out" || true)
 [[ $conns -gt 0 ]] || fail "the installed pacterra-cli read no connections from the installed sample"
+# Installed under /usr, it takes Config.cfg from the user's folder even as root (where /usr/bin is
+# writable): a default policy there that drops everything leaves no connection.
+mkdir -p "$work/xdg/Morvane/Pacterra"
+printf '\x32\x00\x00\x00\x00\x00\x00' >"$work/xdg/Morvane/Pacterra/Config.cfg"
+out=$(XDG_CONFIG_HOME=$work/xdg /usr/bin/pacterra-cli connections /usr/share/pacterra/sample.cap --rules 2>&1) ||
+  fail "the installed pacterra-cli failed: $out"
+[[ $(grep -c $'\t' <<<"$out" || true) == 0 ]] || fail "the installed pacterra-cli did not use ~/.config's Config.cfg"
 if [[ -e /usr/bin/pacterra ]]; then
   [[ $(QT_QPA_PLATFORM=offscreen /usr/bin/pacterra --version) == *"$version"* ]] || fail "pacterra --version"
 fi
