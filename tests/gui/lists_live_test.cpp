@@ -67,7 +67,7 @@ class ListsLiveTest : public QObject {
 private slots:
     void rowsGrowWhileAnotherThreadFeeds() {
         constexpr int kConnections = 3000;
-        constexpr int kPackets = 60000;
+        constexpr int kPackets = kConnections * 20;
         StartFeeding();
         QWidget window;
         auto* left = new CListCtrlLeft;
@@ -89,8 +89,10 @@ private slots:
         std::thread feeder([&] {
             std::mt19937 rng(5);
             for (int i = 1; i < kPackets; ++i) {
-                const int c = i < kConnections ? i : static_cast<int>(rng() % kConnections);
-                FeedPacket(c, i < kConnections || (rng() & 1), std::string(rng() % 60, 'x'), i);
+                // A new connection every 20 packets, so that rows keep arriving to the end.
+                const bool opens = i % 20 == 0;
+                const int c = opens ? i / 20 : static_cast<int>(rng() % (i / 20 + 1));
+                FeedPacket(c, opens || (rng() & 1), std::string(rng() % 60, 'x'), i);
                 if (i % 200 == 0)  // spread over a second, so the lists take many batches
                     std::this_thread::sleep_for(std::chrono::milliseconds(3));
             }
