@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QScreen>
 #include <QSettings>
-#include <QTimer>
 
 CSizingControlBar::CSizingControlBar(const QString& title, QMainWindow* frame, int id)
     : QDockWidget(title, frame), m_id(id) {
@@ -14,15 +13,22 @@ CSizingControlBar::CSizingControlBar(const QString& title, QMainWindow* frame, i
     setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     setMinimumSize(m_sizeMinHorz);
     connect(this, &QDockWidget::topLevelChanged, this, &CSizingControlBar::OnPlaceChanged);
-    connect(this, &QDockWidget::dockLocationChanged, this, [this](Qt::DockWidgetArea area) {
-        if (area != Qt::NoDockWidgetArea)
-            m_area = area;
-        OnPlaceChanged();
-    });
+    connect(this, &QDockWidget::dockLocationChanged, this, &CSizingControlBar::OnPlaceChanged);
+}
+
+Qt::DockWidgetArea CSizingControlBar::DockArea() const {
+    auto* frame = qobject_cast<QMainWindow*>(parentWidget());
+    return frame && !isFloating() ? frame->dockWidgetArea(const_cast<CSizingControlBar*>(this))
+                                  : Qt::NoDockWidgetArea;
 }
 
 bool CSizingControlBar::IsDockedHorizontally() const {
-    return !isFloating() && (m_area == Qt::TopDockWidgetArea || m_area == Qt::BottomDockWidgetArea);
+    const Qt::DockWidgetArea area = DockArea();
+    return area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea;
+}
+
+CSizingControlBar::Place CSizingControlBar::CurrentPlace() const {
+    return isFloating() ? Place::Floating : IsDockedHorizontally() ? Place::Horizontal : Place::Vertical;
 }
 
 void CSizingControlBar::closeEvent(QCloseEvent* event) {
@@ -31,29 +37,37 @@ void CSizingControlBar::closeEvent(QCloseEvent* event) {
 
 void CSizingControlBar::resizeEvent(QResizeEvent* event) {
     QDockWidget::resizeEvent(event);
-    if (!m_settling)
-        RememberSize();
+    RememberSize();
 }
 
 void CSizingControlBar::RememberSize() {
-    if (isFloating())
-        m_sizeFloat = size();
-    else if (IsDockedHorizontally())
-        m_sizeHorz = size();
-    else
-        m_sizeVert = size();
+    // Qt resizes a bar on its way to a new place before it says where it went: those sizes belong to
+    // neither place.
+    if (CurrentPlace() != m_place)
+        return;
+    switch (m_place) {
+        case Place::Floating:
+            m_sizeFloat = size();
+            break;
+        case Place::Horizontal:
+            m_sizeHorz = size();
+            break;
+        case Place::Vertical:
+            m_sizeVert = size();
+            break;
+    }
 }
 
 void CSizingControlBar::OnPlaceChanged() {
-    setMinimumSize(isFloating() ? m_sizeMinFloat : IsDockedHorizontally() ? m_sizeMinHorz : m_sizeMinVert);
+    const Place place = CurrentPlace();
+    setMinimumSize(place == Place::Floating     ? m_sizeMinFloat
+                   : place == Place::Horizontal ? m_sizeMinHorz
+                                                : m_sizeMinVert);
     emit placeChanged();
-    // The dock layout settles after this signal; the remembered size is applied once it has, and the
-    // resizes on the way are not taken for the user's.
-    ++m_settling;
-    QTimer::singleShot(0, this, [this] {
-        ApplyBarSize();
-        QTimer::singleShot(0, this, [this] { --m_settling; });
-    });
+    if (place == m_place)
+        return;
+    m_place = place;
+    ApplyBarSize();
 }
 
 void CSizingControlBar::ApplyBarSize() {

@@ -30,7 +30,8 @@ public:
     bool IsBarFloating() const { return isFloating(); }
     // Docked at the top or at the bottom.
     bool IsDockedHorizontally() const;
-    Qt::DockWidgetArea DockArea() const { return m_area; }
+    // The side it is docked at; Qt::NoDockWidgetArea while floating.
+    Qt::DockWidgetArea DockArea() const;
 
     // Settings section "<profile>-SCBar-<id>" of QSettings("Morvane", "Pacterra"): "sizeHorzCX",
     // "sizeHorzCY", "sizeVertCX", "sizeVertCY", "sizeFloatCX", "sizeFloatCY". Loading keeps a size that is
@@ -56,9 +57,11 @@ private:
     void OnPlaceChanged();
     void RememberSize();
 
+    enum class Place { Horizontal, Vertical, Floating };
+    Place CurrentPlace() const;
+
     int m_id;
-    Qt::DockWidgetArea m_area = Qt::TopDockWidgetArea;
-    int m_settling = 0;  // the bar is taking the size of a new place: resizes are not the user's
+    Place m_place = Place::Horizontal;  // where the bar was last told it is
 };
 
 // The settings profile the main window keeps its bar sizes under.
