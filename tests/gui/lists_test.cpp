@@ -294,6 +294,18 @@ private slots:
         m_left->Sync();
         QCOMPARE(m_left->model()->rowCount(), 1);
         QCOMPARE(RowBackground(m_left, 0), QColor(Qt::white));
+
+        // A store emptied without word to the lists: they start again from what it holds.
+        FeedThree();
+        Click(m_left, 1);
+        StartFeeding();
+        FeedPacket(0, true, "one");
+        m_left->Sync();
+        m_right->Follow();
+        QCOMPARE(m_left->model()->rowCount(), 1);
+        QCOMPARE(m_left->HighlightedRow(), -1);
+        QCOMPARE(m_right->CurrentConnection(), -1);
+        QCOMPARE(m_bar->windowTitle(), QString("Packets"));
     }
 };
 
