@@ -267,6 +267,9 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QString("1 22:13:20.003 10.0.0.1:1001 10.0.0.2:80 TCP:http 2 22:13:20.004"));
         QCOMPARE(m_left->CopyLineAction()->data().toInt(), 159);
+        QGuiApplication::clipboard()->clear();
+        QTest::keySequence(m_left, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), m_left->LineText(1));
         Click(m_right, 3, Qt::RightButton);
         m_right->CopyLineAction()->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("22:13:20.005 58 4 late"));
