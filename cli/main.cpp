@@ -136,6 +136,14 @@ void Flush(std::string& out) {
     out.clear();
 }
 
+bool FlushStandardOutput() {
+    if (std::fflush(stdout) == 0)
+        return true;
+    if (g_outputErrno == 0)
+        g_outputErrno = errno;
+    return false;
+}
+
 void PrintConnections() {
     std::string out;
     out.reserve(1 << 16);
@@ -183,7 +191,7 @@ void PrintPacket(const PacketRecord& p, bool hex) {
 
 // The last line on standard error; it also says when the buffer limit ended the reading early.
 void PrintSummary() {
-    std::fflush(stdout);
+    FlushStandardOutput();
     std::string limit;
     if (g_storeStop.load() == STORE_STOP_BUFFER_FULL)
         limit = "; stopped by the buffer limit of " + std::to_string(g_config.bufferMB) + " MB at " +
@@ -194,10 +202,7 @@ void PrintSummary() {
 
 // Output that could not be written (a full disk, a closed pipe) is a failure, not an empty success.
 int CheckOutput(int status) {
-    const bool flushed = std::fflush(stdout) == 0;
-    if (!flushed && g_outputErrno == 0)
-        g_outputErrno = errno;
-    if (!flushed || std::ferror(stdout)) {
+    if (!FlushStandardOutput() || std::ferror(stdout)) {
         std::fprintf(stderr, "pacterra-cli: cannot write the output: %s\n",
                      std::strerror(g_outputErrno ? g_outputErrno : EIO));
         return 1;
