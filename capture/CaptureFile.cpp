@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/FileReader.h"
 #include "capture/FrontEnd.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
@@ -55,7 +56,25 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
     std::string damage;
     g_storeStop = STORE_STOP_NONE;
     g_loadingFile = true;
-    while (g_captureState.load() == CAPTURE_RUNNING) {
+    // A classic file is read in large blocks beside the intake; anything else (pcapng) by the library.
+    const bool classic = pcap_major_version(pcap) == 2;
+    if (classic) {
+        pcap_close(pcap);
+        pcap = nullptr;
+    }
+    ClassicReadResult fast = ClassicReadResult::NotClassic;
+    if (classic && g_captureState.load() == CAPTURE_RUNNING) {
+        ReadProgress blockProgress;
+        if (progress)
+            blockProgress = [&](int64_t done) { progress(done, total); };
+        fast = ReadClassicCaptureFile(path, handler, nullptr, blockProgress, damage);
+        if (fast == ClassicReadResult::NotClassic) {
+            pcap = pcap_open_offline(path.c_str(), error);
+            if (!pcap)
+                damage = error;
+        }
+    }
+    while (pcap && g_captureState.load() == CAPTURE_RUNNING) {
         int n = DispatchPackets(pcap, kLoadBatch, handler, nullptr);
         if (n == PCAP_ERROR) {
             damage = pcap_geterr(pcap);
@@ -68,7 +87,8 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
             progress(f ? static_cast<int64_t>(std::ftell(f)) : 0, total);
         }
     }
-    pcap_close(pcap);
+    if (pcap)
+        pcap_close(pcap);
     g_loadingFile = false;
     g_captureState = CAPTURE_IDLE;
     // The packets came from a file: nothing is lost if they are not saved again.

@@ -447,3 +447,51 @@ TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// Classic files in either byte order, with micro- or nanosecond stamps, and records that straddle the
+// reader's blocks, all read to the same packets.
+TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1400, 'b');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    const int count = 4000;  // about 5.8 MB: more than one block
+    struct Case {
+        const char* what;
+        bool swapped, nano;
+    } cases[] = {{"little-endian, microseconds", false, false},
+                 {"little-endian, nanoseconds", false, true},
+                 {"big-endian, microseconds", true, false},
+                 {"big-endian, nanoseconds", true, true}};
+    for (const Case& c : cases) {
+        auto u32 = [&](uint32_t v) {
+            v = c.swapped ? __builtin_bswap32(v) : v;
+            return std::string(reinterpret_cast<const char*>(&v), 4);
+        };
+        auto u16 = [&](uint16_t v) {
+            v = c.swapped ? __builtin_bswap16(v) : v;
+            return std::string(reinterpret_cast<const char*>(&v), 2);
+        };
+        std::string file =
+            u32(c.nano ? 0xA1B23C4D : 0xA1B2C3D4) + u16(2) + u16(4) + u32(0) + u32(0) + u32(65536) + u32(1);
+        for (int i = 0; i < count; ++i) {
+            const uint32_t usec = static_cast<uint32_t>(i * 7 % 1000000);
+            file += u32(1700000000 + static_cast<uint32_t>(i)) + u32(c.nano ? usec * 1000 + 999 : usec) +
+                    u32(static_cast<uint32_t>(frame.size())) + u32(static_cast<uint32_t>(frame.size()));
+            file.append(frame.begin(), frame.end());
+        }
+        const fs::path path = dir / "classic.cap";
+        std::ofstream(path, std::ios::binary) << file;
+        ASSERT_EQ(OpenCaptureFile(path.string(), false), 1) << c.what;
+        ASSERT_EQ(g_packetTable.size(), static_cast<size_t>(count)) << c.what;
+        for (size_t i : {size_t{0}, size_t{2897}, size_t{count - 1}}) {
+            EXPECT_EQ(g_packetTable[i].stamp.sec, 1700000000 + static_cast<int64_t>(i)) << c.what;
+            EXPECT_EQ(g_packetTable[i].stamp.usec, static_cast<int32_t>(i * 7 % 1000000)) << c.what;
+            EXPECT_TRUE(StoredBytes(i) == frame) << c.what << " " << i;
+        }
+    }
+}
+
+}  // namespace
