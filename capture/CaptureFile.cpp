@@ -36,6 +36,25 @@ int64_t FileSize(const std::string& path) {
 }  // namespace
 
 int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadProgress& progress) {
+    // What is no capture file at all is named as such; a pipe would also leave the load waiting for a
+    // writer (streams are read by StartStreamThread).
+    struct stat st {};
+    std::string notAFile;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            notAFile = path + ": it is a directory, not a capture file.";
+        else if (!S_ISREG(st.st_mode))
+            notAFile = path +
+                       ": it is a pipe, device or socket, not a capture file; it can be read only as a "
+                       "stream.";
+        else if (st.st_size == 0)
+            notAFile = path + ": the file is empty (0 bytes).";
+    }
+    if (!notAFile.empty()) {
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, notAFile);
+        return 0;
+    }
     char error[PCAP_ERRBUF_SIZE] = "";
     pcap_t* pcap = pcap_open_offline(path.c_str(), error);
     if (!pcap) {
@@ -95,6 +114,10 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
     g_unsavedPackets = 0;
 
     const bool outOfMemory = g_storeStop.load() == STORE_STOP_NO_MEMORY;
+    // A file cut short or rewritten while it was read looks damaged; say what really happened.
+    if (const int64_t now = FileSize(path); !damage.empty() && now != total)
+        damage += "\nThe file changed while it was read: it had " + std::to_string(total) +
+                  " bytes when reading began and has " + std::to_string(now) + " now.";
     if (!damage.empty() && IsMixedInterfacesError(damage))
         ShowMessage(
             "PCAP error: The offline packets file holds interfaces of different link types or snapshot "

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -492,6 +493,63 @@ TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
             EXPECT_TRUE(StoredBytes(i) == frame) << c.what << " " << i;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Truncates the file being loaded at the first progress report, as another program might.
+class TruncatingFrontEnd : public ScriptedFrontEnd {
+public:
+    void ShowLoadProgress(int64_t, int64_t) override {
+        if (!path.empty())
+            fs::resize_file(path, size);
+        path.clear();
+    }
+    fs::path path;
+    uintmax_t size = 0;
+};
+
+TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1000, 'c');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    const fs::path file = dir / "growing.cap";
+    WriteCapture(file, std::vector<std::vector<uint8_t>>(20000, frame));  // about 21 MB
+    const uintmax_t whole = fs::file_size(file);
+    TruncatingFrontEnd cutter;
+    cutter.path = file;
+    cutter.size = 24 + 15000 * (16 + frame.size()) + 10;  // into a record, far beyond the first batch
+    g_pMainFrame = &cutter;
+    EXPECT_EQ(OpenCaptureFile(file.string(), false), 0);
+    g_pMainFrame = &frontEnd;
+    EXPECT_EQ(g_packetTable.size(), 15000u);
+    ASSERT_EQ(cutter.shown.size(), 1u);
+    EXPECT_NE(cutter.shown[0].find("damaged or ends early"), std::string::npos) << cutter.shown[0];
+    EXPECT_NE(
+        cutter.details[0].find("The file changed while it was read: it had " + std::to_string(whole) +
+                               " bytes when reading began and has " + std::to_string(cutter.size) + " now."),
+        std::string::npos)
+        << cutter.details[0];
+}
+
+}  // namespace
+
+namespace {
+
+// Opening a pipe as a file would wait for a writer for ever; it is refused at once with what it is.
+TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(OpenCaptureFile(fifo.string(), false), 0);
+    ASSERT_EQ(frontEnd.details.size(), 1u);
+    EXPECT_EQ(frontEnd.shown[0], "PCAP error: Error opening the offline packets file!");
+    EXPECT_NE(frontEnd.details[0].find("it can be read only as a stream"), std::string::npos);
+    EXPECT_TRUE(IsStreamPath(fifo.string()));
+    EXPECT_TRUE(IsStreamPath("-"));
+    EXPECT_FALSE(IsStreamPath(dir.string()));
 }
 
 }  // namespace
