@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -550,6 +551,46 @@ TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
     EXPECT_TRUE(IsStreamPath(fifo.string()));
     EXPECT_TRUE(IsStreamPath("-"));
     EXPECT_FALSE(IsStreamPath(dir.string()));
+}
+
+}  // namespace
+
+namespace {
+
+// The process killed in the middle of a save leaves the old file as it was.
+TEST_F(CaptureFileTest, AKilledSaveLeavesTheOldFileIntact) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1400, 'k');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    g_skipFilter = 1;
+    g_captureState = CAPTURE_RUNNING;
+    for (int i = 0; i < 60000; ++i)  // about 86 MB
+        FeedFrame(frame);
+    g_captureState = CAPTURE_IDLE;
+    ASSERT_EQ(g_packetTable.size(), 60000u);
+    const fs::path existing = dir / "kept.cap";
+    std::ofstream(existing) << "keep me";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        SaveCaptureFile(g_packetTable, existing.string());
+        ::_exit(0);
+    }
+    // Killed once the new file is being written beside the old one.
+    bool writing = false;
+    for (int i = 0; i < 5000 && !writing; ++i) {
+        for (const auto& e : fs::directory_iterator(dir))
+            writing = writing || (e.path().filename().string().rfind(".kept.cap.", 0) == 0 &&
+                                  fs::file_size(e.path()) > 0);
+        if (!writing)
+            ::usleep(1000);
+    }
+    ::kill(pid, SIGKILL);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    EXPECT_TRUE(writing) << "the save was not caught while writing";
+    EXPECT_TRUE(WIFSIGNALED(raw)) << "the save ended before it was killed";
+    EXPECT_EQ(ReadWhole(existing), "keep me");
 }
 
 }  // namespace
