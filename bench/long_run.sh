@@ -64,7 +64,7 @@ wait "$sender" 2>/dev/null || true
 cat "$work/err" >&2
 summary=$(grep -E '^[0-9]+ packets, ' "$work/err" | tail -n 1)
 dropped=$(sed -n 's/.*received by the kernel, \([0-9]*\) dropped.*/\1/p' "$work/err")
-echo "sent: $(cat "$work/sent" 2>/dev/null || echo '(stopped early)')"
+[[ -s $work/sent ]] && echo "sent: $(cat "$work/sent")" || echo "sent: (the sender was stopped when the capture ended)"
 echo "stored: $summary"
 echo "kernel drops: ${dropped:-?}"
 echo "peak RSS: $(awk '{ printf "%.1f MiB", $1 / 1024 }' "$work/rss")"
