@@ -2,10 +2,19 @@
 
 #include <pcap/pcap.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "capture/CaptureFile.h"
 #include "capture/FrontEnd.h"
@@ -25,11 +34,12 @@ CaptureStats g_stats;
 
 u_char g_liveFlag = 1;
 
-pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& error) {
+pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& error, bool& wantsRights) {
     char buffer[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = pcap_create(device.c_str(), buffer);
     if (!p) {
         error = buffer;
+        wantsRights = wantsRights || IsCaptureRightsError(0, error);
         return nullptr;
     }
     pcap_set_snaplen(p, kSnapshotLength);
@@ -39,10 +49,20 @@ pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& er
     int status = pcap_activate(p);
     if (status < 0) {
         error = *pcap_geterr(p) ? pcap_geterr(p) : pcap_statustostr(status);
+        wantsRights = wantsRights || IsCaptureRightsError(status, error);
         pcap_close(p);
         return nullptr;
     }
     return p;
+}
+
+// Delivers what is left after the user's Stop, until the store asks for a stop of its own.
+void DrainHandler(u_char* handle, const struct pcap_pkthdr* header, const u_char* bytes) {
+    if (g_storeStop.load(std::memory_order_relaxed) != STORE_STOP_NONE) {
+        pcap_breakloop(reinterpret_cast<pcap_t*>(handle));
+        return;
+    }
+    PacketHandler(&g_liveFlag, header, bytes);
 }
 
 // The kernel hands over a partly filled block only when its read timeout expires: after Stop, wait that
@@ -52,25 +72,32 @@ void CollectLastBlock(pcap_t* p) {
     if (pcap_setnonblock(p, 1, error) != 0)
         return;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadTimeoutMs + 30);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pcap_dispatch(p, -1, PacketHandler, &g_liveFlag) <= 0)
+    while (std::chrono::steady_clock::now() < end && g_storeStop.load() == STORE_STOP_NONE) {
+        if (pcap_dispatch(p, -1, DrainHandler, reinterpret_cast<u_char*>(p)) <= 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
+// A read error that lasts this long is taken as the end of the adapter (unplugged, deleted, gone down for
+// good) rather than a hiccup.
+constexpr auto kLastingReadError = std::chrono::milliseconds(1000);
+
 void CaptureThreadProc(std::string device) {
     std::string error;
-    pcap_t* p = OpenAdapter(device, true, error);
+    bool wantsRights = false;
+    pcap_t* p = OpenAdapter(device, true, error, wantsRights);
     if (!p) {
         std::string firstError = error;
-        p = OpenAdapter(device, false, error);
+        p = OpenAdapter(device, false, error, wantsRights);
         if (!p && error.empty())
             error = firstError;
     }
     if (!p) {
         g_captureState = CAPTURE_IDLE;
-        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok,
-                    device.empty() ? "No network adapter is selected." : device + ": " + error);
+        std::string detail = device.empty() ? "No network adapter is selected." : device + ": " + error;
+        if (wantsRights)
+            detail += "\n" + CaptureRightsHint();
+        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok, detail);
         return;
     }
     // Every frame is parsed as Ethernet; anything else would be read as garbage.
@@ -85,11 +112,24 @@ void CaptureThreadProc(std::string device) {
         std::lock_guard lock(g_handleMutex);
         g_handle = p;
     }
+    // A failing read is retried for a while (pausing between tries); one that keeps failing ends the
+    // capture, keeping what was stored.
+    std::string readError;
+    std::chrono::steady_clock::time_point failingSince{};
     while (g_captureState.load() == CAPTURE_RUNNING) {
         int n = DispatchPackets(p, -1, PacketHandler, &g_liveFlag);
-        // An error is treated like an empty read: pause, then try again while the capture runs.
-        if (n == PCAP_ERROR)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (n != PCAP_ERROR) {
+            failingSince = {};
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (failingSince == std::chrono::steady_clock::time_point{})
+            failingSince = now;
+        if (now - failingSince >= kLastingReadError) {
+            readError = pcap_geterr(p);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Withdrawn first: Stop must not interrupt the handle while the collection below changes its mode
     // (which closes the descriptor that an interruption writes to).
@@ -97,10 +137,11 @@ void CaptureThreadProc(std::string device) {
         std::lock_guard lock(g_handleMutex);
         g_handle = nullptr;
     }
-    if (g_stopRequested.load())
+    if (g_stopRequested.load() && readError.empty())
         CollectLastBlock(p);
     CaptureStats stats;
     stats.opened = true;
+    stats.readFailed = !readError.empty();
     if (pcap_stat ps{}; pcap_stats(p, &ps) == 0) {
         stats.received = ps.ps_recv;
         stats.dropped = ps.ps_drop;
@@ -112,11 +153,176 @@ void CaptureThreadProc(std::string device) {
         g_stats = stats;
     }
     g_captureState = CAPTURE_IDLE;
+    if (!readError.empty())
+        ShowMessage(ReadFailedMessage(g_packetTable.size()), MsgButtons::Ok, device + ": " + readError);
+    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
+        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
+    if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
+        ShowMessage(ShortPacketsMessage(shortCount));
+}
+
+// Copies the stream `in` into the socket `out` until its end, a read error or the user's Stop, without ever
+// blocking for long: the capture thread reads the pipe through the capture library, whose reads cannot be
+// interrupted, and ends when this closes the pipe.
+void RelayStream(int in, int out, std::string* error) {
+    std::vector<char> buffer(size_t{64} << 10);
+    size_t pending = 0, at = 0;
+    bool ended = false;
+    while (!g_stopRequested.load() && (!ended || at < pending)) {
+        pollfd fds{at < pending ? out : in, static_cast<short>(at < pending ? POLLOUT : POLLIN), 0};
+        const int ready = ::poll(&fds, 1, 100);
+        if (ready < 0 && errno != EINTR) {
+            *error = std::strerror(errno);
+            break;
+        }
+        if (ready <= 0)
+            continue;
+        if (at < pending) {
+            // No SIGPIPE when the capture thread has stopped reading: the relay just ends.
+            const ssize_t n = ::send(out, buffer.data() + at, pending - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EINTR && errno != EAGAIN)
+                break;  // the capture thread stopped reading
+            at += n > 0 ? static_cast<size_t>(n) : 0;
+            continue;
+        }
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n < 0) {
+            *error = std::strerror(errno);
+            break;
+        }
+        if (n == 0)
+            ended = true;
+        pending = static_cast<size_t>(n);
+        at = 0;
+    }
+    // Bytes read before a Stop still reach the capture thread, which takes in what is left.
+    while (at < pending) {
+        pollfd fds{out, POLLOUT, 0};
+        if (::poll(&fds, 1, 100) <= 0)
+            break;
+        const ssize_t n = ::send(out, buffer.data() + at, pending - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0 && errno != EINTR && errno != EAGAIN)
+            break;
+        at += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    ::close(out);
+}
+
+void StreamThreadProc(int in, std::string name) {
+    CaptureStats stats;
+    int pipeFds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipeFds) != 0) {
+        if (in != STDIN_FILENO)
+            ::close(in);
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
+                    name + ": " + std::strerror(errno));
+        return;
+    }
+    std::string relayError;
+    std::thread relay(RelayStream, in, pipeFds[1], &relayError);
+    FILE* f = ::fdopen(pipeFds[0], "rb");
+    char error[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = f ? pcap_fopen_offline(f, error) : nullptr;
+    std::string failure, damage;
+    if (!p) {
+        if (f)
+            std::fclose(f);
+        else
+            ::close(pipeFds[0]);
+        // A Stop before the stream said anything is no failure.
+        if (!g_stopRequested.load())
+            failure = error;
+    } else if (int link = pcap_datalink(p); link != DLT_EN10MB) {
+        pcap_close(p);
+        p = nullptr;
+        g_stopRequested = true;  // ends the relay
+        relay.join();
+        if (in != STDIN_FILENO)
+            ::close(in);
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
+                    "The stream has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+        return;
+    }
+    if (p) {
+        stats.opened = true;
+        for (;;) {
+            const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
+            // After the user's Stop, what the relay had already passed on is still taken in.
+            if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
+                break;
+            const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
+                                  : DispatchPackets(p, kLoadBatch, PacketHandler, &g_liveFlag);
+            if (n == PCAP_ERROR) {
+                // A record cut off by the user's Stop is no damage of the stream.
+                if (!g_stopRequested.load())
+                    damage = pcap_geterr(p);
+                break;
+            }
+            if (n == 0)
+                break;  // the end of the stream
+        }
+        pcap_close(p);
+    }
+    g_stopRequested = true;  // ends the relay if the stream has not ended
+    relay.join();
+    if (in != STDIN_FILENO)
+        ::close(in);
+    if (!relayError.empty() && damage.empty())
+        damage = "error reading the stream: " + relayError;
+    stats.readFailed = !damage.empty();
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = stats;
+    }
+    g_captureState = CAPTURE_IDLE;
+    if (!failure.empty())
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
+                    name + ": " + failure);
+    if (!damage.empty())
+        ShowMessage(
+            "PCAP error: The offline packets file is damaged or ends early. The packets read before the "
+            "damage are kept.",
+            MsgButtons::Ok, name + ": " + damage);
+    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
+        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
         ShowMessage(ShortPacketsMessage(shortCount));
 }
 
 }  // namespace
+
+bool IsStreamPath(const std::string& path) {
+    struct stat st {};
+    return path == "-" || (::stat(path.c_str(), &st) == 0 &&
+                           (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)));
+}
+
+bool StartStreamThread(const std::string& path, bool applyRules) {
+    StopCaptureAndWait();
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? "standard input" : path;
+    // Opened without waiting for a writer: the relay waits, and Stop still ends it.
+    const int in = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) {
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
+                    name + ": " + std::strerror(errno));
+        return false;
+    }
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = {};
+    }
+    g_skipFilter = applyRules ? 0 : 1;
+    g_stopRequested = false;
+    g_storeStop = STORE_STOP_NONE;
+    g_captureState = CAPTURE_RUNNING;
+    g_captureThread = std::thread(StreamThreadProc, in, name);
+    return true;
+}
 
 void ResetCapture() {
     StopCaptureAndWait();
@@ -143,6 +349,7 @@ void StartCaptureThread(const std::string& device) {
     }
     g_skipFilter = 0;
     g_stopRequested = false;
+    g_storeStop = STORE_STOP_NONE;
     g_captureState = CAPTURE_RUNNING;
     g_captureThread = std::thread(CaptureThreadProc, device);
 }
@@ -164,6 +371,16 @@ void JoinCaptureThread() {
 void StopCaptureAndWait() {
     StopCapture();
     JoinCaptureThread();
+}
+
+bool IsCaptureRightsError(int status, const std::string& text) {
+    return status == PCAP_ERROR_PERM_DENIED || text.find("Operation not permitted") != std::string::npos ||
+           text.find("ermission") != std::string::npos;
+}
+
+std::string ReadFailedMessage(size_t kept) {
+    return "PCAP error: Reading from the networking adapter failed, and the capture was stopped. The " +
+           std::to_string(kept) + " packets captured before are kept.";
 }
 
 CaptureStats LastCaptureStats() {

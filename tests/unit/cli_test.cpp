@@ -1,10 +1,14 @@
 // Runs the real pacterra-cli on real capture files.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -37,10 +41,12 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    Result Run(const std::string& args) {
+    // `stdoutPath`: where standard output goes instead of being kept.
+    Result Run(const std::string& args, const std::string& stdoutPath = {}) {
         std::string cmd = "TZ=UTC HOME='" + dir.string() + "' XDG_CONFIG_HOME='" + dir.string() + "' '" +
                           std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli' " + args + " >'" +
-                          (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+                          (stdoutPath.empty() ? (dir / "out").string() : stdoutPath) + "' 2>'" +
+                          (dir / "err").string() + "'";
         Result r;
         int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -202,6 +208,147 @@ TEST_F(CliTest, DecodeShowsThePortsAPacketWithIpOptionsReallyCarries) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no packet 167"), std::string::npos) << r.err;
     EXPECT_EQ(Run("hex '" + sample + "' x").status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Slips a user makes and failures a script must be able to see in the exit status.
+TEST_F(CliTest, FailuresAndSlipsAreReportedNotPassedOver) {
+    const std::string sample = "'" + std::string(PACTERRA_SOURCE_DIR) + "/res/sample.cap'";
+    struct Case {
+        const char* what;
+        std::string args;
+        std::string output;
+        int status;
+        const char* err;
+    } cases[] = {
+        {"output to a full disk", "connections " + sample, "/dev/full", 1,
+         "pacterra-cli: cannot write the output: No space left on device"},
+        {"packets to a full disk", "packets " + sample + " 0", "/dev/full", 1, "cannot write the output"},
+        {"decode to a full disk", "decode " + sample + " 0", "/dev/full", 1, "cannot write the output"},
+        {"an empty file to save to", "capture -i pacterra-nodev0 -t 0.2 -w ''", "", 2,
+         "-w needs a file name"},
+        {"an index beyond any number", "decode " + sample + " 99999999999999999999", "", 1,
+         "no packet 99999999999999999999 (the file holds"},
+        {"a connection beyond any number", "packets " + sample + " 99999999999999999999", "", 1,
+         "no connection 99999999999999999999 (the file holds"},
+    };
+    for (const Case& c : cases) {
+        Result r = Run(c.args, c.output);
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << ": " << r.err;
+    }
+}
+
+TEST_F(CliTest, TheSummaryLineSaysWhenTheBufferLimitStoppedTheLoad) {
+    FrameSpec big;
+    big.protocol = 17;
+    big.payload = std::string(1400, 'x');
+    WriteCapture(dir / "big.cap", std::vector<std::vector<uint8_t>>(2000, BuildFrame(big)));
+    CCaptureConfig config;
+    config.bufferMB = 1;
+    config.defaultAccept = 1;
+    CArchive ar;
+    config.SerializeConfig(ar);
+    std::ofstream(dir / "Config.cfg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(ar.Bytes().data()),
+               static_cast<std::streamsize>(ar.Bytes().size()));
+    Result r = Run("connections '" + (dir / "big.cap").string() + "' --config '" +
+                   (dir / "Config.cfg").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const int packets = std::stoi(r.err);
+    EXPECT_EQ(r.err, std::to_string(packets) +
+                         " packets, 1 connections, 0 short; stopped by the buffer limit of "
+                         "1 MB at " +
+                         std::to_string(packets * 1442) + " bytes\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A capture arriving on standard input or through a pipe reads like the same file; what is no capture
+// (a directory, an empty file or stream, a damaged or non-Ethernet stream) is named as such.
+TEST_F(CliTest, StreamsAndThingsThatAreNoCaptureFile) {
+    const std::string file = Data("lo-tcpdump.cap");
+    const std::string whole = ReadFile(file);
+    std::ofstream(dir / "cut.cap", std::ios::binary) << whole.substr(0, whole.size() - 10);
+    std::ofstream(dir / "empty.cap").close();
+    FrameSpec s;
+    WriteCapture(dir / "raw.cap", {BuildFrame(s)}, DLT_RAW);
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string expected = ReadFile(Data("lo-tcpdump.connections.txt"));
+    struct Case {
+        const char* what;
+        std::string args;
+        std::string writer;  // run in the background before the tool: feeds the pipe
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"standard input", "connections - <'" + file + "'", "", 0, expected, "17 packets, 4 connections"},
+        {"a pipe fed in pieces", "connections '" + fifo.string() + "'",
+         "(head -c 1000 '" + file + "'; sleep 0.3; tail -c +1001 '" + file + "') >'" + fifo.string() + "' &",
+         0, expected, "17 packets, 4 connections"},
+        {"a stream cut short", "connections - <'" + (dir / "cut.cap").string() + "'", "", 1, "",
+         "damaged or ends early. The packets read before the damage are kept.\nstandard input: truncated"},
+        {"a stream of raw IP", "connections - <'" + (dir / "raw.cap").string() + "'", "", 1, "",
+         "does not hold Ethernet frames!\nThe stream has link type 12"},
+        {"an empty stream", "connections - </dev/null", "", 1, "", "standard input: truncated dump file"},
+        {"a directory", "connections '" + dir.string() + "'", "", 1, "",
+         ": it is a directory, not a capture file."},
+        {"an empty file", "connections '" + (dir / "empty.cap").string() + "'", "", 1, "",
+         ": the file is empty (0 bytes)."},
+    };
+    for (const Case& c : cases) {
+        if (!c.writer.empty())
+            ASSERT_EQ(std::system(c.writer.c_str()), 0) << c.what;
+        Result r = Run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        if (!c.out.empty()) {
+            EXPECT_EQ(r.out, c.out) << c.what;
+        }
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << ": " << r.err;
+    }
+}
+
+// Ctrl+C ends the reading of a stream that has gone quiet, like a live capture.
+TEST_F(CliTest, InterruptingAQuietStreamEndsIt) {
+    int feed[2];
+    ASSERT_EQ(::pipe(feed), 0);
+    const fs::path err = dir / "err";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(feed[0], STDIN_FILENO);
+        ::close(feed[1]);
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen(err.c_str(), "w", stderr);
+        const std::string cli = std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli";
+        ::execl(cli.c_str(), cli.c_str(), "connections", "-", nullptr);
+        ::_exit(127);
+    }
+    ::close(feed[0]);
+    // The file header and the first record, then nothing more.
+    const std::string whole = ReadFile(Data("lo-tcpdump.cap"));
+    uint32_t first = 0;
+    std::memcpy(&first, whole.data() + 24 + 8, 4);
+    const std::string header = whole.substr(0, 24 + 16 + first);
+    ASSERT_EQ(::write(feed[1], header.data(), header.size()), static_cast<ssize_t>(header.size()));
+    ::usleep(300000);
+    ::kill(pid, SIGINT);
+    int raw = 0;
+    for (int i = 0; i < 200 && ::waitpid(pid, &raw, WNOHANG) == 0; ++i)
+        ::usleep(10000);
+    if (!WIFEXITED(raw) && !WIFSIGNALED(raw)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &raw, 0);
+        ADD_FAILURE() << "still reading two seconds after Ctrl+C";
+    }
+    ::close(feed[1]);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw << ": " << ReadFile(err);
+    EXPECT_EQ(ReadFile(err).rfind("1 packets, 1 connections", 0), 0u) << ReadFile(err);
 }
 
 }  // namespace
