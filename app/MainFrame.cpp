@@ -1,0 +1,594 @@
+#include "app/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QWindowStateChangeEvent>
+
+#include <algorithm>
+
+#include "app/Pictures.h"
+#include "app/TrawlerApp.h"
+#include "app/TrawlerView.h"
+#include "capture/Addresses.h"
+#include "capture/CaptureFile.h"
+#include "capture/LiveCapture.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+#include "views/HexView.h"
+#include "views/HexViewCtrl.h"
+#include "views/PayloadTextCtrl.h"
+#include "views/ProtocolTreeView.h"
+
+namespace {
+
+constexpr char kTitle[] = "Pacterra Packet Sniffer";
+// Often enough that the counters look live, rarely enough to cost nothing while packets pour in.
+constexpr int kUpdateIntervalMs = 250;
+// A load or save that runs longer than this gets a progress dialog with Cancel.
+constexpr qint64 kProgressDelayMs = 500;
+// While a load runs without the dialog, events are still handled this often, so that the window repaints
+// and the lists fill.
+constexpr qint64 kEventSliceMs = 30;
+
+const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 100000"};
+
+QString FileFilters() {
+    return QStringLiteral("Captured Files (*.cap);;Capture files (*.cap *.pcap *.pcapng);;All Files (*)");
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(kTitle);
+    setWindowIcon(ApplicationPicture());
+    setDockNestingEnabled(true);
+    CreateMenus();
+    CreateToolbar();
+    CreateStatusBar();
+    CreateBars();
+    CreateTabArea();
+    CreateTray();
+    g_pMainFrame = this;
+    g_config.LoadStartupSettings();
+    g_config.programDir = GetProgramDirectory();
+
+    m_updateTimer = new QTimer(this);
+    connect(m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+    m_updateTimer->start(kUpdateIntervalMs);
+    UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+    // The capture thread reaches the frame through g_pMainFrame: it must have ended first.
+    StopCaptureAndWait();
+    if (g_pMainFrame == this)
+        g_pMainFrame = nullptr;
+    if (m_tray)
+        m_tray->hide();
+}
+
+QAction* CMainFrame::AddCommand(int command, const QString& menuText, const QString& help) {
+    auto* action = new QAction(menuText, this);
+    action->setData(command);
+    // The string table's two parts: the status text, then the tooltip.
+    const int newline = help.indexOf('\n');
+    action->setStatusTip(help.left(newline));
+    if (newline >= 0)
+        action->setToolTip(help.mid(newline + 1));
+    if (const QIcon picture = CommandPicture(command); !picture.isNull())
+        action->setIcon(picture);
+    m_actions.insert(command, action);
+    return action;
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction(AddCommand(ID_NEW_WINDOW, "&New Window\tCtrl+N",
+                               "Open another window with a capture of its own\nNew Window"));
+    file->addSeparator();
+    file->addAction(AddCommand(ID_APP_EXIT, "E&xit", "Quit the application\nExit"));
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction(AddCommand(ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar"));
+    view->addAction(
+        AddCommand(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar"));
+    view->addSeparator();
+    view->addAction(AddCommand(ID_DOCK_CONNECTIONS, "Dock &Connections Bar",
+                               "Dock or float the connections bar\nDock Connections Bar"));
+    view->addAction(
+        AddCommand(ID_DOCK_PACKETS, "Dock &Packets Bar", "Dock or float the packets bar\nDock Packets Bar"));
+    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS})
+        Action(id)->setCheckable(true);
+
+    QMenu* sniffer = menuBar()->addMenu("&Sniffer");
+    sniffer->addAction(AddCommand(ID_START, "S&tart", "Start packets capturing\nStart"));
+    sniffer->addAction(AddCommand(ID_STOP, "Sto&p", "Stop packets capturing\nStop"));
+    sniffer->addSeparator();
+    sniffer->addAction(
+        AddCommand(ID_CONFIGURE, "&Configure", "Configure the filter rules and the buffer size\nConfigure"));
+    sniffer->addAction(AddCommand(ID_SELECT_ADAPTER, "Select Network &Adapter",
+                                  "Select the network adapter to capture on\nSelect Network Adapter"));
+    sniffer->addSeparator();
+    sniffer->addAction(AddCommand(ID_OPEN, "&Open\tCtrl+O", "Open a captured packets file\nOpen"));
+    sniffer->addAction(AddCommand(ID_SAVE, "&Save\tCtrl+S", "Save the captured packets to a file\nSave"));
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(
+        AddCommand(ID_TIP_OF_THE_DAY, "Ti&p of the Day...", "Show a tip about the program\nTip of the Day"));
+    help->addSeparator();
+    help->addAction(AddCommand(ID_HELP_CONTENTS, "Help &Contents", "Show the help contents\nHelp Contents"));
+    help->addAction(AddCommand(ID_TUTORIAL, "&Tutorial", "Show the tutorial\nTutorial"));
+    help->addSeparator();
+    help->addAction(AddCommand(ID_HOME_PAGE, QString("&Home Page (%1)").arg(kHomePageUrl),
+                               "Visit the home page online\nHome Page"));
+    help->addSeparator();
+    help->addAction(AddCommand(ID_APP_ABOUT, "&About Pacterra Packet Sniffer...",
+                               "Display program information and version\nAbout"));
+
+    Action(ID_NEW_WINDOW)->setShortcut(QKeySequence("Ctrl+N"));
+    Action(ID_OPEN)->setShortcut(QKeySequence("Ctrl+O"));
+    Action(ID_SAVE)->setShortcut(QKeySequence("Ctrl+S"));
+
+    // The tray menu shares the actions, so its enabled states follow the main menu's.
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->addAction(Action(ID_CONFIGURE));
+    m_trayMenu->addAction(Action(ID_SELECT_ADAPTER));
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(
+        AddCommand(ID_SHOW_HIDE, "&Hide Pacterra Packet Sniffer", "Show or hide the main window\nShow/Hide"));
+    m_trayMenu->addSeparator();
+    // The tray's About is the same command under a shorter text.
+    auto* trayAbout = new QAction("&About", this);
+    trayAbout->setData(ID_APP_ABOUT);
+    m_trayMenu->addAction(trayAbout);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(Action(ID_APP_EXIT));
+
+    connect(Action(ID_NEW_WINDOW), &QAction::triggered, this, [] { StartNewWindow(); });
+    connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    connect(Action(ID_START), &QAction::triggered, this, &CMainFrame::OnStart);
+    connect(Action(ID_STOP), &QAction::triggered, this, &CMainFrame::OnStop);
+    connect(Action(ID_OPEN), &QAction::triggered, this, &CMainFrame::OnOpen);
+    connect(Action(ID_SAVE), &QAction::triggered, this, &CMainFrame::OnSave);
+    connect(Action(ID_TIP_OF_THE_DAY), &QAction::triggered, this, [this] { ShowTipOfTheDay(this); });
+    connect(Action(ID_HELP_CONTENTS), &QAction::triggered, this, [] { OpenHelpContents(); });
+    connect(Action(ID_TUTORIAL), &QAction::triggered, this, [] { OpenTutorial(); });
+    connect(Action(ID_HOME_PAGE), &QAction::triggered, this, [] { OpenHomePage(); });
+    connect(Action(ID_APP_ABOUT), &QAction::triggered, this, [this] { ShowAboutBox(this); });
+    connect(trayAbout, &QAction::triggered, this, [this] { ShowAboutBox(this); });
+    connect(Action(ID_SHOW_HIDE), &QAction::triggered, this, [this] {
+        if (m_visible)
+            HideMainWindow();
+        else
+            ShowMainWindow();
+    });
+    connect(Action(ID_CONFIGURE), &QAction::triggered, this, [this] { ConfigureCapture(this); });
+    connect(Action(ID_SELECT_ADAPTER), &QAction::triggered, this, [this] { SelectAdapter(this); });
+}
+
+void CMainFrame::CreateToolbar() {
+    auto* toolbar = addToolBar("Toolbar");
+    toolbar->setObjectName("toolbar");
+    toolbar->setIconSize(QSize(16, 15));
+    toolbar->setMovable(true);  // the gripper of its band
+    const int order[] = {ID_NEW_WINDOW,     0, ID_START,    ID_STOP, 0, ID_CONFIGURE,
+                         ID_SELECT_ADAPTER, 0, ID_OPEN,     ID_SAVE, 0, ID_HELP_CONTENTS,
+                         ID_APP_ABOUT,      0, ID_HOME_PAGE};
+    for (int id : order) {
+        if (id == 0)
+            toolbar->addSeparator();
+        else
+            toolbar->addAction(Action(id));
+    }
+    connect(Action(ID_VIEW_TOOLBAR), &QAction::toggled, toolbar, &QWidget::setVisible);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    // A normal widget: fly-by help (the hovered entry's status text) covers it while it shows.
+    bar->addWidget(new QLabel("Ready"), 1);
+    for (int i = 0; i < 3; ++i) {
+        m_panes[i] = new QLabel;
+        m_panes[i]->setAlignment(Qt::AlignCenter);
+        m_panes[i]->setMinimumWidth(m_panes[i]->fontMetrics().horizontalAdvance(kPaneWidths[i]) + 8);
+        bar->addPermanentWidget(m_panes[i]);
+    }
+    connect(Action(ID_VIEW_STATUS_BAR), &QAction::toggled, bar, &QWidget::setVisible);
+}
+
+void CMainFrame::CreateBars() {
+    m_connectionsBar = new QDockWidget("Connections", this);
+    m_connectionsBar->setObjectName("ConnectionsBar");
+    m_connectionsBar->setWidget(new QLabel);
+    m_packetsBar = new QDockWidget("Packets", this);
+    m_packetsBar->setObjectName("PacketsBar");
+    m_packetsBar->setWidget(new QLabel);
+    for (QDockWidget* bar : {m_connectionsBar, m_packetsBar})
+        bar->setAllowedAreas(Qt::AllDockWidgetAreas);
+
+    // One row at the top, the connections on the left in two thirds of the width; at most 200 pixels high.
+    addDockWidget(Qt::TopDockWidgetArea, m_connectionsBar);
+    splitDockWidget(m_connectionsBar, m_packetsBar, Qt::Horizontal);
+    const QSize client = size();
+    resizeDocks({m_connectionsBar, m_packetsBar}, {client.width() * 2 / 3, client.width() / 3},
+                Qt::Horizontal);
+    resizeDocks({m_connectionsBar}, {std::max(std::min(client.height() / 3, 200), 120)}, Qt::Vertical);
+
+    connect(Action(ID_DOCK_CONNECTIONS), &QAction::triggered, this, [this] { ToggleDock(m_connectionsBar); });
+    connect(Action(ID_DOCK_PACKETS), &QAction::triggered, this, [this] { ToggleDock(m_packetsBar); });
+}
+
+void CMainFrame::ToggleDock(QDockWidget* bar) {
+    if (bar->isFloating()) {
+        bar->setFloating(false);
+    } else {
+        bar->setFloating(true);
+        // Near the frame's corner, so that it is found at once.
+        bar->move(frameGeometry().topLeft() + QPoint(40, 80));
+    }
+    UpdateCommandStates();
+}
+
+void CMainFrame::CreateTabArea() {
+    auto* tabs = new QTabWidget;
+    tabs->setObjectName("tab");
+    auto* split = new QSplitter(Qt::Horizontal);
+    m_treeView = new CProtocolTreeView;
+    m_hexView = new CHexView;
+    split->addWidget(m_treeView);
+    split->addWidget(m_hexView);
+    split->setStretchFactor(1, 1);
+    split->setSizes({240, 560});
+    m_mainView = new CTrawlerView;
+    tabs->addTab(split, TabPicture(0), "Packet");
+    tabs->addTab(m_mainView, TabPicture(1), "Data");
+    connect(m_treeView, &CProtocolTreeView::byteRangeSelected, m_hexView->HexCtrl(),
+            &CHexViewCtrl::SetSelection);
+    m_tabArea = tabs;
+    setCentralWidget(tabs);
+}
+
+void CMainFrame::CreateTray() {
+    m_tray = new QSystemTrayIcon(ApplicationPicture(), this);
+    m_tray->setToolTip(kTitle);
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger)
+            return;
+        if (m_visible)
+            HideMainWindow();
+        else
+            ShowMainWindow();
+    });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray->show();
+}
+
+QString CMainFrame::PaneText(int pane) const {
+    switch (pane) {
+        case 0:
+            return QString("Buffer: %1%").arg(g_bufferPercent.load());
+        case 1:
+            return QString("Conns: %1").arg(g_connectionTable.size());
+        default:
+            return QString("Packets: %1").arg(g_packetTable.size());
+    }
+}
+
+void CMainFrame::UpdateCommandStates() {
+    const int state = g_captureState.load();
+    Action(ID_START)->setEnabled(state == CAPTURE_IDLE);
+    Action(ID_STOP)->setEnabled(state == CAPTURE_RUNNING);
+    const bool dialogs = ConfigurationDialogsAvailable();
+    Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && dialogs);
+    Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && dialogs);
+    Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->isFloating());
+    Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->isFloating());
+    if (auto* toolbar = findChild<QToolBar*>("toolbar"))
+        Action(ID_VIEW_TOOLBAR)->setChecked(!toolbar->isHidden());
+    Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    Action(ID_SHOW_HIDE)
+        ->setText(m_visible ? "&Hide Pacterra Packet Sniffer" : "&Show Pacterra Packet Sniffer");
+    for (int i = 0; i < 3; ++i)
+        m_panes[i]->setText(PaneText(i));
+}
+
+// --- Rows -----------------------------------------------------------------------------------------------
+
+void CMainFrame::RowsCleared() {
+    if (m_rows)
+        m_rows->RowsCleared();
+    // The detail views show bytes of a packet that is about to be released.
+    if (QThread::currentThread() == thread()) {
+        m_treeView->clear();
+        m_hexView->HexCtrl()->SetData(nullptr, 0);
+        m_mainView->PayloadViewer()->ShowText("", 0, false);
+    }
+}
+
+void CMainFrame::InsertRow(int row) {
+    if (m_rows)
+        m_rows->InsertRow(row);
+}
+
+void CMainFrame::CellsChanged(int row, int first, int last) {
+    if (m_rows)
+        m_rows->CellsChanged(row, first, last);
+}
+
+// --- Questions and messages -----------------------------------------------------------------------------
+
+MsgAnswer CMainFrame::Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) {
+    const QString message = QString::fromStdString(text);
+    const QString more = QString::fromStdString(detail);
+    if (QThread::currentThread() != thread()) {
+        // From the capture thread: shown by the interface thread later; the capture thread goes on (the
+        // interface thread may be waiting for it to end).
+        QMetaObject::invokeMethod(
+            this, [this, message, buttons, more] { ShowBox(message, buttons, more); }, Qt::QueuedConnection);
+        return MsgAnswer::Ok;
+    }
+    return ShowBox(message, buttons, more);
+}
+
+MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
+    if (m_promptScript)
+        return m_promptScript(text, buttons, detail);
+    QMessageBox::StandardButtons set;
+    switch (buttons) {
+        case MsgButtons::Ok:
+            set = QMessageBox::Ok;
+            break;
+        case MsgButtons::OkCancel:
+            set = QMessageBox::Ok | QMessageBox::Cancel;
+            break;
+        case MsgButtons::YesNo:
+            set = QMessageBox::Yes | QMessageBox::No;
+            break;
+        case MsgButtons::YesNoCancel:
+            set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+            break;
+    }
+    QString shown = text;
+    shown.replace("\r\n", "\n");
+    QMessageBox box(QMessageBox::Warning, "Pacterra", shown, set, this);
+    if (!detail.isEmpty())
+        box.setInformativeText(detail);
+    // A question is answered with the normal cursor, whatever work waits behind it.
+    const bool wait = m_waitCursor;
+    if (wait)
+        QApplication::restoreOverrideCursor();
+    const int answer = box.exec();
+    if (wait)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    switch (answer) {
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        case QMessageBox::Cancel:
+            return MsgAnswer::Cancel;
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
+        default:
+            // Closed with Escape or the title bar: the safe answer of each set.
+            return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
+                   : buttons == MsgButtons::YesNo ? MsgAnswer::No
+                                                  : MsgAnswer::Cancel;
+    }
+}
+
+std::string CMainFrame::AskFilePath(FileQuestion question) {
+    QString path;
+    if (m_fileScript) {
+        path = m_fileScript(question);
+    } else {
+        QFileDialog dialog(this);
+        dialog.setNameFilters(FileFilters().split(";;"));
+        dialog.setDefaultSuffix("cap");
+        if (question == FileQuestion::SaveCapture) {
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.selectFile("CapturedData.cap");
+        } else {
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::ExistingFile);
+        }
+        const bool wait = m_waitCursor;
+        if (wait)
+            QApplication::restoreOverrideCursor();
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().first();
+        if (wait)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    // The work on the file starts now.
+    if (!path.isEmpty() && !m_waitCursor && m_fileCommandRunning) {
+        m_waitCursor = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    return path.toStdString();
+}
+
+void CMainFrame::ShowLoadProgress(int64_t done, int64_t total) {
+    const qint64 now = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
+    if (!m_progress && now >= kProgressDelayMs) {
+        auto* dialog = new QProgressDialog("Reading the captured packets file...", "Cancel", 0, 1000, this);
+        dialog->setWindowTitle("Pacterra");
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->setMinimumDuration(0);
+        dialog->setAutoClose(false);
+        dialog->setAutoReset(false);
+        m_progress = dialog;
+        if (m_waitCursor)
+            QApplication::restoreOverrideCursor();
+        m_waitCursor = false;
+        dialog->show();
+    }
+    if (m_progress && total > 0)
+        m_progress->setValue(static_cast<int>(std::clamp<int64_t>(done * 1000 / total, 0, 1000)));
+    if (m_progress || now - m_lastEventsMs >= kEventSliceMs) {
+        m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
+        // Until the dialog blocks the window, input waits: a click must not start another command while
+        // the store is being filled.
+        QCoreApplication::processEvents(m_progress ? QEventLoop::AllEvents
+                                                   : QEventLoop::ExcludeUserInputEvents);
+        m_lastEventsMs = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
+    }
+    if (m_progress && m_progress->wasCanceled() && g_captureState.load() == CAPTURE_RUNNING)
+        g_captureState = CAPTURE_STOPPING;
+}
+
+void CMainFrame::EndLoadProgress() {
+    if (m_progress) {
+        m_progress->close();
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
+}
+
+// --- Commands -------------------------------------------------------------------------------------------
+
+void CMainFrame::RunFileCommand(const std::function<void()>& command) {
+    if (m_fileCommandRunning)
+        return;
+    m_fileCommandRunning = true;
+    m_loadClock.start();
+    m_lastEventsMs = 0;
+    m_longestStallMs = 0;
+    command();
+    EndLoadProgress();
+    if (m_waitCursor)
+        QApplication::restoreOverrideCursor();
+    m_waitCursor = false;
+    m_fileCommandRunning = false;
+    UpdateCommandStates();
+    if (m_closeAfterLoad) {
+        m_closeAfterLoad = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void CMainFrame::OnStart() {
+    if (m_fileCommandRunning)
+        return;
+    StartCapture();
+    UpdateCommandStates();
+}
+
+void CMainFrame::OnStop() {
+    StopCapture();
+    UpdateCommandStates();
+}
+
+void CMainFrame::OnOpen() {
+    RunFileCommand([this] {
+        const bool loaded = OpenCommand() == 1;
+        emit LoadFinished(loaded);
+    });
+}
+
+void CMainFrame::OnSave() {
+    RunFileCommand([] { SaveCommand(); });
+}
+
+void CMainFrame::OpenFileAtStartup(const QString& path) {
+    RunFileCommand([this, path] {
+        const bool apply = ShowMessage(
+                               "You can choose to apply current filter configuration on the offline packets "
+                               "file or not. \r\nNote: Due to the filter, some packets will be discarded. "
+                               "\r\n\r\nDo you want to apply?",
+                               MsgButtons::YesNo) == MsgAnswer::Yes;
+        m_waitCursor = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool loaded = OpenCaptureFile(path.toStdString(), apply) == 1;
+        if (loaded)
+            ShowMessage("Captured packets file opened successfully!");
+        emit LoadFinished(loaded);
+    });
+}
+
+// --- Window states and closing --------------------------------------------------------------------------
+
+void CMainFrame::HideMainWindow() {
+    if (QSystemTrayIcon::isSystemTrayAvailable() && m_tray && m_tray->isVisible()) {
+        hide();
+    } else {
+        // Without a tray the window would be lost: it goes to the taskbar instead.
+        showMinimized();
+    }
+    m_visible = false;
+    UpdateCommandStates();
+}
+
+void CMainFrame::ShowMainWindow() {
+    if (m_restoreNormal)
+        showNormal();
+    else
+        showMaximized();
+    raise();
+    activateWindow();
+    m_visible = true;
+    UpdateCommandStates();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    if (windowState() & Qt::WindowMinimized) {
+        m_restoreNormal = !(change->oldState() & Qt::WindowMaximized);
+        if (QSystemTrayIcon::isSystemTrayAvailable() && m_tray && m_tray->isVisible())
+            QTimer::singleShot(0, this, &CMainFrame::HideMainWindow);
+        else
+            m_visible = false;
+    } else {
+        m_restoreNormal = !(windowState() & Qt::WindowMaximized);
+        if (isVisible())
+            m_visible = true;
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (g_captureState.load() != CAPTURE_IDLE) {
+        if (ShowMessage("Currently capturing.\r\n\r\nDo you want to stop capturing?", MsgButtons::OkCancel) !=
+            MsgAnswer::Ok)
+            return;
+        if (m_fileCommandRunning) {
+            // A file is being read further down this stack: it ends after its batch, then the window closes.
+            g_captureState = CAPTURE_STOPPING;
+            m_closeAfterLoad = true;
+            return;
+        }
+        StopCaptureAndWait();
+    }
+    if (m_fileCommandRunning)
+        return;
+    // A cancelled or failed save keeps the window open, so no packet is lost without the user saying so.
+    if (!OfferToSaveUnsavedPackets())
+        return;
+    // The lists and views let go of the store before it is released.
+    ResetCapture();
+    if (m_tray)
+        m_tray->hide();
+    event->accept();
+    emit Closed();
+}

@@ -1,0 +1,168 @@
+#include "app/TrawlerApp.h"
+
+#include <sys/resource.h>
+
+#include <QCommandLineParser>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+
+#include "app/AboutDlg.h"
+#include "app/MainFrame.h"
+#include "app/Pictures.h"
+#include "capture/Addresses.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+#include "ui/DataFiles.h"
+
+CTrawlerApp::CTrawlerApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // The settings store: "Morvane"/"Pacterra", as the configuration reads it.
+    setOrganizationName("Morvane");
+    setApplicationName("Pacterra");
+    setApplicationDisplayName("Pacterra Packet Sniffer");
+    setApplicationVersion(kProductVersion);
+    setDesktopFileName("pacterra");
+    setWindowIcon(ApplicationPicture());
+    // Hidden to the tray, the window is not "visible": closing a dialog then must not end the program.
+    setQuitOnLastWindowClosed(false);
+}
+
+CTrawlerApp::~CTrawlerApp() = default;
+
+bool CTrawlerApp::InitInstance(int* exitCode) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Pacterra Packet Sniffer: captures TCP and UDP over IPv4 from a network adapter, groups the packets "
+        "into connections and shows their headers, bytes and payload.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("file", "a capture file (libpcap format, Ethernet) to open at start");
+    QCommandLineOption benchLoad("bench-load",
+                                 "open FILE without the rules or any question, print how long it took and "
+                                 "the longest pause of the window, then exit");
+    benchLoad.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(benchLoad);
+    if (!parser.parse(arguments())) {
+        std::fprintf(stderr, "pacterra: %s\nTry 'pacterra --help'.\n", qPrintable(parser.errorText()));
+        *exitCode = 2;
+        return false;
+    }
+    if (parser.isSet("help")) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        *exitCode = 0;
+        return false;
+    }
+    if (parser.isSet("version")) {
+        std::printf("pacterra %s\n", kProductVersion);
+        *exitCode = 0;
+        return false;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fprintf(stderr, "pacterra: one capture file at a time\nTry 'pacterra --help'.\n");
+        *exitCode = 2;
+        return false;
+    }
+    if (parser.isSet(benchLoad) && files.isEmpty()) {
+        std::fprintf(stderr, "pacterra: --bench-load needs a FILE\n");
+        *exitCode = 2;
+        return false;
+    }
+
+    m_frame = std::make_unique<CMainFrame>();
+    connect(m_frame.get(), &CMainFrame::Closed, this, &QCoreApplication::quit, Qt::QueuedConnection);
+    m_frame->resize(1000, 700);
+    m_frame->show();
+    if (parser.isSet(benchLoad)) {
+        const QString path = files.first();
+        QTimer::singleShot(0, this, [this, path] { RunLoadBenchmark(path); });
+        return true;
+    }
+    if (g_config.minimized)
+        m_frame->HideMainWindow();
+    // Both wait for the event loop, so that the window is up when their questions appear. A file named on
+    // the command line is what the user asked for: it replaces the start-up capture.
+    if (!files.isEmpty()) {
+        const QString path = QFileInfo(files.first()).absoluteFilePath();
+        QTimer::singleShot(0, m_frame.get(), [this, path] { m_frame->OpenFileAtStartup(path); });
+    } else if (g_config.startCapture) {
+        QTimer::singleShot(0, m_frame.get(), &CMainFrame::OnStart);
+    }
+    ShowTipAtStartup(m_frame.get());
+    return true;
+}
+
+void CTrawlerApp::RunLoadBenchmark(const QString& path) {
+    // Questions get their first answer but the filter's (No: every packet, as `pacterra-cli connections`
+    // reads a file); messages go to standard error.
+    m_frame->SetPromptScript([](const QString& text, MsgButtons buttons, const QString& detail) {
+        if (buttons == MsgButtons::YesNo)
+            return MsgAnswer::No;
+        if (!text.startsWith("Captured packets file opened"))
+            std::fprintf(stderr, "%s\n%s\n", qPrintable(text), qPrintable(detail));
+        return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgAnswer::Ok : MsgAnswer::Yes;
+    });
+    bool loaded = false;
+    QElapsedTimer clock;
+    clock.start();
+    connect(m_frame.get(), &CMainFrame::LoadFinished, this, [&loaded](bool ok) { loaded = ok; });
+    m_frame->OpenFileAtStartup(path);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("load_s=%.3f max_stall_ms=%lld rss_kb=%ld packets=%zu connections=%zu\n", seconds,
+                static_cast<long long>(m_frame->LongestLoadStallMs()), usage.ru_maxrss, g_packetTable.size(),
+                g_connectionTable.size());
+    std::fflush(stdout);
+    // The store is released without a question: nothing of it is unsaved.
+    QCoreApplication::exit(loaded ? 0 : 1);
+}
+
+// --- Commands -------------------------------------------------------------------------------------------
+
+namespace {
+
+void OpenDataFile(const QString& name) {
+    // A missing page gets no message of ours: the desktop reports what it cannot open.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FindProgramDataFile(name)));
+}
+
+}  // namespace
+
+void ShowAboutBox(QWidget* parent) {
+    CAboutDlg dialog(parent);
+    dialog.exec();
+}
+
+void ShowTipOfTheDay(QWidget*) {}
+
+void ShowTipAtStartup(QWidget*) {}
+
+void OpenHelpContents() {
+    OpenDataFile("help/index.html");
+}
+
+void OpenTutorial() {
+    OpenDataFile("help/tutorial.html");
+}
+
+void OpenHomePage() {
+    QDesktopServices::openUrl(QUrl(kHomePageUrl));
+}
+
+bool StartNewWindow() {
+    return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+}
+
+bool ConfigurationDialogsAvailable() {
+    return false;
+}
+
+void ConfigureCapture(QWidget*) {}
+
+void SelectAdapter(QWidget*) {}
