@@ -1,0 +1,1 @@
+pacterra_gui_test(linklabel_tests SOURCES linklabel_test.cpp LIBS pacterra_ui)

@@ -1,0 +1,182 @@
+// The link label: its colours as painted, hover by real mouse moves, cursor and tool tip, what a click or a
+// key opens (with the desktop opener replaced), and how a target becomes an address.
+#include <QtTest>
+
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+
+#include "ui/LinkLabel.h"
+
+namespace {
+
+// Counts the pixels of the label drawn exactly in `color` (the underline and glyph cores are solid).
+int PixelsOf(QWidget* w, const QColor& color) {
+    const QImage img = w->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += img.pixelColor(x, y).rgb() == color.rgb();
+    return n;
+}
+
+// Replaces the desktop opener for one test and records what it was asked to open.
+struct FakeOpener {
+    explicit FakeOpener(bool succeed) {
+        previous = CLinkLabel::SetOpener([this, succeed](const QUrl& url) {
+            opened << url;
+            return succeed;
+        });
+    }
+    ~FakeOpener() { CLinkLabel::SetOpener(previous); }
+    QList<QUrl> opened;
+    CLinkLabel::Opener previous;
+};
+
+}  // namespace
+
+class LinkLabelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void coloursFollowHoverAndVisited() {
+        QWidget window;
+        window.setStyleSheet(QStringLiteral("background: white"));
+        auto* layout = new QVBoxLayout(&window);
+        auto* link = new CLinkLabel(QStringLiteral("Pacterra home page"));
+        link->SetTarget(QStringLiteral("https://pacterra.example/"));
+        layout->addWidget(link);
+        layout->addStretch();
+        window.resize(300, 120);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseMove(&window, QPoint(290, 110));
+
+        QCOMPARE(link->CurrentColor(), QColor(0, 0, 238));
+        QVERIFY(PixelsOf(link, QColor(0, 0, 238)) > 20);
+
+        QTest::mouseMove(link, link->rect().center());
+        QTRY_VERIFY(link->IsHovering());
+        QCOMPARE(link->CurrentColor(), link->HoverColor());
+        QVERIFY(PixelsOf(link, link->HoverColor()) > 20);
+        QCOMPARE(PixelsOf(link, QColor(0, 0, 238)), 0);
+
+        // Leaving restores the link colour at once.
+        QTest::mouseMove(&window, QPoint(290, 110));
+        QTRY_VERIFY(!link->IsHovering());
+        QVERIFY(PixelsOf(link, QColor(0, 0, 238)) > 20);
+
+        link->SetVisited(true);
+        QVERIFY(PixelsOf(link, QColor(85, 26, 139)) > 20);
+
+        // Without underline the solid line under the text is gone: far fewer pixels in the exact colour.
+        const int underlined = PixelsOf(link, QColor(85, 26, 139));
+        link->SetUnderline(false);
+        QVERIFY(!link->font().underline());
+        QVERIFY(PixelsOf(link, QColor(85, 26, 139)) < underlined);
+    }
+
+    void cursorToolTipAndTextFromTarget() {
+        CLinkLabel empty;
+        empty.SetTarget(QStringLiteral("support@pacterra.example"));
+        QCOMPARE(empty.text(), QStringLiteral("support@pacterra.example"));
+        QCOMPARE(empty.toolTip(), QStringLiteral("support@pacterra.example"));
+        QCOMPARE(empty.cursor().shape(), Qt::PointingHandCursor);
+
+        CLinkLabel textOnly(QStringLiteral("https://pacterra.example/faq/"));
+        QCOMPARE(textOnly.Target(), QStringLiteral("https://pacterra.example/faq/"));
+        QCOMPARE(textOnly.toolTip(), QStringLiteral("https://pacterra.example/faq/"));
+
+        // Markup in a target is shown as text, never interpreted.
+        CLinkLabel markup(QStringLiteral("<b>x</b>"));
+        QCOMPARE(markup.textFormat(), Qt::PlainText);
+    }
+
+    void targetsBecomeAddresses_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("url");  // empty: nothing handed to the desktop
+        QTest::addColumn<int>("code");
+        QTest::newRow("web") << "https://pacterra.example/"
+                             << "https://pacterra.example/" << 33;
+        QTest::newRow("mailto") << "mailto:sales@pacterra.example"
+                                << "mailto:sales@pacterra.example" << 33;
+        QTest::newRow("bare mail") << "support@pacterra.example"
+                                   << "mailto:support@pacterra.example" << 33;
+        QTest::newRow("www") << "www.pacterra.example"
+                             << "http://www.pacterra.example" << 33;
+        QTest::newRow("empty") << ""
+                               << "" << 2;
+        QTest::newRow("blank") << "   "
+                               << "" << 2;
+        QTest::newRow("missing file") << "@DIR@/nothing.html"
+                                      << "" << 2;
+        QTest::newRow("missing folder") << "@DIR@/no/such/index.html"
+                                        << "" << 3;
+        QTest::newRow("file") << "@DIR@/index.html"
+                              << "file://@DIR@/index.html" << 33;
+    }
+    void targetsBecomeAddresses() {
+        QFETCH(QString, target);
+        QFETCH(QString, url);
+        QFETCH(int, code);
+        QTemporaryDir dir;
+        QFile page(dir.filePath(QStringLiteral("index.html")));
+        QVERIFY(page.open(QIODevice::WriteOnly));
+        page.close();
+        target.replace(QStringLiteral("@DIR@"), dir.path());
+        url.replace(QStringLiteral("@DIR@"), dir.path());
+
+        FakeOpener opener(true);
+        QCOMPARE(CLinkLabel::OpenTarget(target), code);
+        if (url.isEmpty()) {
+            QVERIFY(opener.opened.isEmpty());
+        } else {
+            QCOMPARE(opener.opened.size(), 1);
+            QCOMPARE(opener.opened.first().toString(), url);
+        }
+    }
+
+    void clickAndKeysOpen() {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* link = new CLinkLabel(QStringLiteral("FAQ"));
+        link->SetTarget(QStringLiteral("https://pacterra.example/faq/"));
+        layout->addWidget(link);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        {
+            FakeOpener opener(true);
+            QTest::mouseClick(link, Qt::RightButton, {}, link->rect().center());
+            QVERIFY(opener.opened.isEmpty());
+            QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+            QCOMPARE(opener.opened.size(), 1);
+            QVERIFY(link->IsVisited());
+
+            // Reachable and usable without a mouse.
+            link->setFocus();
+            QTest::keyClick(link, Qt::Key_Return);
+            QTest::keyClick(link, Qt::Key_Space);
+            QCOMPARE(opener.opened.size(), 3);
+        }
+        {
+            // A failed open (the report goes to standard error without a main window) clears the visited
+            // state.
+            FakeOpener opener(false);
+            QSignalSpy result(link, &CLinkLabel::targetOpened);
+            QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+            QCOMPARE(result.size(), 1);
+            QCOMPARE(result.first().first().toInt(), 31);
+            QVERIFY(!link->IsVisited());
+            QCOMPARE(link->CurrentColor(), QColor(0, 0, 238));
+        }
+        QVERIFY(CLinkLabel::ErrorReport(31).startsWith(
+            QStringLiteral("Unable to open hyperlink:\n\nThere is no")));
+        QCOMPARE(CLinkLabel::ErrorReport(99),
+                 QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (99) occurred."));
+    }
+};
+
+QTEST_MAIN(LinkLabelTest)
+#include "linklabel_test.moc"
