@@ -10,17 +10,17 @@
 #include "app/Pictures.h"
 #include "app/TrawlerApp.h"
 #include "capture/Addresses.h"
+#include "ui/LinkLabel.h"
 
 namespace {
 
-// A link that opens `target` when clicked or activated from the keyboard.
-QLabel* MakeLink(const QString& text, const QString& target, const QString& name) {
-    auto* label =
-        new QLabel(QString("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(), text.toHtmlEscaped()));
+// A link label with the look of the About box: no underline, not yet visited.
+CLinkLabel* MakeLink(const QString& text, const QString& target, const QString& name) {
+    auto* label = new CLinkLabel(text);
     label->setObjectName(name);
-    label->setTextFormat(Qt::RichText);
-    label->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    label->setOpenExternalLinks(true);
+    label->SetTarget(target);
+    label->SetUnderline(false);
+    label->SetVisited(false);
     return label;
 }
 

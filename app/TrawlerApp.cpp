@@ -3,7 +3,6 @@
 #include <sys/resource.h>
 
 #include <QCommandLineParser>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -16,9 +15,11 @@
 #include "app/MainFrame.h"
 #include "app/Pictures.h"
 #include "capture/Addresses.h"
+#include "capture/FrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "ui/DataFiles.h"
+#include "ui/LinkLabel.h"
 
 CTrawlerApp::CTrawlerApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The settings store: "Morvane"/"Pacterra", as the configuration reads it.
@@ -128,8 +129,10 @@ void CTrawlerApp::RunLoadBenchmark(const QString& path) {
 namespace {
 
 void OpenDataFile(const QString& name) {
-    // A missing page gets no message of ours: the desktop reports what it cannot open.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(FindProgramDataFile(name)));
+    // A missing page is said so (with where it was looked for), rather than the command doing nothing.
+    const QString path = FindProgramDataFile(name);
+    if (const int result = CLinkLabel::OpenTarget(path); result <= 32)
+        ShowMessage(CLinkLabel::ErrorReport(result).toStdString(), MsgButtons::Ok, path.toStdString());
 }
 
 }  // namespace
@@ -152,7 +155,8 @@ void OpenTutorial() {
 }
 
 void OpenHomePage() {
-    QDesktopServices::openUrl(QUrl(kHomePageUrl));
+    if (const int result = CLinkLabel::OpenTarget(kHomePageUrl); result <= 32)
+        ShowMessage(CLinkLabel::ErrorReport(result).toStdString(), MsgButtons::Ok, kHomePageUrl);
 }
 
 bool StartNewWindow() {
