@@ -40,11 +40,11 @@ namespace {
 constexpr char kTitle[] = "Pacterra Packet Sniffer";
 // Often enough that the counters look live, rarely enough to cost nothing while packets pour in.
 constexpr int kUpdateIntervalMs = 250;
-// A load or save that runs longer than this gets a progress dialog with Cancel.
-constexpr qint64 kProgressDelayMs = 500;
 // While a load runs without the dialog, events are still handled this often, so that the window repaints
 // and the lists fill.
 constexpr qint64 kEventSliceMs = 30;
+
+constexpr char kOpenedMessage[] = "Captured packets file opened successfully!";
 
 const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 100000"};
 
@@ -348,6 +348,12 @@ MsgAnswer CMainFrame::Prompt(const std::string& text, MsgButtons buttons, const 
 }
 
 MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
+    // A load the user cancelled did not open the file "successfully": the status bar says what happened.
+    if (m_loadCancelled && text == QLatin1String(kOpenedMessage)) {
+        statusBar()->showMessage(QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()),
+                                 10000);
+        return MsgAnswer::Ok;
+    }
     if (m_promptScript)
         return m_promptScript(text, buttons, detail);
     QMessageBox::StandardButtons set;
@@ -427,32 +433,55 @@ std::string CMainFrame::AskFilePath(FileQuestion question) {
 }
 
 void CMainFrame::ShowLoadProgress(int64_t done, int64_t total) {
+    if (!StepProgress("Reading the captured packets file...", done, total) &&
+        g_captureState.load() == CAPTURE_RUNNING) {
+        g_captureState = CAPTURE_STOPPING;
+        m_loadCancelled = true;
+    }
+}
+
+bool CMainFrame::ShowSaveProgress(int64_t done, int64_t total) {
+    // A save asked for by Start, Open or close runs before their work: the same dialog serves.
+    return StepProgress("Saving the captured packets...", done, total);
+}
+
+bool CMainFrame::StepProgress(const QString& label, int64_t done, int64_t total) {
+    if (QThread::currentThread() != thread())
+        return true;
     const qint64 now = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
-    if (!m_progress && now >= kProgressDelayMs) {
-        auto* dialog = new QProgressDialog("Reading the captured packets file...", "Cancel", 0, 1000, this);
+    if (!m_progress && now >= m_progressDelayMs) {
+        auto* dialog = new QProgressDialog(label, "Cancel", 0, 1000, this);
         dialog->setWindowTitle("Pacterra");
         dialog->setWindowModality(Qt::WindowModal);
         dialog->setMinimumDuration(0);
         dialog->setAutoClose(false);
         dialog->setAutoReset(false);
         m_progress = dialog;
+        // The dialog shows that work goes on; its Cancel button wants the normal cursor.
         if (m_waitCursor)
             QApplication::restoreOverrideCursor();
         m_waitCursor = false;
         dialog->show();
     }
-    if (m_progress && total > 0)
-        m_progress->setValue(static_cast<int>(std::clamp<int64_t>(done * 1000 / total, 0, 1000)));
+    if (m_progress) {
+        m_progress->setLabelText(label);
+        if (total > 0)
+            m_progress->setValue(static_cast<int>(std::clamp<int64_t>(done * 1000 / total, 0, 1000)));
+    }
     if (m_progress || now - m_lastEventsMs >= kEventSliceMs) {
         m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
         // Until the dialog blocks the window, input waits: a click must not start another command while
-        // the store is being filled.
+        // the store is being filled or written.
         QCoreApplication::processEvents(m_progress ? QEventLoop::AllEvents
                                                    : QEventLoop::ExcludeUserInputEvents);
         m_lastEventsMs = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
     }
-    if (m_progress && m_progress->wasCanceled() && g_captureState.load() == CAPTURE_RUNNING)
-        g_captureState = CAPTURE_STOPPING;
+    if (m_progress && m_progress->wasCanceled()) {
+        // One Cancel ends one piece of work: the next gets a fresh dialog.
+        EndLoadProgress();
+        return false;
+    }
+    return true;
 }
 
 void CMainFrame::EndLoadProgress() {
@@ -469,6 +498,7 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     if (m_fileCommandRunning)
         return;
     m_fileCommandRunning = true;
+    m_loadCancelled = false;
     m_loadClock.start();
     m_lastEventsMs = 0;
     m_longestStallMs = 0;
@@ -519,7 +549,7 @@ void CMainFrame::OpenFileAtStartup(const QString& path) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const bool loaded = OpenCaptureFile(path.toStdString(), apply) == 1;
         if (loaded)
-            ShowMessage("Captured packets file opened successfully!");
+            ShowMessage(kOpenedMessage);
         emit LoadFinished(loaded);
     });
 }
@@ -580,8 +610,11 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         }
         StopCaptureAndWait();
     }
-    if (m_fileCommandRunning)
+    if (m_fileCommandRunning) {
+        // A file is being written further down this stack: the questions come again once it is done.
+        m_closeAfterLoad = true;
         return;
+    }
     // A cancelled or failed save keeps the window open, so no packet is lost without the user saying so.
     if (!OfferToSaveUnsavedPackets())
         return;

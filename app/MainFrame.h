@@ -93,7 +93,9 @@ public:
     MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override;
     std::string AskFilePath(FileQuestion question) override;
     void ShowLoadProgress(int64_t done, int64_t total) override;
+    bool ShowSaveProgress(int64_t done, int64_t total) override;
 
+    void SetProgressDelay(qint64 ms) { m_progressDelayMs = ms; }
     // Longest time, in milliseconds, between two rounds of event handling during the last file load.
     qint64 LongestLoadStallMs() const { return m_longestStallMs; }
 
@@ -119,6 +121,8 @@ private:
     MsgAnswer ShowBox(const QString& text, MsgButtons buttons, const QString& detail);
     // Runs a command that may read a file, with the wait cursor while it works.
     void RunFileCommand(const std::function<void()>& command);
+    // Shows progress once the work has run for a while and handles events; false when the user cancelled.
+    bool StepProgress(const QString& label, int64_t done, int64_t total);
     void EndLoadProgress();
 
     QHash<int, QAction*> m_actions;
@@ -139,6 +143,9 @@ private:
     bool m_fileCommandRunning = false;
     bool m_closeAfterLoad = false;
     bool m_waitCursor = false;
+    bool m_loadCancelled = false;
+    // A load or save that runs longer than this gets a progress dialog with Cancel.
+    qint64 m_progressDelayMs = 500;
 
     // Load progress: the dialog appears once a load has run for a while.
     QElapsedTimer m_loadClock;

@@ -128,7 +128,13 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
         ShowMessage("PCAP Error: Error opening the dump file", MsgButtons::Ok, error);
         return 0;
     }
+    bool cancelled = false;
     for (size_t i = 0; i < count; ++i) {
+        if (i % kSaveBatch == 0 && i != 0 && g_pMainFrame &&
+            !g_pMainFrame->ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count))) {
+            cancelled = true;
+            break;
+        }
         const PacketRecord& p = table[i];
         pcap_pkthdr h{};
         h.ts.tv_sec = static_cast<time_t>(p.stamp.sec);
@@ -139,7 +145,7 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
     }
     // pcap_dump reports nothing: a full disk shows up in the stream's error state.
     FILE* f = pcap_dump_file(dumper);
-    bool ok = pcap_dump_flush(dumper) == 0 && !std::ferror(f);
+    bool ok = !cancelled && pcap_dump_flush(dumper) == 0 && !std::ferror(f);
     int error = errno;
     if (ok && !target.temporary.empty()) {
         // The replacement keeps the old file's permissions (captured traffic may be private).
@@ -161,6 +167,8 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
     if (!ok) {
         if (!target.temporary.empty())
             std::remove(target.temporary.c_str());
+        if (cancelled)
+            return 0;  // the user knows
         ShowMessage("PCAP Error: Error writing the dump file! The captured packets were not saved.",
                     MsgButtons::Ok, path + ": " + std::strerror(error));
         return 0;

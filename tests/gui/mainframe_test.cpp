@@ -2,12 +2,14 @@
 // the close guard's branches and the Open and Save flows on real files, with the questions answered here.
 #include <QDockWidget>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
 
 #include <thread>
 
+#include "../unit/FrameBuilder.h"
 #include "app/MainFrame.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
@@ -344,6 +346,48 @@ private slots:
             QVERIFY(m_answers.shown.contains("PCAP error: Error opening the offline packets file!"));
     }
 
+    // Cancelling a long save writes nothing and leaves every packet unsaved; cancelling a long load keeps
+    // what was read and does not call it a success.
+    void progressCancel() {
+        const int count = 3 * kSaveBatch;
+        for (int i = 0; i < count; ++i) {
+            FrameSpec spec;
+            spec.srcPort = static_cast<uint16_t>(1024 + i % 500);
+            spec.payload = "x";
+            FeedFrame(BuildFrame(spec), 1700000000 + i);
+        }
+        QCOMPARE(g_packetTable.size(), size_t(count));
+        QTemporaryDir dir;
+        const QString all = dir.path() + "/all.cap", cancelled = dir.path() + "/cancelled.cap";
+        m_answers.path = all;
+        m_frame->OnSave();
+        QVERIFY(QFileInfo::exists(all));
+
+        g_unsavedPackets = 1;
+        m_frame->SetProgressDelay(0);
+        m_answers.path = cancelled;
+        m_answers.shown.clear();
+        CancelProgressSoon();
+        m_frame->OnSave();
+        QVERIFY(!QFileInfo::exists(cancelled));
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files) == QStringList{"all.cap"});
+        QCOMPARE(g_unsavedPackets.load(), 1);
+        QCOMPARE(g_packetTable.size(), size_t(count));
+        QVERIFY(m_answers.shown.isEmpty());
+
+        g_unsavedPackets = 0;
+        m_answers.script[kFilterQuestion] = MsgAnswer::No;
+        m_answers.path = all;
+        CancelProgressSoon();
+        m_frame->OnOpen();
+        QVERIFY(g_packetTable.size() > 0);
+        QVERIFY(g_packetTable.size() < size_t(count));
+        QCOMPARE(g_captureState.load(), int(CAPTURE_IDLE));
+        QCOMPARE(m_answers.shown, QStringList{kFilterQuestion});
+        QVERIFY(!m_frame->findChild<QProgressDialog*>() ||
+                !m_frame->findChild<QProgressDialog*>()->isVisible());
+    }
+
     // A message from the capture thread must not wait for the interface thread, which may be joining it.
     void messageFromCaptureThread() {
         std::thread worker([] { ShowMessage("from the capture thread"); });
@@ -353,6 +397,18 @@ private slots:
     }
 
 private:
+    // Presses Cancel on the progress dialog as soon as one shows.
+    void CancelProgressSoon() {
+        auto* timer = new QTimer(m_frame.get());
+        connect(timer, &QTimer::timeout, timer, [this, timer] {
+            for (auto* dialog : m_frame->findChildren<QProgressDialog*>())
+                if (dialog->isVisible()) {
+                    dialog->cancel();
+                    timer->deleteLater();
+                }
+        });
+        timer->start(0);
+    }
     QAction* Action(int command) { return m_frame->Action(command); }
 
     QTemporaryDir m_home;
