@@ -1,5 +1,6 @@
 #include "capture/CaptureFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <unistd.h>
@@ -18,6 +19,13 @@
 namespace {
 
 bool g_loadingFile = false;  // interface thread only
+
+// libpcap reads a pcapng file only while every interface in it has the first one's link type and snapshot
+// length: such a file is whole, just beyond what can be read in one go.
+bool IsMixedInterfacesError(const std::string& error) {
+    return error.find("different from the type of the first interface") != std::string::npos ||
+           error.find("different from the snapshot length of the first interface") != std::string::npos;
+}
 
 int64_t FileSize(const std::string& path) {
     struct stat st {};
@@ -45,6 +53,7 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
 
     const int64_t total = FileSize(path);
     std::string damage;
+    g_storeStop = STORE_STOP_NONE;
     g_loadingFile = true;
     while (g_captureState.load() == CAPTURE_RUNNING) {
         int n = DispatchPackets(pcap, kLoadBatch, handler, nullptr);
@@ -65,43 +74,116 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
     // The packets came from a file: nothing is lost if they are not saved again.
     g_unsavedPackets = 0;
 
-    if (!damage.empty())
+    const bool outOfMemory = g_storeStop.load() == STORE_STOP_NO_MEMORY;
+    if (!damage.empty() && IsMixedInterfacesError(damage))
+        ShowMessage(
+            "PCAP error: The offline packets file holds interfaces of different link types or snapshot "
+            "lengths, which cannot be read together. The packets read before are kept.",
+            MsgButtons::Ok, damage);
+    else if (!damage.empty())
         ShowMessage(
             "PCAP error: The offline packets file is damaged or ends early. The packets read before the "
             "damage are kept.",
             MsgButtons::Ok, damage);
+    if (outOfMemory)
+        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
         ShowMessage(ShortPacketsMessage(shortCount));
-    return damage.empty() ? 1 : 0;
+    return damage.empty() && !outOfMemory ? 1 : 0;
 }
 
 namespace {
 
-// Where the new file is written before it replaces `path`: beside the file that `path` finally names (a
-// symbolic link stays a link), so that an existing file is replaced only once the new one is complete.
-// Empty when `path` names something other than a regular file (a device, a pipe): then it is written in
-// place.
+// What a save replaces. A regular file (also through a symbolic link, which stays a link) is replaced by a
+// complete new file made beside it under a name no one can choose in advance; anything else that exists (a
+// device, a pipe) is written directly.
 struct SaveTarget {
-    std::string final;      // the file to replace
-    std::string temporary;  // empty: write `final` directly
-    bool existed = false;
-    struct stat old {};
+    std::string final;     // the file to replace or create
+    bool existed = false;  // a regular file is there
+    bool direct = false;   // not a regular file: written in place as it is
+    struct stat old {};    // of the existing file
+    std::string refusal;   // not empty: nothing is written, for this reason
 };
 
 SaveTarget PlanSave(const std::string& path) {
     SaveTarget t;
     t.final = path;
-    if (::stat(path.c_str(), &t.old) == 0) {
-        if (!S_ISREG(t.old.st_mode))
-            return t;
-        t.existed = true;
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            t.final = real;
-            std::free(real);
-        }
+    struct stat entry {};
+    if (::lstat(path.c_str(), &entry) != 0)
+        return t;  // a new file (or a directory that does not exist, which the temporary file reports)
+    if (::stat(path.c_str(), &t.old) != 0) {
+        t.refusal = errno == ENOENT ? "it is a symbolic link to a file that does not exist"
+                                    : std::string(std::strerror(errno));
+        return t;
     }
-    t.temporary = t.final + ".part";
+    if (!S_ISREG(t.old.st_mode)) {
+        t.direct = true;
+        return t;
+    }
+    t.existed = true;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        t.final = real;
+        std::free(real);
+    }
     return t;
+}
+
+// Overwrites the regular file `path` with `bytes`, for a directory where no new file can be made. The room
+// for the new bytes is reserved before any old byte changes, and the old bytes are written back should the
+// writing fail all the same. 0, or the errno of the failure.
+int OverwriteInPlace(const std::string& path, const char* bytes, size_t size) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    auto fail = [fd](int error) {
+        ::close(fd);
+        return error;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(errno ? errno : EINVAL);
+    std::string old(static_cast<size_t>(st.st_size), '\0');
+    for (size_t done = 0; done < old.size();) {
+        ssize_t n = ::pread(fd, old.data() + done, old.size() - done, static_cast<off_t>(done));
+        if (n <= 0)
+            return fail(n < 0 ? errno : EIO);
+        done += static_cast<size_t>(n);
+    }
+    if (int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size)); error != 0) {
+        (void)::ftruncate(fd, st.st_size);
+        return fail(error);
+    }
+    auto writeAll = [fd](const char* data, size_t length) {
+        for (size_t done = 0; done < length;) {
+            ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(done));
+            if (n < 0)
+                return errno;
+            done += static_cast<size_t>(n);
+        }
+        return 0;
+    };
+    int error = writeAll(bytes, size);
+    if (error == 0 && ::ftruncate(fd, static_cast<off_t>(size)) != 0)
+        error = errno;
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (error != 0) {
+        (void)writeAll(old.data(), old.size());
+        (void)::ftruncate(fd, st.st_size);
+        (void)::fsync(fd);
+    }
+    ::close(fd);
+    return error;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -115,18 +197,67 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
         snapshot = std::max(snapshot, table[i].capLen);
 
     const SaveTarget target = PlanSave(path);
-    const std::string& writePath = target.temporary.empty() ? target.final : target.temporary;
+    auto openFailed = [&](const std::string& detail) {
+        ShowMessage("PCAP Error: Error opening the dump file", MsgButtons::Ok, detail);
+        return 0;
+    };
+    if (!target.refusal.empty())
+        return openFailed(path + ": " + target.refusal);
+
+    // Where the bytes go first: a new file beside the target (O_CREAT|O_EXCL, never through a link), or,
+    // when its directory takes no new file but the file itself is writable, memory.
+    std::string temporary;
+    char* memory = nullptr;
+    size_t memorySize = 0;
+    bool inMemory = false;
+    FILE* f = nullptr;
+    if (target.direct) {
+        f = std::fopen(target.final.c_str(), "wb");
+        if (!f)
+            return openFailed(path + ": " + std::strerror(errno));
+    } else {
+        temporary = DirectoryOf(target.final) + "/." + NameOf(target.final) + ".XXXXXX";
+        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            f = ::fdopen(fd, "wb");
+            if (!f) {
+                const int error = errno;
+                ::close(fd);
+                ::unlink(temporary.c_str());
+                return openFailed(path + ": " + std::strerror(error));
+            }
+        } else {
+            const int error = errno;
+            temporary.clear();
+            if (!target.existed || (error != EACCES && error != EPERM && error != EROFS) ||
+                ::access(target.final.c_str(), W_OK) != 0)
+                return openFailed(path + ": " + std::strerror(error));
+            f = ::open_memstream(&memory, &memorySize);
+            inMemory = true;
+            if (!f)
+                return openFailed(path + ": " + std::strerror(errno));
+        }
+    }
+    auto dropTemporary = [&] {
+        if (!temporary.empty())
+            ::unlink(temporary.c_str());
+    };
+
     pcap_t* dead = pcap_open_dead(DLT_EN10MB, snapshot);
     if (!dead) {
-        ShowMessage("PCAP Error: Error opening the dump file", MsgButtons::Ok, "out of memory");
-        return 0;
+        std::fclose(f);
+        std::free(memory);
+        dropTemporary();
+        return openFailed("out of memory");
     }
-    pcap_dumper_t* dumper = pcap_dump_open(dead, writePath.c_str());
+    pcap_dumper_t* dumper = pcap_dump_fopen(dead, f);
     if (!dumper) {
         std::string error = pcap_geterr(dead);
         pcap_close(dead);
-        ShowMessage("PCAP Error: Error opening the dump file", MsgButtons::Ok, error);
-        return 0;
+        std::fclose(f);
+        std::free(memory);
+        dropTemporary();
+        return openFailed(error);
     }
     bool cancelled = false;
     for (size_t i = 0; i < count; ++i) {
@@ -144,29 +275,37 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
         pcap_dump(reinterpret_cast<u_char*>(dumper), &h, p.data);
     }
     // pcap_dump reports nothing: a full disk shows up in the stream's error state.
-    FILE* f = pcap_dump_file(dumper);
     bool ok = !cancelled && pcap_dump_flush(dumper) == 0 && !std::ferror(f);
     int error = errno;
-    if (ok && !target.temporary.empty()) {
-        // The replacement keeps the old file's permissions (captured traffic may be private).
+    if (ok && !temporary.empty()) {
+        // The replacement keeps the old file's owner and permissions (captured traffic may be private); a
+        // new file gets what a plain create would give it.
         if (target.existed) {
             (void)::fchown(fileno(f), target.old.st_uid, target.old.st_gid);
             (void)::fchmod(fileno(f), target.old.st_mode & 07777);
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            (void)::fchmod(fileno(f), 0666 & ~mask);
         }
         if (::fsync(fileno(f)) != 0) {
             ok = false;
             error = errno;
         }
     }
-    pcap_dump_close(dumper);
+    pcap_dump_close(dumper);  // closes the stream; a memory stream's bytes are final now
     pcap_close(dead);
-    if (ok && !target.temporary.empty() && std::rename(target.temporary.c_str(), target.final.c_str()) != 0) {
+    if (ok && !temporary.empty() && std::rename(temporary.c_str(), target.final.c_str()) != 0) {
         ok = false;
         error = errno;
     }
+    if (ok && inMemory) {
+        error = memory ? OverwriteInPlace(target.final, memory, memorySize) : ENOMEM;
+        ok = error == 0;
+    }
+    std::free(memory);
     if (!ok) {
-        if (!target.temporary.empty())
-            std::remove(target.temporary.c_str());
+        dropTemporary();
         if (cancelled)
             return 0;  // the user knows
         ShowMessage("PCAP Error: Error writing the dump file! The captured packets were not saved.",

@@ -44,6 +44,11 @@ std::string ShortPacketsMessage(int count) {
            kSupportEmail + " with necessary information for further details!";
 }
 
+std::string OutOfMemoryMessage(size_t kept) {
+    return "Out of memory! The capture was stopped early: the " + std::to_string(kept) +
+           " packets stored before memory ran out are kept.";
+}
+
 std::string CaptureRightsHint() {
     std::string exe;
     char path[4096];

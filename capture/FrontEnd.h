@@ -2,6 +2,7 @@
 // The window and the command-line tool each implement them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -55,6 +56,9 @@ std::string LinkTypeText(int linkType);
 
 // The message shown when a capture or file load ends after frames shorter than their IP length.
 std::string ShortPacketsMessage(int count);
+
+// The message when the store could not grow: the capture or file load ended early with `kept` packets.
+std::string OutOfMemoryMessage(size_t kept);
 
 // How to capture without root, for messages about missing capture rights: the setcap line for the running
 // executable (the command-line tool and the window each name themselves).

@@ -25,11 +25,12 @@ CaptureStats g_stats;
 
 u_char g_liveFlag = 1;
 
-pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& error) {
+pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& error, bool& wantsRights) {
     char buffer[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = pcap_create(device.c_str(), buffer);
     if (!p) {
         error = buffer;
+        wantsRights = wantsRights || IsCaptureRightsError(0, error);
         return nullptr;
     }
     pcap_set_snaplen(p, kSnapshotLength);
@@ -39,10 +40,20 @@ pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& er
     int status = pcap_activate(p);
     if (status < 0) {
         error = *pcap_geterr(p) ? pcap_geterr(p) : pcap_statustostr(status);
+        wantsRights = wantsRights || IsCaptureRightsError(status, error);
         pcap_close(p);
         return nullptr;
     }
     return p;
+}
+
+// Delivers what is left after the user's Stop, until the store asks for a stop of its own.
+void DrainHandler(u_char* handle, const struct pcap_pkthdr* header, const u_char* bytes) {
+    if (g_storeStop.load(std::memory_order_relaxed) != STORE_STOP_NONE) {
+        pcap_breakloop(reinterpret_cast<pcap_t*>(handle));
+        return;
+    }
+    PacketHandler(&g_liveFlag, header, bytes);
 }
 
 // The kernel hands over a partly filled block only when its read timeout expires: after Stop, wait that
@@ -52,25 +63,32 @@ void CollectLastBlock(pcap_t* p) {
     if (pcap_setnonblock(p, 1, error) != 0)
         return;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadTimeoutMs + 30);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pcap_dispatch(p, -1, PacketHandler, &g_liveFlag) <= 0)
+    while (std::chrono::steady_clock::now() < end && g_storeStop.load() == STORE_STOP_NONE) {
+        if (pcap_dispatch(p, -1, DrainHandler, reinterpret_cast<u_char*>(p)) <= 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
+// A read error that lasts this long is taken as the end of the adapter (unplugged, deleted, gone down for
+// good) rather than a hiccup.
+constexpr auto kLastingReadError = std::chrono::milliseconds(1000);
+
 void CaptureThreadProc(std::string device) {
     std::string error;
-    pcap_t* p = OpenAdapter(device, true, error);
+    bool wantsRights = false;
+    pcap_t* p = OpenAdapter(device, true, error, wantsRights);
     if (!p) {
         std::string firstError = error;
-        p = OpenAdapter(device, false, error);
+        p = OpenAdapter(device, false, error, wantsRights);
         if (!p && error.empty())
             error = firstError;
     }
     if (!p) {
         g_captureState = CAPTURE_IDLE;
-        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok,
-                    device.empty() ? "No network adapter is selected." : device + ": " + error);
+        std::string detail = device.empty() ? "No network adapter is selected." : device + ": " + error;
+        if (wantsRights)
+            detail += "\n" + CaptureRightsHint();
+        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok, detail);
         return;
     }
     // Every frame is parsed as Ethernet; anything else would be read as garbage.
@@ -85,11 +103,24 @@ void CaptureThreadProc(std::string device) {
         std::lock_guard lock(g_handleMutex);
         g_handle = p;
     }
+    // A failing read is retried for a while (pausing between tries); one that keeps failing ends the
+    // capture, keeping what was stored.
+    std::string readError;
+    std::chrono::steady_clock::time_point failingSince{};
     while (g_captureState.load() == CAPTURE_RUNNING) {
         int n = DispatchPackets(p, -1, PacketHandler, &g_liveFlag);
-        // An error is treated like an empty read: pause, then try again while the capture runs.
-        if (n == PCAP_ERROR)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (n != PCAP_ERROR) {
+            failingSince = {};
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (failingSince == std::chrono::steady_clock::time_point{})
+            failingSince = now;
+        if (now - failingSince >= kLastingReadError) {
+            readError = pcap_geterr(p);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Withdrawn first: Stop must not interrupt the handle while the collection below changes its mode
     // (which closes the descriptor that an interruption writes to).
@@ -97,10 +128,11 @@ void CaptureThreadProc(std::string device) {
         std::lock_guard lock(g_handleMutex);
         g_handle = nullptr;
     }
-    if (g_stopRequested.load())
+    if (g_stopRequested.load() && readError.empty())
         CollectLastBlock(p);
     CaptureStats stats;
     stats.opened = true;
+    stats.readFailed = !readError.empty();
     if (pcap_stat ps{}; pcap_stats(p, &ps) == 0) {
         stats.received = ps.ps_recv;
         stats.dropped = ps.ps_drop;
@@ -112,6 +144,10 @@ void CaptureThreadProc(std::string device) {
         g_stats = stats;
     }
     g_captureState = CAPTURE_IDLE;
+    if (!readError.empty())
+        ShowMessage(ReadFailedMessage(g_packetTable.size()), MsgButtons::Ok, device + ": " + readError);
+    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
+        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
         ShowMessage(ShortPacketsMessage(shortCount));
 }
@@ -143,6 +179,7 @@ void StartCaptureThread(const std::string& device) {
     }
     g_skipFilter = 0;
     g_stopRequested = false;
+    g_storeStop = STORE_STOP_NONE;
     g_captureState = CAPTURE_RUNNING;
     g_captureThread = std::thread(CaptureThreadProc, device);
 }
@@ -164,6 +201,16 @@ void JoinCaptureThread() {
 void StopCaptureAndWait() {
     StopCapture();
     JoinCaptureThread();
+}
+
+bool IsCaptureRightsError(int status, const std::string& text) {
+    return status == PCAP_ERROR_PERM_DENIED || text.find("Operation not permitted") != std::string::npos ||
+           text.find("ermission") != std::string::npos;
+}
+
+std::string ReadFailedMessage(size_t kept) {
+    return "PCAP error: Reading from the networking adapter failed, and the capture was stopped. The " +
+           std::to_string(kept) + " packets captured before are kept.";
 }
 
 CaptureStats LastCaptureStats() {

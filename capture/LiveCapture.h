@@ -1,12 +1,14 @@
 // Live capture: the capture thread and the Start and Stop commands.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 // Counters of the capture library for the last live capture (read after it ended).
 struct CaptureStats {
     bool opened = false;            // the adapter was opened and captured from
+    bool readFailed = false;        // reading kept failing (the adapter went away), which ended the capture
     uint64_t received = 0;          // packets the kernel delivered to the capture (twice per packet on lo)
     uint64_t dropped = 0;           // dropped for want of buffer space
     uint64_t interfaceDropped = 0;  // dropped by the interface or its driver
@@ -46,3 +48,11 @@ void StopCaptureAndWait();
 void ResetCapture();
 
 CaptureStats LastCaptureStats();
+
+// Whether opening an adapter failed for want of capture rights (a status of pcap_activate, or the library's
+// error text), so that the message can say how to capture without root.
+bool IsCaptureRightsError(int status, const std::string& text);
+
+// The message when reads from the adapter keep failing (it was removed, say): the capture ends with what
+// it stored.
+std::string ReadFailedMessage(size_t kept);

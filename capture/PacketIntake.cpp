@@ -75,9 +75,11 @@ struct DispatchContext {
     u_char* user;
 };
 
+// A packet the library hands over after the user's Stop arrived before that Stop and is kept; after a stop
+// of the store's own (full, limit, no memory) nothing more is stored.
 void StopAwareHandler(u_char* context, const struct pcap_pkthdr* header, const u_char* bytes) {
     auto* c = reinterpret_cast<DispatchContext*>(context);
-    if (g_captureState.load(std::memory_order_relaxed) == CAPTURE_RUNNING)
+    if (g_storeStop.load(std::memory_order_relaxed) == STORE_STOP_NONE)
         c->handler(c->user, header, bytes);
     if (g_captureState.load(std::memory_order_relaxed) != CAPTURE_RUNNING)
         pcap_breakloop(c->pcap);

@@ -10,7 +10,8 @@
 void PacketHandler(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) noexcept;
 
 // pcap_dispatch into `handler`, ending the call at once when the capture is asked to stop (buffer full,
-// packet limit, no memory, Stop), so that no packet is stored beyond the limit that asked for it.
+// packet limit, no memory, Stop), so that no packet is stored beyond the limit that asked for it. The packet
+// in hand when the user's Stop arrives is still delivered.
 int DispatchPackets(pcap_t* pcap, int count, pcap_handler handler, u_char* user);
 
 // Forgets the fragments seen so far (part of clearing the store).

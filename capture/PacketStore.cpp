@@ -18,6 +18,7 @@ std::atomic<int32_t> g_skipFilter{0};
 std::atomic<int32_t> g_shortPacketCount{0};
 std::atomic<int32_t> g_captureState{CAPTURE_IDLE};
 std::atomic<size_t> g_packetLimit{0};
+std::atomic<int32_t> g_storeStop{STORE_STOP_NONE};
 
 namespace {
 
@@ -140,7 +141,9 @@ private:
 
 ConnectionIndex g_connectionIndex;
 
-void RequestStop() {
+void RequestStop(StoreStop why) {
+    int32_t none = STORE_STOP_NONE;
+    g_storeStop.compare_exchange_strong(none, why);
     int expected = CAPTURE_RUNNING;
     g_captureState.compare_exchange_strong(expected, CAPTURE_STOPPING);
 }
@@ -170,12 +173,12 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
     const size_t packetLimit = g_packetLimit.load(std::memory_order_relaxed);
     if (capLen < 0 || payloadLen < 0 || payloadLen > capLen || n >= UINT32_MAX ||
         (packetLimit && n >= packetLimit)) {
-        RequestStop();
+        RequestStop(STORE_STOP_LIMIT);
         return 0;
     }
     auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
     if (!copy && capLen > 0) {
-        RequestStop();
+        RequestStop(STORE_STOP_NO_MEMORY);
         return 0;
     }
     if (capLen > 0)
@@ -183,7 +186,7 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
 
     // Complete before the table publishes it: a reader may look at it at once.
     if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, copy)) {
-        RequestStop();
+        RequestStop(STORE_STOP_NO_MEMORY);
         return 0;
     }
     *index = n;
@@ -196,7 +199,7 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
     int64_t limit = mb << 20;
     int64_t percent = stored * 100 / limit;
     if (stored > limit && g_skipFilter.load(std::memory_order_relaxed) == 0)
-        RequestStop();
+        RequestStop(STORE_STOP_BUFFER_FULL);
     g_bufferPercent.store(percent > INT32_MAX ? INT32_MAX : static_cast<int32_t>(percent),
                           std::memory_order_relaxed);
     return 1;
@@ -213,7 +216,7 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
         // The direction is set before the index is published, so a reader of the list sees it.
         packet.toServer.store(forward, std::memory_order_relaxed);
         if (!c.packetIndices.push_back(static_cast<uint32_t>(packetIndex), g_indexArena)) {
-            RequestStop();
+            RequestStop(STORE_STOP_NO_MEMORY);
             return -1;
         }
         return static_cast<int>(found);
@@ -221,14 +224,14 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
 
     size_t n = g_connectionTable.size();
     if (n >= INT32_MAX) {
-        RequestStop();
+        RequestStop(STORE_STOP_LIMIT);
         return -1;
     }
     packet.toServer.store(1, std::memory_order_relaxed);
     // The record is complete when the table publishes it: readers may look at it at once.
     if (!g_connectionIndex.Reserve() || !g_connectionTable.emplace_back(isTcp, dstIp, srcIp, dstPort, srcPort,
                                                                         static_cast<uint32_t>(packetIndex))) {
-        RequestStop();
+        RequestStop(STORE_STOP_NO_MEMORY);
         return -1;
     }
     g_connectionIndex.Insert(hash, static_cast<uint32_t>(n));
@@ -251,6 +254,7 @@ void ResetCaptureStore() {
     g_shortPacketCount = 0;
     g_unsavedPackets = 0;
     g_bufferPercent = 0;
+    g_storeStop = STORE_STOP_NONE;
 }
 
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet) {

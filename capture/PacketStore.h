@@ -70,9 +70,19 @@ extern std::atomic<int32_t> g_captureState;
 // When not 0, the store keeps at most this many packets and then asks the capture to stop.
 extern std::atomic<size_t> g_packetLimit;
 
-// Copies the frame into the store. 1 stored (index written to *index), 0 not stored (memory ran out; the
-// capture is asked to stop). Requests a stop once the stored bytes pass the configured buffer size,
-// unless the rules are skipped.
+// Why the store asked the capture to stop (the first reason counts). Packets handed over after such a stop
+// are not stored; after the user's Stop they still are. Cleared when a capture or a file load starts.
+enum StoreStop : int32_t {
+    STORE_STOP_NONE = 0,
+    STORE_STOP_BUFFER_FULL,
+    STORE_STOP_LIMIT,
+    STORE_STOP_NO_MEMORY
+};
+extern std::atomic<int32_t> g_storeStop;
+
+// Copies the frame into the store. 1 stored (index written to *index), 0 not stored (memory ran out or a
+// limit was reached; the capture is asked to stop). Requests a stop once the stored bytes pass the configured
+// buffer size, unless the rules are skipped.
 int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, int payloadLen, size_t* index);
 
 // The index of the packet's connection, created when no connection matches in either direction (the

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,8 +61,10 @@ constexpr const char* kUsage =
     "  -h, --help    show this text\n"
     "\n"
     "Times are local time (set TZ to choose the zone). A last line on standard error counts the stored\n"
-    "packets, the connections and the frames shorter than their IP length.\n"
-    "Exit status: 0 success, 1 the file or adapter could not be read or the save failed, 2 usage error.\n";
+    "packets, the connections and the frames shorter than their IP length, and says when the buffer\n"
+    "limit ended the reading.\n"
+    "Exit status: 0 success, 1 the file or adapter could not be read (or failed during the capture),\n"
+    "memory ran out, the output could not be written or the save failed, 2 usage error.\n";
 
 int UsageError(const char* why) {
     std::fprintf(stderr, "pacterra-cli: %s\n\n%s", why, kUsage);
@@ -71,7 +74,7 @@ int UsageError(const char* why) {
 struct Options {
     std::string command;
     std::string file;
-    long connection = -1;
+    size_t connection = 0;
     bool rules = false;
     std::string configPath;
     std::string device;
@@ -125,9 +128,20 @@ void PutEscaped(std::string_view text, std::string& out) {
     }
 }
 
+int g_outputErrno = 0;  // the first failed write to standard output
+
 void Flush(std::string& out) {
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() && g_outputErrno == 0)
+        g_outputErrno = errno;
     out.clear();
+}
+
+bool FlushStandardOutput() {
+    if (std::fflush(stdout) == 0)
+        return true;
+    if (g_outputErrno == 0)
+        g_outputErrno = errno;
+    return false;
 }
 
 void PrintConnections() {
@@ -175,10 +189,25 @@ void PrintPacket(const PacketRecord& p, bool hex) {
     }
 }
 
+// The last line on standard error; it also says when the buffer limit ended the reading early.
 void PrintSummary() {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%zu packets, %zu connections, %d short\n", g_packetTable.size(),
-                 g_connectionTable.size(), g_shortPacketCount.load());
+    FlushStandardOutput();
+    std::string limit;
+    if (g_storeStop.load() == STORE_STOP_BUFFER_FULL)
+        limit = "; stopped by the buffer limit of " + std::to_string(g_config.bufferMB) + " MB at " +
+                std::to_string(g_storedBytes.load()) + " bytes";
+    std::fprintf(stderr, "%zu packets, %zu connections, %d short%s\n", g_packetTable.size(),
+                 g_connectionTable.size(), g_shortPacketCount.load(), limit.c_str());
+}
+
+// Output that could not be written (a full disk, a closed pipe) is a failure, not an empty success.
+int CheckOutput(int status) {
+    if (!FlushStandardOutput() || std::ferror(stdout)) {
+        std::fprintf(stderr, "pacterra-cli: cannot write the output: %s\n",
+                     std::strerror(g_outputErrno ? g_outputErrno : EIO));
+        return 1;
+    }
+    return status;
 }
 
 int ListAdapters() {
@@ -225,6 +254,8 @@ int Capture(const Options& opt) {
         PrintSummary();
         return 1;
     }
+    // The capture thread has told why it ended early (the adapter failed, memory ran out).
+    const bool endedByFailure = stats.readFailed || g_storeStop.load() == STORE_STOP_NO_MEMORY;
     PrintConnections();
     PrintSummary();
     std::fprintf(stderr,
@@ -234,7 +265,7 @@ int Capture(const Options& opt) {
                  static_cast<unsigned long long>(stats.interfaceDropped));
     if (!opt.writePath.empty() && !SaveCaptureFile(g_packetTable, opt.writePath))
         return 1;
-    return 0;
+    return endedByFailure ? 1 : 0;
 }
 
 }  // namespace
@@ -265,6 +296,8 @@ int main(int argc, char** argv) {
                 opt.device = argv[i];
             } else if (a == "-w") {
                 opt.writePath = argv[i];
+                if (opt.writePath.empty())
+                    return UsageError("-w needs a file name");
             } else if (a == "-c" && !ParseCount(argv[i], opt.count)) {
                 return UsageError("-c needs a whole number of packets, 1 or more");
             } else if (a == "-t" && !ParseSeconds(argv[i], opt.seconds)) {
@@ -296,15 +329,19 @@ int main(int argc, char** argv) {
     if (!live && (!opt.device.empty() || opt.count || opt.seconds > 0 || !opt.writePath.empty()))
         return UsageError("-i, -c, -t and -w belong to the capture command");
     if (opt.command == "adapters")
-        return ListAdapters();
+        return CheckOutput(ListAdapters());
     if (wanted > 1)
         opt.file = positional[1];
+    std::string numberText;
     if (wanted == 3) {
-        char* end = nullptr;
-        opt.connection = std::strtol(positional[2].c_str(), &end, 10);
-        if (positional[2].empty() || *end != '\0' || opt.connection < 0)
+        numberText = positional[2];
+        if (numberText.empty() || numberText.find_first_not_of("0123456789") != std::string::npos)
             return UsageError(onePacket ? "INDEX must be a packet number (0, 1, ...)"
                                         : "CONN must be a connection number (0, 1, ...)");
+        // A number beyond any table is simply not there.
+        errno = 0;
+        const unsigned long long n = std::strtoull(numberText.c_str(), nullptr, 10);
+        opt.connection = errno == ERANGE || n > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(n);
     }
 
     // No front end: messages go to standard error (see ShowMessage).
@@ -320,27 +357,27 @@ int main(int argc, char** argv) {
         }
     }
     if (live)
-        return Capture(opt);
+        return CheckOutput(Capture(opt));
     const int loaded = OpenCaptureFile(opt.file, opt.rules);
 
     int status = loaded ? 0 : 1;
     if (opt.command == "connections") {
         PrintConnections();
     } else if (onePacket) {
-        if (static_cast<size_t>(opt.connection) < g_packetTable.size()) {
-            PrintPacket(g_packetTable[static_cast<size_t>(opt.connection)], opt.command == "hex");
+        if (opt.connection < g_packetTable.size()) {
+            PrintPacket(g_packetTable[opt.connection], opt.command == "hex");
         } else if (loaded) {
-            std::fprintf(stderr, "pacterra-cli: no packet %ld (the file holds %zu)\n", opt.connection,
+            std::fprintf(stderr, "pacterra-cli: no packet %s (the file holds %zu)\n", numberText.c_str(),
                          g_packetTable.size());
             status = 1;
         }
-    } else if (static_cast<size_t>(opt.connection) < g_connectionTable.size()) {
-        PrintPackets(static_cast<size_t>(opt.connection));
+    } else if (opt.connection < g_connectionTable.size()) {
+        PrintPackets(opt.connection);
     } else if (loaded) {
-        std::fprintf(stderr, "pacterra-cli: no connection %ld (the file holds %zu)\n", opt.connection,
+        std::fprintf(stderr, "pacterra-cli: no connection %s (the file holds %zu)\n", numberText.c_str(),
                      g_connectionTable.size());
         status = 1;
     }
     PrintSummary();
-    return status;
+    return CheckOutput(status);
 }

@@ -5,6 +5,7 @@
 #include <pcap/pcap.h>
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "capture/FrontEnd.h"
@@ -122,7 +123,11 @@ std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices) {
             continue;
         AdapterRow row;
         row.device = dev->name;
-        row.description = dev->description ? dev->description : "";
+        // libpcap on Linux describes only special devices: an ordinary one shows its name, so that no row,
+        // adapter name or "current adapter" text is blank; with a description both are shown.
+        row.description = dev->description && *dev->description
+                              ? std::string(dev->name) + " (" + dev->description + ")"
+                              : std::string(dev->name);
         const pcap_addr_t* a = ChosenAddress(dev);
         if (IsIPv4(a)) {
             row.ip = Dotted(a->addr);
@@ -139,6 +144,26 @@ std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices) {
     return rows;
 }
 
+bool IsEthernetDevice(const char* name) {
+    // The kernel's hardware type (ARPHRD_ETHER is 1) can be read without capture rights.
+    if (std::strchr(name, '/') == nullptr && *name != '.') {
+        if (FILE* f = std::fopen(("/sys/class/net/" + std::string(name) + "/type").c_str(), "r")) {
+            int type = -1;
+            const bool read = std::fscanf(f, "%d", &type) == 1;
+            std::fclose(f);
+            if (read)
+                return type == 1;
+        }
+    }
+    char buffer[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = pcap_open_live(name, 128, 0, 100, buffer);
+    if (!p)
+        return false;
+    const bool ethernet = pcap_datalink(p) == DLT_EN10MB;
+    pcap_close(p);
+    return ethernet;
+}
+
 std::string ChooseDefaultAdapter() {
     DeviceList list;
     std::string error;
@@ -146,10 +171,11 @@ std::string ChooseDefaultAdapter() {
         ShowMessage("Error in pcap_findalldevs: " + error + "\n");
         return {};
     }
-    return ChooseDefaultAdapter(list.head);
+    return ChooseDefaultAdapter(list.head, IsEthernetDevice);
 }
 
-std::string ChooseDefaultAdapter(const pcap_if_t* devices) {
+std::string ChooseDefaultAdapter(const pcap_if_t* devices,
+                                 const std::function<bool(const char*)>& isEthernet) {
     // Windows capture devices are recognised by their names.
     for (const pcap_if_t* dev = devices; dev; dev = dev->next) {
         const pcap_addr_t* a = ChosenAddress(dev);
@@ -163,7 +189,8 @@ std::string ChooseDefaultAdapter(const pcap_if_t* devices) {
         const pcap_addr_t* a = ChosenAddress(dev);
         if (!dev->addresses || !IsIPv4(a) || IsZero(a->addr))
             continue;
-        if ((dev->flags & PCAP_IF_UP) && !(dev->flags & PCAP_IF_LOOPBACK))
+        // Only Ethernet: a tunnel or PPP device (raw IP) would be refused when the capture starts.
+        if ((dev->flags & PCAP_IF_UP) && !(dev->flags & PCAP_IF_LOOPBACK) && isEthernet(dev->name))
             return dev->name;
     }
     return {};

@@ -3,12 +3,13 @@
 
 #include <pcap/pcap.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 struct AdapterRow {
     std::string device;       // the capture library's device name
-    std::string description;  // "Adapter"
+    std::string description;  // "Adapter": the name, and the description in brackets when there is one
     std::string ip;           // "IP"
     std::string netmask;      // "NetMask"
     std::string dataLink;     // "Data-Link"
@@ -22,7 +23,8 @@ inline constexpr char kNoPromiscuousText[] =
 // `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link".
 bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink = true);
 
-// The rows of a device list as the capture library gives it, without "Data-Link".
+// The rows of a device list as the capture library gives it, without "Data-Link". "Adapter" is the
+// device name, with the library's description in brackets when it has one.
 std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices);
 
 // "Data-Link" text of a device: the name of its link type, or the no-promiscuous-mode text when it cannot
@@ -33,7 +35,11 @@ std::string QueryDataLink(const std::string& device);
 const char* DataLinkText(int linkType);
 
 // The adapter to use when none is stored: a Windows capture device with an IPv4 address, else the first
-// device that is up, not loopback, and has an IPv4 address other than 0.0.0.0. Empty when none
+// Ethernet device that is up, not loopback, and has an IPv4 address other than 0.0.0.0. Empty when none
 // qualifies. Reports a failed enumeration.
 std::string ChooseDefaultAdapter();
-std::string ChooseDefaultAdapter(const pcap_if_t* devices);
+std::string ChooseDefaultAdapter(const pcap_if_t* devices,
+                                 const std::function<bool(const char*)>& isEthernet);
+
+// Whether the device delivers Ethernet frames (from the kernel's hardware type, else by opening it).
+bool IsEthernetDevice(const char* name);

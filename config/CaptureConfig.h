@@ -23,15 +23,16 @@ public:
     int32_t MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort) const;
 
     // Loads or stores the Config.cfg part (buffer size, policy, rules). Loading throws ArchiveError on a
-    // truncated or malformed file (also on bytes after the last rule) and then leaves the record unchanged;
-    // a loaded bufferMB is clamped to kMinBufferMB..kMaxBufferMB.
+    // truncated or malformed file and then leaves the record unchanged; bytes after the last rule are
+    // ignored; a loaded bufferMB is clamped to kMinBufferMB..kMaxBufferMB.
     void SerializeConfig(CArchive& ar);
 
     // --- Config.cfg and the settings store (QtCore; see ConfigFile.cpp) ---
     // Loads Config.cfg (defaults when missing or damaged) and the three options; returns the file path.
     std::string LoadConfig();
-    // true when the file was opened and read; false when it cannot be opened. A damaged file loads the
-    // defaults, is reported once through ShowMessage and is left in place.
+    // true when the file was opened and read; false when it cannot be opened. A damaged file (also one over
+    // 16 MB, or a device or pipe, which are not read) loads the defaults, is reported once through
+    // ShowMessage and is left in place.
     bool ReadConfigFile(const std::string& path);
     // true when Config.cfg was written (atomically); then also writes the options and the autostart entry.
     bool SaveConfig(const std::string& path);

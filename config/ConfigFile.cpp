@@ -186,13 +186,34 @@ std::string AutostartEntryText(const std::string& exePath, bool enabled) {
 }
 
 bool CCaptureConfig::ReadConfigFile(const std::string& path) {
+    // A device or a pipe could be read for ever, and no configuration comes near this size: neither is
+    // read (a file that grows while it is read stops being read at the limit).
+    constexpr qint64 kMaxConfigBytes = qint64{16} << 20;
+    const QFileInfo info(Q(path));
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        ApplyDefaults();
+        ReportDamagedFile(path, QByteArray("special"), "it is not a regular file", {});
+        return true;
+    }
+    if (info.isFile() && info.size() > kMaxConfigBytes) {
+        ApplyDefaults();
+        ReportDamagedFile(path, QByteArray::number(info.size()),
+                          "it is larger than " + std::to_string(kMaxConfigBytes >> 20) +
+                              " MB, far more than any configuration",
+                          std::to_string(info.size()) + " bytes.");
+        return true;
+    }
     QFile file(Q(path));
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = file.read(kMaxConfigBytes + 1);
 
     std::string problem, detail;
-    if (file.error() != QFileDevice::NoError) {
+    if (bytes.size() > kMaxConfigBytes) {
+        problem = "it is larger than " + std::to_string(kMaxConfigBytes >> 20) +
+                  " MB, far more than any configuration";
+        bytes = QByteArray::number(bytes.size());
+    } else if (file.error() != QFileDevice::NoError) {
         problem = "it could not be read (" + file.errorString().toStdString() + ")";
     } else {
         CArchive ar(std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())));

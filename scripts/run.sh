@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [[ "${SKIP_DEPS:-0}" == 1 ]] || scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACTERRA_BUILD_TESTS=OFF -DPACTERRA_BUILD_BENCH=OFF
+# Every option given: a build folder keeps the options it was last configured with.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACTERRA_BUILD_TESTS=OFF -DPACTERRA_BUILD_BENCH=OFF \
+  -DPACTERRA_BUILD_FUZZ=OFF -DPACTERRA_SANITIZE=
 cmake --build build -j"${JOBS:-2}" --target pacterra pacterra-cli
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
     cat >&2 <<MSG

@@ -83,11 +83,11 @@ TEST(AdapterRowsTest, EachDeviceShowsItsChosenAddress) {
         const char* ip;
         const char* mask;
     } expected[] = {
-        {"eth0", "Intel Ethernet", "192.168.1.23", "255.255.255.0"},  // the link-layer entry comes first
-        {"wlan0", "", "10.0.0.7", "255.0.0.0"},                       // IPv6 first, IPv4 second
-        {"v6only", "", "2001:db8::9", ""},
-        {"ifb0", "", "", ""},  // only a link-layer entry: nothing to show
-        {"plain", "", "172.16.0.1", ""},
+        {"eth0", "eth0 (Intel Ethernet)", "192.168.1.23", "255.255.255.0"},  // the link-layer entry first
+        {"wlan0", "wlan0", "10.0.0.7", "255.0.0.0"},  // IPv6 first, IPv4 second; no description: the name
+        {"v6only", "v6only", "2001:db8::9", ""},
+        {"ifb0", "ifb0", "", ""},  // only a link-layer entry: nothing to show
+        {"plain", "plain", "172.16.0.1", ""},
     };  // "any" has no address entry and is not listed
     ASSERT_EQ(rows.size(), std::size(expected));
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -120,12 +120,23 @@ TEST(AdapterRowsTest, DefaultAdapter) {
           {"\\Device\\NPF_{BBBB}", 0, {"ipv4 192.168.0.9"}}},
          "\\Device\\NPF_{BBBB}"},
         {"nothing qualifies", {{"lo", kUp | PCAP_IF_LOOPBACK, {"ipv4 127.0.0.1"}}}, ""},
+        {"a tunnel or PPP device (raw IP) is passed over",
+         {{"tun0", kUp, {"ipv4 10.8.0.2 255.255.255.0"}},
+          {"ppp0", kUp, {"ipv4 10.64.0.1"}},
+          {"eth0", kUp, {"link", "ipv4 10.1.1.1"}}},
+         "eth0"},
+        {"only raw-IP devices", {{"tun0", kUp, {"ipv4 10.8.0.2"}}}, ""},
+    };
+    // The link types of the hand-made devices: tunnels and PPP deliver raw IP.
+    auto isEthernet = [](const char* name) {
+        const std::string n = name;
+        return n.rfind("tun", 0) != 0 && n.rfind("ppp", 0) != 0;
     };
     for (const Case& c : cases) {
         DeviceListBuilder list;
         for (const auto& [name, flags, entries] : c.devices)
             list.Add(name, nullptr, flags, entries);
-        EXPECT_EQ(ChooseDefaultAdapter(list.Head()), c.chosen) << c.what;
+        EXPECT_EQ(ChooseDefaultAdapter(list.Head(), isEthernet), c.chosen) << c.what;
     }
 }
 

@@ -1,10 +1,14 @@
 // Capture files through the engine's own commands, with a front end that answers from a script.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/FrontEnd.h"
 #include "capture/LiveCapture.h"
+#include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 
@@ -25,8 +30,9 @@ class ScriptedFrontEnd : public IMainFrame {
 public:
     void InsertRow(int) override {}
     void CellsChanged(int, int, int) override {}
-    MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string&) override {
+    MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override {
         shown.push_back(text);
+        details.push_back(detail);
         if (buttons == MsgButtons::Ok || answers.empty())
             return MsgAnswer::Ok;
         MsgAnswer a = answers.front();
@@ -45,6 +51,7 @@ public:
     std::deque<MsgAnswer> answers;
     std::deque<std::string> paths;
     std::vector<std::string> shown;
+    std::vector<std::string> details;
     std::vector<FileQuestion> asked;
 };
 
@@ -251,5 +258,192 @@ TEST_F(CaptureFileTest, OpenLoadsTheChosenFileInPlaceOfUnsavedPackets) {
         }
     }
 }
+
+}  // namespace
+
+namespace {
+
+std::string ReadWhole(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// A packet that the capture library hands over after the user's Stop arrived before it and is kept; after
+// a stop the store asked for, nothing more is stored.
+TEST_F(CaptureFileTest, APacketInHandAtTheUsersStopIsStoredButNotAfterTheStoresStop) {
+    const fs::path file = TwoFrameFile();
+    struct Case {
+        const char* what;
+        CaptureState state;
+        StoreStop storeStop;
+        size_t stored;
+    } cases[] = {
+        {"running", CAPTURE_RUNNING, STORE_STOP_NONE, 1},
+        {"the user's Stop", CAPTURE_STOPPING, STORE_STOP_NONE, 1},
+        {"the buffer is full", CAPTURE_STOPPING, STORE_STOP_BUFFER_FULL, 0},
+        {"the packet limit", CAPTURE_STOPPING, STORE_STOP_LIMIT, 0},
+    };
+    for (const Case& c : cases) {
+        ResetCaptureStore();
+        char error[PCAP_ERRBUF_SIZE];
+        pcap_t* pcap = pcap_open_offline(file.c_str(), error);
+        ASSERT_NE(pcap, nullptr) << error;
+        g_captureState = c.state;
+        g_storeStop = c.storeStop;
+        DispatchPackets(pcap, 1, PacketHandler, nullptr);
+        pcap_close(pcap);
+        EXPECT_EQ(g_packetTable.size(), c.stored) << c.what;
+    }
+    g_captureState = CAPTURE_IDLE;
+}
+
+// Saving never writes through a name someone else could have prepared beside the file.
+TEST_F(CaptureFileTest, SavingLeavesPlantedNamesAloneAndRefusesADanglingLink) {
+    CapturedPacket();
+    const fs::path victim = dir / "victim";
+    std::ofstream(victim) << "root's own file";
+    fs::create_symlink(victim, dir / "cap.pcap.part");
+    std::ofstream(dir / "other.pcap.part") << "someone's work";
+    fs::create_symlink(dir / "nowhere" / "x.pcap", dir / "dangling.pcap");
+
+    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "cap.pcap").string()), 1);
+    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "other.pcap").string()), 1);
+    EXPECT_EQ(ReadWhole(victim), "root's own file");
+    EXPECT_EQ(fs::read_symlink(dir / "cap.pcap.part"), victim);
+    EXPECT_EQ(ReadWhole(dir / "other.pcap.part"), "someone's work");
+    for (const char* name : {"cap.pcap", "other.pcap"}) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / name))) << name;
+        EXPECT_EQ(fs::file_size(dir / name), 24u + 16 + g_packetTable[0].capLen) << name;
+    }
+
+    frontEnd.shown.clear();
+    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "dangling.pcap").string()), 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.pcap"));
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+    ASSERT_EQ(frontEnd.shown.size(), 1u);
+    EXPECT_EQ(frontEnd.shown[0], "PCAP Error: Error opening the dump file");
+    EXPECT_NE(frontEnd.details[0].find("symbolic link to a file that does not exist"), std::string::npos)
+        << frontEnd.details[0];
+
+    // Nothing else was left behind (no temporary file).
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        ++entries;
+    EXPECT_EQ(entries, 6u);
+}
+
+// A pcapng block: type, total length, body padded to 4 bytes, total length again.
+void PutBlock(std::string& out, uint32_t type, const std::string& body) {
+    std::string padded = body;
+    padded.resize((body.size() + 3) & ~size_t{3}, '\0');
+    const uint32_t length = static_cast<uint32_t>(12 + padded.size());
+    auto put32 = [&](uint32_t v) { out.append(reinterpret_cast<const char*>(&v), 4); };
+    put32(type);
+    put32(length);
+    out += padded;
+    put32(length);
+}
+
+std::string Le(uint64_t v, int bytes) {
+    return std::string(reinterpret_cast<const char*>(&v), static_cast<size_t>(bytes));
+}
+
+// A pcapng file with two interfaces, one Ethernet frame on each: libpcap cannot read on past the second
+// interface when it differs, but the file is not damaged.
+TEST_F(CaptureFileTest, PcapngWithInterfacesOfDifferentKindsIsNotCalledDamaged) {
+    FrameSpec s;
+    s.protocol = 17;
+    const std::string frame = [&] {
+        auto f = BuildFrame(s);
+        return std::string(f.begin(), f.end());
+    }();
+    auto interfaceBlock = [](uint16_t link, uint32_t snap) { return Le(link, 2) + Le(0, 2) + Le(snap, 4); };
+    auto packetBlock = [&] {
+        return Le(0, 4) + Le(0, 4) + Le(1000, 4) + Le(frame.size(), 4) + Le(frame.size(), 4) + frame;
+    };
+    struct Case {
+        const char* what;
+        uint16_t secondLink;
+        uint32_t secondSnap;
+    } cases[] = {{"link types", 101, 65535}, {"snapshot lengths", 1, 1000}};
+    for (const Case& c : cases) {
+        std::string file;
+        PutBlock(file, 0x0A0D0D0A, Le(0x1A2B3C4D, 4) + Le(1, 2) + Le(0, 2) + Le(~uint64_t{0}, 8));
+        PutBlock(file, 1, interfaceBlock(1, 65535));
+        PutBlock(file, 6, packetBlock());
+        PutBlock(file, 1, interfaceBlock(c.secondLink, c.secondSnap));
+        PutBlock(file, 6, packetBlock());
+        const fs::path path = dir / "mixed.pcapng";
+        std::ofstream(path, std::ios::binary) << file;
+
+        frontEnd = ScriptedFrontEnd();
+        EXPECT_EQ(OpenCaptureFile(path.string(), false), 0) << c.what;
+        EXPECT_EQ(g_packetTable.size(), 1u) << c.what << ": the packet before is kept";
+        ASSERT_EQ(frontEnd.shown.size(), 1u) << c.what;
+        EXPECT_EQ(frontEnd.shown[0].find("damaged"), std::string::npos) << frontEnd.shown[0];
+        EXPECT_NE(frontEnd.shown[0].find("different link types or snapshot lengths"), std::string::npos);
+        EXPECT_NE(frontEnd.details[0].find("different from the"), std::string::npos) << frontEnd.details[0];
+    }
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Memory that runs out part-way through a file is reported with the count kept, and the load is not a
+// success. The address-space limit is set in a child process only.
+TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1400, 'm');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    const fs::path file = dir / "big.cap";
+    {
+        pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+        pcap_dumper_t* d = pcap_dump_open(dead, file.c_str());
+        ASSERT_NE(d, nullptr);
+        pcap_pkthdr h{};
+        h.caplen = h.len = static_cast<bpf_u_int32>(frame.size());
+        for (int i = 0; i < 100000; ++i)  // 144 MB
+            pcap_dump(reinterpret_cast<u_char*>(d), &h, frame.data());
+        pcap_dump_close(d);
+        pcap_close(dead);
+    }
+    const fs::path report = dir / "report.txt";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(f);
+        }
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (64 << 20);
+        rlimit r{limit, limit};
+        ::setrlimit(RLIMIT_AS, &r);
+        const int loaded = OpenCaptureFile(file.string(), false);
+        std::ofstream out(report);
+        out << loaded << "\n" << g_packetTable.size() << "\n";
+        for (const std::string& m : frontEnd.shown)
+            out << m << "\n";
+        out.close();
+        ::_exit(0);
+    }
+    int raw = 0;
+    ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+    ASSERT_TRUE(WIFEXITED(raw)) << raw;
+    std::ifstream in(report);
+    int loaded = -1;
+    size_t kept = 0;
+    in >> loaded >> kept;
+    in.ignore();
+    const std::string messages((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(loaded, 0) << messages;
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, 100000u);
+    EXPECT_NE(messages.find("Out of memory! The capture was stopped early: the " + std::to_string(kept) +
+                            " packets stored before memory ran out are kept."),
+              std::string::npos)
+        << messages;
+}
+#endif
 
 }  // namespace

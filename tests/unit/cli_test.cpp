@@ -37,10 +37,12 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    Result Run(const std::string& args) {
+    // `stdoutPath`: where standard output goes instead of being kept.
+    Result Run(const std::string& args, const std::string& stdoutPath = {}) {
         std::string cmd = "TZ=UTC HOME='" + dir.string() + "' XDG_CONFIG_HOME='" + dir.string() + "' '" +
                           std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli' " + args + " >'" +
-                          (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+                          (stdoutPath.empty() ? (dir / "out").string() : stdoutPath) + "' 2>'" +
+                          (dir / "err").string() + "'";
         Result r;
         int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -202,6 +204,61 @@ TEST_F(CliTest, DecodeShowsThePortsAPacketWithIpOptionsReallyCarries) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no packet 167"), std::string::npos) << r.err;
     EXPECT_EQ(Run("hex '" + sample + "' x").status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Slips a user makes and failures a script must be able to see in the exit status.
+TEST_F(CliTest, FailuresAndSlipsAreReportedNotPassedOver) {
+    const std::string sample = "'" + std::string(PACTERRA_SOURCE_DIR) + "/res/sample.cap'";
+    struct Case {
+        const char* what;
+        std::string args;
+        std::string output;
+        int status;
+        const char* err;
+    } cases[] = {
+        {"output to a full disk", "connections " + sample, "/dev/full", 1,
+         "pacterra-cli: cannot write the output: No space left on device"},
+        {"packets to a full disk", "packets " + sample + " 0", "/dev/full", 1, "cannot write the output"},
+        {"decode to a full disk", "decode " + sample + " 0", "/dev/full", 1, "cannot write the output"},
+        {"an empty file to save to", "capture -i pacterra-nodev0 -t 0.2 -w ''", "", 2,
+         "-w needs a file name"},
+        {"an index beyond any number", "decode " + sample + " 99999999999999999999", "", 1,
+         "no packet 99999999999999999999 (the file holds"},
+        {"a connection beyond any number", "packets " + sample + " 99999999999999999999", "", 1,
+         "no connection 99999999999999999999 (the file holds"},
+    };
+    for (const Case& c : cases) {
+        Result r = Run(c.args, c.output);
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << ": " << r.err;
+    }
+}
+
+TEST_F(CliTest, TheSummaryLineSaysWhenTheBufferLimitStoppedTheLoad) {
+    FrameSpec big;
+    big.protocol = 17;
+    big.payload = std::string(1400, 'x');
+    WriteCapture(dir / "big.cap", std::vector<std::vector<uint8_t>>(2000, BuildFrame(big)));
+    CCaptureConfig config;
+    config.bufferMB = 1;
+    config.defaultAccept = 1;
+    CArchive ar;
+    config.SerializeConfig(ar);
+    std::ofstream(dir / "Config.cfg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(ar.Bytes().data()),
+               static_cast<std::streamsize>(ar.Bytes().size()));
+    Result r = Run("connections '" + (dir / "big.cap").string() + "' --config '" +
+                   (dir / "Config.cfg").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const int packets = std::stoi(r.err);
+    EXPECT_EQ(r.err, std::to_string(packets) +
+                         " packets, 1 connections, 0 short; stopped by the buffer limit of "
+                         "1 MB at " +
+                         std::to_string(packets * 1442) + " bytes\n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // temporary directory for the whole run, so nothing of the user's own configuration is touched.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <csignal>
 
@@ -385,6 +386,36 @@ TEST_F(ConfigFileTest, LoadConfigReadsTheFileBesideTheProgramAndTheOptions) {
 
     EXPECT_TRUE(QFile::remove(QString::fromStdString(path)));
     EXPECT_TRUE(frame.messages.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A device or pipe would be read for ever and a huge file costs its size in memory: both are refused as
+// damaged without being read.
+TEST_F(ConfigFileTest, SpecialAndOversizedFilesAreRefusedUnread) {
+    const std::string big = Path("big.cfg"), fifo = Path("fifo.cfg");
+    WriteBytes(big, kWebFile);
+    ASSERT_EQ(::truncate(big.c_str(), (16 << 20) + 1), 0);  // sparse: costs no disk
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);             // no writer: a read would block for ever
+    struct Case {
+        std::string path, problem;
+    } cases[] = {
+        {"/dev/zero", "not a regular file"},
+        {fifo, "not a regular file"},
+        {big, "larger than 16 MB"},
+    };
+    for (const Case& c : cases) {
+        CCaptureConfig config = WebConfig(0, 0, 0);
+        frame.messages.clear();
+        EXPECT_TRUE(config.ReadConfigFile(c.path)) << c.path;
+        ExpectDefaults(config);
+        ASSERT_EQ(frame.messages.size(), 1u) << c.path;
+        EXPECT_NE(frame.messages[0].text.find(c.problem), std::string::npos) << frame.messages[0].text;
+        EXPECT_NE(frame.messages[0].text.find("default settings are in use"), std::string::npos);
+    }
+    EXPECT_EQ(QFileInfo(QString::fromStdString(big)).size(), (16 << 20) + 1);
 }
 
 }  // namespace
