@@ -1,0 +1,9 @@
+// The pictures of the view area's tabs, drawn here at 16x16.
+#pragma once
+
+#include <QIcon>
+
+// The "Packet" tab: a packet with its header band above the bytes.
+QIcon PacketTabIcon();
+// The "Data" tab: a page of text lines.
+QIcon DataTabIcon();
