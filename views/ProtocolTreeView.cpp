@@ -2,12 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include "views/Clipboard.h"
 
 namespace {
 
@@ -132,5 +133,5 @@ void CProtocolTreeView::CopyLine() {
     QTreeWidgetItem* item = currentItem();
     if (!item || !item->isSelected())
         return;
-    QApplication::clipboard()->setText(item->text(0));
+    CopyTextToClipboard(item->text(0));
 }

@@ -1,0 +1,29 @@
+// Frames for the list tests: connection c runs between 10.0.0.1:(1000 + c) and 10.0.0.2:80 over TCP.
+#pragma once
+
+#include <string>
+
+#include "../unit/FrameBuilder.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+
+inline void StartFeeding() {
+    ResetCaptureStore();
+    g_config = CCaptureConfig();
+    g_config.bufferMB = 200;
+    g_config.defaultAccept = 1;
+    g_skipFilter = 1;
+    g_captureState = CAPTURE_RUNNING;
+}
+
+// One packet of connection `c`, `usec` after 1700000000 s (22:13:20 UTC).
+inline void FeedPacket(int c, bool toServer, const std::string& payload, int usec = 0) {
+    FrameSpec s;
+    s.srcPort = static_cast<uint16_t>(1000 + c);
+    s.payload = payload;
+    if (!toServer) {
+        std::swap(s.src, s.dst);
+        std::swap(s.srcPort, s.dstPort);
+    }
+    FeedFrame(BuildFrame(s), 1700000000, usec);
+}

@@ -1,0 +1,54 @@
+// The connections list: one row per captured connection, in the order they were created; activating a
+// row lists that connection's packets in the packets list.
+//
+// Live rows: give the engine RowSink() (the main frame forwards IConnectionRows calls to it). Its
+// InsertRow and CellsChanged may be called from the capture thread: they only set an atomic mark (no
+// lock, no allocation, no event), and the list takes the marks and the store's new connections up on the
+// interface thread every CConnectionsModel::kSyncIntervalMs, in one insertion and one repaint. RowsCleared
+// must come on the interface thread, after the store was emptied: it empties this list and its packets
+// list. The sink lives as long as the list; stop forwarding to it before the list is destroyed.
+#pragma once
+
+#include <QPointer>
+#include <memory>
+
+#include "views/ReportListView.h"
+
+class CConnectionsModel;
+class CListCtrlRight;
+class IConnectionRows;
+
+class CListCtrlLeft : public CReportListView {
+    Q_OBJECT
+
+public:
+    static constexpr int kCopyLineCommand = 159;
+
+    explicit CListCtrlLeft(QWidget* parent = nullptr);
+    ~CListCtrlLeft() override;
+
+    // The packets list that activation fills. Not owned.
+    void SetPeers(CListCtrlRight* packets);
+
+    // No rows, no highlight (the store was emptied).
+    void ClearAll();
+
+    // The engine's row sink; see the top of this file.
+    IConnectionRows* RowSink();
+    // Takes up new connections and changed cells now instead of at the next tick.
+    void Sync();
+
+    // The row last activated, or -1.
+    int HighlightedRow() const;
+    CConnectionsModel* Model() const { return m_model; }
+
+protected:
+    void ActivateRow(int row) override;
+
+private:
+    class Sink;
+
+    CConnectionsModel* m_model;
+    std::unique_ptr<Sink> m_sink;
+    QPointer<CListCtrlRight> m_packets;
+};

@@ -1,0 +1,153 @@
+#include "views/ReportListView.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
+
+#include "views/Clipboard.h"
+
+namespace {
+
+// Lets the highlighted row's own colours win over the selection colours, and keeps each cell on one line:
+// payload bytes such as CR and LF are painted as spaces (the cell's text itself keeps them).
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        QString text = QStyledItemDelegate::displayText(value, locale);
+        for (QChar& c : text)
+            if (c.unicode() < 0x20 || c == QChar(0x2028) || c.unicode() == 0x7F)
+                c = QLatin1Char(' ');
+        return text;
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(CReportListView::kHighlightRole).toBool()) {
+            option->state &= ~QStyle::State_Selected;
+            option->backgroundBrush = CReportListView::kHighlightBack;
+            option->palette.setColor(QPalette::Text, CReportListView::kHighlightText);
+        }
+    }
+};
+
+}  // namespace
+
+CReportListView::CReportListView(int copyCommand, QWidget* parent) : QTableView(parent) {
+    setItemDelegate(new RowDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(true);
+    setWordWrap(false);
+    setSortingEnabled(false);
+    setAlternatingRowColors(false);
+    setTabKeyNavigation(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // A list of a million rows: every row has the same height, so nothing is measured per row.
+    QHeaderView* rows = verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(1);
+    rows->setDefaultSectionSize(fontMetrics().height() + 4);
+    QHeaderView* columns = horizontalHeader();
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    columns->setHighlightSections(false);
+    columns->setSectionsClickable(false);
+    columns->setStretchLastSection(false);
+
+    m_copyLine = new QAction(tr("&Copy line"), this);
+    m_copyLine->setData(copyCommand);
+    connect(m_copyLine, &QAction::triggered, this, &CReportListView::CopyLine);
+}
+
+void CReportListView::SetUpColumns(const std::vector<Column>& list) {
+    QHeaderView* header = horizontalHeader();
+    const QFontMetrics metrics = fontMetrics();
+    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 6;
+    for (int i = 0; i < static_cast<int>(list.size()); ++i) {
+        const Column& c = list[static_cast<size_t>(i)];
+        int width = c.width < 0 ? header->sectionSizeHint(i) : c.width;
+        if (c.fitText)
+            width = std::max(width, metrics.horizontalAdvance(QLatin1String(c.fitText)) + margin);
+        header->resizeSection(i, width);
+    }
+}
+
+int CReportListView::SelectedRow() const {
+    if (!selectionModel())
+        return -1;
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    int first = -1;
+    for (const QModelIndex& i : rows)
+        if (first < 0 || i.row() < first)
+            first = i.row();
+    return first;
+}
+
+QString CReportListView::LineText(int row) const {
+    QString line;
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return line;
+    for (int c = 0; c < model()->columnCount(); ++c) {
+        if (c)
+            line += QLatin1Char(' ');
+        line += model()->index(row, c).data().toString();
+    }
+    return line;
+}
+
+void CReportListView::CopyLine() {
+    const int row = SelectedRow();
+    if (row >= 0)
+        CopyTextToClipboard(LineText(row));
+}
+
+void CReportListView::Activate() {
+    const int row = SelectedRow();
+    if (row >= 0)
+        ActivateRow(row);
+}
+
+void CReportListView::mousePressEvent(QMouseEvent* event) {
+    QTableView::mousePressEvent(event);
+    // One click activates; a click below the last row selects nothing and activates nothing.
+    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
+        Activate();
+}
+
+void CReportListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTableView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
+        Activate();
+}
+
+void CReportListView::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !(event->modifiers() & ~Qt::KeypadModifier)) {
+        Activate();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void CReportListView::contextMenuEvent(QContextMenuEvent* event) {
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QRect cell = visualRect(model()->index(row, 0));
+        at = viewport()->mapToGlobal(cell.isValid() ? cell.bottomLeft() : QPoint(0, 0));
+    }
+    QMenu menu(this);
+    menu.addAction(m_copyLine);
+    menu.exec(at);
+}
