@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,7 +15,6 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QTabWidget>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
@@ -30,8 +30,12 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "ui/TabIcons.h"
+#include "ui/VisualFramework.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
+#include "views/ListCtrlLeft.h"
+#include "views/ListCtrlRight.h"
 #include "views/PayloadTextCtrl.h"
 #include "views/ProtocolTreeView.h"
 
@@ -54,7 +58,7 @@ QString FileFilters() {
 
 }  // namespace
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_framework(new TVisualFramework(this)) {
     setWindowTitle(kTitle);
     setWindowIcon(ApplicationPicture());
     setDockNestingEnabled(true);
@@ -62,7 +66,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     CreateToolbar();
     CreateStatusBar();
     CreateBars();
-    CreateTabArea();
+    if (!CreateTabArea())
+        qFatal("the view area of the main window cannot be created");
     CreateTray();
     g_pMainFrame = this;
     g_config.LoadStartupSettings();
@@ -79,6 +84,9 @@ CMainFrame::~CMainFrame() {
     StopCaptureAndWait();
     if (g_pMainFrame == this)
         g_pMainFrame = nullptr;
+    m_rows = nullptr;
+    qApp->removeEventFilter(this);
+    m_framework->DestroyLayout();
     if (m_tray)
         m_tray->hide();
 }
@@ -213,12 +221,16 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::CreateBars() {
+    m_connectionsList = new CListCtrlLeft;
+    m_packetsList = new CListCtrlRight;
     m_connectionsBar = new QDockWidget("Connections", this);
     m_connectionsBar->setObjectName("ConnectionsBar");
-    m_connectionsBar->setWidget(new QLabel);
+    m_connectionsBar->setWidget(m_connectionsList);
     m_packetsBar = new QDockWidget("Packets", this);
     m_packetsBar->setObjectName("PacketsBar");
-    m_packetsBar->setWidget(new QLabel);
+    m_packetsBar->setWidget(m_packetsList);
+    // From here on the capture thread may hand rows to the list.
+    m_rows = m_connectionsList->RowSink();
     for (QDockWidget* bar : {m_connectionsBar, m_packetsBar})
         bar->setAllowedAreas(Qt::AllDockWidgetAreas);
 
@@ -245,23 +257,49 @@ void CMainFrame::ToggleDock(QDockWidget* bar) {
     UpdateCommandStates();
 }
 
-void CMainFrame::CreateTabArea() {
-    auto* tabs = new QTabWidget;
-    tabs->setObjectName("tab");
-    auto* split = new QSplitter(Qt::Horizontal);
-    m_treeView = new CProtocolTreeView;
-    m_hexView = new CHexView;
-    split->addWidget(m_treeView);
-    split->addWidget(m_hexView);
-    split->setStretchFactor(1, 1);
-    split->setSizes({240, 560});
-    m_mainView = new CTrawlerView;
-    tabs->addTab(split, TabPicture(0), "Packet");
-    tabs->addTab(m_mainView, TabPicture(1), "Data");
+bool CMainFrame::CreateTabArea() {
+    // A tab window with "Packet" (the decode tree beside the hex view) and "Data" (the main view).
+    auto* tab = TLayoutNode::TabWindow(1, "tab");
+    auto* packet = TLayoutNode::Splitter(2, "Packet", 1, 2);
+    packet->SetIcon(PacketTabIcon());
+    auto* tree = TLayoutNode::PaneView(3, 0, 0, TLayoutNode::Create<CProtocolTreeView>(), 240, 0);
+    auto* hex = TLayoutNode::PaneView(4, 0, 1, TLayoutNode::Create<CHexView>(), 0, 0);
+    auto* data = TLayoutNode::View(5, "Data", TLayoutNode::Create<CTrawlerView>());
+    data->SetIcon(DataTabIcon());
+    const bool declared = m_framework->AddNode(tab) && m_framework->AddNode(tab, packet) &&
+                          m_framework->AddNode(packet, tree) && m_framework->AddNode(packet, hex) &&
+                          m_framework->AddNode(tab, data);
+    if (!declared || !m_framework->CreateLayout(this))
+        return false;
+    m_treeView = qobject_cast<CProtocolTreeView*>(tree->window());
+    m_hexView = qobject_cast<CHexView*>(hex->window());
+    m_tabArea = tab->window();
     connect(m_treeView, &CProtocolTreeView::byteRangeSelected, m_hexView->HexCtrl(),
             &CHexViewCtrl::SetSelection);
-    m_tabArea = tabs;
-    setCentralWidget(tabs);
+    // Ctrl+Tab and the tabs' hot keys, wherever the focus is inside the window.
+    qApp->installEventFilter(this);
+    WireViews(qobject_cast<CTrawlerView*>(data->window()));
+    return m_treeView && m_hexView && m_mainView;
+}
+
+void CMainFrame::WireViews(CTrawlerView* view) {
+    m_mainView = view;
+    if (!view)
+        return;
+    m_connectionsList->SetPeers(m_packetsList);
+    m_packetsList->SetPeers(
+        m_connectionsList, [view](int64_t packet) { view->ShowPayload(packet); }, m_hexView, m_treeView);
+    m_packetsList->SetBar(m_packetsBar);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() == this &&
+            m_framework->HandleKeyMessage(widget, *static_cast<QKeyEvent*>(event)))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::CreateTray() {

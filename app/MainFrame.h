@@ -22,6 +22,9 @@ class QTimer;
 class CHexView;
 class CProtocolTreeView;
 class CTrawlerView;
+class CListCtrlLeft;
+class CListCtrlRight;
+class TVisualFramework;
 
 // Command numbers, kept as the actions' data so that tests and scripts can find them.
 enum FrameCommand : int {
@@ -61,6 +64,11 @@ public:
     CHexView* HexView() const { return m_hexView; }
     CTrawlerView* MainView() const { return m_mainView; }
     QWidget* TabArea() const { return m_tabArea; }
+    CListCtrlLeft* ConnectionsList() const { return m_connectionsList; }
+    CListCtrlRight* PacketsList() const { return m_packetsList; }
+    TVisualFramework* Framework() const { return m_framework; }
+    // Hands the lists and the main view to each other, so that an activation in one fills the others.
+    void WireViews(CTrawlerView* view);
     // The texts of the status panes: "Buffer: %d%%", "Conns: %d", "Packets: %d".
     QString PaneText(int pane) const;
     bool IsShown() const { return m_visible; }
@@ -108,6 +116,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QAction* AddCommand(int command, const QString& menuText, const QString& help);
@@ -115,7 +124,7 @@ private:
     void CreateToolbar();
     void CreateStatusBar();
     void CreateBars();
-    void CreateTabArea();
+    bool CreateTabArea();
     void CreateTray();
     void ToggleDock(QDockWidget* bar);
     MsgAnswer ShowBox(const QString& text, MsgButtons buttons, const QString& detail);
@@ -125,6 +134,9 @@ private:
     bool StepProgress(const QString& label, int64_t done, int64_t total);
     void EndLoadProgress();
 
+    TVisualFramework* m_framework;
+    CListCtrlLeft* m_connectionsList = nullptr;
+    CListCtrlRight* m_packetsList = nullptr;
     QHash<int, QAction*> m_actions;
     QMenu* m_trayMenu = nullptr;
     QSystemTrayIcon* m_tray = nullptr;

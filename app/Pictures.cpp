@@ -203,24 +203,6 @@ QIcon CommandPicture(int command) {
     return QIcon(Paint(kButtonWidth, kButtonHeight, draw));
 }
 
-QIcon TabPicture(int tab) {
-    return QIcon(Paint(16, 16, [tab](QPainter& p) {
-        p.setPen(QPen(kInk, 1));
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(1.5, 1.5, 13, 13));
-        if (tab == 0) {
-            // Bytes in rows: the packet's hex.
-            for (int y = 4; y <= 11; y += 3)
-                for (int x = 4; x <= 11; x += 3)
-                    p.fillRect(QRectF(x, y, 2, 2), QColor(60, 90, 170));
-        } else {
-            p.setPen(QPen(QColor(150, 40, 30), 1));
-            for (int y = 4; y <= 12; y += 2)
-                p.drawLine(QPointF(4, y + 0.5), QPointF(y % 4 ? 12 : 9, y + 0.5));
-        }
-    }));
-}
-
 QIcon ApplicationPicture() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128})

@@ -18,6 +18,7 @@
 #include "capture/FrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "ui/DailyTipDlg.h"
 #include "ui/DataFiles.h"
 #include "ui/LinkLabel.h"
 
@@ -142,9 +143,19 @@ void ShowAboutBox(QWidget* parent) {
     dialog.exec();
 }
 
-void ShowTipOfTheDay(QWidget*) {}
+void ShowTipOfTheDay(QWidget* parent) {
+    CDailyTipDlg dialog(parent);
+    dialog.exec();
+}
 
-void ShowTipAtStartup(QWidget*) {}
+void ShowTipAtStartup(QWidget* parent) {
+    // Asked first, so that a tip is only used up when it is shown.
+    if (!CDailyTipDlg::WantedAtStartup())
+        return;
+    CDailyTipDlg dialog(parent);
+    if (dialog.ShowAtStartup())
+        dialog.exec();
+}
 
 void OpenHelpContents() {
     OpenDataFile("help/index.html");
