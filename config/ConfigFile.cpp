@@ -276,3 +276,10 @@ void CCaptureConfig::LoadAdapterSetting() {
     if (adapter.empty())
         adapter = ChooseDefaultAdapter();
 }
+
+void StoreAdapterChoice(const std::string& adapter, const std::string& adapterName) {
+    QSettings settings = OpenSettings();
+    settings.setValue("Config/Adapter", Q(adapter));
+    settings.setValue("Config/AdapterName", Q(adapterName));
+    settings.sync();
+}

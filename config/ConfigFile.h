@@ -26,3 +26,6 @@ std::string AutostartEntryPath();
 // The desktop entry that starts `exePath` at login; hidden (switched off) unless `enabled` and the path is
 // known.
 std::string AutostartEntryText(const std::string& exePath, bool enabled);
+
+// Stores the adapter choice ("Config" / "Adapter" and "AdapterName") in the settings store.
+void StoreAdapterChoice(const std::string& adapter, const std::string& adapterName);
