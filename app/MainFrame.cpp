@@ -333,9 +333,9 @@ void CMainFrame::UpdateCommandStates() {
     const int state = g_captureState.load();
     Action(ID_START)->setEnabled(state == CAPTURE_IDLE);
     Action(ID_STOP)->setEnabled(state == CAPTURE_RUNNING);
-    const bool dialogs = ConfigurationDialogsAvailable();
-    Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && dialogs);
-    Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && dialogs);
+    // The capture thread reads the rules and the adapter: they change only while it does not run.
+    Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
+    Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
     Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->isFloating());
     Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->isFloating());
     if (auto* toolbar = findChild<QToolBar*>("toolbar"))

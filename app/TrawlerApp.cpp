@@ -17,7 +17,9 @@
 #include "capture/Addresses.h"
 #include "capture/FrontEnd.h"
 #include "capture/PacketStore.h"
+#include "config/AdapterDlg.h"
 #include "config/CaptureConfig.h"
+#include "config/ConfigDlg.h"
 #include "ui/DailyTipDlg.h"
 #include "ui/DataFiles.h"
 #include "ui/LinkLabel.h"
@@ -174,10 +176,12 @@ bool StartNewWindow() {
     return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
 }
 
-bool ConfigurationDialogsAvailable() {
-    return false;
+void ConfigureCapture(QWidget* parent) {
+    EditConfiguration(g_config, parent);
 }
 
-void ConfigureCapture(QWidget*) {}
-
-void SelectAdapter(QWidget*) {}
+void SelectAdapter(QWidget* parent) {
+    // The choice is stored by the dialog itself; the next Start uses it.
+    CAdapterDlg dialog(g_config, parent);
+    dialog.exec();
+}

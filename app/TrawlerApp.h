@@ -41,7 +41,6 @@ void OpenHomePage();
 // A second, independent instance of this program. false when it could not be started.
 bool StartNewWindow();
 
-// The configuration dialogs; the commands stay disabled while they are not available.
-bool ConfigurationDialogsAvailable();
+// The configuration dialogs (only while no capture runs).
 void ConfigureCapture(QWidget* parent);
 void SelectAdapter(QWidget* parent);
