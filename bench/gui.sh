@@ -5,6 +5,7 @@
 # then, on standard error, the goals: load_s <= 1.3 x cli_s, max_stall_ms < 100, rss within 10% of the CLI's.
 #
 # Usage: bench/gui.sh FILE [BUILD_DIR]     (default ./build; build pacterra and pacterra-cli there first)
+# Environment: RUNS  runs of each (default 3; the median time counts, the largest pause and memory)
 # Exit status: 0 goals met, 1 a goal missed, 2 setup or tool failure.
 set -euo pipefail
 
@@ -26,16 +27,24 @@ export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$w
 mkdir -m 700 "$work/runtime"
 cat "$FILE" >/dev/null  # the page cache, so that neither run pays for the disk
 
-/usr/bin/time -f '%e %M' -o "$work/cli.time" "$CLI" connections "$FILE" >/dev/null 2>"$work/cli.err" ||
-    { cat "$work/cli.err" >&2; die "pacterra-cli failed"; }
-/usr/bin/time -f '%e %M' -o "$work/gui.time" "$GUI" --bench-load "$FILE" >"$work/gui.out" 2>"$work/gui.err" ||
-    { cat "$work/gui.err" >&2; die "pacterra failed to load $FILE"; }
-
-read -r cli_s cli_kb < <(tail -n 1 "$work/cli.time")
-read -r _ gui_kb < <(tail -n 1 "$work/gui.time")
-line=$(grep -E '^load_s=' "$work/gui.out") || die "pacterra printed no load_s line"
-load_s=$(sed -E 's/.*load_s=([0-9.]+).*/\1/' <<<"$line")
-stall=$(sed -E 's/.*max_stall_ms=([0-9]+).*/\1/' <<<"$line")
+RUNS=${RUNS:-3}
+for ((i = 1; i <= RUNS; i++)); do
+    /usr/bin/time -f '%e %M' -o "$work/time" "$CLI" connections "$FILE" >/dev/null 2>"$work/cli.err" ||
+        { cat "$work/cli.err" >&2; die "pacterra-cli failed"; }
+    tail -n 1 "$work/time" >>"$work/cli.runs"
+    /usr/bin/time -f '%e %M' -o "$work/time" "$GUI" --bench-load "$FILE" >"$work/gui.out" 2>"$work/gui.err" ||
+        { cat "$work/gui.err" >&2; die "pacterra failed to load $FILE"; }
+    read -r _ kb < <(tail -n 1 "$work/time")
+    line=$(grep -E '^load_s=' "$work/gui.out") || die "pacterra printed no load_s line"
+    echo "$(sed -E 's/.*load_s=([0-9.]+).*/\1/' <<<"$line") $(sed -E 's/.*max_stall_ms=([0-9]+).*/\1/' <<<"$line") $kb" \
+        >>"$work/gui.runs"
+done
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+cli_s=$(cut -d' ' -f1 "$work/cli.runs" | median)
+cli_kb=$(cut -d' ' -f2 "$work/cli.runs" | sort -n | tail -n 1)
+load_s=$(cut -d' ' -f1 "$work/gui.runs" | median)
+stall=$(cut -d' ' -f2 "$work/gui.runs" | sort -n | tail -n 1)
+gui_kb=$(cut -d' ' -f3 "$work/gui.runs" | sort -n | tail -n 1)
 echo "load_s=$load_s cli_s=$cli_s max_stall_ms=$stall rss_kb=$gui_kb"
 
 awk -v l="$load_s" -v c="$cli_s" -v s="$stall" -v g="$gui_kb" -v k="$cli_kb" 'BEGIN {
