@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 #include "capture/Format.h"
 
@@ -144,12 +145,26 @@ std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length) {
 }
 
 std::string DecodeAsText(const std::vector<DecodeLine>& lines) {
-    std::string out;
-    std::vector<int> depth(lines.size(), 0);
+    // Lines are stored parent first, but a parent's later children may follow another child's own children
+    // (the flag bits come after the last TCP field): the text follows the tree, depth first, as it is shown.
+    std::vector<std::vector<size_t>> children(lines.size());
+    std::vector<size_t> roots;
     for (size_t i = 0; i < lines.size(); ++i) {
+        const int parent = lines[i].parent;
+        if (parent >= 0 && static_cast<size_t>(parent) < i)
+            children[static_cast<size_t>(parent)].push_back(i);
+        else
+            roots.push_back(i);
+    }
+    std::string out;
+    std::vector<std::pair<size_t, size_t>> stack;  // line, depth
+    for (auto root = roots.rbegin(); root != roots.rend(); ++root)
+        stack.emplace_back(*root, 0);
+    while (!stack.empty()) {
+        const auto [i, depth] = stack.back();
+        stack.pop_back();
         const DecodeLine& l = lines[i];
-        depth[i] = l.parent < 0 ? 0 : depth[static_cast<size_t>(l.parent)] + 1;
-        out.append(static_cast<size_t>(depth[i]) * 2, ' ');
+        out.append(depth * 2, ' ');
         out += l.text;
         out += '\t';
         if (l.range.empty()) {
@@ -162,6 +177,8 @@ std::string DecodeAsText(const std::vector<DecodeLine>& lines) {
             out += ']';
         }
         out += '\n';
+        for (auto child = children[i].rbegin(); child != children[i].rend(); ++child)
+            stack.emplace_back(*child, depth + 1);
     }
     return out;
 }

@@ -26,11 +26,11 @@ struct DecodeLine {
     bool expanded = false;
 };
 
-// Lines in display order (a parent before its children). Every range lies inside the frame. The transport
-// header is placed after the IP header's real length, so packets with IP options decode right; a fragment
-// after the first of its datagram shows no transport header.
+// Lines with every parent before its children (the order the tree view adds them in). Every range lies
+// inside the frame. The transport header is placed after the IP header's real length, so packets with IP
+// options decode right; a fragment after the first of its datagram shows no transport header.
 std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length);
 
-// The decode as indented text, one line per tree line: two spaces per level, the text, a tab and the
-// range as [offset,length] (or [] for none).
+// The decode as indented text, one line per tree line in the order the tree shows them (depth first): two
+// spaces per level, the text, a tab and the range as [offset,length] (or [] for none).
 std::string DecodeAsText(const std::vector<DecodeLine>& lines);
