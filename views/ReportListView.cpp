@@ -109,6 +109,14 @@ void CReportListView::CopyLine() {
         CopyTextToClipboard(LineText(row));
 }
 
+void CReportListView::SelectAndActivate(int row) {
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return;
+    selectRow(row);
+    scrollTo(model()->index(row, 0));
+    Activate();
+}
+
 void CReportListView::Activate() {
     const int row = SelectedRow();
     if (row >= 0)

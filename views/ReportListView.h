@@ -27,6 +27,9 @@ public:
     // "&Copy line": the selected row's line to the clipboard; nothing without a selected row.
     void CopyLine();
     QAction* CopyLineAction() const { return m_copyLine; }
+    // Selects `row`, brings it into view and activates it, as a click on it does. Nothing for a row the
+    // list does not have.
+    void SelectAndActivate(int row);
 
 protected:
     // `copyCommand` is the command number the "&Copy line" entry carries as its data.

@@ -1,0 +1,134 @@
+#include "ui/SizingControlBar.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSettings>
+
+CSizingControlBar::CSizingControlBar(const QString& title, QMainWindow* frame, int id)
+    : QDockWidget(title, frame), m_id(id) {
+    setObjectName(QStringLiteral("bar%1").arg(id));
+    setAllowedAreas(Qt::AllDockWidgetAreas);
+    setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    setMinimumSize(m_sizeMinHorz);
+    connect(this, &QDockWidget::topLevelChanged, this, &CSizingControlBar::OnPlaceChanged);
+    connect(this, &QDockWidget::dockLocationChanged, this, &CSizingControlBar::OnPlaceChanged);
+}
+
+Qt::DockWidgetArea CSizingControlBar::DockArea() const {
+    auto* frame = qobject_cast<QMainWindow*>(parentWidget());
+    return frame && !isFloating() ? frame->dockWidgetArea(const_cast<CSizingControlBar*>(this))
+                                  : Qt::NoDockWidgetArea;
+}
+
+bool CSizingControlBar::IsDockedHorizontally() const {
+    const Qt::DockWidgetArea area = DockArea();
+    return area == Qt::TopDockWidgetArea || area == Qt::BottomDockWidgetArea;
+}
+
+CSizingControlBar::Place CSizingControlBar::CurrentPlace() const {
+    return isFloating() ? Place::Floating : IsDockedHorizontally() ? Place::Horizontal : Place::Vertical;
+}
+
+void CSizingControlBar::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
+
+void CSizingControlBar::resizeEvent(QResizeEvent* event) {
+    QDockWidget::resizeEvent(event);
+    RememberSize();
+}
+
+void CSizingControlBar::RememberSize() {
+    // Qt resizes a bar on its way to a new place before it says where it went: those sizes belong to
+    // neither place.
+    if (CurrentPlace() != m_place)
+        return;
+    switch (m_place) {
+        case Place::Floating:
+            m_sizeFloat = size();
+            break;
+        case Place::Horizontal:
+            m_sizeHorz = size();
+            break;
+        case Place::Vertical:
+            m_sizeVert = size();
+            break;
+    }
+}
+
+void CSizingControlBar::OnPlaceChanged() {
+    const Place place = CurrentPlace();
+    setMinimumSize(place == Place::Floating     ? m_sizeMinFloat
+                   : place == Place::Horizontal ? m_sizeMinHorz
+                                                : m_sizeMinVert);
+    emit placeChanged();
+    if (place == m_place)
+        return;
+    m_place = place;
+    ApplyBarSize();
+}
+
+void CSizingControlBar::ApplyBarSize() {
+    if (isFloating()) {
+        resize(m_sizeFloat.expandedTo(m_sizeMinFloat));
+        return;
+    }
+    auto* frame = qobject_cast<QMainWindow*>(parentWidget());
+    if (!frame)
+        return;
+    const bool horz = IsDockedHorizontally();
+    const QSize s = horz ? m_sizeHorz.expandedTo(m_sizeMinHorz) : m_sizeVert.expandedTo(m_sizeMinVert);
+    // Thickness first; the length is shared with the other bars of the row.
+    frame->resizeDocks({this}, {horz ? s.height() : s.width()}, horz ? Qt::Vertical : Qt::Horizontal);
+    frame->resizeDocks({this}, {horz ? s.width() : s.height()}, horz ? Qt::Horizontal : Qt::Vertical);
+}
+
+void CSizingControlBar::ToggleDocking() {
+    if (isFloating()) {
+        setFloating(false);
+        return;
+    }
+    setFloating(true);
+    QPoint origin;
+    if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
+        origin = screen->availableGeometry().topLeft();
+    move(origin + QPoint(m_sizeFloat.width(), m_sizeFloat.height()));
+}
+
+namespace {
+
+QString Section(const QString& profile, int id) {
+    return QStringLiteral("%1-SCBar-%2").arg(profile).arg(id).left(255);
+}
+
+}  // namespace
+
+void CSizingControlBar::LoadBarSizes(const QString& profile) {
+    QSettings settings(QStringLiteral("Morvane"), QStringLiteral("Pacterra"));
+    settings.beginGroup(Section(profile, m_id));
+    auto read = [&](const char* key, int current, int minimum) {
+        bool ok = false;
+        const int value = settings.value(QLatin1String(key), current).toInt(&ok);
+        return std::max(ok ? value : current, minimum);
+    };
+    m_sizeHorz = QSize(read("sizeHorzCX", m_sizeHorz.width(), m_sizeMinHorz.width()),
+                       read("sizeHorzCY", m_sizeHorz.height(), m_sizeMinHorz.height()));
+    m_sizeVert = QSize(read("sizeVertCX", m_sizeVert.width(), m_sizeMinVert.width()),
+                       read("sizeVertCY", m_sizeVert.height(), m_sizeMinVert.height()));
+    m_sizeFloat = QSize(read("sizeFloatCX", m_sizeFloat.width(), m_sizeMinFloat.width()),
+                        read("sizeFloatCY", m_sizeFloat.height(), m_sizeMinFloat.height()));
+    ApplyBarSize();
+}
+
+void CSizingControlBar::SaveBarSizes(const QString& profile) const {
+    QSettings settings(QStringLiteral("Morvane"), QStringLiteral("Pacterra"));
+    settings.beginGroup(Section(profile, m_id));
+    settings.setValue(QStringLiteral("sizeHorzCX"), m_sizeHorz.width());
+    settings.setValue(QStringLiteral("sizeHorzCY"), m_sizeHorz.height());
+    settings.setValue(QStringLiteral("sizeVertCX"), m_sizeVert.width());
+    settings.setValue(QStringLiteral("sizeVertCY"), m_sizeVert.height());
+    settings.setValue(QStringLiteral("sizeFloatCX"), m_sizeFloat.width());
+    settings.setValue(QStringLiteral("sizeFloatCY"), m_sizeFloat.height());
+}
