@@ -74,7 +74,6 @@ TTabPage::~TTabPage() {
 TTabWnd::TTabWnd(QWidget* parent) : QWidget(parent) {
     // The status bar's font, as the strip of a frame window expects; measured with the same font.
     m_fontTabs = QApplication::font("QStatusBar");
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
     setFocusPolicy(Qt::NoFocus);
     struct Key {
         QKeySequence seq;

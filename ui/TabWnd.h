@@ -79,7 +79,7 @@ public:
     // active page.
     static QWidget* ViewOfPage(QWidget* page);
 
-    // Height of the strip band in which tabs are hit, and the fixed layout numbers of the window.
+    // A longer title is cut: its label is at most this wide.
     static constexpr int kMaxLabelWidth = 200;
 
 signals:

@@ -2,6 +2,7 @@
 // key opens (with the desktop opener replaced), and how a target becomes an address.
 #include <QtTest>
 
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 
@@ -55,12 +56,14 @@ private slots:
 
         QCOMPARE(link->CurrentColor(), QColor(0, 0, 238));
         QVERIFY(PixelsOf(link, QColor(0, 0, 238)) > 20);
+        QList<QPixmap> shots{link->grab()};
 
         QTest::mouseMove(link, link->rect().center());
         QTRY_VERIFY(link->IsHovering());
         QCOMPARE(link->CurrentColor(), link->HoverColor());
         QVERIFY(PixelsOf(link, link->HoverColor()) > 20);
         QCOMPARE(PixelsOf(link, QColor(0, 0, 238)), 0);
+        shots << link->grab();
 
         // Leaving restores the link colour at once.
         QTest::mouseMove(&window, QPoint(290, 110));
@@ -69,6 +72,18 @@ private slots:
 
         link->SetVisited(true);
         QVERIFY(PixelsOf(link, QColor(85, 26, 139)) > 20);
+        shots << link->grab();
+        if (qEnvironmentVariableIsSet("PACTERRA_SHOTS")) {
+            // Link, hover and visited, one above the other, enlarged.
+            QPixmap sheet(link->width() + 8, 3 * (link->height() + 4));
+            sheet.fill(Qt::white);
+            QPainter p(&sheet);
+            for (int i = 0; i < 3; ++i)
+                p.drawPixmap(4, 2 + i * (link->height() + 4), shots[i]);
+            p.end();
+            QDir().mkpath(QStringLiteral(PACTERRA_SHOTS_DIR));
+            sheet.scaled(sheet.size() * 3).save(QStringLiteral(PACTERRA_SHOTS_DIR "/link-label.png"));
+        }
 
         // Without underline the solid line under the text is gone: far fewer pixels in the exact colour.
         const int underlined = PixelsOf(link, QColor(85, 26, 139));
