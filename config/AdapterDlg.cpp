@@ -61,10 +61,14 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    ok->setObjectName(QStringLiteral("ok"));
+    cancel->setObjectName(QStringLiteral("cancel"));
     ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &CAdapterDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CAdapterDlg::reject);
+    // A double click chooses the row, as Return does.
+    connect(m_adapters, &QTreeWidget::itemDoubleClicked, this, &CAdapterDlg::accept);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Current network adapter:"), this));

@@ -83,6 +83,8 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    ok->setObjectName(QStringLiteral("ok"));
+    cancel->setObjectName(QStringLiteral("cancel"));
     ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &CConfigDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CConfigDlg::reject);

@@ -62,6 +62,8 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
     auto* buttons = new QDialogButtonBox(this);
     m_ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     m_cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    m_ok->setObjectName(QStringLiteral("ok"));
+    m_cancel->setObjectName(QStringLiteral("cancel"));
     m_ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &CFilterItemDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CFilterItemDlg::reject);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionFrame>
 
@@ -90,8 +91,12 @@ void CIpAddressEdit::OnEdited(int i) {
     QLineEdit* field = m_fields[static_cast<size_t>(i)];
     QString text = field->text();
     if (!AllDigits(text) || text.size() > kFieldDigits) {
-        // Only a paste brings other characters: a whole dotted address fills all four fields.
-        if (SetText(text)) {
+        // Only a paste brings other characters: a dotted address in what the field now holds fills all four
+        // fields; anything else is undone.
+        static const QRegularExpression dotted(
+            QStringLiteral("(?<![0-9.])([0-9]{1,3}(?:\\.[0-9]{1,3}){3})(?![0-9.])"));
+        const QRegularExpressionMatch match = dotted.match(text);
+        if (match.hasMatch() && SetText(match.captured(1))) {
             m_fields[3]->setFocus();
             m_fields[3]->selectAll();
             emit addressEdited();
@@ -143,8 +148,9 @@ bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     switch (key->key()) {
         case Qt::Key_Period:
         case Qt::Key_Space:
-            // "." moves on once the field holds a number; it is never typed into a field.
-            if (i < 3 && !field->text().isEmpty())
+            // "." moves on once a number was typed into the field; a field just entered (its whole text
+            // selected, as after a full field moved on) keeps the focus. It is never typed into a field.
+            if (i < 3 && !field->text().isEmpty() && field->selectedText() != field->text())
                 MoveTo(i + 1, false);
             return true;
         case Qt::Key_Backspace:
