@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDockWidget>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,6 +21,7 @@
 
 #include <algorithm>
 
+#include "app/ListWiring.h"
 #include "app/Pictures.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
@@ -30,6 +30,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "ui/ListBars.h"
 #include "ui/TabIcons.h"
 #include "ui/VisualFramework.h"
 #include "views/HexView.h"
@@ -221,40 +222,23 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::CreateBars() {
-    m_connectionsList = new CListCtrlLeft;
-    m_packetsList = new CListCtrlRight;
-    m_connectionsBar = new QDockWidget("Connections", this);
-    m_connectionsBar->setObjectName("ConnectionsBar");
-    m_connectionsBar->setWidget(m_connectionsList);
-    m_packetsBar = new QDockWidget("Packets", this);
-    m_packetsBar->setObjectName("PacketsBar");
-    m_packetsBar->setWidget(m_packetsList);
+    m_connectionsBar = new CConnectionsBar(this);
+    m_packetsBar = new CPacketsBar(this);
+    m_connectionsList = m_connectionsBar->m_wndList;
+    m_packetsList = m_packetsBar->m_wndList;
     // From here on the capture thread may hand rows to the list.
     m_rows = m_connectionsList->RowSink();
-    for (QDockWidget* bar : {m_connectionsBar, m_packetsBar})
-        bar->setAllowedAreas(Qt::AllDockWidgetAreas);
-
-    // One row at the top, the connections on the left in two thirds of the width; at most 200 pixels high.
-    addDockWidget(Qt::TopDockWidgetArea, m_connectionsBar);
-    splitDockWidget(m_connectionsBar, m_packetsBar, Qt::Horizontal);
-    const QSize client = size();
-    resizeDocks({m_connectionsBar, m_packetsBar}, {client.width() * 2 / 3, client.width() / 3},
-                Qt::Horizontal);
-    resizeDocks({m_connectionsBar}, {std::max(std::min(client.height() / 3, 200), 120)}, Qt::Vertical);
-
-    connect(Action(ID_DOCK_CONNECTIONS), &QAction::triggered, this, [this] { ToggleDock(m_connectionsBar); });
-    connect(Action(ID_DOCK_PACKETS), &QAction::triggered, this, [this] { ToggleDock(m_packetsBar); });
-}
-
-void CMainFrame::ToggleDock(QDockWidget* bar) {
-    if (bar->isFloating()) {
-        bar->setFloating(false);
-    } else {
-        bar->setFloating(true);
-        // Near the frame's corner, so that it is found at once.
-        bar->move(frameGeometry().topLeft() + QPoint(40, 80));
+    // One row at the top, the connections on the left, sized from the frame's first size.
+    resize(1000, 700);
+    DockListBars(this, m_connectionsBar, m_packetsBar);
+    for (CSizingControlBar* bar :
+         {static_cast<CSizingControlBar*>(m_connectionsBar), static_cast<CSizingControlBar*>(m_packetsBar)}) {
+        connect(bar, &CSizingControlBar::placeChanged, this, &CMainFrame::UpdateCommandStates);
+        connect(bar, &QDockWidget::topLevelChanged, this, &CMainFrame::UpdateCommandStates);
     }
-    UpdateCommandStates();
+    connect(Action(ID_DOCK_CONNECTIONS), &QAction::triggered, m_connectionsBar,
+            &CSizingControlBar::ToggleDocking);
+    connect(Action(ID_DOCK_PACKETS), &QAction::triggered, m_packetsBar, &CSizingControlBar::ToggleDocking);
 }
 
 bool CMainFrame::CreateTabArea() {
@@ -284,12 +268,8 @@ bool CMainFrame::CreateTabArea() {
 
 void CMainFrame::WireViews(CTrawlerView* view) {
     m_mainView = view;
-    if (!view)
-        return;
-    m_connectionsList->SetPeers(m_packetsList);
-    m_packetsList->SetPeers(
-        m_connectionsList, [view](int64_t packet) { view->ShowPayload(packet); }, m_hexView, m_treeView);
-    m_packetsList->SetBar(m_packetsBar);
+    if (view)
+        WireListsAndViews(m_connectionsList, m_packetsList, view, m_hexView, m_treeView);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
@@ -336,8 +316,8 @@ void CMainFrame::UpdateCommandStates() {
     // The capture thread reads the rules and the adapter: they change only while it does not run.
     Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
     Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
-    Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->isFloating());
-    Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->isFloating());
+    Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
+    Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
     if (auto* toolbar = findChild<QToolBar*>("toolbar"))
         Action(ID_VIEW_TOOLBAR)->setChecked(!toolbar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());

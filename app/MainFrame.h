@@ -13,7 +13,8 @@
 #include "capture/FrontEnd.h"
 
 class QAction;
-class QDockWidget;
+class CConnectionsBar;
+class CPacketsBar;
 class QLabel;
 class QMenu;
 class QProgressDialog;
@@ -58,8 +59,8 @@ public:
     // The action of a command number (menus, toolbar and tray share one action per command).
     QAction* Action(int command) const { return m_actions.value(command); }
     QMenu* TrayMenu() const { return m_trayMenu; }
-    QDockWidget* ConnectionsBar() const { return m_connectionsBar; }
-    QDockWidget* PacketsBar() const { return m_packetsBar; }
+    CConnectionsBar* ConnectionsBar() const { return m_connectionsBar; }
+    CPacketsBar* PacketsBar() const { return m_packetsBar; }
     CProtocolTreeView* TreeView() const { return m_treeView; }
     CHexView* HexView() const { return m_hexView; }
     CTrawlerView* MainView() const { return m_mainView; }
@@ -126,7 +127,6 @@ private:
     void CreateBars();
     bool CreateTabArea();
     void CreateTray();
-    void ToggleDock(QDockWidget* bar);
     MsgAnswer ShowBox(const QString& text, MsgButtons buttons, const QString& detail);
     // Runs a command that may read a file, with the wait cursor while it works.
     void RunFileCommand(const std::function<void()>& command);
@@ -140,8 +140,8 @@ private:
     QHash<int, QAction*> m_actions;
     QMenu* m_trayMenu = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
-    QDockWidget* m_connectionsBar = nullptr;
-    QDockWidget* m_packetsBar = nullptr;
+    CConnectionsBar* m_connectionsBar = nullptr;
+    CPacketsBar* m_packetsBar = nullptr;
     QWidget* m_tabArea = nullptr;
     CProtocolTreeView* m_treeView = nullptr;
     CHexView* m_hexView = nullptr;

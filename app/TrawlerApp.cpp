@@ -80,7 +80,6 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
 
     m_frame = std::make_unique<CMainFrame>();
     connect(m_frame.get(), &CMainFrame::Closed, this, &QCoreApplication::quit, Qt::QueuedConnection);
-    m_frame->resize(1000, 700);
     m_frame->show();
     if (parser.isSet(benchLoad)) {
         const QString path = files.first();

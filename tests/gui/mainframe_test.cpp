@@ -1,11 +1,11 @@
 // The main window on the real engine: its commands, their states per capture state, the bars, Show/Hide,
 // the close guard's branches and the Open and Save flows on real files, with the questions answered here.
-#include <QDockWidget>
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
+#include "ui/ListBars.h"
 
 #include <thread>
 
@@ -197,8 +197,8 @@ private slots:
     }
 
     void barsAndDockToggles() {
-        QDockWidget* conns = m_frame->ConnectionsBar();
-        QDockWidget* packets = m_frame->PacketsBar();
+        CConnectionsBar* conns = m_frame->ConnectionsBar();
+        CPacketsBar* packets = m_frame->PacketsBar();
         QCOMPARE(m_frame->dockWidgetArea(conns), Qt::TopDockWidgetArea);
         QCOMPARE(m_frame->dockWidgetArea(packets), Qt::TopDockWidgetArea);
         QCOMPARE(conns->geometry().top(), packets->geometry().top());

@@ -149,6 +149,7 @@ private slots:
         QTextCursor at(payload->document());
         at.setPosition(1);
         QVERIFY2(at.charFormat().fontWeight() >= QFont::Bold, "GET is not bold");
+        QTest::qWait(300);  // the status panes' next refresh
         frame->grab().save(kShots + "/e2e-packet.png");
         auto* tabs = qobject_cast<TTabWnd*>(frame->TabArea());
         QVERIFY(tabs);
