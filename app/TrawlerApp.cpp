@@ -10,12 +10,14 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <memory>
 
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
 #include "app/Pictures.h"
 #include "capture/Addresses.h"
 #include "capture/FrontEnd.h"
+#include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/AdapterDlg.h"
 #include "config/CaptureConfig.h"
@@ -23,6 +25,8 @@
 #include "ui/DailyTipDlg.h"
 #include "ui/DataFiles.h"
 #include "ui/LinkLabel.h"
+#include "views/ListCtrlLeft.h"
+#include "views/ListCtrlRight.h"
 
 CTrawlerApp::CTrawlerApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The settings store: "Morvane"/"Pacterra", as the configuration reads it.
@@ -51,6 +55,16 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
                                  "the longest pause of the window, then exit");
     benchLoad.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(benchLoad);
+    QCommandLineOption benchCapture(
+        "bench-capture",
+        "capture on DEVICE (no rules, 200 MB) until COUNT packets are stored with "
+        "the first connection shown in the packets list; print how the window kept up",
+        "device");
+    QCommandLineOption benchCount("bench-count", "packets to wait for", "count", "100000");
+    for (QCommandLineOption* option : {&benchCapture, &benchCount}) {
+        option->setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(*option);
+    }
     if (!parser.parse(arguments())) {
         std::fprintf(stderr, "pacterra: %s\nTry 'pacterra --help'.\n", qPrintable(parser.errorText()));
         *exitCode = 2;
@@ -81,6 +95,12 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
     m_frame = std::make_unique<CMainFrame>();
     connect(m_frame.get(), &CMainFrame::Closed, this, &QCoreApplication::quit, Qt::QueuedConnection);
     m_frame->show();
+    if (parser.isSet(benchCapture)) {
+        const QString device = parser.value(benchCapture);
+        const long long count = parser.value(benchCount).toLongLong();
+        QTimer::singleShot(0, this, [this, device, count] { RunCaptureBenchmark(device, count); });
+        return true;
+    }
     if (parser.isSet(benchLoad)) {
         const QString path = files.first();
         QTimer::singleShot(0, this, [this, path] { RunLoadBenchmark(path); });
@@ -124,6 +144,52 @@ void CTrawlerApp::RunLoadBenchmark(const QString& path) {
     std::fflush(stdout);
     // The store is released without a question: nothing of it is unsaved.
     QCoreApplication::exit(loaded ? 0 : 1);
+}
+
+void CTrawlerApp::RunCaptureBenchmark(const QString& device, long long count) {
+    m_frame->SetPromptScript([](const QString& text, MsgButtons, const QString& detail) {
+        std::fprintf(stderr, "%s\n%s\n", qPrintable(text), qPrintable(detail));
+        return MsgAnswer::Ok;
+    });
+    g_config.ApplyDefaults();
+    g_config.bufferMB = CCaptureConfig::kMaxBufferMB;
+    g_config.adapter = device.toStdString();
+    m_frame->OnStart();
+
+    // The event loop's longest pause, seen by a timer that wants to run every 5 ms.
+    auto* beat = new QTimer(this);
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    auto last = std::make_shared<qint64>(0);
+    auto longest = std::make_shared<qint64>(0);
+    auto storedAt = std::make_shared<qint64>(-1);  // when the store had every packet
+    const qint64 limitMs = 60000;
+    connect(beat, &QTimer::timeout, this, [=, this] {
+        const qint64 now = clock->elapsed();
+        *longest = std::max(*longest, now - *last);
+        *last = now;
+        CListCtrlRight* packets = m_frame->PacketsList();
+        if (packets->CurrentConnection() < 0 && m_frame->ConnectionsList()->model()->rowCount() > 0)
+            packets->ShowConnection(0);
+        const long long stored = static_cast<long long>(g_packetTable.size());
+        if (*storedAt < 0 && stored >= count)
+            *storedAt = now;
+        const long long listed = packets->model()->rowCount();
+        const bool done = *storedAt >= 0 && listed >= stored;
+        if (!done && now < limitMs && g_captureState.load() == CAPTURE_RUNNING)
+            return;
+        beat->stop();
+        StopCaptureAndWait();
+        const CaptureStats stats = LastCaptureStats();
+        std::printf("stored=%lld listed=%lld dropped=%llu max_stall_ms=%lld list_lag_ms=%lld secs=%.2f\n",
+                    stored, listed, static_cast<unsigned long long>(stats.dropped + stats.interfaceDropped),
+                    static_cast<long long>(*longest),
+                    static_cast<long long>(*storedAt >= 0 ? now - *storedAt : -1), now / 1000.0);
+        std::fflush(stdout);
+        g_unsavedPackets = 0;
+        QCoreApplication::exit(done ? 0 : 1);
+    });
+    beat->start(5);
 }
 
 // --- Commands -------------------------------------------------------------------------------------------

@@ -23,6 +23,7 @@ public:
 
 private:
     void RunLoadBenchmark(const QString& path);
+    void RunCaptureBenchmark(const QString& device, long long count);
 
     std::unique_ptr<CMainFrame> m_frame;
 };
