@@ -534,10 +534,8 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
 }
 
 void CMainFrame::OnStart() {
-    if (m_fileCommandRunning)
-        return;
-    StartCapture();
-    UpdateCommandStates();
+    // Its offer to save may write a large file: the same cursor and progress as the Save command.
+    RunFileCommand([] { StartCapture(); });
 }
 
 void CMainFrame::OnStop() {
@@ -634,7 +632,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     // A cancelled or failed save keeps the window open, so no packet is lost without the user saying so.
-    if (!OfferToSaveUnsavedPackets())
+    bool dropStore = false;
+    RunFileCommand([&dropStore] { dropStore = OfferToSaveUnsavedPackets(); });
+    if (!dropStore)
         return;
     // The lists and views let go of the store before it is released.
     ResetCapture();
