@@ -10,7 +10,10 @@
 #include <thread>
 
 #include "../unit/FrameBuilder.h"
+#include "app/AboutDlg.h"
 #include "app/MainFrame.h"
+#include "ui/LinkLabel.h"
+#include "views/ListCtrlLeft.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
@@ -384,6 +387,29 @@ private slots:
         QCOMPARE(m_answers.shown, QStringList{kFilterQuestion});
         QVERIFY(!m_frame->findChild<QProgressDialog*>() ||
                 !m_frame->findChild<QProgressDialog*>()->isVisible());
+    }
+
+    // `pacterra FILE`: the Open command's own questions and messages, without its file dialog.
+    void openFileAtStartup() {
+        m_answers.script[kFilterQuestion] = MsgAnswer::No;
+        m_frame->OpenFileAtStartup(kSample);
+        QCOMPARE(m_answers.shown, (QStringList{kFilterQuestion, "Captured packets file opened successfully!"}));
+        QVERIFY(g_packetTable.size() > 0);
+        QTRY_COMPARE(m_frame->ConnectionsList()->model()->rowCount(), int(g_connectionTable.size()));
+    }
+
+    void aboutBox() {
+        CAboutDlg about(m_frame.get());
+        QCOMPARE(about.windowTitle(), QString("About Pacterra Packet Sniffer"));
+        QStringList texts, targets;
+        for (QLabel* label : about.findChildren<QLabel*>())
+            texts << label->text();
+        for (CLinkLabel* link : about.findChildren<CLinkLabel*>())
+            targets << link->Target();
+        QVERIFY(texts.contains("Pacterra Packet Sniffer Version 1.4"));
+        targets.sort();
+        QCOMPARE(targets, (QStringList{"https://pacterra.example/", "mailto:sales@pacterra.example",
+                                       "mailto:support@pacterra.example"}));
     }
 
     // A message from the capture thread must not wait for the interface thread, which may be joining it.
