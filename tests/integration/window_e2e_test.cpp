@@ -131,12 +131,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_RUNNING), 5000);
         QVERIFY2(!frame->Action(ID_START)->isEnabled() || g_captureState.load() != CAPTURE_RUNNING,
                  "Start stays enabled while capturing");
-        QTest::qWait(300);  // the adapter is open
-        QVERIFY(HttpExchange());
-
+        // The adapter opens a moment after the state changes: ask again until the exchange is seen.
         CListCtrlLeft* connections = frame->ConnectionsList();
-        QTRY_VERIFY_WITH_TIMEOUT(FindRow(connections->model(), 3, ":8080") >= 0, 5000);
+        for (int attempt = 0; attempt < 20 && FindRow(connections->model(), 3, ":8080") < 0; ++attempt) {
+            QVERIFY(HttpExchange());
+            QTest::qWait(500);
+        }
         const int row = FindRow(connections->model(), 3, ":8080");
+        QVERIFY2(row >= 0, qPrintable("no row for the HTTP exchange; messages: " + shown.join('\n')));
         Click(connections, row);
         CListCtrlRight* packets = frame->PacketsList();
         QTRY_VERIFY_WITH_TIMEOUT(FindRow(packets->model(), 3, "GET") >= 0, 3000);
