@@ -2,22 +2,41 @@
 # Times pacterra-cli against tcpdump and tshark on one large capture and checks the speed goals:
 #   pacterra / tcpdump  <= 2.0    (reading the file and grouping it into connections, against a plain read)
 #   tshark / pacterra   >= 10     (against tshark's own conversation tables)
+#   pacterra / floor    <= 1.3    (against the floor: reading the whole file into one buffer of its size)
 # and reports the memory each stored packet costs beyond its frame bytes.
 #
-# Usage: bench/compare.sh [BUILD_DIR]          (default ./build; build pacterra-cli and
-#                                               pacterra-gen-bench-capture there first)
-# Environment: PACTERRA_BENCH_CAP  capture to use (default /tmp/pacterra-bench.cap, made if missing or
-#                                  older than the generator: 1 000 000 frames, 200 000 connections)
-#              RUNS                runs of pacterra-cli and tcpdump (default 3; the median time counts)
+# Usage: bench/compare.sh [BUILD_DIR]          (default ./build; build pacterra-cli,
+#                                               pacterra-gen-bench-capture and pacterra-read-floor there
+#                                               first)
+# Environment: SHAPE               "short" (default): 1 000 000 frames over 200 000 connections;
+#                                  "long": 2 000 000 frames over 4 long connections with large frames
+#              PACTERRA_BENCH_CAP  capture to use (default /tmp/pacterra-bench.cap, or
+#                                  /tmp/pacterra-bench-long.cap for the long shape; made if missing or
+#                                  older than the generator)
+#              RUNS                runs of pacterra-cli, tcpdump and the floor (default 3; the median time
+#                                  counts)
 #              TSHARK_RUNS         runs of tshark (default 1: it is slow)
 # Needs tcpdump, tshark and GNU time (/usr/bin/time, Debian package "time").
 # Exit status: 0 all goals met, 1 a goal missed, 2 setup or tool failure.
 set -euo pipefail
 
 BUILD_DIR=${1:-./build}
-CAP=${PACTERRA_BENCH_CAP:-/tmp/pacterra-bench.cap}
-FRAMES=1000000
-CONNECTIONS=200000
+case ${SHAPE:-short} in
+short)
+    CAP=${PACTERRA_BENCH_CAP:-/tmp/pacterra-bench.cap}
+    FRAMES=1000000
+    CONNECTIONS=200000
+    ;;
+long)
+    CAP=${PACTERRA_BENCH_CAP:-/tmp/pacterra-bench-long.cap}
+    FRAMES=2000000
+    CONNECTIONS=4
+    ;;
+*)
+    echo "compare.sh: SHAPE must be short or long" >&2
+    exit 2
+    ;;
+esac
 RUNS=${RUNS:-3}
 TSHARK_RUNS=${TSHARK_RUNS:-1}
 
@@ -41,6 +60,8 @@ find_exe() {
 GEN=$(find_exe pacterra-gen-bench-capture bench) ||
     die "no pacterra-gen-bench-capture in $BUILD_DIR (cmake --build $BUILD_DIR --target pacterra-gen-bench-capture)"
 CLI=$(find_exe pacterra-cli cli) || die "no pacterra-cli in $BUILD_DIR (cmake --build $BUILD_DIR --target pacterra-cli)"
+FLOOR=$(find_exe pacterra-read-floor bench) ||
+    die "no pacterra-read-floor in $BUILD_DIR (cmake --build $BUILD_DIR --target pacterra-read-floor)"
 for tool in tcpdump tshark; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
 done
@@ -76,9 +97,10 @@ cat "$CAP" >/dev/null
 
 echo "Capture: $CAP, $file_frames frames, $file_bytes bytes"
 for ((i = 1; i <= RUNS; i++)); do
-    echo "  run $i/$RUNS: pacterra-cli, tcpdump"
+    echo "  run $i/$RUNS: pacterra-cli, tcpdump, floor"
     run_timed pacterra "$CLI" connections "$CAP"
     run_timed tcpdump tcpdump -r "$CAP" -w /dev/null
+    run_timed floor "$FLOOR" "$CAP"
 done
 for ((i = 1; i <= TSHARK_RUNS; i++)); do
     echo "  run $i/$TSHARK_RUNS: tshark"
@@ -98,6 +120,7 @@ else
 fi
 
 p_time=$(median_time pacterra)
+f_time=$(median_time floor)
 d_time=$(median_time tcpdump)
 s_time=$(median_time tshark)
 p_kib=$(peak_kib pacterra)
@@ -108,7 +131,9 @@ printf '%-14s %10.2f %14.1f %6d\n' pacterra-cli "$p_time" "$(awk -v k="$p_kib" '
 printf '%-14s %10.2f %14.1f %6d\n' tcpdump "$d_time" "$(awk -v k="$(peak_kib tcpdump)" 'BEGIN { print k / 1024 }')" "$RUNS"
 printf '%-14s %10.2f %14.1f %6d\n' tshark "$s_time" "$(awk -v k="$(peak_kib tshark)" 'BEGIN { print k / 1024 }')" \
     "$TSHARK_RUNS"
+printf '%-14s %10.2f %14.1f %6d\n' floor "$f_time" "$(awk -v k="$(peak_kib floor)" 'BEGIN { print k / 1024 }')" "$RUNS"
 echo
+echo "load_s $p_time floor_s $f_time"
 echo "pacterra-cli: $summary"
 
 missed=0
@@ -126,6 +151,7 @@ verdict() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", (b > 0 ? a / b : 1e9) }'; }
 verdict "time pacterra / tcpdump" "$(ratio "$p_time" "$d_time")" "<=" 2.0
 verdict "time tshark / pacterra" "$(ratio "$s_time" "$p_time")" ">=" 10
+verdict "time pacterra / floor" "$(ratio "$p_time" "$f_time")" "<=" 1.3
 per_packet=$(awk -v rss="$p_kib" -v bytes="$stored_bytes" -v n="$stored" 'BEGIN { printf "%.2f", (rss * 1024 - bytes) / n }')
 verdict "memory bytes per stored packet" "$per_packet" "<=" 80
 awk -v rss="$p_kib" -v bytes="$stored_bytes" -v n="$stored" 'BEGIN {

@@ -32,7 +32,13 @@ public:
         if (m_chunks.empty() || at + size > m_capacity) {
             size_t next = m_chunks.empty() ? kFirstChunk : std::min(m_capacity * 2, kMaxChunk);
             size_t cap = size > next ? size : next;
-            void* chunk = std::malloc(cap);
+            void* chunk;
+            if (m_spare && cap <= kMaxChunk) {
+                chunk = std::exchange(m_spare, nullptr);
+                cap = kMaxChunk;
+            } else {
+                chunk = std::malloc(cap);
+            }
             if (!chunk)
                 return nullptr;
             try {
@@ -44,13 +50,21 @@ public:
             m_capacity = cap;
             at = 0;
             m_reserved += cap;
+            // The chunk after this one is made now, so that its pages can be faulted in elsewhere while
+            // this one fills.
+            if (m_prefault && !m_spare && (m_spare = std::malloc(kMaxChunk)))
+                m_prefault(m_spare, kMaxChunk);
         }
         m_used = at + size;
         return static_cast<uint8_t*>(m_chunks.back()) + at;
     }
+    // `prefault` (or nullptr) is told of each chunk made ahead of its use; it may fault the pages in on
+    // another thread.
+    void SetPrefault(void (*prefault)(void*, size_t)) noexcept { m_prefault = prefault; }
     void Clear() noexcept {
         for (void* c : m_chunks)
             std::free(c);
+        std::free(std::exchange(m_spare, nullptr));
         m_chunks.clear();
         m_chunks.shrink_to_fit();
         m_used = m_capacity = 0;
@@ -60,6 +74,8 @@ public:
 
 private:
     std::vector<void*> m_chunks;
+    void* m_spare = nullptr;
+    void (*m_prefault)(void*, size_t) = nullptr;
     size_t m_used = 0;
     size_t m_capacity = 0;
     size_t m_reserved = 0;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/FileReader.h"
 #include "capture/FrontEnd.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
@@ -35,6 +36,25 @@ int64_t FileSize(const std::string& path) {
 }  // namespace
 
 int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadProgress& progress) {
+    // What is no capture file at all is named as such; a pipe would also leave the load waiting for a
+    // writer (streams are read by StartStreamThread).
+    struct stat st {};
+    std::string notAFile;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            notAFile = path + ": it is a directory, not a capture file.";
+        else if (!S_ISREG(st.st_mode))
+            notAFile = path +
+                       ": it is a pipe, device or socket, not a capture file; it can be read only as a "
+                       "stream.";
+        else if (st.st_size == 0)
+            notAFile = path + ": the file is empty (0 bytes).";
+    }
+    if (!notAFile.empty()) {
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, notAFile);
+        return 0;
+    }
     char error[PCAP_ERRBUF_SIZE] = "";
     pcap_t* pcap = pcap_open_offline(path.c_str(), error);
     if (!pcap) {
@@ -55,7 +75,25 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
     std::string damage;
     g_storeStop = STORE_STOP_NONE;
     g_loadingFile = true;
-    while (g_captureState.load() == CAPTURE_RUNNING) {
+    // A classic file is read in large blocks beside the intake; anything else (pcapng) by the library.
+    const bool classic = pcap_major_version(pcap) == 2;
+    if (classic) {
+        pcap_close(pcap);
+        pcap = nullptr;
+    }
+    ClassicReadResult fast = ClassicReadResult::NotClassic;
+    if (classic && g_captureState.load() == CAPTURE_RUNNING) {
+        ReadProgress blockProgress;
+        if (progress)
+            blockProgress = [&](int64_t done) { progress(done, total); };
+        fast = ReadClassicCaptureFile(path, handler, nullptr, blockProgress, damage);
+        if (fast == ClassicReadResult::NotClassic) {
+            pcap = pcap_open_offline(path.c_str(), error);
+            if (!pcap)
+                damage = error;
+        }
+    }
+    while (pcap && g_captureState.load() == CAPTURE_RUNNING) {
         int n = DispatchPackets(pcap, kLoadBatch, handler, nullptr);
         if (n == PCAP_ERROR) {
             damage = pcap_geterr(pcap);
@@ -68,13 +106,18 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
             progress(f ? static_cast<int64_t>(std::ftell(f)) : 0, total);
         }
     }
-    pcap_close(pcap);
+    if (pcap)
+        pcap_close(pcap);
     g_loadingFile = false;
     g_captureState = CAPTURE_IDLE;
     // The packets came from a file: nothing is lost if they are not saved again.
     g_unsavedPackets = 0;
 
     const bool outOfMemory = g_storeStop.load() == STORE_STOP_NO_MEMORY;
+    // A file cut short or rewritten while it was read looks damaged; say what really happened.
+    if (const int64_t now = FileSize(path); !damage.empty() && now != total)
+        damage += "\nThe file changed while it was read: it had " + std::to_string(total) +
+                  " bytes when reading began and has " + std::to_string(now) + " now.";
     if (!damage.empty() && IsMixedInterfacesError(damage))
         ShowMessage(
             "PCAP error: The offline packets file holds interfaces of different link types or snapshot "

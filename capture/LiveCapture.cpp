@@ -2,10 +2,19 @@
 
 #include <pcap/pcap.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "capture/CaptureFile.h"
 #include "capture/FrontEnd.h"
@@ -152,7 +161,168 @@ void CaptureThreadProc(std::string device) {
         ShowMessage(ShortPacketsMessage(shortCount));
 }
 
+// Copies the stream `in` into the socket `out` until its end, a read error or the user's Stop, without ever
+// blocking for long: the capture thread reads the pipe through the capture library, whose reads cannot be
+// interrupted, and ends when this closes the pipe.
+void RelayStream(int in, int out, std::string* error) {
+    std::vector<char> buffer(size_t{64} << 10);
+    size_t pending = 0, at = 0;
+    bool ended = false;
+    while (!g_stopRequested.load() && (!ended || at < pending)) {
+        pollfd fds{at < pending ? out : in, static_cast<short>(at < pending ? POLLOUT : POLLIN), 0};
+        const int ready = ::poll(&fds, 1, 100);
+        if (ready < 0 && errno != EINTR) {
+            *error = std::strerror(errno);
+            break;
+        }
+        if (ready <= 0)
+            continue;
+        if (at < pending) {
+            // No SIGPIPE when the capture thread has stopped reading: the relay just ends.
+            const ssize_t n = ::send(out, buffer.data() + at, pending - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EINTR && errno != EAGAIN)
+                break;  // the capture thread stopped reading
+            at += n > 0 ? static_cast<size_t>(n) : 0;
+            continue;
+        }
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n < 0) {
+            *error = std::strerror(errno);
+            break;
+        }
+        if (n == 0)
+            ended = true;
+        pending = static_cast<size_t>(n);
+        at = 0;
+    }
+    // Bytes read before a Stop still reach the capture thread, which takes in what is left.
+    while (at < pending) {
+        pollfd fds{out, POLLOUT, 0};
+        if (::poll(&fds, 1, 100) <= 0)
+            break;
+        const ssize_t n = ::send(out, buffer.data() + at, pending - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0 && errno != EINTR && errno != EAGAIN)
+            break;
+        at += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    ::close(out);
+}
+
+void StreamThreadProc(int in, std::string name) {
+    CaptureStats stats;
+    int pipeFds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipeFds) != 0) {
+        if (in != STDIN_FILENO)
+            ::close(in);
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
+                    name + ": " + std::strerror(errno));
+        return;
+    }
+    std::string relayError;
+    std::thread relay(RelayStream, in, pipeFds[1], &relayError);
+    FILE* f = ::fdopen(pipeFds[0], "rb");
+    char error[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = f ? pcap_fopen_offline(f, error) : nullptr;
+    std::string failure, damage;
+    if (!p) {
+        if (f)
+            std::fclose(f);
+        else
+            ::close(pipeFds[0]);
+        // A Stop before the stream said anything is no failure.
+        if (!g_stopRequested.load())
+            failure = error;
+    } else if (int link = pcap_datalink(p); link != DLT_EN10MB) {
+        pcap_close(p);
+        p = nullptr;
+        g_stopRequested = true;  // ends the relay
+        relay.join();
+        if (in != STDIN_FILENO)
+            ::close(in);
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
+                    "The stream has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+        return;
+    }
+    if (p) {
+        stats.opened = true;
+        for (;;) {
+            const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
+            // After the user's Stop, what the relay had already passed on is still taken in.
+            if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
+                break;
+            const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
+                                  : DispatchPackets(p, kLoadBatch, PacketHandler, &g_liveFlag);
+            if (n == PCAP_ERROR) {
+                // A record cut off by the user's Stop is no damage of the stream.
+                if (!g_stopRequested.load())
+                    damage = pcap_geterr(p);
+                break;
+            }
+            if (n == 0)
+                break;  // the end of the stream
+        }
+        pcap_close(p);
+    }
+    g_stopRequested = true;  // ends the relay if the stream has not ended
+    relay.join();
+    if (in != STDIN_FILENO)
+        ::close(in);
+    if (!relayError.empty() && damage.empty())
+        damage = "error reading the stream: " + relayError;
+    stats.readFailed = !damage.empty();
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = stats;
+    }
+    g_captureState = CAPTURE_IDLE;
+    if (!failure.empty())
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
+                    name + ": " + failure);
+    if (!damage.empty())
+        ShowMessage(
+            "PCAP error: The offline packets file is damaged or ends early. The packets read before the "
+            "damage are kept.",
+            MsgButtons::Ok, name + ": " + damage);
+    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
+        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
+    if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
+        ShowMessage(ShortPacketsMessage(shortCount));
+}
+
 }  // namespace
+
+bool IsStreamPath(const std::string& path) {
+    struct stat st {};
+    return path == "-" || (::stat(path.c_str(), &st) == 0 &&
+                           (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)));
+}
+
+bool StartStreamThread(const std::string& path, bool applyRules) {
+    StopCaptureAndWait();
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? "standard input" : path;
+    // Opened without waiting for a writer: the relay waits, and Stop still ends it.
+    const int in = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) {
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
+                    name + ": " + std::strerror(errno));
+        return false;
+    }
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = {};
+    }
+    g_skipFilter = applyRules ? 0 : 1;
+    g_stopRequested = false;
+    g_storeStop = STORE_STOP_NONE;
+    g_captureState = CAPTURE_RUNNING;
+    g_captureThread = std::thread(StreamThreadProc, in, name);
+    return true;
+}
 
 void ResetCapture() {
     StopCaptureAndWait();

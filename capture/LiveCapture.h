@@ -8,7 +8,7 @@
 // Counters of the capture library for the last live capture (read after it ended).
 struct CaptureStats {
     bool opened = false;            // the adapter was opened and captured from
-    bool readFailed = false;        // reading kept failing (the adapter went away), which ended the capture
+    bool readFailed = false;        // reading kept failing (the adapter went away) or a stream was damaged
     uint64_t received = 0;          // packets the kernel delivered to the capture (twice per packet on lo)
     uint64_t dropped = 0;           // dropped for want of buffer space
     uint64_t interfaceDropped = 0;  // dropped by the interface or its driver
@@ -32,6 +32,15 @@ int StartCapture();
 // Starts the capture thread on `device` without any question (a running capture is stopped first); the
 // store must already be reset.
 void StartCaptureThread(const std::string& device);
+
+// True for "-" (standard input) and for a pipe, device or socket: a capture that arrives as a stream.
+bool IsStreamPath(const std::string& path);
+
+// Reads a capture in the libpcap formats from a stream ("-": standard input; or a pipe) on the capture
+// thread, like a live capture: the lists fill while it arrives, Stop ends it at once (keeping what had
+// arrived), and the end of the stream ends it. With `applyRules` the filter rules and the buffer size
+// apply. The store must already be reset. false (reported) when the stream cannot be opened.
+bool StartStreamThread(const std::string& path, bool applyRules);
 
 // The Stop command: asks the capture thread to end; returns at once. The thread ends within a moment even
 // on an idle interface.

@@ -268,6 +268,10 @@ std::span<const uint8_t> PacketPayload(const PacketRecord& packet) {
     return {packet.data + ipEnd - len, len};
 }
 
+void SetFrameBlockPrefault(void (*prefault)(void*, size_t)) {
+    g_frameArena.SetPrefault(prefault);
+}
+
 size_t StoreReservedBytes() {
     return g_packetTable.ReservedBytes() + g_connectionTable.ReservedBytes() + g_frameArena.ReservedBytes() +
            g_indexArena.ReservedBytes() + g_connectionIndex.ReservedBytes();

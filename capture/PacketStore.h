@@ -99,5 +99,9 @@ void ResetCaptureStore();
 // The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends.
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet);
 
+// While set, the store makes its next frame block ahead of use and passes it to `prefault` (a file load
+// faults its pages in on another thread). Writer thread only; nullptr ends it.
+void SetFrameBlockPrefault(void (*prefault)(void*, size_t));
+
 // Bytes the store has reserved for records, indices and frames (for the memory benchmarks).
 size_t StoreReservedBytes();

@@ -48,6 +48,9 @@ constexpr const char* kUsage =
     "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
     "      then prints the connections as \"connections\" does and, with -w, saves the packets to FILE.\n"
     "\n"
+    "FILE may be - (standard input) or a pipe: the capture is then read as it arrives, like a live\n"
+    "capture (Ctrl+C ends it; without --rules everything is kept within 50 MB).\n"
+    "\n"
     "Options:\n"
     "  --rules       apply the filter rules, default policy and buffer size of Config.cfg, as the\n"
     "                program does when you answer Yes to applying the filter on Open; without it\n"
@@ -268,6 +271,30 @@ int Capture(const Options& opt) {
     return endedByFailure ? 1 : 0;
 }
 
+// Reads a capture arriving on standard input ("-") or a pipe, like a live capture: until its end, the
+// buffer limit or Ctrl+C. 1 when it was read to its end (or stopped) without a failure.
+int ReadStream(const Options& opt) {
+    if (!opt.rules)
+        g_config.ApplyDefaults();
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    ResetCapture();
+    if (!StartStreamThread(opt.file, true))
+        return 0;
+    while (g_captureState.load() == CAPTURE_RUNNING) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (g_interrupted)
+            StopCapture();
+    }
+    JoinCaptureThread();
+    std::signal(SIGINT, SIG_DFL);
+    const CaptureStats stats = LastCaptureStats();
+    // Ctrl+C before the stream said anything ends it with nothing read, which is no failure.
+    return (stats.opened || g_interrupted) && !stats.readFailed && g_storeStop.load() != STORE_STOP_NO_MEMORY
+               ? 1
+               : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -358,7 +385,7 @@ int main(int argc, char** argv) {
     }
     if (live)
         return CheckOutput(Capture(opt));
-    const int loaded = OpenCaptureFile(opt.file, opt.rules);
+    const int loaded = IsStreamPath(opt.file) ? ReadStream(opt) : OpenCaptureFile(opt.file, opt.rules);
 
     int status = loaded ? 0 : 1;
     if (opt.command == "connections") {

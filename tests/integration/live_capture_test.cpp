@@ -741,6 +741,10 @@ TEST_F(LiveCaptureTest, AnAdapterThatDisappearsEndsTheCaptureWithItsPackets) {
                              0),
               0u)
         << messages;
+    // Start works again, on another adapter.
+    ResetCaptureStore();
+    StartAndWaitUntilCapturing("lo");
+    StopCaptureAndWait();
 
     ASSERT_TRUE(Shell(make));
     const std::string cli = std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli";

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -445,5 +447,150 @@ TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
         << messages;
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// Classic files in either byte order, with micro- or nanosecond stamps, and records that straddle the
+// reader's blocks, all read to the same packets.
+TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1400, 'b');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    const int count = 4000;  // about 5.8 MB: more than one block
+    struct Case {
+        const char* what;
+        bool swapped, nano;
+    } cases[] = {{"little-endian, microseconds", false, false},
+                 {"little-endian, nanoseconds", false, true},
+                 {"big-endian, microseconds", true, false},
+                 {"big-endian, nanoseconds", true, true}};
+    for (const Case& c : cases) {
+        auto u32 = [&](uint32_t v) {
+            v = c.swapped ? __builtin_bswap32(v) : v;
+            return std::string(reinterpret_cast<const char*>(&v), 4);
+        };
+        auto u16 = [&](uint16_t v) {
+            v = c.swapped ? __builtin_bswap16(v) : v;
+            return std::string(reinterpret_cast<const char*>(&v), 2);
+        };
+        std::string file =
+            u32(c.nano ? 0xA1B23C4D : 0xA1B2C3D4) + u16(2) + u16(4) + u32(0) + u32(0) + u32(65536) + u32(1);
+        for (int i = 0; i < count; ++i) {
+            const uint32_t usec = static_cast<uint32_t>(i * 7 % 1000000);
+            file += u32(1700000000 + static_cast<uint32_t>(i)) + u32(c.nano ? usec * 1000 + 999 : usec) +
+                    u32(static_cast<uint32_t>(frame.size())) + u32(static_cast<uint32_t>(frame.size()));
+            file.append(frame.begin(), frame.end());
+        }
+        const fs::path path = dir / "classic.cap";
+        std::ofstream(path, std::ios::binary) << file;
+        ASSERT_EQ(OpenCaptureFile(path.string(), false), 1) << c.what;
+        ASSERT_EQ(g_packetTable.size(), static_cast<size_t>(count)) << c.what;
+        for (size_t i : {size_t{0}, size_t{2897}, size_t{count - 1}}) {
+            EXPECT_EQ(g_packetTable[i].stamp.sec, 1700000000 + static_cast<int64_t>(i)) << c.what;
+            EXPECT_EQ(g_packetTable[i].stamp.usec, static_cast<int32_t>(i * 7 % 1000000)) << c.what;
+            EXPECT_TRUE(StoredBytes(i) == frame) << c.what << " " << i;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Truncates the file being loaded at the first progress report, as another program might.
+class TruncatingFrontEnd : public ScriptedFrontEnd {
+public:
+    void ShowLoadProgress(int64_t, int64_t) override {
+        if (!path.empty())
+            fs::resize_file(path, size);
+        path.clear();
+    }
+    fs::path path;
+    uintmax_t size = 0;
+};
+
+TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1000, 'c');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    const fs::path file = dir / "growing.cap";
+    WriteCapture(file, std::vector<std::vector<uint8_t>>(20000, frame));  // about 21 MB
+    const uintmax_t whole = fs::file_size(file);
+    TruncatingFrontEnd cutter;
+    cutter.path = file;
+    cutter.size = 24 + 15000 * (16 + frame.size()) + 10;  // into a record, far beyond the first batch
+    g_pMainFrame = &cutter;
+    EXPECT_EQ(OpenCaptureFile(file.string(), false), 0);
+    g_pMainFrame = &frontEnd;
+    EXPECT_EQ(g_packetTable.size(), 15000u);
+    ASSERT_EQ(cutter.shown.size(), 1u);
+    EXPECT_NE(cutter.shown[0].find("damaged or ends early"), std::string::npos) << cutter.shown[0];
+    EXPECT_NE(
+        cutter.details[0].find("The file changed while it was read: it had " + std::to_string(whole) +
+                               " bytes when reading began and has " + std::to_string(cutter.size) + " now."),
+        std::string::npos)
+        << cutter.details[0];
+}
+
+}  // namespace
+
+namespace {
+
+// Opening a pipe as a file would wait for a writer for ever; it is refused at once with what it is.
+TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(OpenCaptureFile(fifo.string(), false), 0);
+    ASSERT_EQ(frontEnd.details.size(), 1u);
+    EXPECT_EQ(frontEnd.shown[0], "PCAP error: Error opening the offline packets file!");
+    EXPECT_NE(frontEnd.details[0].find("it can be read only as a stream"), std::string::npos);
+    EXPECT_TRUE(IsStreamPath(fifo.string()));
+    EXPECT_TRUE(IsStreamPath("-"));
+    EXPECT_FALSE(IsStreamPath(dir.string()));
+}
+
+}  // namespace
+
+namespace {
+
+// The process killed in the middle of a save leaves the old file as it was.
+TEST_F(CaptureFileTest, AKilledSaveLeavesTheOldFileIntact) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::string(1400, 'k');
+    const std::vector<uint8_t> frame = BuildFrame(s);
+    g_skipFilter = 1;
+    g_captureState = CAPTURE_RUNNING;
+    for (int i = 0; i < 60000; ++i)  // about 86 MB
+        FeedFrame(frame);
+    g_captureState = CAPTURE_IDLE;
+    ASSERT_EQ(g_packetTable.size(), 60000u);
+    const fs::path existing = dir / "kept.cap";
+    std::ofstream(existing) << "keep me";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        SaveCaptureFile(g_packetTable, existing.string());
+        ::_exit(0);
+    }
+    // Killed once the new file is being written beside the old one.
+    bool writing = false;
+    for (int i = 0; i < 5000 && !writing; ++i) {
+        for (const auto& e : fs::directory_iterator(dir))
+            writing = writing || (e.path().filename().string().rfind(".kept.cap.", 0) == 0 &&
+                                  fs::file_size(e.path()) > 0);
+        if (!writing)
+            ::usleep(1000);
+    }
+    ::kill(pid, SIGKILL);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    EXPECT_TRUE(writing) << "the save was not caught while writing";
+    EXPECT_TRUE(WIFSIGNALED(raw)) << "the save ended before it was killed";
+    EXPECT_EQ(ReadWhole(existing), "keep me");
+}
 
 }  // namespace

@@ -1,10 +1,14 @@
 // Runs the real pacterra-cli on real capture files.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -259,6 +263,92 @@ TEST_F(CliTest, TheSummaryLineSaysWhenTheBufferLimitStoppedTheLoad) {
                          " packets, 1 connections, 0 short; stopped by the buffer limit of "
                          "1 MB at " +
                          std::to_string(packets * 1442) + " bytes\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A capture arriving on standard input or through a pipe reads like the same file; what is no capture
+// (a directory, an empty file or stream, a damaged or non-Ethernet stream) is named as such.
+TEST_F(CliTest, StreamsAndThingsThatAreNoCaptureFile) {
+    const std::string file = Data("lo-tcpdump.cap");
+    const std::string whole = ReadFile(file);
+    std::ofstream(dir / "cut.cap", std::ios::binary) << whole.substr(0, whole.size() - 10);
+    std::ofstream(dir / "empty.cap").close();
+    FrameSpec s;
+    WriteCapture(dir / "raw.cap", {BuildFrame(s)}, DLT_RAW);
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string expected = ReadFile(Data("lo-tcpdump.connections.txt"));
+    struct Case {
+        const char* what;
+        std::string args;
+        std::string writer;  // run in the background before the tool: feeds the pipe
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"standard input", "connections - <'" + file + "'", "", 0, expected, "17 packets, 4 connections"},
+        {"a pipe fed in pieces", "connections '" + fifo.string() + "'",
+         "(head -c 1000 '" + file + "'; sleep 0.3; tail -c +1001 '" + file + "') >'" + fifo.string() + "' &",
+         0, expected, "17 packets, 4 connections"},
+        {"a stream cut short", "connections - <'" + (dir / "cut.cap").string() + "'", "", 1, "",
+         "damaged or ends early. The packets read before the damage are kept.\nstandard input: truncated"},
+        {"a stream of raw IP", "connections - <'" + (dir / "raw.cap").string() + "'", "", 1, "",
+         "does not hold Ethernet frames!\nThe stream has link type 12"},
+        {"an empty stream", "connections - </dev/null", "", 1, "", "standard input: truncated dump file"},
+        {"a directory", "connections '" + dir.string() + "'", "", 1, "",
+         ": it is a directory, not a capture file."},
+        {"an empty file", "connections '" + (dir / "empty.cap").string() + "'", "", 1, "",
+         ": the file is empty (0 bytes)."},
+    };
+    for (const Case& c : cases) {
+        if (!c.writer.empty())
+            ASSERT_EQ(std::system(c.writer.c_str()), 0) << c.what;
+        Result r = Run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        if (!c.out.empty()) {
+            EXPECT_EQ(r.out, c.out) << c.what;
+        }
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << ": " << r.err;
+    }
+}
+
+// Ctrl+C ends the reading of a stream that has gone quiet, like a live capture.
+TEST_F(CliTest, InterruptingAQuietStreamEndsIt) {
+    int feed[2];
+    ASSERT_EQ(::pipe(feed), 0);
+    const fs::path err = dir / "err";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(feed[0], STDIN_FILENO);
+        ::close(feed[1]);
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen(err.c_str(), "w", stderr);
+        const std::string cli = std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli";
+        ::execl(cli.c_str(), cli.c_str(), "connections", "-", nullptr);
+        ::_exit(127);
+    }
+    ::close(feed[0]);
+    // The file header and the first record, then nothing more.
+    const std::string whole = ReadFile(Data("lo-tcpdump.cap"));
+    uint32_t first = 0;
+    std::memcpy(&first, whole.data() + 24 + 8, 4);
+    const std::string header = whole.substr(0, 24 + 16 + first);
+    ASSERT_EQ(::write(feed[1], header.data(), header.size()), static_cast<ssize_t>(header.size()));
+    ::usleep(300000);
+    ::kill(pid, SIGINT);
+    int raw = 0;
+    for (int i = 0; i < 200 && ::waitpid(pid, &raw, WNOHANG) == 0; ++i)
+        ::usleep(10000);
+    if (!WIFEXITED(raw) && !WIFSIGNALED(raw)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &raw, 0);
+        ADD_FAILURE() << "still reading two seconds after Ctrl+C";
+    }
+    ::close(feed[1]);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw << ": " << ReadFile(err);
+    EXPECT_EQ(ReadFile(err).rfind("1 packets, 1 connections", 0), 0u) << ReadFile(err);
 }
 
 }  // namespace

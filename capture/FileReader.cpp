@@ -1,0 +1,298 @@
+#include "capture/FileReader.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/CaptureFile.h"
+#include "capture/PacketStore.h"
+
+namespace {
+
+constexpr uint32_t kMagicMicro = 0xA1B2C3D4;
+constexpr uint32_t kMagicNano = 0xA1B23C4D;
+constexpr size_t kFileHeader = 24;
+constexpr size_t kRecordHeader = 16;
+// The library refuses larger records in an Ethernet file as damaged; so does this reader.
+constexpr uint32_t kMaxRecord = 262144;
+
+// Each block keeps room before its data for the unread end of the block before it, so that a record that
+// straddles two blocks is whole in the second.
+constexpr size_t kHeadroom = kMaxRecord + kRecordHeader;
+constexpr size_t kBlockData = size_t{1} << 20;
+constexpr int kBlocks = 4;
+
+uint32_t Load32(const uint8_t* p, bool swapped) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return swapped ? __builtin_bswap32(v) : v;
+}
+
+void Populate(void* start, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    const uintptr_t page = 4096;
+    uintptr_t from = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+    uintptr_t to = (reinterpret_cast<uintptr_t>(start) + size) & ~(page - 1);
+    if (to > from)
+        (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)start;
+    (void)size;
+#endif
+}
+
+// The second thread: fills free blocks from the file, and faults in the store blocks it is asked to.
+class BlockReader {
+public:
+    explicit BlockReader(int fd) : m_fd(fd) {
+        for (int i = 0; i < kBlocks; ++i) {
+            m_blocks.push_back(static_cast<uint8_t*>(std::malloc(kHeadroom + kBlockData)));
+            if (!m_blocks.back())
+                m_failed = true;
+            else
+                m_free.push_back(i);
+        }
+        if (!m_failed)
+            m_thread = std::thread([this] { Run(); });
+    }
+    ~BlockReader() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        for (uint8_t* b : m_blocks)
+            std::free(b);
+    }
+    bool Failed() const { return m_failed; }
+
+    struct Filled {
+        int block = -1;
+        size_t length = 0;  // 0: the end of the file (or a read error, in `error`)
+        int error = 0;
+    };
+    // Waits for the next filled block.
+    Filled Next() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_filled.empty(); });
+        Filled f = m_filled.front();
+        m_filled.pop_front();
+        return f;
+    }
+    void Release(int block) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_free.push_back(block);
+        }
+        m_changed.notify_all();
+    }
+    uint8_t* Data(int block) const { return m_blocks[static_cast<size_t>(block)] + kHeadroom; }
+
+    // Asks for a store block to be faulted in ahead of its use (the latest request wins).
+    void Prefault(void* start, size_t size) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_prefault = {start, size};
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    void Run() {
+        for (;;) {
+            int block;
+            std::pair<void*, size_t> prefault{nullptr, 0};
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_stop || !m_free.empty() || m_prefault.first; });
+                if (m_stop)
+                    return;
+                std::swap(prefault, m_prefault);
+                if (m_free.empty() || m_ended) {
+                    block = -1;
+                } else {
+                    block = m_free.front();
+                    m_free.pop_front();
+                }
+            }
+            if (prefault.first)
+                Populate(prefault.first, prefault.second);
+            if (block < 0)
+                continue;
+            Filled f;
+            f.block = block;
+            uint8_t* data = Data(block);
+            while (f.length < kBlockData) {
+                ssize_t n = ::read(m_fd, data + f.length, kBlockData - f.length);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    f.error = errno;
+                    break;
+                }
+                if (n == 0)
+                    break;
+                f.length += static_cast<size_t>(n);
+            }
+            std::lock_guard lock(m_mutex);
+            if (f.length < kBlockData)
+                m_ended = true;
+            m_filled.push_back(f);
+            if (f.length > 0 && m_ended)
+                m_filled.push_back(Filled{-1, 0, f.error});
+            m_changed.notify_all();
+        }
+    }
+
+    int m_fd;
+    std::vector<uint8_t*> m_blocks;
+    bool m_failed = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<int> m_free;
+    std::deque<Filled> m_filled;
+    std::pair<void*, size_t> m_prefault{nullptr, 0};
+    bool m_stop = false;
+    bool m_ended = false;
+    std::thread m_thread;
+};
+
+BlockReader* g_activeReader = nullptr;  // while a file is read; only the reading thread sets it
+
+void PrefaultFrameBlock(void* start, size_t size) {
+    if (g_activeReader)
+        g_activeReader->Prefault(start, size);
+}
+
+}  // namespace
+
+ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler handler, u_char* user,
+                                         const ReadProgress& progress, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return ClassicReadResult::NotClassic;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    uint8_t header[kFileHeader];
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::pread(fd, header, kFileHeader, 0) != static_cast<ssize_t>(kFileHeader))
+        return ClassicReadResult::NotClassic;
+    uint32_t magic;
+    std::memcpy(&magic, header, 4);
+    const bool swapped = magic == __builtin_bswap32(kMagicMicro) || magic == __builtin_bswap32(kMagicNano);
+    magic = swapped ? __builtin_bswap32(magic) : magic;
+    if (magic != kMagicMicro && magic != kMagicNano)
+        return ClassicReadResult::NotClassic;
+    const bool nano = magic == kMagicNano;
+    auto load16 = [&](const uint8_t* p) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return swapped ? __builtin_bswap16(v) : v;
+    };
+    // Version 2.3 and later keep caplen before len; older files are left to the library.
+    if (load16(header + 4) != 2 || load16(header + 6) < 3 || ::lseek(fd, kFileHeader, SEEK_SET) < 0)
+        return ClassicReadResult::NotClassic;
+
+    BlockReader reader(fd);
+    if (reader.Failed())
+        return ClassicReadResult::NotClassic;
+    (void)::posix_fadvise(fd, kFileHeader, 0, POSIX_FADV_SEQUENTIAL);
+    g_activeReader = &reader;
+    SetFrameBlockPrefault(PrefaultFrameBlock);
+
+    int64_t done = kFileHeader;
+    size_t records = 0;
+    size_t carried = 0;  // bytes of an unfinished record, moved before the next block's data
+    uint8_t* carry = nullptr;
+    bool stopped = false;
+    ClassicReadResult result = ClassicReadResult::Read;
+    for (;;) {
+        const BlockReader::Filled f = reader.Next();
+        if (f.length == 0) {
+            if (f.error != 0) {
+                error = std::string("error reading dump file: ") + std::strerror(f.error);
+                result = ClassicReadResult::Damaged;
+            } else if (carried > 0 && carried < kRecordHeader) {
+                error = "truncated dump file; tried to read " + std::to_string(kRecordHeader) +
+                        " header bytes, only got " + std::to_string(carried);
+                result = ClassicReadResult::Damaged;
+            } else if (carried > 0) {
+                error = "truncated dump file; tried to read " + std::to_string(Load32(carry + 8, swapped)) +
+                        " captured bytes, only got " + std::to_string(carried - kRecordHeader);
+                result = ClassicReadResult::Damaged;
+            }
+            if (f.block >= 0)
+                reader.Release(f.block);
+            break;
+        }
+        uint8_t* data = reader.Data(f.block);
+        uint8_t* p = data - carried;
+        if (carried > 0)
+            std::memmove(p, carry, carried);
+        const uint8_t* end = data + f.length;
+        while (static_cast<size_t>(end - p) >= kRecordHeader) {
+            const uint32_t capLen = Load32(p + 8, swapped);
+            if (capLen > kMaxRecord) {
+                error = "invalid packet capture length " + std::to_string(capLen) +
+                        ", bigger than maximum of " + std::to_string(kMaxRecord);
+                result = ClassicReadResult::Damaged;
+                break;
+            }
+            if (static_cast<size_t>(end - p) < kRecordHeader + capLen)
+                break;
+            pcap_pkthdr h{};
+            h.ts.tv_sec = static_cast<time_t>(Load32(p, swapped));
+            const uint32_t fraction = Load32(p + 4, swapped);
+            h.ts.tv_usec = static_cast<suseconds_t>(nano ? fraction / 1000 : fraction);
+            h.caplen = capLen;
+            h.len = Load32(p + 12, swapped);
+            // The same rules as a dispatch: nothing after the store's own stop, and the end of the batch
+            // once the capture is asked to stop.
+            if (g_storeStop.load(std::memory_order_relaxed) == STORE_STOP_NONE)
+                handler(user, &h, p + kRecordHeader);
+            p += kRecordHeader + capLen;
+            done += static_cast<int64_t>(kRecordHeader + capLen);
+            if (g_captureState.load(std::memory_order_relaxed) != CAPTURE_RUNNING) {
+                stopped = true;
+                break;
+            }
+            if (++records % kLoadBatch == 0 && progress) {
+                progress(done);
+                if (g_captureState.load() != CAPTURE_RUNNING) {
+                    stopped = true;
+                    break;
+                }
+            }
+        }
+        if (result != ClassicReadResult::Read || stopped) {
+            reader.Release(f.block);
+            break;
+        }
+        // The unfinished record moves to the front of the next block; it is kept here meanwhile, since
+        // this block goes back to the reader.
+        carried = static_cast<size_t>(end - p);
+        static thread_local std::vector<uint8_t> carryBuffer;
+        carryBuffer.assign(static_cast<const uint8_t*>(p), end);
+        carry = carryBuffer.data();
+        reader.Release(f.block);
+    }
+    SetFrameBlockPrefault(nullptr);
+    g_activeReader = nullptr;
+    return result;
+}
