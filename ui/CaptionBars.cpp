@@ -43,7 +43,8 @@ CaptionColours CaptionColoursFor(const QPalette& palette, bool active) {
     }
     const QColor dark = palette.color(QPalette::Inactive, QPalette::Dark);
     const QColor shadow = palette.color(QPalette::Inactive, QPalette::Shadow);
-    return {Blend(dark, shadow, 24), palette.color(QPalette::Inactive, QPalette::Button),
+    // Grey to a lighter grey that still carries the light title all along the strip.
+    return {Blend(dark, shadow, 24), Blend(dark, palette.color(QPalette::Inactive, QPalette::Button), 16),
             QColor(230, 230, 230)};
 }
 

@@ -72,6 +72,14 @@ void CConnectionsModel::MarkCellsChanged(int row) {
 void CConnectionsModel::Sync() {
     const size_t stored = std::min<size_t>(g_connectionTable.size(), INT32_MAX);
     const uint64_t changed = m_changed.exchange(kNoChange, std::memory_order_relaxed);
+    if (static_cast<int>(stored) < m_rows) {
+        // The store was emptied without word to the list: start again from what it holds now.
+        beginResetModel();
+        m_rows = static_cast<int>(stored);
+        m_highlight = -1;
+        endResetModel();
+        return;
+    }
     const int before = m_rows;
     if (static_cast<int>(stored) > m_rows) {
         beginInsertRows({}, m_rows, static_cast<int>(stored) - 1);

@@ -121,7 +121,12 @@ void CPacketsModel::Clear() {
 
 bool CPacketsModel::Follow() {
     const int64_t n = PacketCount(m_connection);
-    if (n <= m_rows)
+    if (n < m_rows) {
+        // The store was emptied under the list: it shows nothing until a connection is activated.
+        Clear();
+        return true;
+    }
+    if (n == m_rows)
         return false;
     beginInsertRows({}, m_rows, static_cast<int>(n) - 1);
     m_rows = static_cast<int>(n);

@@ -29,7 +29,8 @@ public:
     // (connection -1). No row is highlighted afterwards.
     void ShowConnection(int connection);
     void Clear();
-    // Appends the rows for packets the shown connection received since; true when rows were added.
+    // Appends the rows for packets the shown connection received since; true when the rows changed (an
+    // emptied store empties the list).
     bool Follow();
 
     int Connection() const { return m_connection; }

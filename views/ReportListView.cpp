@@ -136,7 +136,22 @@ void CReportListView::mouseDoubleClickEvent(QMouseEvent* event) {
         Activate();
 }
 
+bool CReportListView::event(QEvent* event) {
+    // Ctrl+C belongs to the list while it has the focus, even where the window has a copy shortcut.
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        event->accept();
+        return true;
+    }
+    return QTableView::event(event);
+}
+
 void CReportListView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        CopyLine();
+        event->accept();
+        return;
+    }
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         !(event->modifiers() & ~Qt::KeypadModifier)) {
         Activate();

@@ -24,7 +24,7 @@ public:
     int SelectedRow() const;
     // The cells of `row` in column order joined by single spaces, nothing after the last.
     QString LineText(int row) const;
-    // "&Copy line": the selected row's line to the clipboard; nothing without a selected row.
+    // "&Copy line" (also Ctrl+C): the selected row's line to the clipboard; nothing without a selected row.
     void CopyLine();
     QAction* CopyLineAction() const { return m_copyLine; }
     // Selects `row`, brings it into view and activates it, as a click on it does. Nothing for a row the
@@ -46,6 +46,7 @@ protected:
     // A row was activated (it is the selected row).
     virtual void ActivateRow(int row) = 0;
 
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

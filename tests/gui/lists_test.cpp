@@ -267,6 +267,9 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QString("1 22:13:20.003 10.0.0.1:1001 10.0.0.2:80 TCP:http 2 22:13:20.004"));
         QCOMPARE(m_left->CopyLineAction()->data().toInt(), 159);
+        QGuiApplication::clipboard()->clear();
+        QTest::keySequence(m_left, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), m_left->LineText(1));
         Click(m_right, 3, Qt::RightButton);
         m_right->CopyLineAction()->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("22:13:20.005 58 4 late"));
@@ -294,6 +297,18 @@ private slots:
         m_left->Sync();
         QCOMPARE(m_left->model()->rowCount(), 1);
         QCOMPARE(RowBackground(m_left, 0), QColor(Qt::white));
+
+        // A store emptied without word to the lists: they start again from what it holds.
+        FeedThree();
+        Click(m_left, 1);
+        StartFeeding();
+        FeedPacket(0, true, "one");
+        m_left->Sync();
+        m_right->Follow();
+        QCOMPARE(m_left->model()->rowCount(), 1);
+        QCOMPARE(m_left->HighlightedRow(), -1);
+        QCOMPARE(m_right->CurrentConnection(), -1);
+        QCOMPARE(m_bar->windowTitle(), QString("Packets"));
     }
 };
 
