@@ -10,6 +10,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "capture/Addresses.h"
 #include "capture/FrontEnd.h"
 #include "config/ConfigFile.h"
@@ -44,7 +46,6 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
     m_adapters->setUniformRowHeights(true);
     m_adapters->setAllColumnsShowFocus(true);
     m_adapters->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_adapters->header()->setStretchLastSection(false);
     for (int i = 0; i < 4; ++i)
         m_adapters->setColumnWidth(i, kColumnWidths[i]);
 
@@ -97,11 +98,13 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
             return EnumerateAdapters(rows, error, true);
         };
     std::vector<AdapterRow> rows;
-    if (enumerate(rows, m_enumerationError))
+    if (enumerate(rows, m_enumerationError)) {
         m_enumerationError.clear();
-    else
-        rows.clear();
-    Fill(rows);
+        Fill(rows);
+    } else {
+        // Nothing is listed and no adapter is named; the hint says what usually helps.
+        m_rightsHint->show();
+    }
 }
 
 void CAdapterDlg::Fill(const std::vector<AdapterRow>& rows) {
@@ -118,6 +121,11 @@ void CAdapterDlg::Fill(const std::vector<AdapterRow>& rows) {
             ++openable;
     }
     m_rightsHint->setVisible(openable == 0);
+    // Addresses are never cut short: their columns widen to the widest one this font needs.
+    for (int c = 0; c < 3; ++c) {
+        m_adapters->resizeColumnToContents(c);
+        m_adapters->setColumnWidth(c, std::max(kColumnWidths[c], m_adapters->columnWidth(c)));
+    }
 
     for (size_t i = 0; i < m_deviceNames.size(); ++i) {
         if (m_deviceNames[i] == m_config.adapter) {

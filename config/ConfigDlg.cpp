@@ -14,6 +14,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "config/ConfigFile.h"
 #include "config/DialogLayout.h"
 #include "config/DialogPrompt.h"
@@ -49,8 +51,8 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
     m_rules->setUniformRowHeights(true);
     m_rules->setAllColumnsShowFocus(true);
     m_rules->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_rules->header()->setStretchLastSection(false);
-    m_rules->setColumnWidth(0, kNameColumnWidth);
+    // The name column is at least as wide as its title; the signatures take the rest of the list.
+    m_rules->setColumnWidth(0, std::max(kNameColumnWidth, m_rules->header()->sectionSizeHint(0)));
     m_rules->setColumnWidth(1, kSignatureColumnWidth);
     QPushButton* add = Button("Add", "add", this);
     QPushButton* remove = Button("Remove", "remove", this);
@@ -124,7 +126,7 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
     grid->addWidget(m_startCapture, row++, 1);
     grid->addWidget(m_autostart, row++, 1);
     grid->addWidget(buttons, row++, 0, 1, 2);
-    resize(640, 580);
+    resize(640, 540);
 
     QWidget* order[] = {ok,       cancel,      m_rules,        add,           remove,
                         modify,   moveUp,      moveDown,       acceptDefault, dropDefault,
@@ -147,7 +149,8 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
 }
 
 void CConfigDlg::Initialise() {
-    m_policy->button(m_config.defaultAccept == 1 ? 0 : 1)->setChecked(true);
+    // Any set policy byte accepts when matching, so it shows (and saves back) as accept.
+    m_policy->button(m_config.defaultAccept != 0 ? 0 : 1)->setChecked(true);
     m_buffer->setValue(m_config.bufferMB);
     m_minimized->setChecked(m_config.minimized != 0);
     m_startCapture->setChecked(m_config.startCapture != 0);

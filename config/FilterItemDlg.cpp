@@ -101,10 +101,8 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
 
     connect(m_name, &QLineEdit::textChanged, this, &CFilterItemDlg::SetModified);
     connect(m_ports, &QLineEdit::textChanged, this, &CFilterItemDlg::SetModified);
-    connect(m_ports, &CEditPorts::focusLost, this, [this] {
-        SetModified();
-        UpdateSignature();
-    });
+    // Leaving the field only refreshes the preview: passing through it changes nothing to ask about.
+    connect(m_ports, &CEditPorts::focusLost, this, &CFilterItemDlg::UpdateSignature);
     connect(m_actionChoice, &QButtonGroup::idClicked, this, [this] {
         SetModified();
         UpdateSignature();
@@ -131,9 +129,11 @@ void CFilterItemDlg::SetModified() {
 
 void CFilterItemDlg::Initialise() {
     m_name->setText(QString::fromStdString(workingItem.name));
-    m_actionChoice->button(workingItem.accept == 1 ? 0 : 1)->setChecked(true);
-    m_addressChoice->button(workingItem.anyIp == 1 ? 0 : 1)->setChecked(true);
-    m_portChoice->button(workingItem.anyPort == 1 ? 0 : 1)->setChecked(true);
+    // A flag byte other than 0 or 1 from the file counts as set when matching: shown the same way, so that
+    // OK never turns the rule into a different one.
+    m_actionChoice->button(workingItem.accept != 0 ? 0 : 1)->setChecked(true);
+    m_addressChoice->button(workingItem.anyIp != 0 ? 0 : 1)->setChecked(true);
+    m_portChoice->button(workingItem.anyPort != 0 ? 0 : 1)->setChecked(true);
     m_address->SetAddress(workingItem.ip);
     m_ports->setText(QString::fromStdString(PortsToText(workingItem.ports)));
     ApplyPortChoice();
@@ -152,9 +152,10 @@ void CFilterItemDlg::ApplyAddressChoice() {
 }
 
 void CFilterItemDlg::showEvent(QShowEvent* event) {
-    if (!event->spontaneous() && !m_ready)
-        Initialise();
     QDialog::showEvent(event);
+    if (event->spontaneous() || m_ready)
+        return;
+    Initialise();
     // A new rule starts with "DefaultName" selected, ready to be typed over.
     m_name->setFocus(Qt::OtherFocusReason);
     m_name->selectAll();

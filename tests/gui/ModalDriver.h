@@ -56,13 +56,7 @@ private:
         if (m_clock.elapsed() > kStepTimeoutMs) {
             // A step that never comes: end every modal loop so that the test fails instead of hanging.
             m_timedOut = true;
-            m_steps.clear();
-            for (QWidget* w = modal; w; w = QApplication::activeModalWidget()) {
-                auto* dialog = qobject_cast<QDialog*>(w);
-                if (!dialog)
-                    break;
-                dialog->done(QDialog::Rejected);
-            }
+            Abandon();
             return;
         }
         if (!modal || !modal->isVisible() || !m_steps.front().type->cast(modal))
@@ -76,6 +70,15 @@ private:
         m_steps.pop_front();
         m_clock.restart();
         step.act(modal);
+        // A check that failed inside a step left its dialog open: close it, or the test would wait forever.
+        if (QTest::currentTestFailed())
+            Abandon();
+    }
+
+    void Abandon() {
+        m_steps.clear();
+        while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            dialog->done(QDialog::Rejected);
     }
 
     static constexpr qint64 kStepTimeoutMs = 10000;

@@ -135,6 +135,7 @@ private slots:
         if (unopenable)
             rows.push_back({"eth0", "eth0", "198.51.100.2", "255.255.255.0", kNoPromiscuousText});
         CCaptureConfig config;
+        config.adapterName = "Old card";  // shown only when the list could be read
         ModalDriver driver;
         if (!error.isEmpty())
             driver.Answer(QMessageBox::Ok).Start();
@@ -146,6 +147,7 @@ private slots:
             QCOMPARE(driver.texts, QStringList{"Error in pcap_findalldevs: " + error + "\n"});
             QVERIFY(driver.details.first().contains(QStringLiteral("setcap cap_net_raw,cap_net_admin=eip")));
         }
+        QCOMPARE(dlg.findChild<QLineEdit*>("currentAdapter")->text().isEmpty(), !error.isEmpty());
         auto* hint = dlg.findChild<QLabel*>("rightsHint");
         QVERIFY(hint->isVisible());
         QVERIFY(hint->text().contains(QStringLiteral("setcap")));

@@ -119,6 +119,35 @@ private slots:
                  QStringLiteral("Accept packets with any IP or port"));
     }
 
+    // Flag bytes other than 0 and 1 (from a hand-edited file) match as set: the dialogs show them as set, and
+    // OK keeps the rules' meaning.
+    void flagBytesAboveOne() {
+        CCaptureConfig config;
+        config.ApplyDefaults();
+        config.defaultAccept = 2;
+        CFilterItem odd = Rule("odd");
+        odd.anyIp = odd.anyPort = odd.accept = 2;
+        config.filters = {odd};
+        CConfigDlg dlg(config);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QVERIFY(Child<QRadioButton>(&dlg, "acceptDefault")->isChecked());
+        ModalDriver driver;
+        driver.Then<CFilterItemDlg>([](CFilterItemDlg* rule) {
+            QVERIFY(Child<QRadioButton>(rule, "anyIp")->isChecked());
+            QVERIFY(Child<QRadioButton>(rule, "anyPort")->isChecked());
+            QVERIFY(Child<QRadioButton>(rule, "accept")->isChecked());
+            Press(rule, Qt::Key_Return);
+        });
+        driver.Start();
+        Click(&dlg, "modify");
+        QVERIFY(driver.Finished());
+        Press(&dlg, Qt::Key_Return);
+        const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+        QCOMPARE(config.MatchPacket(a, b, 1, 2), 1);
+        QCOMPARE(config.filters[0].Match(a, b, 1, 2), int(MATCH_ACCEPT));
+    }
+
     // Each validation message in its order, with the field that then has the focus; and the rules that pass.
     void validation_data() {
         QTest::addColumn<QString>("name");
@@ -130,30 +159,20 @@ private slots:
         QTest::addColumn<QString>("focus");
         QTest::addColumn<bool>("selected");
         QTest::addColumn<QList<int>>("ports");
-        QTest::newRow("blank name first")
-            << "   " << true << ""
-            << "" << false << Lines(kNameNeededText) << "name" << true << QList<int>{};
-        QTest::newRow("specified ports empty")
-            << "web" << true << "  "
-            << "" << false << Lines(kPortsNeededText) << "ports" << true << QList<int>{};
-        QTest::newRow("port 0") << "web" << true << "0"
-                                << "" << false << Lines(kPortsFormatText) << "ports" << false << QList<int>{};
-        QTest::newRow("port 65536") << "web" << true << "80 65536"
-                                    << "" << false << Lines(kPortsFormatText) << "ports" << false
-                                    << QList<int>{};
-        QTest::newRow("pasted comma")
-            << "web" << true << "21"
-            << ",25" << false << Lines(kPortsFormatText) << "ports" << false << QList<int>{};
-        QTest::newRow("bad text left under any port")
-            << "web" << true << ""
-            << "8-0" << true << Lines(kPortsFormatText) << "anyPort" << false
-            << QList<int>{};  // the greyed field cannot take the focus
-        QTest::newRow("valid, two spaces") << " web " << true << "21 25  80"
-                                           << "" << false << ""
-                                           << "" << false << QList<int>{21, 25, 80};
-        QTest::newRow("ports kept under any port") << "web" << true << "080 443"
-                                                   << "" << true << ""
-                                                   << "" << false << QList<int>{80, 443};
+        const QString name = Lines(kNameNeededText), empty = Lines(kPortsNeededText),
+                      format = Lines(kPortsFormatText);
+        using P = QList<int>;
+        // clang-format off
+        QTest::newRow("blank name first")      << "   "   << true << ""          << ""    << false << name   << "name"  << true  << P{};
+        QTest::newRow("specified ports empty") << "web"   << true << "  "        << ""    << false << empty  << "ports" << true  << P{};
+        QTest::newRow("port 0")                << "web"   << true << "0"         << ""    << false << format << "ports" << false << P{};
+        QTest::newRow("port 65536")            << "web"   << true << "80 65536"  << ""    << false << format << "ports" << false << P{};
+        QTest::newRow("pasted comma")          << "web"   << true << "21"        << ",25" << false << format << "ports" << false << P{};
+        // The greyed field cannot take the focus.
+        QTest::newRow("bad text under any port") << "web" << true << ""          << "8-0" << true  << format << "anyPort" << false << P{};
+        QTest::newRow("valid, two spaces")     << " web " << true << "21 25  80" << ""    << false << ""     << ""      << false << P{21, 25, 80};
+        QTest::newRow("ports kept, any port")  << "web"   << true << "080 443"   << ""    << true  << ""     << ""      << false << P{80, 443};
+        // clang-format on
     }
     void validation() {
         QFETCH(QString, name);
@@ -226,16 +245,13 @@ private slots:
     void portsFieldInput_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letters and punctuation dropped") << "2a1,; 2-5\\t"
-                                                         << "21 25";
-        QTest::newRow("backspace") << "8080\\b\\b"
-                                   << "80";
-        QTest::newRow("ctrl+v dropped") << "1\\v"
-                                        << "1";
-        QTest::newRow("shift+insert pastes") << "1\\i"
-                                             << "1x,y";
-        QTest::newRow("ctrl+a dropped") << "12\\a3"
-                                        << "123";
+        // clang-format off
+        QTest::newRow("letters and punctuation dropped") << "2a1,; 2-5\\t" << "21 25";
+        QTest::newRow("backspace") << "8080\\b\\b" << "80";
+        QTest::newRow("ctrl+v dropped") << "1\\v" << "1";
+        QTest::newRow("shift+insert pastes") << "1\\i" << "1x,y";
+        QTest::newRow("ctrl+a dropped") << "12\\a3" << "123";
+        // clang-format on
     }
     void portsFieldInput() {
         QFETCH(QString, typed);
@@ -274,20 +290,15 @@ private slots:
     void addressKeys_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("address");
-        QTest::newRow("dots") << "10.0.0.1"
-                              << "10.0.0.1";
-        QTest::newRow("full fields move on") << "192168100002"
-                                             << "192.168.100.2";
-        QTest::newRow("above 255") << "300.1"
-                                   << "255.1.0.0";
-        QTest::newRow("letters and extra dots ignored") << "1a.b.2..3"
-                                                        << "1.2.3.0";
-        QTest::newRow("backspace moves back") << "1.2\\b\\b\\b9"
-                                              << "9.0.0.0";
-        QTest::newRow("paste of a dotted address") << "5\\v"
-                                                   << "198.51.100.7";
-        QTest::newRow("paste of anything else") << "5\\w"
-                                                << "5.0.0.0";
+        // clang-format off
+        QTest::newRow("dots") << "10.0.0.1" << "10.0.0.1";
+        QTest::newRow("full fields move on") << "192168100002" << "192.168.100.2";
+        QTest::newRow("above 255") << "300.1" << "255.1.0.0";
+        QTest::newRow("letters and extra dots ignored") << "1a.b.2..3" << "1.2.3.0";
+        QTest::newRow("backspace moves back") << "1.2\\b\\b\\b9" << "9.0.0.0";
+        QTest::newRow("paste of a dotted address") << "5\\v" << "198.51.100.7";
+        QTest::newRow("paste of anything else") << "5\\w" << "5.0.0.0";
+        // clang-format on
     }
     void addressKeys() {
         QFETCH(QString, typed);
@@ -431,22 +442,18 @@ private slots:
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("asks");
-        QTest::newRow("configuration untouched") << "config"
-                                                 << "" << false;
-        QTest::newRow("configuration check box only") << "config"
-                                                      << "check" << false;
-        QTest::newRow("configuration policy") << "config"
-                                              << "policy" << true;
-        QTest::newRow("configuration add cancelled") << "config"
-                                                     << "add" << true;
-        QTest::newRow("rule untouched") << "rule"
-                                        << "" << false;
-        QTest::newRow("rule address only") << "rule"
-                                           << "address" << false;
-        QTest::newRow("rule name") << "rule"
-                                   << "name" << true;
-        QTest::newRow("rule action") << "rule"
-                                     << "action" << true;
+        // clang-format off
+        QTest::newRow("configuration untouched")      << "config" << ""        << false;
+        QTest::newRow("configuration check box only") << "config" << "check"   << false;
+        QTest::newRow("configuration policy")         << "config" << "policy"  << true;
+        QTest::newRow("configuration add cancelled")  << "config" << "add"     << true;
+        QTest::newRow("rule untouched")               << "rule"   << ""        << false;
+        QTest::newRow("rule address only")            << "rule"   << "address" << false;
+        QTest::newRow("rule name")                    << "rule"   << "name"    << true;
+        QTest::newRow("rule action")                  << "rule"   << "action"  << true;
+        QTest::newRow("rule ports passed through")    << "rule"   << "visit"   << false;
+        QTest::newRow("rule ports typed")             << "rule"   << "ports"   << true;
+        // clang-format on
     }
     void discardQuestion() {
         QFETCH(QString, dialog);
@@ -459,8 +466,12 @@ private slots:
             dlg = std::make_unique<CConfigDlg>(config);
         else
             dlg = std::make_unique<CFilterItemDlg>();
-        if (auto* rule = qobject_cast<CFilterItemDlg*>(dlg.get()))
-            rule->workingItem.anyIp = 0;  // an address to edit, as when a rule with one is modified
+        if (auto* rule = qobject_cast<CFilterItemDlg*>(dlg.get())) {
+            // An address and ports to edit, as when such a rule is modified.
+            rule->workingItem.anyIp = 0;
+            rule->workingItem.anyPort = 0;
+            rule->workingItem.ports = {80};
+        }
         dlg->show();
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
 
@@ -476,6 +487,11 @@ private slots:
         } else if (change == "address") {
             dlg->findChild<CIpAddressEdit*>()->Field(0)->setFocus();
             Type(dlg.get(), "10.1.2.3");
+        } else if (change == "visit" || change == "ports") {
+            Child(dlg.get(), "ports")->setFocus();
+            if (change == "ports")
+                Type(dlg.get(), " 8080");
+            Press(dlg.get(), Qt::Key_Tab);
         } else if (change == "name") {
             Type(dlg.get(), "x");
         } else if (change == "action") {
