@@ -8,4 +8,4 @@ add_test(NAME window_e2e_tests
          COMMAND sh -c "if command -v xvfb-run >/dev/null; then exec xvfb-run -a -s '-screen 0 1280x900x24' \"$0\"; \
 else echo 'xvfb-run is not installed: running offscreen'; QT_QPA_PLATFORM=offscreen exec \"$0\"; fi"
                  $<TARGET_FILE:window_e2e_tests>)
-set_tests_properties(window_e2e_tests PROPERTIES LABELS gui TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "TZ=UTC")
+set_tests_properties(window_e2e_tests PROPERTIES LABELS "gui;tsan" TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "TZ=UTC")
