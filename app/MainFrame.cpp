@@ -10,8 +10,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QScreen>
-#include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -332,7 +330,7 @@ void CMainFrame::UpdateCommandStates() {
 void CMainFrame::RowsCleared() {
     if (m_rows)
         m_rows->RowsCleared();
-    // The detail views show bytes of a packet that is about to be released.
+    // The detail views would otherwise go on showing a packet the store no longer holds.
     if (QThread::currentThread() == thread()) {
         m_treeView->clear();
         m_hexView->HexCtrl()->SetData(nullptr, 0);
