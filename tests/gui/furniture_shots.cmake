@@ -1,9 +1,10 @@
 # Screenshots of the tab strip, the view area, the tip of the day and a link label in its three colours, kept
-# in the build tree (tests/gui/screenshots/) to be looked at; under Xvfb when it is there.
+# in the build tree (tests/gui/screenshots/furniture/, apart from the viewer's shots, which are cleared by
+# their own test) to be looked at; under Xvfb when it is there, on a display number of its own.
 add_test(NAME furniture_screenshots
-         COMMAND sh -c "shots='${CMAKE_CURRENT_BINARY_DIR}/screenshots' && mkdir -p \"$shots\" && \
+         COMMAND sh -c "shots='${CMAKE_CURRENT_BINARY_DIR}/screenshots/furniture' && mkdir -p \"$shots\" && \
 rm -f \"$shots\"/tab-strip.png \"$shots\"/view-area.png \"$shots\"/tip-of-the-day.png \"$shots\"/link-label.png && \
-if command -v xvfb-run >/dev/null; then run='xvfb-run -a'; export QT_QPA_PLATFORM=xcb; \
+if command -v xvfb-run >/dev/null; then run='xvfb-run -a -n 150'; export QT_QPA_PLATFORM=xcb; \
 else run=''; export QT_QPA_PLATFORM=offscreen; fi && \
 for t in \"$@\"; do PACTERRA_SHOTS=1 $run \"$t\" >/dev/null || exit 1; done && \
 test -s \"$shots\"/tab-strip.png && test -s \"$shots\"/view-area.png && \
