@@ -10,6 +10,8 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kFieldDigits = 3;

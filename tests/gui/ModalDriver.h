@@ -103,8 +103,12 @@ inline QWidget* Focused(QWidget* window) {
 
 // Types `text` and presses `key` on whatever has the focus in `window`, one event at a time.
 inline void Type(QWidget* window, const QString& text) {
-    for (QChar c : text)
-        QTest::keyClicks(Focused(window), QString(c));
+    for (QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClicks(Focused(window), QString(c));
+        else  // a character without a key of its own on a US keyboard, as an input method delivers it
+            QTest::sendKeyEvent(QTest::Click, Focused(window), Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
 }
 inline void Press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
                   int times = 1) {

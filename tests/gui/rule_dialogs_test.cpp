@@ -172,6 +172,7 @@ private slots:
         QTest::newRow("bad text under any port") << "web" << true << ""          << "8-0" << true  << format << "anyPort" << false << P{};
         QTest::newRow("valid, two spaces")     << " web " << true << "21 25  80" << ""    << false << ""     << ""      << false << P{21, 25, 80};
         QTest::newRow("ports kept, any port")  << "web"   << true << "080 443"   << ""    << true  << ""     << ""      << false << P{80, 443};
+        QTest::newRow("name beyond ASCII")     << " Zürich-web " << false << "" << ""     << false << ""     << ""      << false << P{};
         // clang-format on
     }
     void validation() {
@@ -209,8 +210,8 @@ private slots:
         QVERIFY(driver.Finished());
         if (message.isEmpty()) {
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
-            QCOMPARE(dlg.workingItem.name, std::string("web"));
-            QCOMPARE(dlg.workingItem.anyPort, anyPortAfter ? 1 : 0);
+            QCOMPARE(dlg.workingItem.name, name.trimmed().toStdString());  // trimmed, in UTF-8
+            QCOMPARE(dlg.workingItem.anyPort, !specifyPorts || anyPortAfter ? 1 : 0);
             QCOMPARE(QList<int>(dlg.workingItem.ports.begin(), dlg.workingItem.ports.end()), ports);
             return;
         }
