@@ -40,7 +40,9 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
     // writer (streams are read by StartStreamThread).
     struct stat st {};
     std::string notAFile;
-    if (::stat(path.c_str(), &st) == 0) {
+    if (path == "-") {
+        notAFile = "Standard input can be read only as a stream.";
+    } else if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             notAFile = path + ": it is a directory, not a capture file.";
         else if (!S_ISREG(st.st_mode))

@@ -220,6 +220,7 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
     size_t records = 0;
     size_t carried = 0;  // bytes of an unfinished record, moved before the next block's data
     uint8_t* carry = nullptr;
+    std::vector<uint8_t> carryBuffer;
     bool stopped = false;
     ClassicReadResult result = ClassicReadResult::Read;
     for (;;) {
@@ -287,7 +288,6 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
         // The unfinished record moves to the front of the next block; it is kept here meanwhile, since
         // this block goes back to the reader.
         carried = static_cast<size_t>(end - p);
-        static thread_local std::vector<uint8_t> carryBuffer;
         carryBuffer.assign(static_cast<const uint8_t*>(p), end);
         carry = carryBuffer.data();
         reader.Release(f.block);

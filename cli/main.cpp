@@ -62,6 +62,7 @@ constexpr const char* kUsage =
     "  -t SECONDS    stop after SECONDS seconds\n"
     "  -w FILE       save the captured packets to FILE (a libpcap capture file)\n"
     "  -h, --help    show this text\n"
+    "  --version     show the version\n"
     "\n"
     "Times are local time (set TZ to choose the zone). A last line on standard error counts the stored\n"
     "packets, the connections and the frames shorter than their IP length, and says when the buffer\n"
@@ -308,6 +309,9 @@ int main(int argc, char** argv) {
         std::string_view a = argv[i];
         if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::puts("pacterra-cli " PACTERRA_VERSION);
             return 0;
         } else if (a == "--rules") {
             opt.rules = true;

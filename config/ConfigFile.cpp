@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
+#include <QStringDecoder>
 
 #include <functional>
 #include <span>
@@ -44,7 +45,7 @@ std::string& ReportedDamage() {
 void ReportDamagedFile(const std::string& path, const QByteArray& bytes, const std::string& problem,
                        const std::string& detail) {
     std::string key =
-        path + '\n' +
+        path + '\n' + problem + '\n' +
         std::to_string(std::hash<std::string_view>{}({bytes.constData(), size_t(bytes.size())}));
     if (ReportedDamage() == key)
         return;
@@ -55,6 +56,73 @@ void ReportDamagedFile(const std::string& path, const QByteArray& bytes, const s
                     " MB buffer, every packet accepted, no rules. The file is left unchanged until you save "
                     "the configuration.",
                 MsgButtons::Ok, detail);
+}
+
+// A missing file is a first run and needs no word; one that is there but cannot be opened would otherwise
+// be replaced, unseen, by the next save.
+void ReportUnopenableFile(const std::string& path) {
+    QFileInfo info(Q(path));
+    if (!info.exists() && !info.isSymLink())
+        return;
+    std::string why = "it is a folder";
+    if (!info.isDir()) {
+        QFile file(Q(path));
+        file.open(QIODevice::ReadOnly);
+        why = "it cannot be opened (" + file.errorString().toStdString() + ")";
+    }
+    ReportDamagedFile(path, {}, why, {});
+}
+
+// QSettings reads around what it cannot parse (and takes bytes that are no text as no entries at all), then
+// rewrites the file without it at the next write by any part of the program. A damaged file is therefore
+// copied aside before anything is written, and the user is told once.
+bool IsDamagedSettingsText(const QByteArray& bytes) {
+    if (bytes.contains('\0'))
+        return true;  // a crash or power loss during a write leaves blocks of zeros
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(bytes);  // decodes only when converted
+    return utf8.hasError();
+}
+
+void CheckSettingsFile(const QSettings& settings) {
+    static QByteArray reported;
+    const QString path = settings.fileName();
+    std::string problem;
+    QByteArray bytes;
+    if (settings.status() == QSettings::AccessError || QFileInfo(path).isDir()) {
+        problem = "it cannot be read, and the options cannot be saved in it";
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;  // not there yet: a first run
+        bytes = file.readAll();
+        if (settings.status() != QSettings::FormatError && !IsDamagedSettingsText(bytes))
+            return;
+        problem = "it is damaged";
+    }
+    const QByteArray key = path.toUtf8() + '\n' + bytes;
+    if (reported == key)
+        return;
+    reported = key;
+
+    std::string kept;
+    if (!bytes.isEmpty()) {
+        // Earlier copies are kept; the same damage seen again (nothing was written since) is not copied
+        // twice.
+        QString copy = path + QStringLiteral(".damaged");
+        bool copied = false;
+        for (int n = 1; QFileInfo::exists(copy) && !copied; ++n) {
+            QFile earlier(copy);
+            copied = earlier.open(QIODevice::ReadOnly) && earlier.readAll() == bytes;
+            if (!copied)
+                copy = path + QStringLiteral(".damaged.%1").arg(n);
+        }
+        kept = copied || QFile::copy(path, copy)
+                   ? " A copy of the damaged file is kept as \"" + copy.toStdString() + "\"."
+                   : " It could not be copied aside; rename it to keep it before you change any option.";
+    }
+    ShowMessage("Cannot read the settings file \"" + path.toStdString() + "\": " + problem +
+                ".\n\nThe options that could not be read have their default values." + kept);
 }
 
 // Desktop entry Exec quoting: an argument with reserved characters is double-quoted with `"`, `` ` ``, `$`
@@ -116,11 +184,21 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
     return file.commit();
 }
 
-// Like the Windows Run value this mirrors, the entry is rewritten on every save, switched off rather than
-// deleted, and a failure to write it goes unreported.
+// Like the Windows Run value this mirrors, the entry is rewritten on every save and switched off rather than
+// deleted. A failure is reported only when it leaves the session start-up other than the user asked: the
+// entry should start the program, or an entry that does can no longer be switched off.
 void WriteAutostartEntry(bool enabled) {
     std::string text = AutostartEntryText(GetExecutablePath(), enabled);
-    WriteFileAtomically(Q(AutostartEntryPath()), QByteArray::fromStdString(text));
+    const QString path = Q(AutostartEntryPath());
+    const bool existed = QFileInfo::exists(path);
+    if (WriteFileAtomically(path, QByteArray::fromStdString(text)) || (!enabled && !existed))
+        return;
+    ShowMessage(
+        std::string(enabled ? "The program could not be set to start with the desktop session"
+                            : "The program could not be kept from starting with the desktop session") +
+        ": \"" + path.toStdString() +
+        "\" could not be written. Check that its folder can be written to, then save the configuration "
+        "again.\n\nEverything else was saved.");
 }
 
 }  // namespace
@@ -156,7 +234,12 @@ std::string UserConfigDirectory() {
 std::string ChooseConfigFilePath(const std::string& programDir, const std::string& userConfigDir) {
     std::string beside = programDir + kConfigFileName;
     QFileInfo dir(Q(programDir));
-    if (QFileInfo::exists(Q(beside)) || (dir.isDir() && dir.isWritable()))
+    // A packaged program shares its directory with every user and the package manager: root writing there
+    // would leave a file behind that no package owns and that every other user would read.
+    const QString canonical = dir.canonicalFilePath();
+    const QString where = canonical.isEmpty() ? dir.absoluteFilePath() : canonical;
+    const bool installed = where == QLatin1String("/usr") || where.startsWith(QLatin1String("/usr/"));
+    if (QFileInfo::exists(Q(beside)) || (!installed && dir.isDir() && dir.isWritable()))
         return beside;
     return userConfigDir + '/' + kConfigFileName;
 }
@@ -234,9 +317,12 @@ bool CCaptureConfig::ReadConfigFile(const std::string& path) {
 
 std::string CCaptureConfig::LoadConfig() {
     std::string path = ConfigFilePath();
-    if (!ReadConfigFile(path))
+    if (!ReadConfigFile(path)) {
         ApplyDefaults();
+        ReportUnopenableFile(path);
+    }
     QSettings settings = OpenSettings();
+    CheckSettingsFile(settings);
     minimized = settings.value("Filter/Minimized", 0).toInt();
     startCapture = settings.value("Filter/Startcap", 0).toInt();
     autostart = settings.value("Filter/Autostart", 0).toInt();
@@ -260,6 +346,11 @@ bool CCaptureConfig::SaveConfig(const std::string& path) {
     settings.setValue("Filter/Startcap", startCapture);
     settings.setValue("Filter/Autostart", autostart);
     settings.sync();
+    // (A damaged file read at start-up still shows FormatError after this write has replaced it.)
+    if (settings.status() == QSettings::AccessError)
+        ShowMessage("The start-up options could not be saved in \"" + settings.fileName().toStdString() +
+                    "\". Check that the file and its folder can be written to.\n\nThe configuration file was "
+                    "saved.");
 
     WriteAutostartEntry(autostart != 0);
     return true;

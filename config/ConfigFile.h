@@ -13,8 +13,10 @@ std::string GetExecutablePath();
 // The per-user configuration directory (no trailing separator), created only when something is saved.
 std::string UserConfigDirectory();
 
-// Config.cfg beside the executable when `programDir` already holds one or is writable, else in
-// `userConfigDir`. `programDir` ends in a separator, `userConfigDir` does not.
+// Config.cfg beside the executable when `programDir` already holds one or is writable (a build tree, a
+// portable copy), else in `userConfigDir`. A program installed under /usr uses the file beside it only when
+// one is already there, even when it runs as root. `programDir` ends in a separator, `userConfigDir` does
+// not.
 std::string ChooseConfigFilePath(const std::string& programDir, const std::string& userConfigDir);
 
 // ChooseConfigFilePath for this executable and this user.

@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin                 # network namespaces for the capture tests; setcap
   xvfb xauth                           # screenshots of the real windows
+  desktop-file-utils appstream groff-base  # validators of the desktop entry, metainfo and manual pages
+  dpkg-dev file                        # the Debian package's Depends (dpkg-shlibdeps)
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(tcpdump tshark time)

@@ -388,7 +388,12 @@ TEST_F(CaptureFileTest, PcapngWithInterfacesOfDifferentKindsIsNotCalledDamaged) 
     }
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define PACTERRA_SANITIZED 1
+#endif
+#endif
+#if !defined(PACTERRA_SANITIZED) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // Memory that runs out part-way through a file is reported with the count kept, and the load is not a
 // success. The address-space limit is set in a child process only.
 TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {

@@ -1,0 +1,42 @@
+# `cpack -G DEB` from a build tree (scripts/package.sh makes a release build and runs it): one package,
+# pacterra, with its Depends computed from the shared libraries the programs link. It grants no capture
+# rights: an administrator chooses who may capture.
+set(CPACK_PACKAGE_NAME pacterra)
+set(CPACK_PACKAGE_VENDOR Morvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Pacterra developers <support@pacterra.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "packet sniffer that shows captured traffic by connection")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY pacterra)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pacterra.example/")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libcap2-bin, tcpdump")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# CPack puts the summary above this as the first line; it strips the last line, so no command ends it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "Pacterra captures the IPv4 TCP and UDP frames of one network adapter that
+its ordered filter rules accept, keeps them in a bounded memory store and
+groups them into connections. The window shows the connections live, the
+packets of one connection, and a decode tree, a hex view and the payload
+text of one packet. Capture files in the libpcap format are saved and
+opened. pacterra-cli prints the same lists without a display.
+
+Capturing needs raw-socket rights. The package grants none: run the
+programs as root, or give them two capabilities (again after each upgrade)
+with setcap from libcap2-bin:
+  setcap cap_net_raw,cap_net_admin=eip /usr/bin/pacterra
+  setcap cap_net_raw,cap_net_admin=eip /usr/bin/pacterra-cli
+Every user who may start them can then capture. To allow only the members
+of a group (pcap here), run before setcap:
+  dpkg-statoverride --update --add root pcap 750 /usr/bin/pacterra
+Nothing else needs root.")
+
+# A source package (cpack --config CPackSourceConfig.cmake) holds the sources only.
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git(/|$)" "/build[^/]*(/|$)")
+
+include(CPack)
