@@ -204,6 +204,9 @@ QIcon CommandPicture(int command) {
 }
 
 QIcon ApplicationPicture() {
+    // The installed icon when the desktop has it, so that the window, the tray and the menu entry agree.
+    if (QIcon::hasThemeIcon("pacterra"))
+        return QIcon::fromTheme("pacterra");
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128})
         icon.addPixmap(Paint(size, size, [size](QPainter& p) { DrawNet(p, size); }));
