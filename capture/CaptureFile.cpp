@@ -304,7 +304,13 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
         dropTemporary();
         return openFailed(error);
     }
+    bool cancelled = false;
     for (size_t i = 0; i < count; ++i) {
+        if (i % kSaveBatch == 0 && i != 0 && g_pMainFrame &&
+            !g_pMainFrame->ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count))) {
+            cancelled = true;
+            break;
+        }
         const PacketRecord& p = table[i];
         pcap_pkthdr h{};
         h.ts.tv_sec = static_cast<time_t>(p.stamp.sec);
@@ -314,7 +320,7 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
         pcap_dump(reinterpret_cast<u_char*>(dumper), &h, p.data);
     }
     // pcap_dump reports nothing: a full disk shows up in the stream's error state.
-    bool ok = pcap_dump_flush(dumper) == 0 && !std::ferror(f);
+    bool ok = !cancelled && pcap_dump_flush(dumper) == 0 && !std::ferror(f);
     int error = errno;
     if (ok && !temporary.empty()) {
         // The replacement keeps the old file's owner and permissions (captured traffic may be private); a
@@ -345,6 +351,8 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
     std::free(memory);
     if (!ok) {
         dropTemporary();
+        if (cancelled)
+            return 0;  // the user knows
         ShowMessage("PCAP Error: Error writing the dump file! The captured packets were not saved.",
                     MsgButtons::Ok, path + ": " + std::strerror(error));
         return 0;

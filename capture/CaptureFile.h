@@ -21,9 +21,12 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
 // Records handed to the handler per dispatch call: a stop or the buffer limit takes effect within one.
 inline constexpr int kLoadBatch = 512;
 
+// Packets written between two progress reports of a save.
+inline constexpr int kSaveBatch = 4096;
+
 // Writes every stored packet (with its own timestamp) to `path`. The table may be growing meanwhile: the
 // packets below the count read at the start are written. An existing regular file is replaced only once the
-// new one is complete. 1 on success; 0 after a reported failure.
+// new one is complete. 1 on success; 0 after a reported failure or when the front end cancelled it.
 int SaveCaptureFile(const PacketTable& table, const std::string& path);
 
 // The Save command: asks for a path and saves. 1 saved; 0 cancelled or failed (reported). Only a successful

@@ -36,6 +36,10 @@ public:
     // Progress of a long file load, between batches (done and total in bytes). A front end may process its
     // events here, and ends the load by setting g_captureState to CAPTURE_STOPPING.
     virtual void ShowLoadProgress(int64_t /*done*/, int64_t /*total*/) {}
+
+    // Progress of a save, between batches of packets (done and total in packets). false cancels the save:
+    // nothing is written over an existing file and the packets stay unsaved.
+    virtual bool ShowSaveProgress(int64_t /*done*/, int64_t /*total*/) { return true; }
 };
 
 class IMainFrame : public IConnectionRows, public IPromptService {};

@@ -1,0 +1,643 @@
+#include "app/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QWindowStateChangeEvent>
+
+#include <algorithm>
+
+#include "app/ListWiring.h"
+#include "app/Pictures.h"
+#include "app/TrawlerApp.h"
+#include "app/TrawlerView.h"
+#include "capture/Addresses.h"
+#include "capture/CaptureFile.h"
+#include "capture/LiveCapture.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+#include "ui/ListBars.h"
+#include "ui/TabIcons.h"
+#include "ui/VisualFramework.h"
+#include "views/HexView.h"
+#include "views/HexViewCtrl.h"
+#include "views/ListCtrlLeft.h"
+#include "views/ListCtrlRight.h"
+#include "views/PayloadTextCtrl.h"
+#include "views/ProtocolTreeView.h"
+
+namespace {
+
+constexpr char kTitle[] = "Pacterra Packet Sniffer";
+// Often enough that the counters look live, rarely enough to cost nothing while packets pour in.
+constexpr int kUpdateIntervalMs = 250;
+// While a load runs without the dialog, events are still handled this often, so that the window repaints
+// and the lists fill.
+constexpr qint64 kEventSliceMs = 30;
+
+constexpr char kOpenedMessage[] = "Captured packets file opened successfully!";
+
+const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 100000"};
+
+QString FileFilters() {
+    return QStringLiteral("Captured Files (*.cap);;Capture files (*.cap *.pcap *.pcapng);;All Files (*)");
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_framework(new TVisualFramework(this)) {
+    setWindowTitle(kTitle);
+    setWindowIcon(ApplicationPicture());
+    setDockNestingEnabled(true);
+    CreateMenus();
+    CreateToolbar();
+    CreateStatusBar();
+    CreateBars();
+    if (!CreateTabArea())
+        qFatal("the view area of the main window cannot be created");
+    CreateTray();
+    g_pMainFrame = this;
+    g_config.LoadStartupSettings();
+    g_config.programDir = GetProgramDirectory();
+
+    m_updateTimer = new QTimer(this);
+    connect(m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+    m_updateTimer->start(kUpdateIntervalMs);
+    UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+    // The capture thread reaches the frame through g_pMainFrame: it must have ended first.
+    StopCaptureAndWait();
+    if (g_pMainFrame == this)
+        g_pMainFrame = nullptr;
+    m_rows = nullptr;
+    qApp->removeEventFilter(this);
+    m_framework->DestroyLayout();
+    if (m_tray)
+        m_tray->hide();
+}
+
+QAction* CMainFrame::AddCommand(int command, const QString& menuText, const QString& help) {
+    auto* action = new QAction(menuText, this);
+    action->setData(command);
+    // The string table's two parts: the status text, then the tooltip.
+    const int newline = help.indexOf('\n');
+    action->setStatusTip(help.left(newline));
+    if (newline >= 0)
+        action->setToolTip(help.mid(newline + 1));
+    if (const QIcon picture = CommandPicture(command); !picture.isNull())
+        action->setIcon(picture);
+    m_actions.insert(command, action);
+    return action;
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addAction(AddCommand(ID_NEW_WINDOW, "&New Window\tCtrl+N",
+                               "Open another window with a capture of its own\nNew Window"));
+    file->addSeparator();
+    file->addAction(AddCommand(ID_APP_EXIT, "E&xit", "Quit the application\nExit"));
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction(AddCommand(ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar"));
+    view->addAction(
+        AddCommand(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar"));
+    view->addSeparator();
+    view->addAction(AddCommand(ID_DOCK_CONNECTIONS, "Dock &Connections Bar",
+                               "Dock or float the connections bar\nDock Connections Bar"));
+    view->addAction(
+        AddCommand(ID_DOCK_PACKETS, "Dock &Packets Bar", "Dock or float the packets bar\nDock Packets Bar"));
+    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS})
+        Action(id)->setCheckable(true);
+
+    QMenu* sniffer = menuBar()->addMenu("&Sniffer");
+    sniffer->addAction(AddCommand(ID_START, "S&tart", "Start packets capturing\nStart"));
+    sniffer->addAction(AddCommand(ID_STOP, "Sto&p", "Stop packets capturing\nStop"));
+    sniffer->addSeparator();
+    sniffer->addAction(
+        AddCommand(ID_CONFIGURE, "&Configure", "Configure the filter rules and the buffer size\nConfigure"));
+    sniffer->addAction(AddCommand(ID_SELECT_ADAPTER, "Select Network &Adapter",
+                                  "Select the network adapter to capture on\nSelect Network Adapter"));
+    sniffer->addSeparator();
+    sniffer->addAction(AddCommand(ID_OPEN, "&Open\tCtrl+O", "Open a captured packets file\nOpen"));
+    sniffer->addAction(AddCommand(ID_SAVE, "&Save\tCtrl+S", "Save the captured packets to a file\nSave"));
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(
+        AddCommand(ID_TIP_OF_THE_DAY, "Ti&p of the Day...", "Show a tip about the program\nTip of the Day"));
+    help->addSeparator();
+    help->addAction(AddCommand(ID_HELP_CONTENTS, "Help &Contents", "Show the help contents\nHelp Contents"));
+    help->addAction(AddCommand(ID_TUTORIAL, "&Tutorial", "Show the tutorial\nTutorial"));
+    help->addSeparator();
+    help->addAction(AddCommand(ID_HOME_PAGE, QString("&Home Page (%1)").arg(kHomePageUrl),
+                               "Visit the home page online\nHome Page"));
+    help->addSeparator();
+    help->addAction(AddCommand(ID_APP_ABOUT, "&About Pacterra Packet Sniffer...",
+                               "Display program information and version\nAbout"));
+
+    Action(ID_NEW_WINDOW)->setShortcut(QKeySequence("Ctrl+N"));
+    Action(ID_OPEN)->setShortcut(QKeySequence("Ctrl+O"));
+    Action(ID_SAVE)->setShortcut(QKeySequence("Ctrl+S"));
+
+    // The tray menu shares the actions, so its enabled states follow the main menu's.
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->addAction(Action(ID_CONFIGURE));
+    m_trayMenu->addAction(Action(ID_SELECT_ADAPTER));
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(
+        AddCommand(ID_SHOW_HIDE, "&Hide Pacterra Packet Sniffer", "Show or hide the main window\nShow/Hide"));
+    m_trayMenu->addSeparator();
+    // The tray's About is the same command under a shorter text.
+    auto* trayAbout = new QAction("&About", this);
+    trayAbout->setData(ID_APP_ABOUT);
+    m_trayMenu->addAction(trayAbout);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(Action(ID_APP_EXIT));
+
+    connect(Action(ID_NEW_WINDOW), &QAction::triggered, this, [] { StartNewWindow(); });
+    connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    connect(Action(ID_START), &QAction::triggered, this, &CMainFrame::OnStart);
+    connect(Action(ID_STOP), &QAction::triggered, this, &CMainFrame::OnStop);
+    connect(Action(ID_OPEN), &QAction::triggered, this, &CMainFrame::OnOpen);
+    connect(Action(ID_SAVE), &QAction::triggered, this, &CMainFrame::OnSave);
+    connect(Action(ID_TIP_OF_THE_DAY), &QAction::triggered, this, [this] { ShowTipOfTheDay(this); });
+    connect(Action(ID_HELP_CONTENTS), &QAction::triggered, this, [] { OpenHelpContents(); });
+    connect(Action(ID_TUTORIAL), &QAction::triggered, this, [] { OpenTutorial(); });
+    connect(Action(ID_HOME_PAGE), &QAction::triggered, this, [] { OpenHomePage(); });
+    connect(Action(ID_APP_ABOUT), &QAction::triggered, this, [this] { ShowAboutBox(this); });
+    connect(trayAbout, &QAction::triggered, this, [this] { ShowAboutBox(this); });
+    connect(Action(ID_SHOW_HIDE), &QAction::triggered, this, [this] {
+        if (m_visible)
+            HideMainWindow();
+        else
+            ShowMainWindow();
+    });
+    connect(Action(ID_CONFIGURE), &QAction::triggered, this, [this] { ConfigureCapture(this); });
+    connect(Action(ID_SELECT_ADAPTER), &QAction::triggered, this, [this] { SelectAdapter(this); });
+}
+
+void CMainFrame::CreateToolbar() {
+    auto* toolbar = addToolBar("Toolbar");
+    toolbar->setObjectName("toolbar");
+    toolbar->setIconSize(QSize(16, 15));
+    toolbar->setMovable(true);  // the gripper of its band
+    const int order[] = {ID_NEW_WINDOW,     0, ID_START,    ID_STOP, 0, ID_CONFIGURE,
+                         ID_SELECT_ADAPTER, 0, ID_OPEN,     ID_SAVE, 0, ID_HELP_CONTENTS,
+                         ID_APP_ABOUT,      0, ID_HOME_PAGE};
+    for (int id : order) {
+        if (id == 0)
+            toolbar->addSeparator();
+        else
+            toolbar->addAction(Action(id));
+    }
+    connect(Action(ID_VIEW_TOOLBAR), &QAction::toggled, toolbar, &QWidget::setVisible);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    // A normal widget: fly-by help (the hovered entry's status text) covers it while it shows.
+    bar->addWidget(new QLabel("Ready"), 1);
+    for (int i = 0; i < 3; ++i) {
+        m_panes[i] = new QLabel;
+        m_panes[i]->setAlignment(Qt::AlignCenter);
+        m_panes[i]->setMinimumWidth(m_panes[i]->fontMetrics().horizontalAdvance(kPaneWidths[i]) + 8);
+        bar->addPermanentWidget(m_panes[i]);
+    }
+    connect(Action(ID_VIEW_STATUS_BAR), &QAction::toggled, bar, &QWidget::setVisible);
+}
+
+void CMainFrame::CreateBars() {
+    m_connectionsBar = new CConnectionsBar(this);
+    m_packetsBar = new CPacketsBar(this);
+    m_connectionsList = m_connectionsBar->m_wndList;
+    m_packetsList = m_packetsBar->m_wndList;
+    // From here on the capture thread may hand rows to the list.
+    m_rows = m_connectionsList->RowSink();
+    // One row at the top, the connections on the left, sized from the frame's first size.
+    resize(1000, 700);
+    DockListBars(this, m_connectionsBar, m_packetsBar);
+    for (CSizingControlBar* bar :
+         {static_cast<CSizingControlBar*>(m_connectionsBar), static_cast<CSizingControlBar*>(m_packetsBar)}) {
+        connect(bar, &CSizingControlBar::placeChanged, this, &CMainFrame::UpdateCommandStates);
+        connect(bar, &QDockWidget::topLevelChanged, this, &CMainFrame::UpdateCommandStates);
+    }
+    connect(Action(ID_DOCK_CONNECTIONS), &QAction::triggered, m_connectionsBar,
+            &CSizingControlBar::ToggleDocking);
+    connect(Action(ID_DOCK_PACKETS), &QAction::triggered, m_packetsBar, &CSizingControlBar::ToggleDocking);
+}
+
+bool CMainFrame::CreateTabArea() {
+    // A tab window with "Packet" (the decode tree beside the hex view) and "Data" (the main view).
+    auto* tab = TLayoutNode::TabWindow(1, "tab");
+    auto* packet = TLayoutNode::Splitter(2, "Packet", 1, 2);
+    packet->SetIcon(PacketTabIcon());
+    auto* tree = TLayoutNode::PaneView(3, 0, 0, TLayoutNode::Create<CProtocolTreeView>(), 240, 0);
+    auto* hex = TLayoutNode::PaneView(4, 0, 1, TLayoutNode::Create<CHexView>(), 0, 0);
+    auto* data = TLayoutNode::View(5, "Data", TLayoutNode::Create<CTrawlerView>());
+    data->SetIcon(DataTabIcon());
+    const bool declared = m_framework->AddNode(tab) && m_framework->AddNode(tab, packet) &&
+                          m_framework->AddNode(packet, tree) && m_framework->AddNode(packet, hex) &&
+                          m_framework->AddNode(tab, data);
+    if (!declared || !m_framework->CreateLayout(this))
+        return false;
+    m_treeView = qobject_cast<CProtocolTreeView*>(tree->window());
+    m_hexView = qobject_cast<CHexView*>(hex->window());
+    m_tabArea = tab->window();
+    connect(m_treeView, &CProtocolTreeView::byteRangeSelected, m_hexView->HexCtrl(),
+            &CHexViewCtrl::SetSelection);
+    // Ctrl+Tab and the tabs' hot keys, wherever the focus is inside the window.
+    qApp->installEventFilter(this);
+    WireViews(qobject_cast<CTrawlerView*>(data->window()));
+    return m_treeView && m_hexView && m_mainView;
+}
+
+void CMainFrame::WireViews(CTrawlerView* view) {
+    m_mainView = view;
+    if (view)
+        WireListsAndViews(m_connectionsList, m_packetsList, view, m_hexView, m_treeView);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() == this &&
+            m_framework->HandleKeyMessage(widget, *static_cast<QKeyEvent*>(event)))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::CreateTray() {
+    m_tray = new QSystemTrayIcon(ApplicationPicture(), this);
+    m_tray->setToolTip(kTitle);
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger)
+            return;
+        if (m_visible)
+            HideMainWindow();
+        else
+            ShowMainWindow();
+    });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray->show();
+}
+
+QString CMainFrame::PaneText(int pane) const {
+    switch (pane) {
+        case 0:
+            return QString("Buffer: %1%").arg(g_bufferPercent.load());
+        case 1:
+            return QString("Conns: %1").arg(g_connectionTable.size());
+        default:
+            return QString("Packets: %1").arg(g_packetTable.size());
+    }
+}
+
+void CMainFrame::UpdateCommandStates() {
+    const int state = g_captureState.load();
+    Action(ID_START)->setEnabled(state == CAPTURE_IDLE);
+    Action(ID_STOP)->setEnabled(state == CAPTURE_RUNNING);
+    // The capture thread reads the rules and the adapter: they change only while it does not run.
+    Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
+    Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
+    Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
+    Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
+    if (auto* toolbar = findChild<QToolBar*>("toolbar"))
+        Action(ID_VIEW_TOOLBAR)->setChecked(!toolbar->isHidden());
+    Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());
+    Action(ID_SHOW_HIDE)
+        ->setText(m_visible ? "&Hide Pacterra Packet Sniffer" : "&Show Pacterra Packet Sniffer");
+    for (int i = 0; i < 3; ++i)
+        m_panes[i]->setText(PaneText(i));
+}
+
+// --- Rows -----------------------------------------------------------------------------------------------
+
+void CMainFrame::RowsCleared() {
+    if (m_rows)
+        m_rows->RowsCleared();
+    // The detail views would otherwise go on showing a packet the store no longer holds.
+    if (QThread::currentThread() == thread()) {
+        m_treeView->clear();
+        m_hexView->HexCtrl()->SetData(nullptr, 0);
+        m_mainView->PayloadViewer()->ShowText("", 0, false);
+    }
+}
+
+void CMainFrame::InsertRow(int row) {
+    if (m_rows)
+        m_rows->InsertRow(row);
+}
+
+void CMainFrame::CellsChanged(int row, int first, int last) {
+    if (m_rows)
+        m_rows->CellsChanged(row, first, last);
+}
+
+// --- Questions and messages -----------------------------------------------------------------------------
+
+MsgAnswer CMainFrame::Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) {
+    const QString message = QString::fromStdString(text);
+    const QString more = QString::fromStdString(detail);
+    if (QThread::currentThread() != thread()) {
+        // From the capture thread: shown by the interface thread later; the capture thread goes on (the
+        // interface thread may be waiting for it to end).
+        QMetaObject::invokeMethod(
+            this, [this, message, buttons, more] { ShowBox(message, buttons, more); }, Qt::QueuedConnection);
+        return MsgAnswer::Ok;
+    }
+    return ShowBox(message, buttons, more);
+}
+
+MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
+    // A load the user cancelled did not open the file "successfully": the status bar says what happened.
+    if (m_loadCancelled && text == QLatin1String(kOpenedMessage)) {
+        statusBar()->showMessage(QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()),
+                                 10000);
+        return MsgAnswer::Ok;
+    }
+    if (m_promptScript)
+        return m_promptScript(text, buttons, detail);
+    QMessageBox::StandardButtons set;
+    switch (buttons) {
+        case MsgButtons::Ok:
+            set = QMessageBox::Ok;
+            break;
+        case MsgButtons::OkCancel:
+            set = QMessageBox::Ok | QMessageBox::Cancel;
+            break;
+        case MsgButtons::YesNo:
+            set = QMessageBox::Yes | QMessageBox::No;
+            break;
+        case MsgButtons::YesNoCancel:
+            set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+            break;
+    }
+    QString shown = text;
+    shown.replace("\r\n", "\n");
+    QMessageBox box(QMessageBox::Warning, "Pacterra", shown, set, this);
+    if (!detail.isEmpty())
+        box.setInformativeText(detail);
+    // A question is answered with the normal cursor, whatever work waits behind it.
+    const bool wait = m_waitCursor;
+    if (wait)
+        QApplication::restoreOverrideCursor();
+    const int answer = box.exec();
+    if (wait)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    switch (answer) {
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        case QMessageBox::Cancel:
+            return MsgAnswer::Cancel;
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
+        default:
+            // Closed with Escape or the title bar: the safe answer of each set.
+            return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
+                   : buttons == MsgButtons::YesNo ? MsgAnswer::No
+                                                  : MsgAnswer::Cancel;
+    }
+}
+
+std::string CMainFrame::AskFilePath(FileQuestion question) {
+    QString path;
+    if (m_fileScript) {
+        path = m_fileScript(question);
+    } else {
+        QFileDialog dialog(this);
+        dialog.setNameFilters(FileFilters().split(";;"));
+        dialog.setDefaultSuffix("cap");
+        if (question == FileQuestion::SaveCapture) {
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile);
+            dialog.selectFile("CapturedData.cap");
+        } else {
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::ExistingFile);
+        }
+        const bool wait = m_waitCursor;
+        if (wait)
+            QApplication::restoreOverrideCursor();
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().first();
+        if (wait)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    // The work on the file starts now.
+    if (!path.isEmpty() && !m_waitCursor && m_fileCommandRunning) {
+        m_waitCursor = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    return path.toStdString();
+}
+
+void CMainFrame::ShowLoadProgress(int64_t done, int64_t total) {
+    if (!StepProgress("Reading the captured packets file...", done, total) &&
+        g_captureState.load() == CAPTURE_RUNNING) {
+        g_captureState = CAPTURE_STOPPING;
+        m_loadCancelled = true;
+    }
+}
+
+bool CMainFrame::ShowSaveProgress(int64_t done, int64_t total) {
+    // A save asked for by Start, Open or close runs before their work: the same dialog serves.
+    return StepProgress("Saving the captured packets...", done, total);
+}
+
+bool CMainFrame::StepProgress(const QString& label, int64_t done, int64_t total) {
+    if (QThread::currentThread() != thread())
+        return true;
+    const qint64 now = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
+    if (!m_progress && now >= m_progressDelayMs) {
+        auto* dialog = new QProgressDialog(label, "Cancel", 0, 1000, this);
+        dialog->setWindowTitle("Pacterra");
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->setMinimumDuration(0);
+        dialog->setAutoClose(false);
+        dialog->setAutoReset(false);
+        m_progress = dialog;
+        // The dialog shows that work goes on; its Cancel button wants the normal cursor.
+        if (m_waitCursor)
+            QApplication::restoreOverrideCursor();
+        m_waitCursor = false;
+        dialog->show();
+    }
+    if (m_progress) {
+        m_progress->setLabelText(label);
+        if (total > 0)
+            m_progress->setValue(static_cast<int>(std::clamp<int64_t>(done * 1000 / total, 0, 1000)));
+    }
+    if (m_progress || now - m_lastEventsMs >= kEventSliceMs) {
+        m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
+        // Until the dialog blocks the window, input waits: a click must not start another command while
+        // the store is being filled or written.
+        QCoreApplication::processEvents(m_progress ? QEventLoop::AllEvents
+                                                   : QEventLoop::ExcludeUserInputEvents);
+        m_lastEventsMs = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
+    }
+    if (m_progress && m_progress->wasCanceled()) {
+        // One Cancel ends one piece of work: the next gets a fresh dialog.
+        EndLoadProgress();
+        return false;
+    }
+    return true;
+}
+
+void CMainFrame::EndLoadProgress() {
+    if (m_progress) {
+        m_progress->close();
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
+}
+
+// --- Commands -------------------------------------------------------------------------------------------
+
+void CMainFrame::RunFileCommand(const std::function<void()>& command) {
+    if (m_fileCommandRunning)
+        return;
+    m_fileCommandRunning = true;
+    m_loadCancelled = false;
+    m_loadClock.start();
+    m_lastEventsMs = 0;
+    m_longestStallMs = 0;
+    command();
+    EndLoadProgress();
+    if (m_waitCursor)
+        QApplication::restoreOverrideCursor();
+    m_waitCursor = false;
+    m_fileCommandRunning = false;
+    UpdateCommandStates();
+    if (m_closeAfterLoad) {
+        m_closeAfterLoad = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void CMainFrame::OnStart() {
+    // Its offer to save may write a large file: the same cursor and progress as the Save command.
+    RunFileCommand([] { StartCapture(); });
+}
+
+void CMainFrame::OnStop() {
+    StopCapture();
+    UpdateCommandStates();
+}
+
+void CMainFrame::OnOpen() {
+    RunFileCommand([this] {
+        const bool loaded = OpenCommand() == 1;
+        emit LoadFinished(loaded);
+    });
+}
+
+void CMainFrame::OnSave() {
+    RunFileCommand([] { SaveCommand(); });
+}
+
+void CMainFrame::OpenFileAtStartup(const QString& path) {
+    RunFileCommand([this, path] {
+        const bool apply = ShowMessage(
+                               "You can choose to apply current filter configuration on the offline packets "
+                               "file or not. \r\nNote: Due to the filter, some packets will be discarded. "
+                               "\r\n\r\nDo you want to apply?",
+                               MsgButtons::YesNo) == MsgAnswer::Yes;
+        m_waitCursor = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool loaded = OpenCaptureFile(path.toStdString(), apply) == 1;
+        if (loaded)
+            ShowMessage(kOpenedMessage);
+        emit LoadFinished(loaded);
+    });
+}
+
+// --- Window states and closing --------------------------------------------------------------------------
+
+void CMainFrame::HideMainWindow() {
+    if (QSystemTrayIcon::isSystemTrayAvailable() && m_tray && m_tray->isVisible()) {
+        hide();
+    } else {
+        // Without a tray the window would be lost: it goes to the taskbar instead.
+        showMinimized();
+    }
+    m_visible = false;
+    UpdateCommandStates();
+}
+
+void CMainFrame::ShowMainWindow() {
+    if (m_restoreNormal)
+        showNormal();
+    else
+        showMaximized();
+    raise();
+    activateWindow();
+    m_visible = true;
+    UpdateCommandStates();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    if (windowState() & Qt::WindowMinimized) {
+        m_restoreNormal = !(change->oldState() & Qt::WindowMaximized);
+        if (QSystemTrayIcon::isSystemTrayAvailable() && m_tray && m_tray->isVisible())
+            QTimer::singleShot(0, this, &CMainFrame::HideMainWindow);
+        else
+            m_visible = false;
+    } else {
+        m_restoreNormal = !(windowState() & Qt::WindowMaximized);
+        if (isVisible())
+            m_visible = true;
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (g_captureState.load() != CAPTURE_IDLE) {
+        if (ShowMessage("Currently capturing.\r\n\r\nDo you want to stop capturing?", MsgButtons::OkCancel) !=
+            MsgAnswer::Ok)
+            return;
+        if (m_fileCommandRunning) {
+            // A file is being read further down this stack: it ends after its batch, then the window closes.
+            g_captureState = CAPTURE_STOPPING;
+            m_closeAfterLoad = true;
+            return;
+        }
+        StopCaptureAndWait();
+    }
+    if (m_fileCommandRunning) {
+        // A file is being written further down this stack: the questions come again once it is done.
+        m_closeAfterLoad = true;
+        return;
+    }
+    // A cancelled or failed save keeps the window open, so no packet is lost without the user saying so.
+    bool dropStore = false;
+    RunFileCommand([&dropStore] { dropStore = OfferToSaveUnsavedPackets(); });
+    if (!dropStore)
+        return;
+    // The lists and views let go of the store before it is released.
+    ResetCapture();
+    if (m_tray)
+        m_tray->hide();
+    event->accept();
+    emit Closed();
+}

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The window during a live capture: UDP at RATE datagrams per second through a veth pair between two network
+# namespaces (TEST-NET-2, nothing leaves the machine), captured by the real window (offscreen) with the one
+# connection shown in the packets list, then by tcpdump for comparison. Prints one line:
+#   rate=... sent=... stored=... dropped=... tcpdump_got=... tcpdump_dropped=... max_stall_ms=... list_lag_ms=...
+# max_stall_ms: the window's longest pause in event handling; list_lag_ms: how long after the store held every
+# packet the packets list showed them all. Goals: no drops where tcpdump has none, max_stall_ms < 100, and
+# the list follows within about one refresh (300 ms).
+#
+# Usage (as root): bench/gui_live.sh [BUILD_DIR] [RATE]     (default ./build, 100000; SECONDS_PER_RATE=3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+rate=${2:-100000}
+seconds=${SECONDS_PER_RATE:-3}
+gui=$build/bin/pacterra
+blast=$build/bin/pacterra-udp-blast
+for tool in "$gui" "$blast"; do
+    [[ -x $tool ]] || { echo "missing $tool: build the project first (cmake --build $build)" >&2; exit 2; }
+done
+command -v tcpdump >/dev/null || { echo "tcpdump missing: scripts/install-deps.sh --bench" >&2; exit 2; }
+[[ $(id -u) -eq 0 ]] || { echo "run as root: the benchmark creates network namespaces" >&2; exit 2; }
+
+cap=pt-gui-cap
+peer=pt-gui-peer
+work=$(mktemp -d /tmp/pacterra-gui-live.XXXXXX)
+cleanup() {
+    ip netns del "$cap" 2>/dev/null || true
+    ip netns del "$peer" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cleanup
+mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+ip netns add "$cap"
+ip netns add "$peer"
+ip link add ptg0 netns "$cap" type veth peer name ptg1 netns "$peer"
+ip -n "$cap" addr add 198.51.100.1/24 dev ptg0
+ip -n "$peer" addr add 198.51.100.2/24 dev ptg1
+for ns in "$cap" "$peer"; do ip -n "$ns" link set lo up; done
+ip -n "$cap" link set ptg0 up
+ip -n "$peer" link set ptg1 up
+ip netns exec "$cap" sysctl -q -w net.ipv4.icmp_ratelimit=100000
+ip -n "$peer" neigh add 198.51.100.1 lladdr "$(ip -n "$cap" -br link show ptg0 | awk '{print $3}')" dev ptg1 2>/dev/null || true
+
+total=$(awk -v r="$rate" -v s="$seconds" 'BEGIN { printf "%d", r * s }')
+export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
+ip netns exec "$cap" "$gui" --bench-capture ptg0 --bench-count "$total" >"$work/gui.out" 2>"$work/gui.err" &
+pid=$!
+sleep 1.5
+ip netns exec "$peer" "$blast" 198.51.100.1 9999 "$rate" "$seconds" >"$work/sent"
+wait "$pid" || true
+sent=$(awk '{ print $2 }' "$work/sent")
+line=$(grep -E '^stored=' "$work/gui.out") || { cat "$work/gui.err" >&2; echo "the window printed no result" >&2; exit 2; }
+
+ip netns exec "$cap" timeout -s INT "$((seconds + 21))" tcpdump -i ptg0 -n -c "$sent" -w /dev/null udp \
+    2>"$work/t.err" &
+tpid=$!
+sleep 1
+ip netns exec "$peer" "$blast" 198.51.100.1 9999 "$rate" "$seconds" >"$work/sent2"
+wait "$tpid" || true
+t_got=$(awk '/packets captured/ { print $1 }' "$work/t.err")
+t_drop=$(awk '/dropped by kernel/ { print $1 }' "$work/t.err")
+
+get() { sed -E "s/.*$1=([-0-9.]+).*/\\1/" <<<"$line"; }
+echo "rate=$rate sent=$sent stored=$(get stored) dropped=$(get dropped) tcpdump_got=${t_got:-?}" \
+    "tcpdump_dropped=${t_drop:-?} max_stall_ms=$(get max_stall_ms) list_lag_ms=$(get list_lag_ms)"
