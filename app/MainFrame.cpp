@@ -323,6 +323,13 @@ void CMainFrame::UpdateCommandStates() {
         ->setText(m_visible ? "&Hide Pacterra Packet Sniffer" : "&Show Pacterra Packet Sniffer");
     for (int i = 0; i < 3; ++i)
         m_panes[i]->setText(PaneText(i));
+    if (m_streamRunning && state == CAPTURE_IDLE) {
+        m_streamRunning = false;
+        const CaptureStats stats = LastCaptureStats();
+        statusBar()->showMessage(QString("The stream ended: %1 packets were read.").arg(g_packetTable.size()),
+                                 10000);
+        emit LoadFinished(stats.opened && !stats.readFailed);
+    }
 }
 
 // --- Rows -----------------------------------------------------------------------------------------------
@@ -431,6 +438,8 @@ std::string CMainFrame::AskFilePath(FileQuestion question) {
         } else {
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
             dialog.setFileMode(QFileDialog::ExistingFile);
+            // Named pipes are listed too: a capture can arrive through one.
+            dialog.setFilter(dialog.filter() | QDir::System);
         }
         const bool wait = m_waitCursor;
         if (wait)
@@ -542,10 +551,14 @@ void CMainFrame::OnStop() {
 }
 
 void CMainFrame::OnOpen() {
-    RunFileCommand([this] {
-        const bool loaded = OpenCommand() == 1;
-        emit LoadFinished(loaded);
-    });
+    RunFileCommand([this] { FinishOpen(OpenCommand()); });
+}
+
+void CMainFrame::FinishOpen(int opened) {
+    // A stream goes on arriving on the capture thread: it is finished when the capture state says so.
+    m_streamRunning = opened == kStreamStarted;
+    if (!m_streamRunning)
+        emit LoadFinished(opened == 1);
 }
 
 void CMainFrame::OnSave() {
@@ -561,10 +574,7 @@ void CMainFrame::OpenFileAtStartup(const QString& path) {
                                MsgButtons::YesNo) == MsgAnswer::Yes;
         m_waitCursor = true;
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        const bool loaded = OpenCaptureFile(path.toStdString(), apply) == 1;
-        if (loaded)
-            ShowMessage(kOpenedMessage);
-        emit LoadFinished(loaded);
+        FinishOpen(OpenCaptureSource(path.toStdString(), apply));
     });
 }
 

@@ -80,7 +80,7 @@ public:
     void OnOpen();
     void OnSave();
     // Opens `path` as the Open command does once a file was chosen (the filter question included); for
-    // `pacterra FILE`.
+    // `pacterra FILE` and `pacterra -`.
     void OpenFileAtStartup(const QString& path);
     void HideMainWindow();
     void ShowMainWindow();
@@ -109,7 +109,7 @@ public:
     qint64 LongestLoadStallMs() const { return m_longestStallMs; }
 
 signals:
-    // A file load has ended (loaded or not).
+    // A file load, or the reading of a stream, has ended (completely or not).
     void LoadFinished(bool loaded);
     // The user closed the window and agreed to every question: the program ends.
     void Closed();
@@ -133,6 +133,8 @@ private:
     // Shows progress once the work has run for a while and handles events; false when the user cancelled.
     bool StepProgress(const QString& label, int64_t done, int64_t total);
     void EndLoadProgress();
+    // After the Open command's work: LoadFinished now for a file, once the stream ends for a stream.
+    void FinishOpen(int opened);
 
     TVisualFramework* m_framework;
     CListCtrlLeft* m_connectionsList = nullptr;
@@ -156,6 +158,7 @@ private:
     bool m_closeAfterLoad = false;
     bool m_waitCursor = false;
     bool m_loadCancelled = false;
+    bool m_streamRunning = false;  // a stream opened by Open is being read
     // A load or save that runs longer than this gets a progress dialog with Cancel.
     qint64 m_progressDelayMs = 500;
 

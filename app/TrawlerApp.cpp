@@ -49,7 +49,9 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
         "into connections and shows their headers, bytes and payload.");
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument("file", "a capture file (libpcap format, Ethernet) to open at start");
+    parser.addPositionalArgument(
+        "file",
+        "a capture file (libpcap format, Ethernet) to open at start; - or a pipe is read as a stream");
     QCommandLineOption benchLoad("bench-load",
                                  "open FILE without the rules or any question, print how long it took and "
                                  "the longest pause of the window, then exit");
@@ -111,7 +113,9 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
     // Both wait for the event loop, so that the window is up when their questions appear. A file named on
     // the command line is what the user asked for: it replaces the start-up capture.
     if (!files.isEmpty()) {
-        const QString path = QFileInfo(files.first()).absoluteFilePath();
+        // "-" is standard input, not a file of that name.
+        const QString path =
+            files.first() == "-" ? files.first() : QFileInfo(files.first()).absoluteFilePath();
         QTimer::singleShot(0, m_frame.get(), [this, path] { m_frame->OpenFileAtStartup(path); });
     } else if (g_config.startCapture) {
         QTimer::singleShot(0, m_frame.get(), &CMainFrame::OnStart);
@@ -130,11 +134,19 @@ void CTrawlerApp::RunLoadBenchmark(const QString& path) {
             std::fprintf(stderr, "%s\n%s\n", qPrintable(text), qPrintable(detail));
         return buttons == MsgButtons::Ok || buttons == MsgButtons::OkCancel ? MsgAnswer::Ok : MsgAnswer::Yes;
     });
-    bool loaded = false;
+    bool loaded = false, finished = false;
     QElapsedTimer clock;
     clock.start();
-    connect(m_frame.get(), &CMainFrame::LoadFinished, this, [&loaded](bool ok) { loaded = ok; });
+    connect(m_frame.get(), &CMainFrame::LoadFinished, this, [&loaded, &finished](bool ok) {
+        loaded = ok;
+        finished = true;
+    });
     m_frame->OpenFileAtStartup(path);
+    // A stream is read on the capture thread until it ends.
+    while (!finished)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // The capture thread's last messages were posted before it ended.
+    QCoreApplication::processEvents();
     const double seconds = clock.nsecsElapsed() / 1e9;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -426,7 +426,17 @@ int OpenCommand() {
                      "or not. \r\nNote: Due to the filter, some packets will be discarded. \r\n\r\nDo "
                      "you want to apply?",
                      MsgButtons::YesNo) == MsgAnswer::Yes;
-    if (!OpenCaptureFile(path, apply))
+    return OpenCaptureSource(path, apply);
+}
+
+int OpenCaptureSource(const std::string& path, bool applyRules) {
+    if (g_loadingFile)
+        return 0;
+    if (IsStreamPath(path)) {
+        ResetCapture();
+        return StartStreamThread(path, applyRules) ? kStreamStarted : 0;
+    }
+    if (!OpenCaptureFile(path, applyRules))
         return 0;
     ShowMessage("Captured packets file opened successfully!");
     return 1;

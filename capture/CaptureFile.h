@@ -38,8 +38,16 @@ int SaveCommand();
 bool OfferToSaveUnsavedPackets();
 
 // The Open command: stops a running capture (after asking), offers to save, asks for a file and whether to
-// apply the filter rules, then loads it. 1 when a file was loaded completely.
+// apply the filter rules, then opens it as OpenCaptureSource does and returns what that returned.
 int OpenCommand();
+
+// What OpenCaptureSource returns when a stream began to be read on the capture thread.
+inline constexpr int kStreamStarted = 2;
+
+// Opens what the user named after the questions: a pipe or "-" (standard input) begins to be read as a
+// stream on the capture thread, like a live capture (kStreamStarted; it ends with the stream or Stop); a
+// file is loaded (1 when loaded completely). 0 after a reported failure.
+int OpenCaptureSource(const std::string& path, bool applyRules);
 
 // Loads `path` into a fresh store with or without the rules, as the Open command does after its questions.
 int OpenCaptureFile(const std::string& path, bool applyRules);

@@ -1,0 +1,196 @@
+// A capture that arrives through a named pipe, read by the main window like a live capture: the lists fill
+// while it arrives, Stop ends it keeping what came, and an empty or cut stream is reported.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include "app/MainFrame.h"
+#include "capture/LiveCapture.h"
+#include "capture/PacketStore.h"
+#include "views/ListCtrlLeft.h"
+
+namespace {
+
+const QString kSample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
+const QString kFilterQuestion =
+    "You can choose to apply current filter configuration on the offline packets file or not. \r\nNote: "
+    "Due to the filter, some packets will be discarded. \r\n\r\nDo you want to apply?";
+const QString kSaveQuestion =
+    "Current captured packets will lose without saving. \r\nNote: You can load the saved file again "
+    "afterward\r\n\r\nDo you want to save these packets?";
+
+// The rows of a list as the cells' texts joined by tabs, as pacterra-cli prints them.
+QStringList Rows(const QAbstractItemModel* model) {
+    QStringList rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells << model->index(r, c).data().toString();
+        rows << cells.join('\t');
+    }
+    return rows;
+}
+
+}  // namespace
+
+class MainFrameStreamTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_home.isValid());
+        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
+        QCoreApplication::setOrganizationName("Morvane");
+        QCoreApplication::setApplicationName("Pacterra");
+        QFile sample(kSample);
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        m_sample = sample.readAll();
+        // The whole sample fits the pipe's buffer, so the writer below never waits for the reader.
+        QVERIFY(m_sample.size() < 65536);
+    }
+
+    void init() {
+        ResetCaptureStore();
+        m_frame = std::make_unique<CMainFrame>();
+        m_shown.clear();
+        m_details.clear();
+        m_frame->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString& detail) {
+            m_shown << text;
+            m_details << detail;
+            if (text == kSaveQuestion)
+                return MsgAnswer::Cancel;
+            return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+        });
+        m_frame->SetFileScript([this](IPromptService::FileQuestion) { return m_fifo; });
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(m_dir.isValid());
+        m_fifo = m_dir.path() + "/capture.fifo";
+        QFile::remove(m_fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(m_fifo).constData(), 0600), 0);
+        // Held open for writing (read-write does not wait for a reader): the stream ends when it is closed.
+        m_writer = ::open(QFile::encodeName(m_fifo).constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(m_writer >= 0);
+    }
+
+    void cleanup() {
+        if (m_writer >= 0)
+            ::close(m_writer);
+        m_writer = -1;
+        StopCaptureAndWait();
+        g_unsavedPackets = 0;
+        m_frame.reset();
+        ResetCaptureStore();
+    }
+
+    // Half the sample, then the rest: rows show while the stream is open, the commands follow the capture
+    // state, and at the end the window lists what pacterra-cli lists for the file. Nothing read is lost on
+    // close.
+    void pipeReadLikeALiveCapture() {
+        QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
+        Write(0, m_sample.size() / 2);
+        m_frame->OpenFileAtStartup(m_fifo);
+        QCOMPARE(m_shown, QStringList{kFilterQuestion});
+        QCOMPARE(g_captureState.load(), int(CAPTURE_RUNNING));
+        CListCtrlLeft* list = m_frame->ConnectionsList();
+        QTRY_VERIFY(list->model()->rowCount() > 0);
+        QTRY_VERIFY(m_frame->Action(ID_STOP)->isEnabled());
+        QVERIFY(!m_frame->Action(ID_START)->isEnabled());
+        QCOMPARE(finished.count(), 0);
+
+        Write(m_sample.size() / 2, m_sample.size());
+        ::close(m_writer);
+        m_writer = -1;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+        QCOMPARE(finished[0][0].toBool(), true);
+        QCOMPARE(g_captureState.load(), int(CAPTURE_IDLE));
+        QVERIFY(m_frame->Action(ID_START)->isEnabled());
+        QVERIFY(!m_frame->Action(ID_STOP)->isEnabled());
+        QCOMPARE(m_shown, QStringList{kFilterQuestion});
+        list->Sync();
+
+        QProcess cli;
+        cli.start(QStringLiteral(PACTERRA_BINARY_DIR "/bin/pacterra-cli"), {"connections", kSample});
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(Rows(list->model()),
+                 QString::fromUtf8(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts));
+
+        m_shown.clear();
+        QVERIFY(!m_frame->close());
+        QCOMPARE(m_shown, QStringList{kSaveQuestion});
+    }
+
+    // Through the Open command; the writer never ends the stream, Stop does, keeping what had come.
+    void stopEndsAnOpenStream() {
+        QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
+        Write(0, m_sample.size() / 2);
+        m_frame->OnOpen();
+        QTRY_VERIFY(g_packetTable.size() > 0);
+        QTRY_VERIFY(m_frame->Action(ID_STOP)->isEnabled());
+        m_frame->Action(ID_STOP)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 2000);
+        QTRY_COMPARE(finished.count(), 1);
+        QVERIFY(g_packetTable.size() > 0);
+        QCOMPARE(m_shown, QStringList{kFilterQuestion});
+        QVERIFY(m_frame->Action(ID_START)->isEnabled());
+    }
+
+    void badStreams_data() {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<int>("packets");
+        QTest::newRow("empty") << 0 << "PCAP error: Error opening the offline packets file!"
+                               << "truncated dump file" << 0;
+        QTest::newRow("cut inside a record")
+            << 5000
+            << "PCAP error: The offline packets file is damaged or ends early. The packets read before "
+            << "only got" << 14;
+    }
+
+    // Each says what went wrong once, keeps what came before, and leaves the window ready for the next.
+    void badStreams() {
+        QFETCH(int, bytes);
+        QFETCH(QString, message);
+        QFETCH(QString, detail);
+        QFETCH(int, packets);
+        QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
+        Write(0, bytes);
+        m_frame->OpenFileAtStartup(m_fifo);
+        // Closed once read: a pipe with neither end open forgets what it held.
+        ::close(m_writer);
+        m_writer = -1;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+        QCOMPARE(finished[0][0].toBool(), false);
+        QTRY_COMPARE(m_shown.size(), 2);
+        QVERIFY2(m_shown[1].startsWith(message), qPrintable(m_shown[1]));
+        QVERIFY2(m_details[1].startsWith(m_fifo + ": ") && m_details[1].contains(detail),
+                 qPrintable(m_details[1]));
+        QCOMPARE(g_packetTable.size(), size_t(packets));
+        QVERIFY(m_frame->Action(ID_START)->isEnabled());
+    }
+
+private:
+    void Write(qsizetype from, qsizetype to) {
+        const auto n = ::write(m_writer, m_sample.constData() + from, static_cast<size_t>(to - from));
+        QCOMPARE(n, ssize_t(to - from));
+    }
+
+    QTemporaryDir m_home, m_dir;
+    QByteArray m_sample;
+    QString m_fifo;
+    int m_writer = -1;
+    std::unique_ptr<CMainFrame> m_frame;
+    QStringList m_shown, m_details;
+};
+
+QTEST_MAIN(MainFrameStreamTest)
+#include "mainframe_stream_test.moc"
