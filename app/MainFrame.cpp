@@ -557,7 +557,9 @@ void CMainFrame::OnOpen() {
 void CMainFrame::FinishOpen(int opened) {
     // A stream goes on arriving on the capture thread: it is finished when the capture state says so.
     m_streamRunning = opened == kStreamStarted;
-    if (!m_streamRunning)
+    if (m_streamRunning)
+        statusBar()->showMessage("Reading the stream until it ends (Stop ends it now)...");
+    else
         emit LoadFinished(opened == 1);
 }
 
