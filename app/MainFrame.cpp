@@ -28,6 +28,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "config/DialogPrompt.h"
 #include "ui/ListBars.h"
 #include "ui/TabIcons.h"
 #include "ui/VisualFramework.h"
@@ -379,48 +380,15 @@ MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QSt
     }
     if (m_promptScript)
         return m_promptScript(text, buttons, detail);
-    QMessageBox::StandardButtons set;
-    switch (buttons) {
-        case MsgButtons::Ok:
-            set = QMessageBox::Ok;
-            break;
-        case MsgButtons::OkCancel:
-            set = QMessageBox::Ok | QMessageBox::Cancel;
-            break;
-        case MsgButtons::YesNo:
-            set = QMessageBox::Yes | QMessageBox::No;
-            break;
-        case MsgButtons::YesNoCancel:
-            set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-            break;
-    }
-    QString shown = text;
-    shown.replace("\r\n", "\n");
-    QMessageBox box(QMessageBox::Warning, "Pacterra", shown, set, this);
-    if (!detail.isEmpty())
-        box.setInformativeText(detail);
     // A question is answered with the normal cursor, whatever work waits behind it.
     const bool wait = m_waitCursor;
     if (wait)
         QApplication::restoreOverrideCursor();
-    const int answer = box.exec();
+    const MsgAnswer answer =
+        AskUser(this, text.toStdString(), buttons, QMessageBox::Warning, detail.toStdString());
     if (wait)
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    switch (answer) {
-        case QMessageBox::Yes:
-            return MsgAnswer::Yes;
-        case QMessageBox::No:
-            return MsgAnswer::No;
-        case QMessageBox::Cancel:
-            return MsgAnswer::Cancel;
-        case QMessageBox::Ok:
-            return MsgAnswer::Ok;
-        default:
-            // Closed with Escape or the title bar: the safe answer of each set.
-            return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
-                   : buttons == MsgButtons::YesNo ? MsgAnswer::No
-                                                  : MsgAnswer::Cancel;
-    }
+    return answer;
 }
 
 std::string CMainFrame::AskFilePath(FileQuestion question) {

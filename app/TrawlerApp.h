@@ -29,7 +29,7 @@ private:
 };
 
 // The text of the About box and of --version.
-inline constexpr char kProductVersion[] = "1.4";
+inline constexpr char kProductVersion[] = PACTERRA_VERSION;
 
 // The application's commands; `parent` owns the dialogs they show.
 void ShowAboutBox(QWidget* parent);

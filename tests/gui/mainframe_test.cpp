@@ -12,11 +12,11 @@
 #include "../unit/FrameBuilder.h"
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
-#include "ui/LinkLabel.h"
-#include "views/ListCtrlLeft.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
+#include "ui/LinkLabel.h"
+#include "views/ListCtrlLeft.h"
 
 Q_DECLARE_METATYPE(MsgAnswer)
 
@@ -352,10 +352,10 @@ private slots:
     void progressCancel() {
         const int count = 3 * kSaveBatch;
         for (int i = 0; i < count; ++i) {
-            FrameSpec spec;
-            spec.srcPort = static_cast<uint16_t>(1024 + i % 500);
-            spec.payload = "x";
-            FeedFrame(BuildFrame(spec), 1700000000 + i);
+            FrameSpec frame;
+            frame.srcPort = static_cast<uint16_t>(1024 + i % 500);
+            frame.payload = "x";
+            FeedFrame(BuildFrame(frame), 1700000000 + i);
         }
         QCOMPARE(g_packetTable.size(), size_t(count));
         QTemporaryDir dir;
@@ -393,7 +393,8 @@ private slots:
     void openFileAtStartup() {
         m_answers.script[kFilterQuestion] = MsgAnswer::No;
         m_frame->OpenFileAtStartup(kSample);
-        QCOMPARE(m_answers.shown, (QStringList{kFilterQuestion, "Captured packets file opened successfully!"}));
+        QCOMPARE(m_answers.shown,
+                 (QStringList{kFilterQuestion, "Captured packets file opened successfully!"}));
         QVERIFY(g_packetTable.size() > 0);
         QTRY_COMPARE(m_frame->ConnectionsList()->model()->rowCount(), int(g_connectionTable.size()));
     }

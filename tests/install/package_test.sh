@@ -78,9 +78,8 @@ out=$(XDG_CONFIG_HOME=$work/xdg /usr/bin/pacterra-cli connections /usr/share/pac
   fail "the installed pacterra-cli failed: $out"
 [[ $(grep -c $'\t' <<<"$out" || true) == 0 ]] || fail "the installed pacterra-cli did not use ~/.config's Config.cfg"
 if [[ -e /usr/bin/pacterra ]]; then
-  # The window names its own product version, which need not be the package's.
   out=$(QT_QPA_PLATFORM=offscreen /usr/bin/pacterra --version 2>&1) || fail "pacterra --version: $out"
-  [[ $out == "pacterra "* ]] || fail "pacterra --version: $out"
+  [[ $out == "pacterra $version" ]] || fail "pacterra --version: $out"
 fi
 if command -v getcap >/dev/null && [[ -n "$(getcap /usr/bin/pacterra* 2>/dev/null)" ]]; then
   fail "capabilities were granted"

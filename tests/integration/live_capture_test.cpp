@@ -492,8 +492,9 @@ TEST_F(LiveCaptureTest, AFailedSaveOverAnExistingFileKeepsItEvenForRoot) {
         const fs::path part = folder / "existing.cap.part";
         fs::create_directory(part);
         std::ofstream(existing) << "keep me";
-        if (c.lockedDirectory)
+        if (c.lockedDirectory) {
             ASSERT_EQ(::chown(existing.c_str(), 65534, 65534), 0);
+        }
         const fs::perms permissions = fs::status(existing).permissions();
         const fs::path report = dir / "messages.txt";
         std::ofstream(report).close();

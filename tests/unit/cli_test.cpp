@@ -303,8 +303,9 @@ TEST_F(CliTest, StreamsAndThingsThatAreNoCaptureFile) {
          ": the file is empty (0 bytes)."},
     };
     for (const Case& c : cases) {
-        if (!c.writer.empty())
+        if (!c.writer.empty()) {
             ASSERT_EQ(std::system(c.writer.c_str()), 0) << c.what;
+        }
         Result r = Run(c.args);
         EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
         if (!c.out.empty()) {
