@@ -133,7 +133,7 @@ private slots:
                  "Start stays enabled while capturing");
         // The adapter opens a moment after the state changes: ask again until the exchange is seen.
         CListCtrlLeft* connections = frame->ConnectionsList();
-        for (int attempt = 0; attempt < 20 && FindRow(connections->model(), 3, ":8080") < 0; ++attempt) {
+        for (int attempt = 0; attempt < 40 && FindRow(connections->model(), 3, ":8080") < 0; ++attempt) {
             QVERIFY(HttpExchange());
             QTest::qWait(500);
         }
@@ -141,10 +141,10 @@ private slots:
         QVERIFY2(row >= 0, qPrintable("no row for the HTTP exchange; messages: " + shown.join('\n')));
         Click(connections, row);
         CListCtrlRight* packets = frame->PacketsList();
-        QTRY_VERIFY_WITH_TIMEOUT(FindRow(packets->model(), 3, "GET") >= 0, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(FindRow(packets->model(), 3, "GET") >= 0, 10000);
         Click(packets, FindRow(packets->model(), 3, "GET"));
 
-        QTRY_VERIFY(frame->TreeView()->topLevelItemCount() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(frame->TreeView()->topLevelItemCount() > 0, 10000);
         QVERIFY(frame->HexView()->HexCtrl()->DataLength() > 54);
         CPayloadTextCtrl* payload = frame->MainView()->PayloadViewer();
         QVERIFY(payload->toPlainText().startsWith("GET /index.html"));
@@ -161,7 +161,7 @@ private slots:
         QVERIFY(tabs->SelectTab(0, true));
 
         frame->Action(ID_STOP)->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 10000);
         QTRY_VERIFY(frame->Action(ID_START)->isEnabled());
         connections->Sync();
         const QStringList windowRows = Rows(connections->model());
