@@ -19,29 +19,9 @@ for tool in "$gui" "$blast"; do
     [[ -x $tool ]] || { echo "missing $tool: build the project first (cmake --build $build)" >&2; exit 2; }
 done
 command -v tcpdump >/dev/null || { echo "tcpdump missing: scripts/install-deps.sh --bench" >&2; exit 2; }
-[[ $(id -u) -eq 0 ]] || { echo "run as root: the benchmark creates network namespaces" >&2; exit 2; }
-
-cap=pt-gui-cap
-peer=pt-gui-peer
-work=$(mktemp -d /tmp/pacterra-gui-live.XXXXXX)
-cleanup() {
-    ip netns del "$cap" 2>/dev/null || true
-    ip netns del "$peer" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cleanup
+. bench/veth_pair.sh
+veth_pair pacterra-gui-live ptg
 mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
-ip netns add "$cap"
-ip netns add "$peer"
-ip link add ptg0 netns "$cap" type veth peer name ptg1 netns "$peer"
-ip -n "$cap" addr add 198.51.100.1/24 dev ptg0
-ip -n "$peer" addr add 198.51.100.2/24 dev ptg1
-for ns in "$cap" "$peer"; do ip -n "$ns" link set lo up; done
-ip -n "$cap" link set ptg0 up
-ip -n "$peer" link set ptg1 up
-ip netns exec "$cap" sysctl -q -w net.ipv4.icmp_ratelimit=100000
-ip -n "$peer" neigh add 198.51.100.1 lladdr "$(ip -n "$cap" -br link show ptg0 | awk '{print $3}')" dev ptg1 2>/dev/null || true
 
 total=$(awk -v r="$rate" -v s="$seconds" 'BEGIN { printf "%d", r * s }')
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime

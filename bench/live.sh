@@ -23,33 +23,8 @@ for tool in "$cli" "$blast"; do
     [[ -x $tool ]] || { echo "missing $tool: build the project first (cmake --build $build)" >&2; exit 2; }
 done
 command -v tcpdump >/dev/null || { echo "tcpdump missing: scripts/install-deps.sh --bench" >&2; exit 2; }
-[[ $(id -u) -eq 0 ]] || { echo "run as root: the benchmark creates network namespaces" >&2; exit 2; }
-
-cap=pt-live-cap
-peer=pt-live-peer
-work=$(mktemp -d /tmp/pacterra-live.XXXXXX)
-cleanup() {
-    ip netns del "$cap" 2>/dev/null || true
-    ip netns del "$peer" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cleanup
-mkdir -p "$work"
-ip netns add "$cap"
-ip netns add "$peer"
-ip link add ptl0 netns "$cap" type veth peer name ptl1 netns "$peer"
-ip -n "$cap" addr add 198.51.100.1/24 dev ptl0
-ip -n "$peer" addr add 198.51.100.2/24 dev ptl1
-for ns in "$cap" "$peer"; do
-    ip -n "$ns" link set lo up
-done
-ip -n "$cap" link set ptl0 up
-ip -n "$peer" link set ptl1 up
-# No one listens on the target port: keep the kernel from answering every datagram with an ICMP error
-# (at most one per 100 s), which would load the receiving side.
-ip netns exec "$cap" sysctl -q -w net.ipv4.icmp_ratelimit=100000
-ip -n "$peer" neigh add 198.51.100.1 lladdr "$(ip -n "$cap" -br link show ptl0 | awk '{print $3}')" dev ptl1 2>/dev/null || true
+. bench/veth_pair.sh
+veth_pair pacterra-live ptl
 
 # A buffer of 200 MB, accept everything, no rules: the capture must not end because the buffer fills.
 printf '\xc8\x00\x00\x00\x01\x00\x00' > "$work/Config.cfg"

@@ -20,31 +20,8 @@ blast=$build/bin/pacterra-udp-blast
 for tool in "$cli" "$blast" /usr/bin/time; do
     [[ -x $tool ]] || { echo "missing $tool" >&2; exit 2; }
 done
-[[ $(id -u) -eq 0 ]] || { echo "run as root: the benchmark creates network namespaces" >&2; exit 2; }
-
-cap=pt-long-cap
-peer=pt-long-peer
-work=$(mktemp -d /tmp/pacterra-long.XXXXXX)
-cleanup() {
-    ip netns del "$cap" 2>/dev/null || true
-    ip netns del "$peer" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-cleanup
-mkdir -p "$work"
-ip netns add "$cap"
-ip netns add "$peer"
-ip link add ptg0 netns "$cap" type veth peer name ptg1 netns "$peer"
-ip -n "$cap" addr add 198.51.100.1/24 dev ptg0
-ip -n "$peer" addr add 198.51.100.2/24 dev ptg1
-for ns in "$cap" "$peer"; do
-    ip -n "$ns" link set lo up
-done
-ip -n "$cap" link set ptg0 up
-ip -n "$peer" link set ptg1 up
-ip netns exec "$cap" sysctl -q -w net.ipv4.icmp_ratelimit=100000
-ip -n "$peer" neigh add 198.51.100.1 lladdr "$(ip -n "$cap" -br link show ptg0 | awk '{print $3}')" dev ptg1 2>/dev/null || true
+. bench/veth_pair.sh
+veth_pair pacterra-long ptg
 
 # 200 MB, accept everything, no rules.
 printf '\xc8\x00\x00\x00\x01\x00\x00' > "$work/Config.cfg"
