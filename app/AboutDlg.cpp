@@ -9,7 +9,7 @@
 
 #include "app/Pictures.h"
 #include "app/TrawlerApp.h"
-#include "capture/Addresses.h"
+#include "frontend/Addresses.h"
 #include "ui/LinkLabel.h"
 
 namespace {

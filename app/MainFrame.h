@@ -10,7 +10,7 @@
 
 #include <functional>
 
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 
 class QAction;
 class CConnectionsBar;

@@ -12,10 +12,10 @@
 #include <cstring>
 
 #include "capture/FileReader.h"
-#include "capture/FrontEnd.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "capture/CaptureFile.h"
-#include "capture/FrontEnd.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

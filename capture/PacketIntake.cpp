@@ -4,9 +4,9 @@
 #include <unordered_map>
 
 #include "capture/Format.h"
-#include "capture/FrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

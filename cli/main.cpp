@@ -16,12 +16,12 @@
 
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
-#include "capture/FrontEnd.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 #include "views/HexLines.h"
 #include "views/PacketDecode.h"
 

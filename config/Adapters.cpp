@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

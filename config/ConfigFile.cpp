@@ -17,8 +17,8 @@
 #include <span>
 #include <string_view>
 
-#include "capture/FrontEnd.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

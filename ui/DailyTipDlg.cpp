@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <ctime>
 
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 #include "ui/DataFiles.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

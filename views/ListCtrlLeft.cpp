@@ -1,7 +1,7 @@
 #include "views/ListCtrlLeft.h"
 
-#include "capture/FrontEnd.h"
 #include "capture/PacketStore.h"
+#include "frontend/FrontEnd.h"
 #include "views/ConnectionsModel.h"
 #include "views/ListCtrlRight.h"
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "BenchTraffic.h"
-#include "capture/FrontEnd.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

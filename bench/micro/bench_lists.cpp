@@ -30,10 +30,10 @@
 #include <vector>
 
 #include "BenchTraffic.h"
-#include "capture/FrontEnd.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 

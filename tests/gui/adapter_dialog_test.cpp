@@ -8,8 +8,8 @@
 #include <QtTest>
 
 #include "ModalDriver.h"
-#include "capture/Addresses.h"
-#include "config/AdapterDlg.h"
+#include "dialogs/AdapterDlg.h"
+#include "frontend/Addresses.h"
 #include "ui/LinkLabel.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "config/AdapterDlg.h"
-#include "config/ConfigDlg.h"
-#include "config/FilterItemDlg.h"
+#include "dialogs/AdapterDlg.h"
+#include "dialogs/ConfigDlg.h"
+#include "dialogs/FilterItemDlg.h"
 
 namespace {
 

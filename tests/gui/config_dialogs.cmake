@@ -1,14 +1,14 @@
 # The configuration dialogs.
-pacterra_gui_test(rule_dialogs_tests SOURCES rule_dialogs_test.cpp LIBS pacterra_config_dialogs)
-pacterra_gui_test(config_save_tests SOURCES config_save_test.cpp LIBS pacterra_config_dialogs)
+pacterra_gui_test(rule_dialogs_tests SOURCES rule_dialogs_test.cpp LIBS pacterra_dialogs)
+pacterra_gui_test(config_save_tests SOURCES config_save_test.cpp LIBS pacterra_dialogs)
 # Its own directory: the test writes Config.cfg beside its executable.
 set_target_properties(config_save_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/config-save-bin)
-pacterra_gui_test(adapter_dialog_tests SOURCES adapter_dialog_test.cpp LIBS pacterra_config_dialogs)
+pacterra_gui_test(adapter_dialog_tests SOURCES adapter_dialog_test.cpp LIBS pacterra_dialogs)
 
 # Pictures of the three dialogs, kept in the build tree (tests/gui/screenshots/config-*) to be looked at;
 # under Xvfb when it is there, else the offscreen platform.
 add_executable(config_dialog_shots config_dialog_shots.cpp)
-target_link_libraries(config_dialog_shots PRIVATE pacterra_config_dialogs Qt6::Test)
+target_link_libraries(config_dialog_shots PRIVATE pacterra_dialogs Qt6::Test)
 set(config_shots ${CMAKE_CURRENT_BINARY_DIR}/screenshots/config)
 add_test(NAME config_dialog_screenshots
          COMMAND sh -c "mkdir -p '${config_shots}' && rm -f '${config_shots}'/*.png && \

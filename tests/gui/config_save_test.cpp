@@ -17,9 +17,9 @@
 #include <csignal>
 
 #include "ModalDriver.h"
-#include "config/ConfigDlg.h"
 #include "config/ConfigFile.h"
-#include "config/FilterItemDlg.h"
+#include "dialogs/ConfigDlg.h"
+#include "dialogs/FilterItemDlg.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "ListsTestSupport.h"
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 #include "views/ConnectionsModel.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"

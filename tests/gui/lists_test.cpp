@@ -7,7 +7,7 @@
 
 #include "ListsTestSupport.h"
 #include "capture/CaptureFile.h"
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 #include "views/HexView.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"

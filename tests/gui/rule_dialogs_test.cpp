@@ -13,10 +13,10 @@
 
 #include "ModalDriver.h"
 #include "config/CaptureConfig.h"
-#include "config/ConfigDlg.h"
-#include "config/EditPorts.h"
-#include "config/FilterItemDlg.h"
-#include "config/IpAddressEdit.h"
+#include "dialogs/ConfigDlg.h"
+#include "dialogs/EditPorts.h"
+#include "dialogs/FilterItemDlg.h"
+#include "dialogs/IpAddressEdit.h"
 
 namespace {
 

@@ -27,11 +27,11 @@
 #include "NetNamespace.h"
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
-#include "capture/FrontEnd.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

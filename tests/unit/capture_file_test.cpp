@@ -16,11 +16,11 @@
 
 #include "FrameBuilder.h"
 #include "capture/CaptureFile.h"
-#include "capture/FrontEnd.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 
 namespace fs = std::filesystem;
 

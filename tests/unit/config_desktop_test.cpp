@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/FrontEnd.h"
 #include "config/CaptureConfig.h"
 #include "config/ConfigFile.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

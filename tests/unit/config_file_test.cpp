@@ -20,11 +20,11 @@
 #include <utility>
 #include <vector>
 
-#include "capture/FrontEnd.h"
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
 #include "config/ConfigFile.h"
 #include "config_test_rules.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

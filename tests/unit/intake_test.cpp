@@ -7,9 +7,9 @@
 
 #include "FrameBuilder.h"
 #include "capture/Format.h"
-#include "capture/FrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "config/AdapterDlg.h"
+#include "dialogs/AdapterDlg.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -12,10 +12,10 @@
 
 #include <algorithm>
 
-#include "capture/Addresses.h"
-#include "capture/FrontEnd.h"
 #include "config/ConfigFile.h"
-#include "config/DialogPrompt.h"
+#include "dialogs/DialogPrompt.h"
+#include "frontend/Addresses.h"
+#include "frontend/FrontEnd.h"
 #include "ui/LinkLabel.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "config/DialogLayout.h"
+#include "dialogs/DialogLayout.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 
-#include "capture/Addresses.h"
+#include "frontend/Addresses.h"
 
 #include <pcap/pcap.h>
 

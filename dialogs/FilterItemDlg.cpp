@@ -1,4 +1,4 @@
-#include "config/FilterItemDlg.h"
+#include "dialogs/FilterItemDlg.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
@@ -10,10 +10,10 @@
 #include <QRadioButton>
 #include <QShowEvent>
 
-#include "config/DialogLayout.h"
-#include "config/DialogPrompt.h"
-#include "config/EditPorts.h"
-#include "config/IpAddressEdit.h"
+#include "dialogs/DialogLayout.h"
+#include "dialogs/DialogPrompt.h"
+#include "dialogs/EditPorts.h"
+#include "dialogs/IpAddressEdit.h"
 
 namespace {
 

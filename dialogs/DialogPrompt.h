@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "capture/FrontEnd.h"
+#include "frontend/FrontEnd.h"
 
 // Shows `text` in a box captioned "Pacterra" over `parent` and returns the answer. `detail` (may be empty)
 // is shown below the text in a smaller font. Yes/No questions default to No, so that a stray Return never

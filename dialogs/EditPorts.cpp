@@ -1,4 +1,4 @@
-#include "config/EditPorts.h"
+#include "dialogs/EditPorts.h"
 
 #include <QFocusEvent>
 #include <QInputMethodEvent>

@@ -1,4 +1,4 @@
-#include "config/ConfigDlg.h"
+#include "dialogs/ConfigDlg.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -17,9 +17,9 @@
 #include <algorithm>
 
 #include "config/ConfigFile.h"
-#include "config/DialogLayout.h"
-#include "config/DialogPrompt.h"
-#include "config/FilterItemDlg.h"
+#include "dialogs/DialogLayout.h"
+#include "dialogs/DialogPrompt.h"
+#include "dialogs/FilterItemDlg.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "config/IpAddressEdit.h"
+#include "dialogs/IpAddressEdit.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

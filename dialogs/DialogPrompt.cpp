@@ -1,4 +1,4 @@
-#include "config/DialogPrompt.h"
+#include "dialogs/DialogPrompt.h"
 
 #include <QPushButton>
 
