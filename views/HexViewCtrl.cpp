@@ -44,8 +44,8 @@ bool IsNavigationKey(int key) {
     }
 }
 
-// The Ctrl+letter keys of the application's accelerators: copy and select all work here, the rest (cut,
-// paste, undo, New Window, Open, Save, Print) must not leave the viewer while it has the focus.
+// The Ctrl+letter keys the viewer keeps: copy and select all work here; cut, paste and undo are taken and do
+// nothing, as the data never changes. Every other shortcut (New Window, Open, Save...) is the window's.
 bool IsOwnedCtrlLetter(int key) {
     switch (key) {
         case Qt::Key_C:
@@ -53,10 +53,6 @@ bool IsOwnedCtrlLetter(int key) {
         case Qt::Key_X:
         case Qt::Key_V:
         case Qt::Key_Z:
-        case Qt::Key_N:
-        case Qt::Key_O:
-        case Qt::Key_S:
-        case Qt::Key_P:
             return true;
         default:
             return false;
@@ -420,8 +416,7 @@ void CHexViewCtrl::PageBy(int direction) {
 bool CHexViewCtrl::event(QEvent* event) {
     switch (event->type()) {
         case QEvent::ShortcutOverride: {
-            // The keys the viewer handles, and the application's accelerators, stay here while it has the
-            // focus: Ctrl+O in the viewer must not open a capture file.
+            // The keys the viewer handles stay here while it has the focus; the window's shortcuts do not.
             auto* key = static_cast<QKeyEvent*>(event);
             if (OwnsKey(key)) {
                 key->accept();
@@ -451,7 +446,7 @@ bool CHexViewCtrl::OwnsKey(const QKeyEvent* event) const {
     if (modifiers & Qt::MetaModifier)
         return false;
     if (modifiers & Qt::AltModifier)
-        return modifiers == Qt::AltModifier && (key == Qt::Key_Return || key == Qt::Key_Enter);
+        return false;
     if (IsNavigationKey(key))
         return true;
     switch (key) {
@@ -461,8 +456,6 @@ bool CHexViewCtrl::OwnsKey(const QKeyEvent* event) const {
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
             return true;
-        case Qt::Key_F3:
-            return modifiers == Qt::NoModifier;
         default:
             break;
     }
@@ -489,7 +482,7 @@ void CHexViewCtrl::keyPressEvent(QKeyEvent* event) {
         return;
     }
     if (OwnsKey(event))
-        return;  // an accelerator of the application: it stops here, and does nothing
+        return;  // cut, paste or undo: taken, and nothing happens
     event->ignore();
 }
 

@@ -19,8 +19,8 @@
 
 namespace {
 
-// What the control does with a key of the application's main shortcuts. All of them stay inside the control
-// while it has the focus, so that a window's shortcut (Open, Save, ...) never fires from within the text.
+// The shortcut keys the control keeps while it has the focus: copy and select all, and cut, which the
+// read-only text takes and ignores. Every other shortcut (New Window, Open, Save...) is the window's.
 enum class KeyRole { Copy, SelectAll, Ignore };
 
 struct KeyBinding {
@@ -34,13 +34,6 @@ constexpr KeyBinding kKeyBindings[] = {
     {QKeyCombination(Qt::ControlModifier, Qt::Key_A), KeyRole::SelectAll},
     {QKeyCombination(Qt::ControlModifier, Qt::Key_X), KeyRole::Ignore},
     {QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete), KeyRole::Ignore},
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_N), KeyRole::Ignore},
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_O), KeyRole::Ignore},
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_S), KeyRole::Ignore},
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_P), KeyRole::Ignore},
-    {QKeyCombination(Qt::NoModifier, Qt::Key_F3), KeyRole::Ignore},
-    {QKeyCombination(Qt::AltModifier, Qt::Key_Return), KeyRole::Ignore},
-    {QKeyCombination(Qt::AltModifier, Qt::Key_Enter), KeyRole::Ignore},
 };
 
 std::optional<KeyRole> RoleOf(const QKeyEvent* event) {

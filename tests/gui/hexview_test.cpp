@@ -827,12 +827,17 @@ private slots:
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<bool>("owned");
         const int ctrl = Qt::ControlModifier, none = Qt::NoModifier;
-        QTest::newRow("Ctrl+O (Open)") << int(Qt::Key_O) << ctrl << true;
-        QTest::newRow("Ctrl+N (New Window)") << int(Qt::Key_N) << ctrl << true;
-        QTest::newRow("Ctrl+S (Save)") << int(Qt::Key_S) << ctrl << true;
-        QTest::newRow("Ctrl+P") << int(Qt::Key_P) << ctrl << true;
-        QTest::newRow("F3") << int(Qt::Key_F3) << none << true;
-        QTest::newRow("Alt+Enter") << int(Qt::Key_Return) << int(Qt::AltModifier) << true;
+        // The window's shortcuts work whatever has the focus.
+        QTest::newRow("Ctrl+O (Open) is the window's") << int(Qt::Key_O) << ctrl << false;
+        QTest::newRow("Ctrl+N (New Window) is the window's") << int(Qt::Key_N) << ctrl << false;
+        QTest::newRow("Ctrl+S (Save) is the window's") << int(Qt::Key_S) << ctrl << false;
+        QTest::newRow("Ctrl+P is the window's") << int(Qt::Key_P) << ctrl << false;
+        QTest::newRow("F3 is the window's") << int(Qt::Key_F3) << none << false;
+        QTest::newRow("Alt+Enter is the window's") << int(Qt::Key_Return) << int(Qt::AltModifier) << false;
+        QTest::newRow("Ctrl+V") << int(Qt::Key_V) << ctrl << true;
+        QTest::newRow("Ctrl+Z") << int(Qt::Key_Z) << ctrl << true;
+        QTest::newRow("Ctrl+End") << int(Qt::Key_End) << ctrl << true;
+        QTest::newRow("Shift+Left") << int(Qt::Key_Left) << int(Qt::ShiftModifier) << true;
         QTest::newRow("Ctrl+C") << int(Qt::Key_C) << ctrl << true;
         QTest::newRow("Ctrl+A") << int(Qt::Key_A) << ctrl << true;
         QTest::newRow("Ctrl+X") << int(Qt::Key_X) << ctrl << true;
