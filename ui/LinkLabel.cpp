@@ -1,5 +1,8 @@
 #include "ui/LinkLabel.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -93,7 +96,37 @@ void CLinkLabel::SetFitToText(bool fit) {
 }
 
 QColor CLinkLabel::CurrentColor() const {
-    return m_bHovering ? m_colorHover : m_bVisited ? m_colorVisited : m_colorLink;
+    const QColor colour = m_bHovering ? m_colorHover : m_bVisited ? m_colorVisited : m_colorLink;
+    return ReadableOn(colour, palette().color(backgroundRole()));
+}
+
+namespace {
+
+// Relative luminance of a colour on the sRGB screen, 0 (black) to 1 (white).
+double Luminance(const QColor& c) {
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+QColor CLinkLabel::ReadableOn(const QColor& colour, const QColor& ground) {
+    // The link colours were chosen for a light dialog: there they stay exactly as they are. On a dark one
+    // they are lightened (towards white, keeping their hue) until they read well.
+    constexpr double kReadable = 4.5;
+    if (Luminance(ground) >= 0.18 || Contrast(colour, ground) >= kReadable)
+        return colour;
+    QColor lighter = colour;
+    for (int step = 1; step <= 8 && Contrast(lighter, ground) < kReadable; ++step) {
+        auto mix = [step](int v) { return v + (255 - v) * step / 8; };
+        lighter = QColor(mix(colour.red()), mix(colour.green()), mix(colour.blue()));
+    }
+    return lighter;
 }
 
 void CLinkLabel::ApplyColor() {

@@ -31,8 +31,12 @@ public:
     QColor LinkColor() const { return m_colorLink; }
     QColor VisitedColor() const { return m_colorVisited; }
     QColor HoverColor() const { return m_colorHover; }
-    // The colour the text is drawn in now: hover, else visited, else link.
+    // The colour the text is drawn in now: hover, else visited, else link, made readable on the label's
+    // background (ReadableOn).
     QColor CurrentColor() const;
+    // `colour` as it is on a light background; on a dark one, lightened until it reads well (a contrast of
+    // 4.5:1 at least).
+    static QColor ReadableOn(const QColor& colour, const QColor& ground);
 
     // Opens `target` and returns a result code as the shell gives it: above 32 is success; 2 a missing file,
     // 3 a missing folder, 31 nothing that can open it. Also used by the program's web and help commands.

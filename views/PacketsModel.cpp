@@ -84,9 +84,8 @@ QVariant CPacketsModel::data(const QModelIndex& index, int role) const {
                 return kNoPayloadBack;
             return packet.toServer.load(std::memory_order_relaxed) ? kToServerBack : kToClientBack;
         case Qt::ForegroundRole:
-            if (highlighted)
-                return CReportListView::kHighlightText;
-            return {};
+            // Black on the light backgrounds, also where the desktop's text is light.
+            return highlighted ? CReportListView::kHighlightText : kRowText;
         case CReportListView::kHighlightRole:
             return highlighted;
         case kToServerRole:

@@ -13,10 +13,11 @@ public:
     // true for a packet from the client to the server (under the first column).
     static constexpr int kToServerRole = Qt::UserRole + 2;
 
-    // Row backgrounds.
+    // Row backgrounds, fixed whatever the desktop's colours; their text is fixed with them.
     static constexpr QColor kToServerBack{200, 252, 200};
     static constexpr QColor kToClientBack{248, 232, 216};
     static constexpr QColor kNoPayloadBack{255, 255, 255};
+    static constexpr QColor kRowText{0, 0, 0};
 
     explicit CPacketsModel(QObject* parent = nullptr);
 
