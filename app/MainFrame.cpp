@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -257,6 +258,9 @@ bool CMainFrame::CreateTabArea() {
     m_treeView = qobject_cast<CProtocolTreeView*>(tree->window());
     m_hexView = qobject_cast<CHexView*>(hex->window());
     m_tabArea = tab->window();
+    // The decode pane: 240 pixels, or as wide as its longest line needs.
+    if (auto* panes = qobject_cast<QSplitter*>(m_treeView ? m_treeView->parentWidget() : nullptr))
+        panes->setSizes({std::max(240, m_treeView->sizeHint().width()), 1 << 16});
     connect(m_treeView, &CProtocolTreeView::byteRangeSelected, m_hexView->HexCtrl(),
             &CHexViewCtrl::SetSelection);
     // Ctrl+Tab and the tabs' hot keys, wherever the focus is inside the window.

@@ -1,5 +1,10 @@
 #include "views/ListCtrlLeft.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture/Format.h"
 #include "capture/PacketStore.h"
 #include "frontend/FrontEnd.h"
 #include "views/ConnectionsModel.h"
@@ -23,18 +28,43 @@ private:
     CConnectionsModel* m_model;
 };
 
+namespace {
+
+// Every label the "Protocol" column can show.
+QStringList ServiceLabels() {
+    std::vector<std::string> labels;
+    for (int protocol : {6, 17}) {
+        for (int port = 0; port <= 0xFFFF; ++port) {
+            const auto p = static_cast<uint16_t>(port);
+            const ShortText label = ServiceLabel(p, p, protocol);
+            if (std::find(labels.begin(), labels.end(), label.view()) == labels.end())
+                labels.emplace_back(label.view());
+        }
+    }
+    QStringList out;
+    for (const std::string& label : labels)
+        out << QString::fromStdString(label);
+    return out;
+}
+
+}  // namespace
+
 CListCtrlLeft::CListCtrlLeft(QWidget* parent)
     : CReportListView(kCopyLineCommand, parent), m_model(new CConnectionsModel(this)) {
     setObjectName(QStringLiteral("connectionsList"));
     setModel(m_model);
-    // "#" and "Packets" as wide as their titles (but "#" still shows a few digits).
-    SetUpColumns({{-1, "00000"},
-                  {76, "00:00:00.000"},
-                  {120, "255.255.255.255:65535"},
-                  {120, "255.255.255.255:65535"},
-                  {60, "TCP:ftp-data"},
-                  {-1, nullptr},
-                  {76, "00:00:00.000"}});
+    // "#" and "Packets" as narrow as their titles allow; every column shows its title and its widest IPv4
+    // value whole. A store of 200 MB holds fewer than ten million connections and packets.
+    const QString count = QStringLiteral("0000000");
+    const QString time = QStringLiteral("00:00:00.000");
+    const QString endpoint = QStringLiteral("000.000.000.000:00000");
+    SetUpColumns({{0, {count}},
+                  {76, {time}},
+                  {120, {endpoint}},
+                  {120, {endpoint}},
+                  {60, ServiceLabels()},
+                  {0, {count}},
+                  {76, {time}}});
     m_sink = std::make_unique<Sink>(this);
 }
 

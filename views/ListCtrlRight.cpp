@@ -15,7 +15,9 @@ CListCtrlRight::CListCtrlRight(QWidget* parent)
     setModel(m_model);
     setIconSize(QSize(16, 16));
     verticalHeader()->setDefaultSectionSize(std::max(verticalHeader()->defaultSectionSize(), 18));
-    SetUpColumns({{100, "00:00:00.000 WWW"}, {40, "65535"}, {40, "65535"}, {300, nullptr}});
+    // Titles and values whole; the payload preview keeps its width and is cut.
+    const QString length = QStringLiteral("00000");
+    SetUpColumns({{100, {QStringLiteral("00:00:00.000")}, true}, {40, {length}}, {40, {length}}, {300, {}}});
     m_caption = QStringLiteral("Packets");
     connect(&m_follow, &QTimer::timeout, this, &CListCtrlRight::Follow);
     m_follow.start(kFollowIntervalMs);

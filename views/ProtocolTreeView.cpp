@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 
 #include "views/Clipboard.h"
 
@@ -52,6 +53,43 @@ QIcon DrawIcon(TreeImage image) {
     return QIcon(pixmap);
 }
 
+// The decode of a TCP frame whose fields all take their longest form, each value drawn as wide as the font
+// can draw it: digits as the widest digit, the hexadecimal digits of a MAC address as the widest of those.
+std::vector<DecodeLine> WidestLines(const QFontMetrics& metrics) {
+    std::vector<uint8_t> frame(0xFFFF, 0xFF);
+    frame[12] = 0x08;  // IPv4
+    frame[13] = 0x00;
+    frame[14] = 0x45;  // a 20-byte header
+    frame[20] = 0x40;  // Don't Fragment, the first fragment
+    frame[21] = 0x00;
+    frame[23] = 6;  // TCP
+    std::vector<DecodeLine> lines = DecodePacket(frame.data(), frame.size());
+
+    auto widestOf = [&metrics](const char* chars) {
+        char widest = *chars;
+        for (const char* c = chars; *c; ++c)
+            if (metrics.horizontalAdvance(QLatin1Char(*c)) > metrics.horizontalAdvance(QLatin1Char(widest)))
+                widest = *c;
+        return widest;
+    };
+    const char digit = widestOf("0123456789");
+    const char hex = widestOf("0123456789abcdef");
+    for (DecodeLine& line : lines) {
+        const size_t colon = line.text.find(": ");
+        if (colon == std::string::npos)
+            continue;
+        std::string& text = line.text;
+        const bool mac = text.find_first_not_of("0123456789abcdef.", colon + 2) == std::string::npos;
+        for (size_t i = colon + 2; i < text.size(); ++i) {
+            if (mac && text[i] != '.')
+                text[i] = hex;
+            else if (text[i] >= '0' && text[i] <= '9')
+                text[i] = digit;
+        }
+    }
+    return lines;
+}
+
 }  // namespace
 
 CProtocolTreeView::CProtocolTreeView(QWidget* parent) : QTreeWidget(parent) {
@@ -72,18 +110,35 @@ CProtocolTreeView::CProtocolTreeView(QWidget* parent) : QTreeWidget(parent) {
     connect(m_copyLine, &QAction::triggered, this, &CProtocolTreeView::CopyLine);
     connect(this, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentItemChanged(current); });
+    m_fitWidth = WidestTreeWidth();
+}
+
+int CProtocolTreeView::WidestTreeWidth() {
+    Fill(WidestLines(fontMetrics()));
+    const int width = sizeHintForColumn(0) + 2 * frameWidth() +
+                      style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    QSignalBlocker block(this);
+    clear();
+    return width;
+}
+
+QSize CProtocolTreeView::sizeHint() const {
+    return QSize(m_fitWidth, QTreeWidget::sizeHint().height());
 }
 
 void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
     m_packet.assign(bytes, bytes + (length > 0 ? length : 0));
     m_lines = DecodePacket(m_packet.data(), m_packet.size());
+    Fill(m_lines);
+}
 
+void CProtocolTreeView::Fill(const std::vector<DecodeLine>& lines) {
     // Rebuilding must not report selections of lines that are about to go.
     QSignalBlocker block(this);
     clear();
     std::vector<QTreeWidgetItem*> items;
-    items.reserve(m_lines.size());
-    for (const DecodeLine& line : m_lines) {
+    items.reserve(lines.size());
+    for (const DecodeLine& line : lines) {
         auto* item = line.parent < 0 ? new QTreeWidgetItem(this)
                                      : new QTreeWidgetItem(items[static_cast<size_t>(line.parent)]);
         item->setText(0, QString::fromStdString(line.text));
@@ -92,8 +147,8 @@ void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
             item->setData(0, kRangeRole, QPoint(line.range.offset, line.range.length));
         items.push_back(item);
     }
-    for (size_t i = 0; i < m_lines.size(); ++i)
-        items[i]->setExpanded(m_lines[i].expanded);
+    for (size_t i = 0; i < lines.size(); ++i)
+        items[i]->setExpanded(lines[i].expanded);
     setCurrentItem(nullptr);
     scrollToTop();
 }

@@ -24,6 +24,10 @@ public:
     // The "&Copy line" command: the selected line's text to the clipboard.
     void CopyLine();
 
+    // Wide enough to show every line of any packet whole: the longest field values, each digit drawn as the
+    // font's widest, with the room the tree's indentation, pictures and scroll bar take.
+    QSize sizeHint() const override;
+
 signals:
     // A line with bytes was selected: [start, end) of the frame.
     void byteRangeSelected(int start, int end);
@@ -34,9 +38,13 @@ protected:
 
 private:
     void OnCurrentItemChanged(QTreeWidgetItem* current);
+    // Replaces the tree's lines by `lines`.
+    void Fill(const std::vector<DecodeLine>& lines);
+    int WidestTreeWidth();
 
     std::vector<uint8_t> m_packet;  // the frame shown, independent of the store
     std::vector<DecodeLine> m_lines;
     QAction* m_copyLine;
     QIcon m_icons[5];  // the five 16x16 pictures of the lines, by TreeImage
+    int m_fitWidth = 0;
 };

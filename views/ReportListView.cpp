@@ -6,6 +6,9 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QStandardItemModel>
 #include <QStyledItemDelegate>
 
 #include "views/Clipboard.h"
@@ -69,15 +72,40 @@ CReportListView::CReportListView(int copyCommand, QWidget* parent) : QTableView(
 
 void CReportListView::SetUpColumns(const std::vector<Column>& list) {
     QHeaderView* header = horizontalHeader();
-    const QFontMetrics metrics = fontMetrics();
-    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 6;
     for (int i = 0; i < static_cast<int>(list.size()); ++i) {
         const Column& c = list[static_cast<size_t>(i)];
-        int width = c.width < 0 ? header->sectionSizeHint(i) : c.width;
-        if (c.fitText)
-            width = std::max(width, metrics.horizontalAdvance(QLatin1String(c.fitText)) + margin);
+        int width = std::max(c.width, header->sectionSizeHint(i));
+        for (const QString& sample : c.samples)
+            width = std::max(width, CellWidth(WidestDigits(sample), c.picture));
         header->resizeSection(i, width);
     }
+}
+
+int CReportListView::CellWidth(const QString& text, bool picture) const {
+    QStandardItemModel probe(1, 1);
+    const QModelIndex cell = probe.index(0, 0);
+    probe.setData(cell, text);
+    if (picture) {
+        QPixmap blank(iconSize().isValid() ? iconSize() : QSize(16, 16));
+        blank.fill(Qt::transparent);
+        probe.setData(cell, blank, Qt::DecorationRole);
+    }
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    // The grid line takes a pixel of every cell.
+    return itemDelegate()->sizeHint(option, cell).width() + (showGrid() ? 1 : 0);
+}
+
+QString CReportListView::WidestDigits(QString sample) const {
+    const QFontMetrics metrics = fontMetrics();
+    QChar widest = QLatin1Char('0');
+    for (char d = '1'; d <= '9'; ++d)
+        if (metrics.horizontalAdvance(QLatin1Char(d)) > metrics.horizontalAdvance(widest))
+            widest = QLatin1Char(d);
+    for (QChar& c : sample)
+        if (c.isDigit())
+            c = widest;
+    return sample;
 }
 
 int CReportListView::SelectedRow() const {
@@ -115,6 +143,33 @@ void CReportListView::SelectAndActivate(int row) {
     selectRow(row);
     scrollTo(model()->index(row, 0));
     Activate();
+}
+
+void CReportListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    QScrollBar* sideways = horizontalScrollBar();
+    const int x = sideways->value();
+    QTableView::scrollTo(index, hint);
+    sideways->setValue(x);
+}
+
+QModelIndex CReportListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    switch (action) {
+        case MoveLeft:
+        case MoveRight:
+            horizontalScrollBar()->triggerAction(action == MoveLeft ? QAbstractSlider::SliderSingleStepSub
+                                                                    : QAbstractSlider::SliderSingleStepAdd);
+            return currentIndex();
+        case MoveHome:
+        case MoveEnd:
+            modifiers |= Qt::ControlModifier;
+            break;
+        default:
+            break;
+    }
+    const QModelIndex next = QTableView::moveCursor(action, modifiers);
+    // The current cell stays in its column: only the row changes.
+    const QModelIndex current = currentIndex();
+    return next.isValid() && current.isValid() ? next.siblingAtColumn(current.column()) : next;
 }
 
 void CReportListView::Activate() {

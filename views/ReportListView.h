@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QColor>
+#include <QStringList>
 #include <QTableView>
 #include <vector>
 
@@ -31,22 +32,34 @@ public:
     // list does not have.
     void SelectAndActivate(int row);
 
+    // Rows are whole: bringing a cell into view scrolls up or down only, so the first columns stay where
+    // they are (Ctrl+End, a click on a wide last column).
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
 protected:
     // `copyCommand` is the command number the "&Copy line" entry carries as its data.
     CReportListView(int copyCommand, QWidget* parent);
 
-    // Gives the columns their widths once the model is set. A width is widened where `fitText` (the widest
-    // usual cell, or empty) would not fit in the list's font; a width of -1 fits the header text.
+    // Gives the columns their widths once the model is set: at least `width`, and wide enough for the
+    // header's title and for each of `samples` drawn as wide as the font can draw it (every digit as the
+    // font's widest digit), next to the row picture when `picture` is set.
     struct Column {
         int width;
-        const char* fitText;
+        QStringList samples;
+        bool picture = false;
     };
     void SetUpColumns(const std::vector<Column>& columns);
+    // The width a cell needs for `text` (and a picture of iconSize()): the delegate's own measure.
+    int CellWidth(const QString& text, bool picture) const;
+    // `sample` with every digit replaced by the widest digit of the list's font.
+    QString WidestDigits(QString sample) const;
 
     // A row was activated (it is the selected row).
     virtual void ActivateRow(int row) = 0;
 
     bool event(QEvent* event) override;
+    // Left and Right scroll sideways; Home and End go to the first and last row.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
