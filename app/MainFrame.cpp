@@ -86,6 +86,9 @@ CMainFrame::~CMainFrame() {
     if (g_pMainFrame == this)
         g_pMainFrame = nullptr;
     m_rows = nullptr;
+    // The bars are hidden as the window goes: their signals must not reach a frame half destroyed.
+    m_connectionsBar->disconnect(this);
+    m_packetsBar->disconnect(this);
     qApp->removeEventFilter(this);
     m_framework->DestroyLayout();
     if (m_tray)
@@ -122,7 +125,13 @@ void CMainFrame::CreateMenus() {
                                "Dock or float the connections bar\nDock Connections Bar"));
     view->addAction(
         AddCommand(ID_DOCK_PACKETS, "Dock &Packets Bar", "Dock or float the packets bar\nDock Packets Bar"));
-    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS})
+    view->addSeparator();
+    view->addAction(AddCommand(ID_VIEW_CONNECTIONS_BAR, "Co&nnections Bar",
+                               "Show or hide the connections bar\nConnections Bar"));
+    view->addAction(
+        AddCommand(ID_VIEW_PACKETS_BAR, "Pac&kets Bar", "Show or hide the packets bar\nPackets Bar"));
+    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS,
+                   ID_VIEW_CONNECTIONS_BAR, ID_VIEW_PACKETS_BAR})
         Action(id)->setCheckable(true);
 
     QMenu* sniffer = menuBar()->addMenu("&Sniffer");
@@ -239,6 +248,12 @@ void CMainFrame::CreateBars() {
     connect(Action(ID_DOCK_CONNECTIONS), &QAction::triggered, m_connectionsBar,
             &CSizingControlBar::ToggleDocking);
     connect(Action(ID_DOCK_PACKETS), &QAction::triggered, m_packetsBar, &CSizingControlBar::ToggleDocking);
+    // A bar hidden by its close glyph comes back here.
+    for (auto [id, bar] : {std::pair<int, CSizingControlBar*>{ID_VIEW_CONNECTIONS_BAR, m_connectionsBar},
+                           std::pair<int, CSizingControlBar*>{ID_VIEW_PACKETS_BAR, m_packetsBar}}) {
+        connect(Action(id), &QAction::triggered, bar, &QWidget::setVisible);
+        connect(bar, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
+    }
 }
 
 bool CMainFrame::CreateTabArea() {
@@ -321,6 +336,8 @@ void CMainFrame::UpdateCommandStates() {
     Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
     Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
     Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
+    Action(ID_VIEW_CONNECTIONS_BAR)->setChecked(!m_connectionsBar->isHidden());
+    Action(ID_VIEW_PACKETS_BAR)->setChecked(!m_packetsBar->isHidden());
     if (auto* toolbar = findChild<QToolBar*>("toolbar"))
         Action(ID_VIEW_TOOLBAR)->setChecked(!toolbar->isHidden());
     Action(ID_VIEW_STATUS_BAR)->setChecked(!statusBar()->isHidden());

@@ -43,6 +43,8 @@ enum FrameCommand : int {
     ID_HOME_PAGE = 32791,
     ID_SHOW_HIDE = 32798,
     ID_NEW_WINDOW = 32799,
+    ID_VIEW_CONNECTIONS_BAR = 32840,  // show or hide the bars (their close glyphs hide them)
+    ID_VIEW_PACKETS_BAR = 32841,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_VIEW_TOOLBAR = 59392,

@@ -187,10 +187,14 @@ void CSizingControlBarG::mousePressEvent(QMouseEvent* event) {
 
 void CSizingControlBarG::mouseReleaseEvent(QMouseEvent* event) {
     if (m_pressedOnGlyph && event->button() == Qt::LeftButton) {
-        // The glyph closes nothing: the bar stays where it is.
+        // Released over the glyph, the bar is hidden (the View menu shows it again); released elsewhere,
+        // nothing happens.
         m_pressedOnGlyph = false;
-        SetGlyphState(GlyphRect().contains(event->position().toPoint()), false);
+        const bool over = GlyphRect().contains(event->position().toPoint());
+        SetGlyphState(false, false);
         event->accept();
+        if (over)
+            m_bar->hide();
         return;
     }
     event->ignore();

@@ -4,9 +4,9 @@
 // the bar. The strip runs down the left side when the bar is docked at the top or bottom, along the top
 // when it is docked at the left or right. Floating, both show the bar's title as the small frame's caption.
 //
-// The close glyph shows a hot look under the mouse and a pushed look while pressed, and closes nothing:
-// the bars stay reachable through the dock toggles. A press elsewhere drags the bar, a double-click
-// toggles floating (Qt's docking does both).
+// The close glyph shows a hot look under the mouse and a pushed look while pressed; released over it, it
+// hides the bar (the main window's View menu brings it back). A press elsewhere drags the bar, a
+// double-click toggles floating (Qt's docking does both).
 #pragma once
 
 #include <QPointer>

@@ -86,6 +86,7 @@ void CSizingControlBar::ApplyBarSize() {
 }
 
 void CSizingControlBar::ToggleDocking() {
+    show();  // a bar hidden by its close glyph comes back to be docked or floated
     if (isFloating()) {
         setFloating(false);
         return;

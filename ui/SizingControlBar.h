@@ -2,8 +2,8 @@
 // three sizes: docked at the top or bottom, docked at the left or right, and floating, each kept at or
 // above its minimum and stored across runs with LoadBarSizes/SaveBarSizes. Qt's docking does the rest:
 // bars in one dock row share its length and are resized by dragging the separators between them.
-// The bar is never closed: a close request is ignored (docking and floating stay reachable through the
-// View menu's dock toggles, ToggleDocking). A double-click on its title bar toggles floating.
+// A close request is ignored; the close glyph of its title bar hides it, and the main window's View menu
+// shows it again. A double-click on its title bar toggles floating.
 #pragma once
 
 #include <QDockWidget>

@@ -133,14 +133,25 @@ private slots:
         QVERIFY(!hasInactiveText());
         QVERIFY(!m_connections->m_caption->IsCaptionActive());
 
-        // The glyph looks pushed while held and closes nothing.
+        // The glyph looks pushed while held; released away from it, nothing happens.
         const QPoint glyph = caption->GlyphRect().center();
+        QTest::mousePress(caption, Qt::LeftButton, {}, glyph);
+        QVERIFY(caption->IsGlyphPushed());
+        QTest::mouseMove(caption, glyph + QPoint(0, 40));
+        QVERIFY(!caption->IsGlyphPushed());
+        QTest::mouseRelease(caption, Qt::LeftButton, {}, glyph + QPoint(0, 40));
+        QVERIFY(m_packets->isVisible());
+        // Released over it, it hides the bar, which stays docked where it was.
         QTest::mousePress(caption, Qt::LeftButton, {}, glyph);
         QVERIFY(caption->IsGlyphPushed());
         QTest::mouseRelease(caption, Qt::LeftButton, {}, glyph);
         QVERIFY(!caption->IsGlyphPushed());
+        QVERIFY(m_packets->isHidden());
+        QVERIFY(m_connections->isVisible());
+        m_packets->show();
         QVERIFY(m_packets->isVisible());
         QVERIFY(!m_packets->IsBarFloating());
+        QCOMPARE(m_frame->dockWidgetArea(m_packets), Qt::TopDockWidgetArea);
 
         // Floating, the frame's caption shows the title and follows the packets list.
         m_packets->ToggleDocking();
@@ -152,6 +163,12 @@ private slots:
         // A double-click on the caption docks it again.
         QTest::mouseDClick(caption, Qt::LeftButton, {}, QPoint(30, caption->height() / 2));
         QTRY_VERIFY(!m_packets->IsBarFloating());
+
+        // The dock toggle brings a hidden bar back, floating.
+        m_packets->hide();
+        m_packets->ToggleDocking();
+        QVERIFY(m_packets->isVisible());
+        QVERIFY(m_packets->IsBarFloating());
     }
 };
 
