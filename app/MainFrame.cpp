@@ -24,6 +24,7 @@
 #include "app/Pictures.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
+#include "app/WindowLayout.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
@@ -635,6 +636,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     RunFileCommand([&dropStore] { dropStore = OfferToSaveUnsavedPackets(); });
     if (!dropStore)
         return;
+    StoreWindowLayout(*this);
     // The lists and views let go of the store before it is released.
     ResetCapture();
     if (m_tray)

@@ -30,10 +30,14 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+}  // namespace
+
 // The settings store of the whole application, under the same sections and entries everywhere.
 QSettings OpenSettings() {
     return QSettings(kOrganization, kApplication);
 }
+
+namespace {
 
 // A damaged file is reported once, not again on every reload of the same bytes (the Configure command
 // reloads the file each time it runs).

@@ -4,6 +4,8 @@
 
 #include <string>
 
+class QSettings;
+
 // Shown by the Configure command when SaveConfig fails.
 inline constexpr char kSaveConfigErrorText[] = "Error when saving configuations!";
 
@@ -28,6 +30,9 @@ std::string AutostartEntryPath();
 // The desktop entry that starts `exePath` at login; hidden (switched off) unless `enabled` and the path is
 // known.
 std::string AutostartEntryText(const std::string& exePath, bool enabled);
+
+// The application's settings store ("Morvane", "Pacterra"), the one place that names it.
+QSettings OpenSettings();
 
 // Stores the adapter choice ("Config" / "Adapter" and "AdapterName") in the settings store.
 void StoreAdapterChoice(const std::string& adapter, const std::string& adapterName);

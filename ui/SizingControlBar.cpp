@@ -67,7 +67,16 @@ void CSizingControlBar::OnPlaceChanged() {
     if (place == m_place)
         return;
     m_place = place;
-    ApplyBarSize();
+    if (!m_keepSizeOnMove)
+        ApplyBarSize();
+}
+
+void CSizingControlBar::SetKeepSizeOnMove(bool keep) {
+    m_keepSizeOnMove = keep;
+    if (keep)
+        return;
+    m_place = CurrentPlace();
+    RememberSize();
 }
 
 void CSizingControlBar::ApplyBarSize() {

@@ -41,6 +41,10 @@ public:
 
     // Gives the bar its remembered size for where it is now (docked or floating).
     void ApplyBarSize();
+    // While set, a move to another place keeps the size the bar is given there (a saved window layout
+    // being restored) instead of taking the one remembered for that place; clearing it remembers the
+    // bar's size where it now is.
+    void SetKeepSizeOnMove(bool keep);
     // The dock toggle: floats a docked bar (at the screen point m_sizeFloat.width(), m_sizeFloat.height()
     // from the screen's top left), docks a floating one where it was docked last.
     void ToggleDocking();
@@ -62,6 +66,7 @@ private:
 
     int m_id;
     Place m_place = Place::Horizontal;  // where the bar was last told it is
+    bool m_keepSizeOnMove = false;
 };
 
 // The settings profile the main window keeps its bar sizes under.

@@ -1,0 +1,149 @@
+#include "app/WindowLayout.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QHeaderView>
+#include <QIODevice>
+#include <QList>
+#include <QSettings>
+#include <QSplitter>
+#include <QTableView>
+
+#include "app/MainFrame.h"
+#include "config/ConfigFile.h"
+#include "ui/ListBars.h"
+#include "views/ListCtrlLeft.h"
+#include "views/ListCtrlRight.h"
+#include "views/ProtocolTreeView.h"
+
+namespace {
+
+constexpr char kLayoutKey[] = "Window/Layout";
+constexpr quint32 kMagic = 0x50544C59;  // "PTLY"
+constexpr quint16 kFormat = 1;
+constexpr int kStateVersion = 1;  // QMainWindow::saveState's version
+constexpr auto kHash = QCryptographicHash::Sha256;
+constexpr qsizetype kHashBytes = 32;
+// A layout is a few hundred bytes; anything much larger is not one of ours.
+constexpr qsizetype kMaxLayoutBytes = 64 * 1024;
+constexpr quint8 kMaxCount = 32;
+constexpr int kMaxExtent = 100000;  // pixels
+
+QSplitter* PacketPanes(const CMainFrame& frame) {
+    return frame.TreeView() ? qobject_cast<QSplitter*>(frame.TreeView()->parentWidget()) : nullptr;
+}
+
+QList<int> ColumnWidths(const QTableView* list) {
+    QList<int> widths;
+    if (list)
+        for (int i = 0; i < list->horizontalHeader()->count(); ++i)
+            widths << list->horizontalHeader()->sectionSize(i);
+    return widths;
+}
+
+void WriteInts(QDataStream& out, const QList<int>& values) {
+    out << quint8(std::min<qsizetype>(values.size(), kMaxCount));
+    for (qsizetype i = 0; i < values.size() && i < kMaxCount; ++i)
+        out << qint32(values[i]);
+}
+
+// Counts are read as one byte, so a damaged count cannot ask for much.
+QList<int> ReadInts(QDataStream& in) {
+    quint8 count = 0;
+    in >> count;
+    QList<int> values;
+    for (int i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        qint32 v = 0;
+        in >> v;
+        values << v;
+    }
+    return values;
+}
+
+bool InRange(const QList<int>& values, int low) {
+    return std::all_of(values.begin(), values.end(), [low](int v) { return v >= low && v <= kMaxExtent; });
+}
+
+// Widths for every column of `list`, none narrower than the header allows.
+bool FitsColumns(const QTableView* list, const QList<int>& widths) {
+    return list && widths.size() == list->horizontalHeader()->count() &&
+           InRange(widths, list->horizontalHeader()->minimumSectionSize());
+}
+
+void SetColumnWidths(QTableView* list, const QList<int>& widths) {
+    for (int i = 0; i < widths.size(); ++i)
+        list->horizontalHeader()->resizeSection(i, widths[i]);
+}
+
+}  // namespace
+
+QByteArray SaveWindowLayout(const CMainFrame& frame) {
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_0);
+    out << kMagic << kFormat << frame.saveGeometry() << frame.saveState(kStateVersion);
+    const QSplitter* panes = PacketPanes(frame);
+    WriteInts(out, panes ? panes->sizes() : QList<int>());
+    WriteInts(out, ColumnWidths(frame.ConnectionsList()));
+    WriteInts(out, ColumnWidths(frame.PacketsList()));
+    return payload + QCryptographicHash::hash(payload, kHash);
+}
+
+bool RestoreWindowLayout(CMainFrame& frame, const QByteArray& bytes) {
+    if (bytes.size() <= kHashBytes || bytes.size() > kMaxLayoutBytes)
+        return false;
+    const QByteArray payload = bytes.first(bytes.size() - kHashBytes);
+    if (QCryptographicHash::hash(payload, kHash) != bytes.last(kHashBytes))
+        return false;  // damaged
+
+    QDataStream in(payload);
+    in.setVersion(QDataStream::Qt_6_0);
+    quint32 magic = 0;
+    quint16 format = 0;
+    in >> magic >> format;
+    if (in.status() != QDataStream::Ok || magic != kMagic || format != kFormat)
+        return false;
+    QByteArray geometry, state;
+    in >> geometry >> state;
+    const QList<int> panes = ReadInts(in);
+    const QList<int> connections = ReadInts(in);
+    const QList<int> packets = ReadInts(in);
+    if (in.status() != QDataStream::Ok || !in.atEnd())
+        return false;
+
+    QSplitter* splitter = PacketPanes(frame);
+    const bool panesFit = splitter && panes.size() == splitter->count() && InRange(panes, 0) &&
+                          std::any_of(panes.begin(), panes.end(), [](int v) { return v > 0; });
+    if (!panesFit || !FitsColumns(frame.ConnectionsList(), connections) ||
+        !FitsColumns(frame.PacketsList(), packets))
+        return false;
+
+    const QByteArray before = frame.saveGeometry();
+    if (!frame.restoreGeometry(geometry))
+        return false;
+    // The bars take the sizes the layout gives them, not the ones they remember for their new places.
+    const QList<CSizingControlBar*> bars = {frame.ConnectionsBar(), frame.PacketsBar()};
+    for (CSizingControlBar* bar : bars)
+        bar->SetKeepSizeOnMove(true);
+    const bool restored = frame.restoreState(state, kStateVersion);
+    for (CSizingControlBar* bar : bars)
+        bar->SetKeepSizeOnMove(false);
+    if (!restored) {
+        frame.restoreGeometry(before);
+        return false;
+    }
+    splitter->setSizes(panes);
+    SetColumnWidths(frame.ConnectionsList(), connections);
+    SetColumnWidths(frame.PacketsList(), packets);
+    return true;
+}
+
+void StoreWindowLayout(const CMainFrame& frame) {
+    QSettings settings = OpenSettings();
+    settings.setValue(QLatin1String(kLayoutKey), SaveWindowLayout(frame));
+}
+
+bool LoadWindowLayout(CMainFrame& frame) {
+    const QVariant stored = OpenSettings().value(QLatin1String(kLayoutKey));
+    return stored.typeId() == QMetaType::QByteArray && RestoreWindowLayout(frame, stored.toByteArray());
+}

@@ -1,0 +1,20 @@
+// The main window's layout, kept from one run to the next in the settings store: its size and place
+// (maximised or not), the bars (side, floating, sizes, shown or hidden), the split between the decode tree
+// and the hex view, and the column widths of both lists. It is one value under "Window/Layout", checked as
+// a whole: a damaged value, or one from another program or format, is ignored and the window keeps its
+// defaults.
+#pragma once
+
+#include <QByteArray>
+
+class CMainFrame;
+
+// The layout of `frame` as the bytes stored.
+QByteArray SaveWindowLayout(const CMainFrame& frame);
+// Gives `frame` the layout in `bytes`; false, with `frame` left as it was, when they are not a sound layout
+// of this program (call before the window is first shown).
+bool RestoreWindowLayout(CMainFrame& frame, const QByteArray& bytes);
+
+// SaveWindowLayout into the settings store, and RestoreWindowLayout from it.
+void StoreWindowLayout(const CMainFrame& frame);
+bool LoadWindowLayout(CMainFrame& frame);
