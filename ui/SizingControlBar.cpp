@@ -32,7 +32,13 @@ CSizingControlBar::Place CSizingControlBar::CurrentPlace() const {
 }
 
 void CSizingControlBar::closeEvent(QCloseEvent* event) {
-    event->ignore();
+    // While its window is open a close request leaves the bar where it is. Once the window has closed, a
+    // floating bar goes with it: the program ends only when every window agrees to close.
+    const QWidget* frame = parentWidget();
+    if (frame && frame->isVisible())
+        event->ignore();
+    else
+        event->accept();
 }
 
 void CSizingControlBar::resizeEvent(QResizeEvent* event) {

@@ -87,6 +87,17 @@ private slots:
         QVERIFY(m_connections->isVisible());
     }
 
+    // Once the window has closed, a floating bar closes too: it must not keep the program from ending.
+    void floatingBarClosesWithItsWindow() {
+        m_packets->ToggleDocking();
+        QVERIFY(m_packets->IsBarFloating());
+        QVERIFY(!m_packets->close());
+        QVERIFY(m_packets->isVisible());
+        m_frame->close();
+        QVERIFY(m_packets->close());
+        QVERIFY(!m_packets->isVisible());
+    }
+
     void sizesSurviveARestart() {
         m_packets->m_sizeHorz = QSize(300, 180);
         m_packets->m_sizeVert = QSize(210, 400);
