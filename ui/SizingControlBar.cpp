@@ -14,6 +14,16 @@ CSizingControlBar::CSizingControlBar(const QString& title, QMainWindow* frame, i
     setMinimumSize(m_sizeMinHorz);
     connect(this, &QDockWidget::topLevelChanged, this, &CSizingControlBar::OnPlaceChanged);
     connect(this, &QDockWidget::dockLocationChanged, this, &CSizingControlBar::OnPlaceChanged);
+    if (frame)
+        frame->installEventFilter(this);
+}
+
+bool CSizingControlBar::eventFilter(QObject* watched, QEvent* event) {
+    // Floating, the bar stays above its window: some window managers put the window that was clicked, or
+    // that came up after the bar (a layout restored at start-up), over it.
+    if (event->type() == QEvent::WindowActivate && watched == parentWidget() && isFloating() && isVisible())
+        raise();
+    return QDockWidget::eventFilter(watched, event);
 }
 
 Qt::DockWidgetArea CSizingControlBar::DockArea() const {
