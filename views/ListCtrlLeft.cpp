@@ -30,8 +30,8 @@ private:
 
 namespace {
 
-// Every label the "Protocol" column can show.
-QStringList ServiceLabels() {
+// Every label the "Protocol" column can show (found once: it asks about every port).
+QStringList FindServiceLabels() {
     std::vector<std::string> labels;
     for (int protocol : {6, 17}) {
         for (int port = 0; port <= 0xFFFF; ++port) {
@@ -53,16 +53,17 @@ CListCtrlLeft::CListCtrlLeft(QWidget* parent)
     : CReportListView(kCopyLineCommand, parent), m_model(new CConnectionsModel(this)) {
     setObjectName(QStringLiteral("connectionsList"));
     setModel(m_model);
-    // "#" and "Packets" as narrow as their titles allow; every column shows its title and its widest IPv4
-    // value whole. A store of 200 MB holds fewer than ten million connections and packets.
+    // Every column shows its title and its widest value whole: IPv4 endpoints, and seven digits for "#"
+    // and "Packets" (a store of 200 MB holds fewer than ten million connections or packets).
     const QString count = QStringLiteral("0000000");
     const QString time = QStringLiteral("00:00:00.000");
     const QString endpoint = QStringLiteral("000.000.000.000:00000");
+    static const QStringList kServiceLabels = FindServiceLabels();
     SetUpColumns({{0, {count}},
                   {76, {time}},
                   {120, {endpoint}},
                   {120, {endpoint}},
-                  {60, ServiceLabels()},
+                  {60, kServiceLabels},
                   {0, {count}},
                   {76, {time}}});
     m_sink = std::make_unique<Sink>(this);
