@@ -290,6 +290,12 @@ private slots:
         QTest::keyClick(connections, Qt::Key_Home, Qt::ControlModifier);
         QCOMPARE(connections->SelectedRow(), 0);
         QCOMPARE(connections->horizontalScrollBar()->value(), 0);
+        // Without Ctrl too, Home and End go to the first and last row.
+        QTest::keyClick(connections, Qt::Key_End);
+        QCOMPARE(connections->SelectedRow(), connections->model()->rowCount() - 1);
+        QTest::keyClick(connections, Qt::Key_Home);
+        QCOMPARE(connections->SelectedRow(), 0);
+        QCOMPARE(connections->horizontalScrollBar()->value(), 0);
         // Right and Left scroll sideways instead, and leave the row where it is.
         QTest::keyClick(connections, Qt::Key_Right);
         QVERIFY(connections->horizontalScrollBar()->value() > 0);
