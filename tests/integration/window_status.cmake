@@ -10,5 +10,5 @@ if(XCB_FOUND)
            COMMAND sh -c "if command -v xvfb-run >/dev/null; then exec xvfb-run -a -s '-screen 0 1280x900x24' \"$0\"; \
 else echo 'xvfb-run is not installed: skipped'; exit 0; fi" $<TARGET_FILE:window_status_tests>)
   set_tests_properties(window_status_tests PROPERTIES LABELS "gui;tsan" TIMEOUT 180 RUN_SERIAL TRUE
-                       ENVIRONMENT "TZ=UTC")
+                       ENVIRONMENT "TZ=UTC;QT_QPA_PLATFORM=xcb")
 endif()
