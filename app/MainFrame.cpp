@@ -57,6 +57,8 @@ const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 10
 QString FileFilters() {
     return QStringLiteral("Captured Files (*.cap);;Capture files (*.cap *.pcap *.pcapng);;All Files (*)");
 }
+// Open starts on this one: files from other tools end in .pcap or .pcapng.
+constexpr char kEveryCaptureFile[] = "Capture files (*.cap *.pcap *.pcapng)";
 
 }  // namespace
 
@@ -148,8 +150,7 @@ void CMainFrame::CreateMenus() {
     sniffer->addAction(AddCommand(ID_SAVE, "&Save\tCtrl+S", "Save the captured packets to a file\nSave"));
 
     QMenu* help = menuBar()->addMenu("&Help");
-    help->addAction(
-        AddCommand(ID_TIP_OF_THE_DAY, "Ti&p of the Day...", "Show a tip about the program\nTip of the Day"));
+    help->addAction(AddCommand(ID_TIP_OF_THE_DAY, "Ti&p of the Day...", "Tip of the Day\nTip of the Day"));
     help->addSeparator();
     help->addAction(AddCommand(ID_HELP_CONTENTS, "Help &Contents", "Show the help contents\nHelp Contents"));
     help->addAction(AddCommand(ID_TUTORIAL, "&Tutorial", "Show the tutorial\nTutorial"));
@@ -197,8 +198,14 @@ void CMainFrame::CreateMenus() {
         else
             ShowMainWindow();
     });
-    connect(Action(ID_CONFIGURE), &QAction::triggered, this, [this] { ConfigureCapture(this); });
-    connect(Action(ID_SELECT_ADAPTER), &QAction::triggered, this, [this] { SelectAdapter(this); });
+    connect(Action(ID_CONFIGURE), &QAction::triggered, this, [this] {
+        ClearStateMessage();
+        ConfigureCapture(this);
+    });
+    connect(Action(ID_SELECT_ADAPTER), &QAction::triggered, this, [this] {
+        ClearStateMessage();
+        SelectAdapter(this);
+    });
 }
 
 void CMainFrame::CreateToolbar() {
@@ -221,7 +228,8 @@ void CMainFrame::CreateToolbar() {
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
     // A normal widget: fly-by help (the hovered entry's status text) covers it while it shows.
-    bar->addWidget(new QLabel("Ready"), 1);
+    m_messagePane = new QLabel("Ready");
+    bar->addWidget(m_messagePane, 1);
     for (int i = 0; i < 3; ++i) {
         m_panes[i] = new QLabel;
         m_panes[i]->setAlignment(Qt::AlignCenter);
@@ -292,6 +300,8 @@ void CMainFrame::WireViews(CTrawlerView* view) {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (m_progress && IsBlockedInput(watched, event))
+        return true;
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         if (widget->window() == this &&
@@ -349,23 +359,52 @@ void CMainFrame::UpdateCommandStates() {
     if (m_streamRunning && state == CAPTURE_IDLE) {
         m_streamRunning = false;
         const CaptureStats stats = LastCaptureStats();
-        statusBar()->showMessage(QString("The stream ended: %1 packets were read.").arg(g_packetTable.size()),
-                                 10000);
+        if (g_storeStop.load() == STORE_STOP_BUFFER_FULL)
+            m_stateMessage = QString::fromStdString(BufferFilledMessage(g_packetTable.size(), true));
+        else
+            statusBar()->showMessage(
+                QString("The stream ended: %1 packets were read.").arg(g_packetTable.size()), 10000);
         emit LoadFinished(stats.opened && !stats.readFailed);
     }
+    UpdateStateMessage(state);
+}
+
+void CMainFrame::UpdateStateMessage(int state) {
+    if (!m_liveDevice.isEmpty() && state == CAPTURE_IDLE) {
+        // A full buffer ends a capture without a message box: the status bar and the tray say it.
+        if (g_storeStop.load() == STORE_STOP_BUFFER_FULL)
+            m_stateMessage = QString("Capture stopped: the buffer of %1 MB is full")
+                                 .arg(std::max(1, static_cast<int>(g_config.bufferMB)));
+        else
+            m_stateMessage.clear();
+        m_liveDevice.clear();
+    } else if (!m_liveDevice.isEmpty()) {
+        m_stateMessage = QString("Capturing on %1").arg(m_liveDevice);
+    }
+    m_messagePane->setText(MessagePaneText());
+    if (m_tray)
+        m_tray->setToolTip(TrayToolTip());
+}
+
+void CMainFrame::ClearStateMessage() {
+    m_stateMessage.clear();
+    UpdateStateMessage(g_captureState.load());
+}
+
+QString CMainFrame::MessagePaneText() const {
+    return m_stateMessage.isEmpty() ? QStringLiteral("Ready") : m_stateMessage;
+}
+
+QString CMainFrame::TrayToolTip() const {
+    return m_stateMessage.isEmpty() ? QString(kTitle) : QString(kTitle) + '\n' + m_stateMessage;
 }
 
 // --- Rows -----------------------------------------------------------------------------------------------
 
 void CMainFrame::RowsCleared() {
+    // The detail views keep showing the packet last activated: each holds its own copy of it.
     if (m_rows)
         m_rows->RowsCleared();
-    // The detail views would otherwise go on showing a packet the store no longer holds.
-    if (QThread::currentThread() == thread()) {
-        m_treeView->clear();
-        m_hexView->HexCtrl()->SetData(nullptr, 0);
-        m_mainView->PayloadViewer()->ShowText("", 0, false);
-    }
 }
 
 void CMainFrame::InsertRow(int row) {
@@ -394,6 +433,8 @@ MsgAnswer CMainFrame::Prompt(const std::string& text, MsgButtons buttons, const 
 }
 
 MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
+    // The box reports or asks about the work the progress showed: that dialog must not stay behind it.
+    EndLoadProgress();
     // A load the user cancelled did not open the file "successfully": the status bar says what happened.
     if (m_loadCancelled && text == QLatin1String(kOpenedMessage)) {
         statusBar()->showMessage(QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()),
@@ -414,6 +455,7 @@ MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QSt
 }
 
 std::string CMainFrame::AskFilePath(FileQuestion question) {
+    EndLoadProgress();
     QString path;
     if (m_fileScript) {
         path = m_fileScript(question);
@@ -428,6 +470,7 @@ std::string CMainFrame::AskFilePath(FileQuestion question) {
         } else {
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
             dialog.setFileMode(QFileDialog::ExistingFile);
+            dialog.selectNameFilter(kEveryCaptureFile);
             // Named pipes are listed too: a capture can arrive through one.
             dialog.setFilter(dialog.filter() | QDir::System);
         }
@@ -467,7 +510,7 @@ bool CMainFrame::StepProgress(const QString& label, int64_t done, int64_t total)
     if (!m_progress && now >= m_progressDelayMs) {
         auto* dialog = new QProgressDialog(label, "Cancel", 0, 1000, this);
         dialog->setWindowTitle("Pacterra");
-        dialog->setWindowModality(Qt::WindowModal);
+        dialog->setWindowModality(Qt::NonModal);
         dialog->setMinimumDuration(0);
         dialog->setAutoClose(false);
         dialog->setAutoReset(false);
@@ -485,8 +528,8 @@ bool CMainFrame::StepProgress(const QString& label, int64_t done, int64_t total)
     }
     if (m_progress || now - m_lastEventsMs >= kEventSliceMs) {
         m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
-        // Until the dialog blocks the window, input waits: a click must not start another command while
-        // the store is being filled or written.
+        // Until the dialog shows, input waits; then the window takes none but the dialog's: a click must not
+        // start another command while the store is being filled or written.
         QCoreApplication::processEvents(m_progress ? QEventLoop::AllEvents
                                                    : QEventLoop::ExcludeUserInputEvents);
         m_lastEventsMs = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
@@ -507,6 +550,35 @@ void CMainFrame::EndLoadProgress() {
     }
 }
 
+bool CMainFrame::IsBlockedInput(QObject* watched, QEvent* event) const {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ContextMenu:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+            break;
+        case QEvent::Shortcut:  // a command's key, sent to its action
+            return watched->parent() == this;
+        default:
+            return false;
+    }
+    if (!watched->isWidgetType())
+        return false;
+    // The window, its floating bars and its menus; not the progress dialog.
+    for (QWidget* w = static_cast<QWidget*>(watched)->window(); w; w = w->parentWidget()) {
+        if (w == m_progress)
+            return false;
+        if (w == this)
+            return true;
+    }
+    return false;
+}
+
 // --- Commands -------------------------------------------------------------------------------------------
 
 void CMainFrame::RunFileCommand(const std::function<void()>& command) {
@@ -514,6 +586,7 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
         return;
     m_fileCommandRunning = true;
     m_loadCancelled = false;
+    ClearStateMessage();
     m_loadClock.start();
     m_lastEventsMs = 0;
     m_longestStallMs = 0;
@@ -532,10 +605,14 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
 
 void CMainFrame::OnStart() {
     // Its offer to save may write a large file: the same cursor and progress as the Save command.
-    RunFileCommand([] { StartCapture(); });
+    RunFileCommand([this] {
+        if (StartCapture())
+            m_liveDevice = QString::fromStdString(g_config.adapter);
+    });
 }
 
 void CMainFrame::OnStop() {
+    ClearStateMessage();
     StopCapture();
     UpdateCommandStates();
 }
@@ -547,6 +624,8 @@ void CMainFrame::OnOpen() {
 void CMainFrame::FinishOpen(int opened) {
     // A stream goes on arriving on the capture thread: it is finished when the capture state says so.
     m_streamRunning = opened == kStreamStarted;
+    if (opened == kBufferFilled)
+        m_stateMessage = QString::fromStdString(BufferFilledMessage(g_packetTable.size(), false));
     if (m_streamRunning)
         statusBar()->showMessage("Reading the stream until it ends (Stop ends it now)...");
     else
@@ -619,8 +698,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
             MsgAnswer::Ok)
             return;
         if (m_fileCommandRunning) {
-            // A file is being read further down this stack: it ends after its batch, then the window closes.
+            // A file is being read further down this stack: it ends after its batch (cancelled, not a
+            // success), then the window closes.
             g_captureState = CAPTURE_STOPPING;
+            m_loadCancelled = true;
             m_closeAfterLoad = true;
             return;
         }

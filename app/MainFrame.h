@@ -74,6 +74,10 @@ public:
     void WireViews(CTrawlerView* view);
     // The texts of the status panes: "Buffer: %d%%", "Conns: %d", "Packets: %d".
     QString PaneText(int pane) const;
+    // The status bar's message pane when no fly-by help covers it: "Ready", or what the capture is doing or
+    // why it ended, which stands until the next command on the capture.
+    QString MessagePaneText() const;
+    QString TrayToolTip() const;
     bool IsShown() const { return m_visible; }
 
     // The commands, callable as the menus call them.
@@ -135,6 +139,12 @@ private:
     // Shows progress once the work has run for a while and handles events; false when the user cancelled.
     bool StepProgress(const QString& label, int64_t done, int64_t total);
     void EndLoadProgress();
+    // While the progress dialog shows, the rest of the window takes no input: the dialog is not modal, so
+    // that a close from the window system still reaches the window (a modal one would swallow it).
+    bool IsBlockedInput(QObject* watched, QEvent* event) const;
+    // A new command on the capture: the message about the last one goes.
+    void ClearStateMessage();
+    void UpdateStateMessage(int state);
     // After the Open command's work: LoadFinished now for a file, once the stream ends for a stream.
     void FinishOpen(int opened);
 
@@ -152,6 +162,9 @@ private:
     CTrawlerView* m_mainView = nullptr;
     IConnectionRows* m_rows = nullptr;
     QLabel* m_panes[3] = {};
+    QLabel* m_messagePane = nullptr;
+    QString m_stateMessage;  // shown instead of "Ready"
+    QString m_liveDevice;    // the adapter of the live capture this window started, until it ends
     QTimer* m_updateTimer = nullptr;
 
     bool m_visible = true;        // shown, not hidden to the tray

@@ -15,6 +15,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
 
 namespace {
@@ -33,9 +34,9 @@ int64_t FileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
-}  // namespace
-
-int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadProgress& progress) {
+// Opens `path` as a capture file that can be read: a regular, non-empty file in a libpcap format holding
+// Ethernet frames. Otherwise says why, naming the file, and returns null; nothing else changes.
+pcap_t* OpenCheckedCaptureFile(const std::string& path) {
     // What is no capture file at all is named as such; a pipe would also leave the load waiting for a
     // writer (streams are read by StartStreamThread).
     struct stat st {};
@@ -53,26 +54,33 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
             notAFile = path + ": the file is empty (0 bytes).";
     }
     if (!notAFile.empty()) {
-        g_captureState = CAPTURE_IDLE;
         ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, notAFile);
-        return 0;
+        return nullptr;
     }
     char error[PCAP_ERRBUF_SIZE] = "";
     pcap_t* pcap = pcap_open_offline(path.c_str(), error);
     if (!pcap) {
-        g_captureState = CAPTURE_IDLE;
-        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, error);
-        return 0;
+        // The library names the file when it cannot open it, not when it cannot read its format.
+        std::string detail = error;
+        if (detail.rfind(path, 0) != 0)
+            detail = path + ": " + detail;
+        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, detail);
+        return nullptr;
     }
     // Every record is parsed as an Ethernet frame; anything else would be read as garbage.
     if (int link = pcap_datalink(pcap); link != DLT_EN10MB) {
         pcap_close(pcap);
-        g_captureState = CAPTURE_IDLE;
         ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
-                    "The file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
-        return 0;
+                    path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+        return nullptr;
     }
+    return pcap;
+}
 
+// Reads the file that OpenCheckedCaptureFile opened as `pcap` (and closes it), as LoadCaptureFile does.
+int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
+                    const LoadProgress& progress) {
+    char error[PCAP_ERRBUF_SIZE] = "";
     const int64_t total = FileSize(path);
     std::string damage;
     g_storeStop = STORE_STOP_NONE;
@@ -135,6 +143,17 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
         ShowMessage(ShortPacketsMessage(shortCount));
     return damage.empty() && !outOfMemory ? 1 : 0;
+}
+
+}  // namespace
+
+int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadProgress& progress) {
+    pcap_t* pcap = OpenCheckedCaptureFile(path);
+    if (!pcap) {
+        g_captureState = CAPTURE_IDLE;
+        return 0;
+    }
+    return ReadCaptureFile(pcap, handler, path, progress);
 }
 
 namespace {
@@ -396,13 +415,17 @@ int OpenCaptureFile(const std::string& path, bool applyRules) {
     // be cancelled) before the store is cleared under it.
     if (g_loadingFile)
         return 0;
+    // Checked before the store is emptied: a file that cannot be read leaves the capture shown as it was.
+    pcap_t* pcap = OpenCheckedCaptureFile(path);
+    if (!pcap)
+        return 0;
     ResetCapture();
     g_skipFilter = applyRules ? 0 : 1;
     g_captureState = CAPTURE_RUNNING;
     LoadProgress progress;
     if (g_pMainFrame)
         progress = [](int64_t done, int64_t total) { g_pMainFrame->ShowLoadProgress(done, total); };
-    return LoadCaptureFile(PacketHandler, path, progress);
+    return ReadCaptureFile(pcap, PacketHandler, path, progress);
 }
 
 int OpenCommand() {
@@ -438,6 +461,20 @@ int OpenCaptureSource(const std::string& path, bool applyRules) {
     }
     if (!OpenCaptureFile(path, applyRules))
         return 0;
+    // With the rules applied the buffer limit can end the load early: that is no success.
+    if (g_storeStop.load() == STORE_STOP_BUFFER_FULL) {
+        ShowMessage(
+            BufferFilledMessage(g_packetTable.size(), false), MsgButtons::Ok,
+            "Choose a larger buffer under Configure, or open the file without applying the filter, to "
+            "read every packet.");
+        return kBufferFilled;
+    }
     ShowMessage("Captured packets file opened successfully!");
     return 1;
+}
+
+std::string BufferFilledMessage(size_t kept, bool stream) {
+    return "The buffer of " + std::to_string(std::max(1, g_config.bufferMB)) + " MB filled after " +
+           std::to_string(kept) + " packets, and the rest of the " + (stream ? "stream" : "file") +
+           " was not read.";
 }

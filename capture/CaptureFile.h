@@ -43,11 +43,19 @@ int OpenCommand();
 
 // What OpenCaptureSource returns when a stream began to be read on the capture thread.
 inline constexpr int kStreamStarted = 2;
+// What OpenCaptureSource returns when the buffer limit ended the load of a file early (reported).
+inline constexpr int kBufferFilled = 3;
 
 // Opens what the user named after the questions: a pipe or "-" (standard input) begins to be read as a
 // stream on the capture thread, like a live capture (kStreamStarted; it ends with the stream or Stop); a
-// file is loaded (1 when loaded completely). 0 after a reported failure.
+// file is loaded (1 when loaded completely; kBufferFilled when the buffer limit ended it). 0 after a reported
+// failure.
 int OpenCaptureSource(const std::string& path, bool applyRules);
 
 // Loads `path` into a fresh store with or without the rules, as the Open command does after its questions.
+// A file that cannot be opened as a capture file is reported before the store is touched.
 int OpenCaptureFile(const std::string& path, bool applyRules);
+
+// Said when the buffer limit ended the reading of a file (or a stream) with the rules applied, `kept`
+// packets in.
+std::string BufferFilledMessage(size_t kept, bool stream);
