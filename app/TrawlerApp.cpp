@@ -32,7 +32,8 @@ CTrawlerApp::CTrawlerApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The settings store: "Morvane"/"Pacterra", as the configuration reads it.
     setOrganizationName("Morvane");
     setApplicationName("Pacterra");
-    setApplicationDisplayName("Pacterra Packet Sniffer");
+    // No display name: on X11 Qt would append it to every window title but those that already end with it,
+    // while each window here carries its exact title ("Pacterra" for message boxes).
     setApplicationVersion(kProductVersion);
     setDesktopFileName("pacterra");
     setWindowIcon(ApplicationPicture());
