@@ -107,9 +107,19 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
         SetModified();
         UpdateSignature();
     });
-    connect(m_addressChoice, &QButtonGroup::idClicked, this, [this] {
+    connect(m_addressChoice, &QButtonGroup::idClicked, this, [this](int id) {
         SetModified();
         ApplyAddressChoice();
+        // "Specify the IP" is chosen to type an address: the first field takes the keys.
+        if (id == 1) {
+            m_address->Field(0)->setFocus(Qt::OtherFocusReason);
+            m_address->Field(0)->selectAll();
+        }
+    });
+    // The preview shows the address as it is typed.
+    connect(m_address, &CIpAddressEdit::addressEdited, this, [this] {
+        SetModified();
+        UpdateSignature();
     });
     connect(m_portChoice, &QButtonGroup::idClicked, this, [this] {
         SetModified();

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -332,6 +333,87 @@ private slots:
         QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]), address);
     }
 
+    // The address as a user enters it in the rule dialog: "Specify the IP" puts the focus into the address,
+    // perhaps a click into its first field (the caret lands after its "0"), then keys (\b Backspace, \v
+    // Ctrl+V of `clipboard`, \m Paste from the field's context menu). The preview follows at once, OK stores
+    // what was typed, and Cancel would ask.
+    void addressEntry_data() {
+        QTest::addColumn<bool>("clickField");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("address");
+        // clang-format off
+        QTest::newRow("after a click in the field")   << true  << "192.168.1.10"    << "" << "192.168.1.10";
+        QTest::newRow("zeros after a click")          << true  << "127.0.0.1"       << "" << "127.0.0.1";
+        QTest::newRow("focus from the radio button")  << false << "10.20.30.40"     << "" << "10.20.30.40";
+        QTest::newRow("full fields move on")          << false << "192168100200"    << "" << "192.168.100.200";
+        QTest::newRow("dot after a full field")       << false << "198.51.100.7"    << "" << "198.51.100.7";
+        QTest::newRow("backspace at a field's start") << true  << "10.2\\b\\b3"     << "" << "103.0.0.0";
+        QTest::newRow("paste after a click")          << true  << "\\v" << "192.168.1.10" << "192.168.1.10";
+        QTest::newRow("paste with blanks")            << false << "\\v" << " 198.51.100.7\n" << "198.51.100.7";
+        QTest::newRow("paste from the menu")          << true  << "\\m" << "10.0.0.1" << "10.0.0.1";
+        // clang-format on
+    }
+    void addressEntry() {
+        QFETCH(bool, clickField);
+        QFETCH(QString, typed);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, address);
+        CFilterItemDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto* edit = Child<CIpAddressEdit>(&dlg, "address");
+        Click(&dlg, "specifyIp");
+        QVERIFY(edit->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), edit->Field(0));
+        if (clickField) {
+            QLineEdit* first = edit->Field(0);
+            QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(first->width() - 2, first->height() / 2));
+            QCOMPARE(first->cursorPosition(), 1);
+        }
+        for (int i = 0; i < typed.size(); ++i) {
+            if (typed[i] != QLatin1Char('\\')) {
+                Type(&dlg, QString(typed[i]));
+                continue;
+            }
+            const char code = typed[++i].toLatin1();
+            if (code == 'b') {
+                Press(&dlg, Qt::Key_Backspace);
+                continue;
+            }
+            QApplication::clipboard()->setText(clipboard);
+            if (code == 'v') {
+                Press(&dlg, Qt::Key_V, Qt::ControlModifier);
+                continue;
+            }
+            QWidget* field = QApplication::focusWidget();
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, field->rect().center(),
+                                        field->mapToGlobal(field->rect().center()));
+            QApplication::sendEvent(field, &menuEvent);
+            QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            for (QAction* action : menu->actions())
+                if (action->text().startsWith(QStringLiteral("&Paste")))
+                    menu->setActiveAction(action);
+            QTest::keyClick(menu, Qt::Key_Return);
+        }
+        QCOMPARE(edit->Text(), address);
+        QCOMPARE(Child<QLineEdit>(&dlg, "signature")->text(),
+                 QStringLiteral("Accept packets with IP including ") + address);
+
+        // An edited address is a change: Cancel asks (No keeps the dialog); OK stores the address.
+        ModalDriver driver;
+        driver.Answer(QMessageBox::No).Start();
+        Press(&dlg, Qt::Key_Escape);
+        QVERIFY(driver.Finished());
+        QCOMPARE(driver.texts, QStringList{kDiscardRuleText});
+        Click(&dlg, "ok");
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        const uint8_t* ip = dlg.workingItem.ip;
+        QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]), address);
+        QCOMPARE(dlg.workingItem.anyIp, 0);
+    }
+
     // Move Up/Down at the ends, Remove with and without a selection: the list and the working copy stay
     // in step, the selection lands where it should, and every press counts as a change.
     void ruleListEditing_data() {
@@ -449,7 +531,7 @@ private slots:
         QTest::newRow("configuration policy")         << "config" << "policy"  << true;
         QTest::newRow("configuration add cancelled")  << "config" << "add"     << true;
         QTest::newRow("rule untouched")               << "rule"   << ""        << false;
-        QTest::newRow("rule address only")            << "rule"   << "address" << false;
+        QTest::newRow("rule address")                 << "rule"   << "address" << true;
         QTest::newRow("rule name")                    << "rule"   << "name"    << true;
         QTest::newRow("rule action")                  << "rule"   << "action"  << true;
         QTest::newRow("rule ports passed through")    << "rule"   << "visit"   << false;
