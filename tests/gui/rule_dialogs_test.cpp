@@ -168,7 +168,7 @@ private slots:
         QTest::newRow("specified ports empty") << "web"   << true << "  "        << ""    << false << empty  << "ports" << true  << P{};
         QTest::newRow("port 0")                << "web"   << true << "0"         << ""    << false << format << "ports" << false << P{};
         QTest::newRow("port 65536")            << "web"   << true << "80 65536"  << ""    << false << format << "ports" << false << P{};
-        QTest::newRow("pasted comma")          << "web"   << true << "21"        << ",25" << false << format << "ports" << false << P{};
+        QTest::newRow("pasted comma separates") << "web"  << true << "21"        << ",25" << false << ""     << ""      << false << P{21, 25};
         // The greyed field cannot take the focus.
         QTest::newRow("bad text under any port") << "web" << true << ""          << "8-0" << true  << format << "anyPort" << false << P{};
         QTest::newRow("valid, two spaces")     << " web " << true << "21 25  80" << ""    << false << ""     << ""      << false << P{21, 25, 80};
@@ -243,22 +243,32 @@ private slots:
                  QStringLiteral("Drop packets with IP including 0.0.0.0 and port including 21, 25 or 80"));
     }
 
-    // Only digits, spaces and backspace are typed; other routes in are left to validation.
+    // Only digits, spaces and backspace are typed; the standard edit keys work (\\a Ctrl+A, \\c Ctrl+C, \\x
+    // Ctrl+X,
+    // \\v Ctrl+V, \\z Ctrl+Z, \\i Shift+Insert, \\e End, \\b Backspace), and pasted text is filtered to
+    // digits and spaces (anything else between numbers separates them).
     void portsFieldInput_data() {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("shown");
         // clang-format off
-        QTest::newRow("letters and punctuation dropped") << "2a1,; 2-5\\t" << "21 25";
-        QTest::newRow("backspace") << "8080\\b\\b" << "80";
-        QTest::newRow("ctrl+v dropped") << "1\\v" << "1";
-        QTest::newRow("shift+insert pastes") << "1\\i" << "1x,y";
-        QTest::newRow("ctrl+a dropped") << "12\\a3" << "123";
+        QTest::newRow("letters and punctuation dropped") << "2a1,; 2-5\\t"   << ""              << "21 25";
+        QTest::newRow("backspace")                       << "8080\\b\\b"   << ""              << "80";
+        QTest::newRow("ctrl+a, then typing replaces")   << "53\\a53\\a53"  << ""              << "53";
+        QTest::newRow("ctrl+c, ctrl+v")                 << "80\\a\\c\\e \\v" << "x"          << "80 80";
+        QTest::newRow("ctrl+x cuts")                    << "80\\a\\x21 \\v" << ""            << "21 80";
+        QTest::newRow("ctrl+z undoes a paste")          << "80 \\v\\z"     << "443"           << "80 ";
+        QTest::newRow("ctrl+z undoes typing")           << "80 443\\z"     << ""              << "";
+        QTest::newRow("ctrl+v filtered")                << "1\\v"           << "x,y"           << "1 ";
+        QTest::newRow("pasted list")                    << "\\v"            << "80,443;\t8080" << "80 443 8080";
+        QTest::newRow("shift+insert filtered")          << "\\i"            << "21-25"         << "21 25";
         // clang-format on
     }
     void portsFieldInput() {
         QFETCH(QString, typed);
+        QFETCH(QString, clipboard);
         QFETCH(QString, shown);
-        QApplication::clipboard()->setText(QStringLiteral("x,y"));
+        QApplication::clipboard()->setText(clipboard);
         CEditPorts edit;
         edit.show();
         QVERIFY(QTest::qWaitForWindowActive(&edit));
@@ -271,18 +281,20 @@ private slots:
                 case 'b':
                     QTest::keyClick(&edit, Qt::Key_Backspace);
                     break;
-                case 'v':
-                    QTest::keyClick(&edit, Qt::Key_V, Qt::ControlModifier);
+                case 'e':
+                    QTest::keyClick(&edit, Qt::Key_End);
                     break;
                 case 'i':
                     QTest::keyClick(&edit, Qt::Key_Insert, Qt::ShiftModifier);
                     break;
-                case 'a':
-                    QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier);
-                    break;
                 case 't':
                     QTest::keyClick(&edit, Qt::Key_Tab);
                     break;
+                default: {
+                    const char letter = static_cast<char>(typed[i].toUpper().toLatin1());
+                    QTest::keyClick(&edit, static_cast<Qt::Key>(Qt::Key_A + (letter - 'A')),
+                                    Qt::ControlModifier);
+                }
             }
         }
         QCOMPARE(edit.text(), shown);
