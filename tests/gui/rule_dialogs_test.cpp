@@ -427,7 +427,7 @@ private slots:
     }
 
     // Move Up/Down at the ends, Remove with and without a selection: the list and the working copy stay
-    // in step, the selection lands where it should, and every press counts as a change.
+    // in step, and the selection lands where it should.
     void ruleListEditing_data() {
         QTest::addColumn<QString>("ops");  // 0-2 click that row, n ctrl-click it off, U D R the buttons
         QTest::addColumn<QStringList>("names");
@@ -489,11 +489,12 @@ private slots:
         for (const char* button : {"add", "remove", "modify", "moveUp", "moveDown"})
             QVERIFY(Child(&dlg, button)->isEnabled());
 
-        // Every one of those presses was a change: Cancel asks, and Yes leaves the record as it was.
+        // Cancel asks when the order or the rules changed, and Yes leaves the record as it was.
+        const bool changed = names != QStringList{"a", "b", "c"};
         ModalDriver driver;
         driver.Answer(QMessageBox::Yes).Start();
         Press(&dlg, Qt::Key_Escape);
-        QCOMPARE(driver.texts, QStringList{kDiscardConfigText});
+        QCOMPARE(driver.texts, changed ? QStringList{kDiscardConfigText} : QStringList{});
         QVERIFY(!dlg.isVisible());
         QCOMPARE(ListNames(config.filters), (QStringList{"a", "b", "c"}));
     }
@@ -532,22 +533,34 @@ private slots:
         QCOMPARE(SelectedRow(&dlg), 1);
     }
 
-    // Which changes make Cancel ask, in both editing dialogs, and both answers.
+    // Cancel asks exactly when something that OK would store differs from what the dialog opened with, in
+    // both editing dialogs; both answers.
     void discardQuestion_data() {
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("asks");
         // clang-format off
-        QTest::newRow("configuration untouched")      << "config" << ""        << false;
-        QTest::newRow("configuration check box only") << "config" << "check"   << false;
-        QTest::newRow("configuration policy")         << "config" << "policy"  << true;
-        QTest::newRow("configuration add cancelled")  << "config" << "add"     << true;
-        QTest::newRow("rule untouched")               << "rule"   << ""        << false;
-        QTest::newRow("rule address")                 << "rule"   << "address" << true;
-        QTest::newRow("rule name")                    << "rule"   << "name"    << true;
-        QTest::newRow("rule action")                  << "rule"   << "action"  << true;
-        QTest::newRow("rule ports passed through")    << "rule"   << "visit"   << false;
-        QTest::newRow("rule ports typed")             << "rule"   << "ports"   << true;
+        QTest::newRow("configuration untouched")        << "config" << ""           << false;
+        QTest::newRow("configuration check box")        << "config" << "check"      << true;
+        QTest::newRow("configuration check box undone") << "config" << "check2"     << false;
+        QTest::newRow("configuration policy")           << "config" << "policy"     << true;
+        QTest::newRow("configuration policy undone")    << "config" << "policy2"    << false;
+        QTest::newRow("configuration slider")           << "config" << "slider"     << true;
+        QTest::newRow("configuration slider undone")    << "config" << "slider2"    << false;
+        QTest::newRow("configuration add cancelled")    << "config" << "add"        << false;
+        QTest::newRow("configuration rule added")       << "config" << "addOk"      << true;
+        QTest::newRow("configuration remove, no rules") << "config" << "remove"     << false;
+        QTest::newRow("configuration modify, no rules") << "config" << "modify"     << false;
+        QTest::newRow("rule untouched")                 << "rule"   << ""           << false;
+        QTest::newRow("rule address")                   << "rule"   << "address"    << true;
+        QTest::newRow("rule name")                      << "rule"   << "name"       << true;
+        QTest::newRow("rule name undone")               << "rule"   << "name2"      << false;
+        QTest::newRow("rule name's blanks")             << "rule"   << "blanks"     << false;
+        QTest::newRow("rule action")                    << "rule"   << "action"     << true;
+        QTest::newRow("rule ports passed through")      << "rule"   << "visit"      << false;
+        QTest::newRow("rule ports typed")               << "rule"   << "ports"      << true;
+        QTest::newRow("rule ports respaced")            << "rule"   << "respace"    << false;
+        QTest::newRow("rule ports invalid")             << "rule"   << "badPorts"   << true;
         // clang-format on
     }
     void discardQuestion() {
@@ -571,24 +584,50 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
 
         ModalDriver driver;
-        if (change == "check") {
+        if (change.startsWith("check")) {
             Click(dlg.get(), "minimized");
-        } else if (change == "policy") {
+            if (change == "check2")
+                Click(dlg.get(), "minimized");
+        } else if (change.startsWith("policy")) {
             Click(dlg.get(), "dropDefault");
-        } else if (change == "add") {
-            driver.Then<CFilterItemDlg>([](CFilterItemDlg* rule) { Press(rule, Qt::Key_Escape); }).Start();
+            if (change == "policy2")
+                Click(dlg.get(), "acceptDefault");
+        } else if (change.startsWith("slider")) {
+            Child(dlg.get(), "buffer")->setFocus();
+            Press(dlg.get(), Qt::Key_Right);
+            if (change == "slider2")
+                Press(dlg.get(), Qt::Key_Left);
+        } else if (change == "add" || change == "addOk") {
+            driver.Then<CFilterItemDlg>([change](CFilterItemDlg* rule) {
+                Press(rule, change == "add" ? Qt::Key_Escape : Qt::Key_Return);
+            });
+            driver.Start();
             Click(dlg.get(), "add");
             QVERIFY(driver.Finished());
+        } else if (change == "remove" || change == "modify") {
+            Click(dlg.get(), change.toLatin1().constData());
         } else if (change == "address") {
             dlg->findChild<CIpAddressEdit*>()->Field(0)->setFocus();
             Type(dlg.get(), "10.1.2.3");
-        } else if (change == "visit" || change == "ports") {
+        } else if (change == "visit" || change == "ports" || change == "respace" || change == "badPorts") {
             Child(dlg.get(), "ports")->setFocus();
+            Press(dlg.get(), Qt::Key_End);
             if (change == "ports")
                 Type(dlg.get(), " 8080");
+            else if (change == "respace")
+                Type(dlg.get(), "  ");
+            else if (change == "badPorts")
+                Type(dlg.get(), " 0");
             Press(dlg.get(), Qt::Key_Tab);
-        } else if (change == "name") {
+        } else if (change.startsWith("name")) {
             Type(dlg.get(), "x");
+            if (change == "name2") {
+                Press(dlg.get(), Qt::Key_Backspace);
+                Type(dlg.get(), "DefaultName");
+            }
+        } else if (change == "blanks") {
+            Press(dlg.get(), Qt::Key_End);
+            Type(dlg.get(), "  ");
         } else if (change == "action") {
             Click(dlg.get(), "drop");
         }
@@ -600,14 +639,19 @@ private slots:
             QCOMPARE(driver.texts.size(), 2);
             QCOMPARE(driver.texts[0],
                      QString::fromLatin1(dialog == "config" ? kDiscardConfigText : kDiscardRuleText));
+            QVERIFY(driver.Finished());
         } else {
+            // A question that should not come is answered, so that the test fails instead of waiting.
+            driver.Answer(QMessageBox::Yes).Start();
             Press(dlg.get(), Qt::Key_Escape);
+            QCOMPARE(driver.texts, QStringList{});
         }
-        QVERIFY(driver.Finished());
         QVERIFY(!dlg->isVisible());
         QCOMPARE(dlg->result(), int(QDialog::Rejected));
         QCOMPARE(config.minimized, 0);  // nothing reaches the record without OK
         QCOMPARE(config.defaultAccept, 1);
+        QCOMPARE(config.bufferMB, 50);
+        QVERIFY(config.filters.empty());
     }
 
     // The slider and its label agree whatever moves the slider; OK stores the policy and the size.
