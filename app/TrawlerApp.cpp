@@ -212,8 +212,7 @@ namespace {
 void OpenDataFile(const QString& name) {
     // A missing page is said so (with where it was looked for), rather than the command doing nothing.
     const QString path = FindProgramDataFile(name);
-    if (const int result = CLinkLabel::OpenTarget(path); result <= 32)
-        ShowMessage(CLinkLabel::ErrorReport(result).toStdString(), MsgButtons::Ok, path.toStdString());
+    CLinkLabel::OpenAndReport(path, path);
 }
 
 }  // namespace
@@ -246,8 +245,7 @@ void OpenTutorial() {
 }
 
 void OpenHomePage() {
-    if (const int result = CLinkLabel::OpenTarget(kHomePageUrl); result <= 32)
-        ShowMessage(CLinkLabel::ErrorReport(result).toStdString(), MsgButtons::Ok, kHomePageUrl);
+    CLinkLabel::OpenAndReport(kHomePageUrl, kHomePageUrl);
 }
 
 bool StartNewWindow() {
