@@ -2,6 +2,7 @@
 // and the desktop's opener program.
 #pragma once
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -38,7 +39,11 @@ struct FakeOpenerProgram {
         }
         qputenv("PATH", dir.path().toUtf8());
     }
-    ~FakeOpenerProgram() { qputenv("PATH", oldPath); }
+    ~FakeOpenerProgram() {
+        qputenv("PATH", oldPath);
+        // The window's handle on an opener that ended goes with the next turn of the event loop: now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     // The arguments it was started with, once it has run.
     QStringList Arguments() const {
         QFile args(dir.filePath(QStringLiteral("xdg-open.args")));

@@ -50,7 +50,7 @@ private:
     xcb_atom_t Atom(const char* name) {
         xcb_intern_atom_reply_t* reply =
             xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(strlen(name)), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : XCB_ATOM_NONE;
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         free(reply);
         return atom;
     }
