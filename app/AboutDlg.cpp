@@ -53,5 +53,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     layout->addLayout(top);
     layout->addStretch(1);
     layout->addWidget(buttons);
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    // Return closes the box: OK has the focus when it opens, not the first link (which Return would open).
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setDefault(true);
+    ok->setFocus(Qt::OtherFocusReason);
 }

@@ -33,7 +33,8 @@ CTrawlerApp::CTrawlerApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The settings store: "Morvane"/"Pacterra", as the configuration reads it.
     setOrganizationName("Morvane");
     setApplicationName("Pacterra");
-    setApplicationDisplayName("Pacterra Packet Sniffer");
+    // No display name: on X11 Qt would append it to every window title but those that already end with it,
+    // while each window here carries its exact title ("Pacterra" for message boxes).
     setApplicationVersion(kProductVersion);
     setDesktopFileName("pacterra");
     setWindowIcon(ApplicationPicture());
@@ -213,8 +214,7 @@ namespace {
 void OpenDataFile(const QString& name) {
     // A missing page is said so (with where it was looked for), rather than the command doing nothing.
     const QString path = FindProgramDataFile(name);
-    if (const int result = CLinkLabel::OpenTarget(path); result <= 32)
-        ShowMessage(CLinkLabel::ErrorReport(result).toStdString(), MsgButtons::Ok, path.toStdString());
+    CLinkLabel::OpenAndReport(path, path);
 }
 
 }  // namespace
@@ -247,8 +247,7 @@ void OpenTutorial() {
 }
 
 void OpenHomePage() {
-    if (const int result = CLinkLabel::OpenTarget(kHomePageUrl); result <= 32)
-        ShowMessage(CLinkLabel::ErrorReport(result).toStdString(), MsgButtons::Ok, kHomePageUrl);
+    CLinkLabel::OpenAndReport(kHomePageUrl, kHomePageUrl);
 }
 
 bool StartNewWindow() {

@@ -140,7 +140,6 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
     connect(m_rules, &QTreeWidget::itemDoubleClicked, this, &CConfigDlg::OnModify);
     connect(moveUp, &QPushButton::clicked, this, [this] { OnMove(-1); });
     connect(moveDown, &QPushButton::clicked, this, [this] { OnMove(+1); });
-    connect(m_policy, &QButtonGroup::idClicked, this, &CConfigDlg::SetModified);
     // The label always shows the size that OK will store, however the slider was moved.
     connect(m_buffer, &QSlider::valueChanged, m_bufferValue,
             [this](int value) { m_bufferValue->setText(QString::number(value)); });
@@ -161,7 +160,18 @@ void CConfigDlg::Initialise() {
         workingList.push_back(rule);
         SetRow(static_cast<int>(workingList.size()) - 1, rule, true);
     }
-    m_ready = 1;
+    m_initial = Current();
+}
+
+CConfigDlg::Choices CConfigDlg::Current() const {
+    Choices c;
+    c.defaultAccept = m_policy->checkedId() == 0 ? 1 : 0;
+    c.bufferMB = m_buffer->value();
+    c.minimized = m_minimized->isChecked() ? 1 : 0;
+    c.startCapture = m_startCapture->isChecked() ? 1 : 0;
+    c.autostart = m_autostart->isChecked() ? 1 : 0;
+    c.filters = workingList;
+    return c;
 }
 
 void CConfigDlg::showEvent(QShowEvent* event) {
@@ -171,11 +181,6 @@ void CConfigDlg::showEvent(QShowEvent* event) {
     m_shown = true;
     SelectRow(0);
     m_rules->setFocus(Qt::OtherFocusReason);
-}
-
-void CConfigDlg::SetModified() {
-    if (m_ready)
-        m_modified = 1;
 }
 
 void CConfigDlg::SetRow(int row, const CFilterItem& item, bool insert) {
@@ -209,7 +214,6 @@ int CConfigDlg::SelectedRow() const {
 }
 
 void CConfigDlg::OnAdd() {
-    SetModified();
     CFilterItemDlg dlg(this);
     if (dlg.exec() != QDialog::Accepted)
         return;
@@ -220,7 +224,6 @@ void CConfigDlg::OnAdd() {
 }
 
 void CConfigDlg::OnRemove() {
-    SetModified();
     const int i = SelectedRow();
     if (i < 0)
         return;
@@ -230,7 +233,6 @@ void CConfigDlg::OnRemove() {
 }
 
 void CConfigDlg::OnModify() {
-    SetModified();
     const int i = SelectedRow();
     if (i < 0)
         return;
@@ -243,7 +245,6 @@ void CConfigDlg::OnModify() {
 }
 
 void CConfigDlg::OnMove(int step) {
-    SetModified();
     const int i = SelectedRow();
     const int to = i + step;
     if (i < 0 || to < 0 || to >= static_cast<int>(workingList.size()))
@@ -255,17 +256,20 @@ void CConfigDlg::OnMove(int step) {
 }
 
 void CConfigDlg::accept() {
-    m_config.defaultAccept = m_policy->checkedId() == 0 ? 1 : 0;
-    m_config.bufferMB = m_buffer->value();
-    m_config.filters = workingList;
-    m_config.minimized = m_minimized->isChecked() ? 1 : 0;
-    m_config.startCapture = m_startCapture->isChecked() ? 1 : 0;
-    m_config.autostart = m_autostart->isChecked() ? 1 : 0;
+    Choices c = Current();
+    m_config.defaultAccept = c.defaultAccept;
+    m_config.bufferMB = c.bufferMB;
+    m_config.filters = std::move(c.filters);
+    m_config.minimized = c.minimized;
+    m_config.startCapture = c.startCapture;
+    m_config.autostart = c.autostart;
     QDialog::accept();
 }
 
 void CConfigDlg::reject() {
-    if (m_modified &&
+    // Asked exactly when OK would store something else than the dialog opened with: a button that changed
+    // nothing (Remove on an empty list, Add then Cancel) is no change, a ticked start-up box is.
+    if (Current() != m_initial &&
         AskUser(this, kDiscardConfigText, MsgButtons::YesNo, QMessageBox::Question) != MsgAnswer::Yes)
         return;
     QDialog::reject();

@@ -41,8 +41,19 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // What OK stores, as the controls and the working list hold it now.
+    struct Choices {
+        int32_t defaultAccept = 1;
+        int32_t bufferMB = 0;
+        int32_t minimized = 0;
+        int32_t startCapture = 0;
+        int32_t autostart = 0;
+        std::vector<CFilterItem> filters;
+        bool operator==(const Choices&) const = default;
+    };
+    Choices Current() const;
+
     void Initialise();
-    void SetModified();
     int SelectedRow() const;
     void OnAdd();
     void OnRemove();
@@ -57,8 +68,7 @@ private:
     QCheckBox* m_minimized = nullptr;
     QCheckBox* m_startCapture = nullptr;
     QCheckBox* m_autostart = nullptr;
-    int32_t m_modified = 0;
-    int32_t m_ready = 0;
+    Choices m_initial;  // what the dialog opened with: Cancel asks only when Current() differs
     bool m_shown = false;
 };
 

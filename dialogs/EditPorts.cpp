@@ -3,6 +3,7 @@
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QValidator>
 
 #include <algorithm>
 
@@ -51,41 +52,55 @@ std::string PortsToText(const std::vector<uint16_t>& ports) {
     return text;
 }
 
-CEditPorts::CEditPorts(QWidget* parent) : QLineEdit(parent) {}
+// Whatever reaches the text (a paste, a drop) keeps only digits and spaces. (A paste that had to be
+// filtered cannot be undone: the line edit forgets its undo steps when a validator changes the text.)
+class CEditPorts::PortsValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override {
+        const QString filtered = PortCharacters(input);
+        if (filtered != input) {
+            pos = std::min<int>(static_cast<int>(PortCharacters(input.left(pos)).size()),
+                                static_cast<int>(filtered.size()));
+            input = filtered;
+        }
+        return Acceptable;
+    }
+};
+
+QString PortCharacters(const QString& text) {
+    // Anything between numbers ("80,443", "21-25", a tab) still separates them: each run becomes a space.
+    QString result;
+    result.reserve(text.size());
+    bool inRun = false;
+    for (QChar c : text) {
+        if (IsPortCharacter(c)) {
+            result += c;
+            inRun = false;
+        } else if (!inRun) {
+            result += QLatin1Char(' ');
+            inRun = true;
+        }
+    }
+    return result;
+}
+
+CEditPorts::CEditPorts(QWidget* parent) : QLineEdit(parent) {
+    setValidator(new PortsValidator(this));
+}
 
 void CEditPorts::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        // The dialog's own keys, and keys that move or delete without typing a character.
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Escape:
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-        case Qt::Key_Backspace:
-        case Qt::Key_Delete:
-        case Qt::Key_Left:
-        case Qt::Key_Right:
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_Home:
-        case Qt::Key_End:
-        case Qt::Key_Insert:  // Shift+Insert pastes, like the context menu
-            QLineEdit::keyPressEvent(event);
-            return;
-        default:
-            break;
-    }
-    // Control characters (Ctrl+V among them) are not typed characters of a port list.
-    const bool control = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
+    // A typed character other than a digit or a space is dropped. Every other key works as in any field:
+    // moves, Backspace, Delete, the dialog's Return, Escape and Tab, and the edit commands (Ctrl+A, Ctrl+C,
+    // Ctrl+X, Ctrl+Z and the rest; whatever they bring in passes the validator).
+    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
     const QString text = event->text();
-    if (!control && !text.isEmpty() && std::all_of(text.begin(), text.end(), IsPortCharacter)) {
-        QLineEdit::keyPressEvent(event);
+    if (!command && !text.isEmpty() && text[0].isPrint() &&
+        !std::all_of(text.begin(), text.end(), IsPortCharacter)) {
+        event->accept();
         return;
     }
-    if (control || !text.isEmpty())
-        event->accept();  // swallowed
-    else
-        QLineEdit::keyPressEvent(event);
+    QLineEdit::keyPressEvent(event);
 }
 
 void CEditPorts::inputMethodEvent(QInputMethodEvent* event) {

@@ -14,8 +14,12 @@ int ParsePorts(const std::string& text, std::vector<uint16_t>& ports);
 // "21 25 80 110 8080"; empty for no ports.
 std::string PortsToText(const std::vector<uint16_t>& ports);
 
-// A line edit that types only digits, spaces and backspace. Text can still arrive by other routes (the
-// context menu's Paste, Shift+Insert, dropping), so the owner validates the whole text with ParsePorts.
+// `text` with each run of characters other than digits and spaces replaced by one space.
+QString PortCharacters(const QString& text);
+
+// A line edit that types only digits and spaces, with the standard edit keys (select all, copy, cut,
+// paste, undo). Whatever arrives by other routes (a paste, a drop) is filtered to digits and spaces; the
+// owner still checks the numbers with ParsePorts.
 class CEditPorts : public QLineEdit {
     Q_OBJECT
 
@@ -29,4 +33,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    class PortsValidator;
 };

@@ -99,22 +99,19 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    connect(m_name, &QLineEdit::textChanged, this, &CFilterItemDlg::SetModified);
-    connect(m_ports, &QLineEdit::textChanged, this, &CFilterItemDlg::SetModified);
-    // Leaving the field only refreshes the preview: passing through it changes nothing to ask about.
     connect(m_ports, &CEditPorts::focusLost, this, &CFilterItemDlg::UpdateSignature);
-    connect(m_actionChoice, &QButtonGroup::idClicked, this, [this] {
-        SetModified();
-        UpdateSignature();
-    });
-    connect(m_addressChoice, &QButtonGroup::idClicked, this, [this] {
-        SetModified();
+    connect(m_actionChoice, &QButtonGroup::idClicked, this, &CFilterItemDlg::UpdateSignature);
+    connect(m_addressChoice, &QButtonGroup::idClicked, this, [this](int id) {
         ApplyAddressChoice();
+        // "Specify the IP" is chosen to type an address: the first field takes the keys.
+        if (id == 1) {
+            m_address->Field(0)->setFocus(Qt::OtherFocusReason);
+            m_address->Field(0)->selectAll();
+        }
     });
-    connect(m_portChoice, &QButtonGroup::idClicked, this, [this] {
-        SetModified();
-        ApplyPortChoice();
-    });
+    // The preview shows the address as it is typed.
+    connect(m_address, &CIpAddressEdit::addressEdited, this, &CFilterItemDlg::UpdateSignature);
+    connect(m_portChoice, &QButtonGroup::idClicked, this, &CFilterItemDlg::ApplyPortChoice);
 }
 
 CFilterItemDlg::~CFilterItemDlg() {
@@ -122,9 +119,17 @@ CFilterItemDlg::~CFilterItemDlg() {
     m_ports->disconnect(this);
 }
 
-void CFilterItemDlg::SetModified() {
-    if (m_ready)
-        m_modified = 1;
+CFilterItemDlg::Entry CFilterItemDlg::Entered() const {
+    Entry e;
+    e.item.name = m_name->text().trimmed().toStdString();
+    e.item.accept = m_actionChoice->checkedId() == 0 ? 1 : 0;
+    e.item.anyIp = m_addressChoice->checkedId() == 0 ? 1 : 0;
+    e.item.anyPort = m_portChoice->checkedId() == 0 ? 1 : 0;
+    m_address->GetAddress(e.item.ip);
+    const QString ports = m_ports->text().trimmed();
+    if (!ParsePorts(ports.toStdString(), e.item.ports))
+        e.badPorts = ports.toStdString();
+    return e;
 }
 
 void CFilterItemDlg::Initialise() {
@@ -138,6 +143,7 @@ void CFilterItemDlg::Initialise() {
     m_ports->setText(QString::fromStdString(PortsToText(workingItem.ports)));
     ApplyPortChoice();
     ApplyAddressChoice();
+    m_initial = Entered();
     m_ready = 1;
 }
 
@@ -214,7 +220,8 @@ void CFilterItemDlg::accept() {
 }
 
 void CFilterItemDlg::reject() {
-    if (m_modified &&
+    // Asked exactly when OK would store something else than the dialog opened with.
+    if (m_ready && Entered() != m_initial &&
         AskUser(this, kDiscardRuleText, MsgButtons::YesNo, QMessageBox::Question) != MsgAnswer::Yes)
         return;
     QDialog::reject();

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <string>
 
 #include "config/FilterItem.h"
 
@@ -44,8 +45,16 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // What OK would store, read from the controls; a ports text that does not parse is kept as typed (OK
+    // refuses it, but it is still the user's work).
+    struct Entry {
+        CFilterItem item;
+        std::string badPorts;
+        bool operator==(const Entry&) const = default;
+    };
+    Entry Entered() const;
+
     void Initialise();
-    void SetModified();
     void ApplyPortChoice();
     void ApplyAddressChoice();
 
@@ -58,6 +67,6 @@ private:
     QButtonGroup* m_actionChoice = nullptr;   // 0 accept, 1 drop
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
-    int32_t m_modified = 0;
+    Entry m_initial;  // what the dialog opened with: Cancel asks only when Entered() differs
     int32_t m_ready = 0;
 };

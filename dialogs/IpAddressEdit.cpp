@@ -1,6 +1,7 @@
 #include "dialogs/IpAddressEdit.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -93,12 +94,14 @@ void CIpAddressEdit::OnEdited(int i) {
     QLineEdit* field = m_fields[static_cast<size_t>(i)];
     QString text = field->text();
     if (!AllDigits(text) || text.size() > kFieldDigits) {
-        // Only a paste brings other characters: a dotted address in what the field now holds fills all four
-        // fields; anything else is undone.
+        // Only a paste or a drop brings other characters: a dotted address pasted (whatever the field held
+        // around it) or dropped fills all four fields; anything else is undone.
         static const QRegularExpression dotted(
             QStringLiteral("(?<![0-9.])([0-9]{1,3}(?:\\.[0-9]{1,3}){3})(?![0-9.])"));
+        const QString pasted = QGuiApplication::clipboard()->text().trimmed();
         const QRegularExpressionMatch match = dotted.match(text);
-        if (match.hasMatch() && SetText(match.captured(1))) {
+        if ((!pasted.isEmpty() && text.contains(pasted) && SetText(pasted)) ||
+            (match.hasMatch() && SetText(match.captured(1)))) {
             m_fields[3]->setFocus();
             m_fields[3]->selectAll();
             emit addressEdited();
@@ -202,6 +205,9 @@ bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
     }
+    // A field that shows a lone 0 holds no number yet: the digit replaces it, wherever the caret is.
+    if (field->text() == QLatin1String("0"))
+        field->clear();
     return false;
 }
 

@@ -10,7 +10,7 @@ packages=(
   libpcap-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin                 # network namespaces for the capture tests; setcap
-  xvfb xauth                           # screenshots of the real windows
+  xvfb xauth libxcb1-dev               # screenshots of the real windows; reading their titles back
   desktop-file-utils appstream groff-base  # validators of the desktop entry, metainfo and manual pages
   dpkg-dev file                        # the Debian package's Depends (dpkg-shlibdeps)
 )

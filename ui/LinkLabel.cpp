@@ -10,8 +10,10 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPainter>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
@@ -19,12 +21,51 @@
 
 namespace {
 
-bool OpenWithDesktop(const QUrl& url) {
-    if (QDesktopServices::openUrl(url))
+// xdg-open's exit status as a result code: 2 for a file that is not there, 31 for any other failure (no
+// program for the address, the program failed).
+int OpenerFailure(int status, QProcess::ExitStatus how) {
+    return how == QProcess::NormalExit && status == 2 ? 2 : 31;
+}
+
+bool OpenWithDesktop(const QUrl& url, const CLinkLabel::Verdict& failedLater) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // xdg-open knows the user's choices and says by its exit status whether the address was opened; the
+    // desktop services would only say that it started. It gets the address as one argument: nothing is ever
+    // parsed by a shell. The window does not wait for it: the verdict comes through the event loop.
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!program.isEmpty()) {
+        // Owned by nobody: where xdg-open runs the browser itself, it must outlive this program rather than
+        // be killed with it. It deletes itself when it ends.
+        auto* opener = new QProcess;
+        opener->setProgram(program);
+        opener->setArguments({url.toString(QUrl::FullyEncoded)});
+        opener->setProcessChannelMode(QProcess::ForwardedChannels);
+        opener->setStandardInputFile(QProcess::nullDevice());
+        QObject::connect(opener, &QProcess::finished, opener,
+                         [opener, failedLater](int status, QProcess::ExitStatus how) {
+                             opener->deleteLater();
+                             if ((how != QProcess::NormalExit || status != 0) && failedLater)
+                                 failedLater(OpenerFailure(status, how));
+                         });
+        QObject::connect(opener, &QProcess::errorOccurred, opener,
+                         [opener, url, failedLater](QProcess::ProcessError error) {
+                             if (error != QProcess::FailedToStart)
+                                 return;  // the end comes through finished()
+                             opener->deleteLater();
+                             if (!QDesktopServices::openUrl(url) && failedLater)
+                                 failedLater(31);
+                         });
+        opener->start();
         return true;
-    // Some desktops register no URL handler with Qt; xdg-open still knows the user's choices. It gets the
-    // address as one argument: nothing is ever parsed by a shell.
-    return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+    }
+#endif
+    return QDesktopServices::openUrl(url);
+}
+
+// The link label's failure report: the exclamation beep and the message box.
+void ReportFailure(int result, const QString& detail) {
+    QApplication::beep();
+    ShowMessage(CLinkLabel::ErrorReport(result).toStdString(), MsgButtons::Ok, detail.toStdString());
 }
 
 CLinkLabel::Opener& CurrentOpener() {
@@ -179,7 +220,7 @@ QUrl CLinkLabel::TargetToUrl(const QString& target) {
     return QUrl::fromLocalFile(QDir::current().absoluteFilePath(t));
 }
 
-int CLinkLabel::OpenTarget(const QString& target) {
+int CLinkLabel::OpenTarget(const QString& target, const Verdict& failedLater) {
     if (target.trimmed().isEmpty())
         return 2;
     const QUrl url = TargetToUrl(target);
@@ -194,7 +235,13 @@ int CLinkLabel::OpenTarget(const QString& target) {
             return 5;
     }
     const Opener& open = CurrentOpener();
-    return open(url) ? 33 : 31;
+    return open(url, failedLater) ? 33 : 31;
+}
+
+void CLinkLabel::OpenAndReport(const QString& target, const QString& detail) {
+    const int result = OpenTarget(target, [detail](int late) { ReportFailure(late, detail); });
+    if (result <= 32)
+        ReportFailure(result, detail);
 }
 
 CLinkLabel::Opener CLinkLabel::SetOpener(Opener opener) {
@@ -256,13 +303,21 @@ QString CLinkLabel::ErrorReport(int code) {
 }
 
 void CLinkLabel::Activate() {
-    const int result = OpenTarget(Target());
+    // The dialog may be closed before the opener gives up: the report is shown all the same.
+    const QPointer<CLinkLabel> self(this);
+    Opened(OpenTarget(Target(), [self](int late) {
+        if (self)
+            self->Opened(late);
+        else
+            ReportFailure(late, {});
+    }));
+}
+
+void CLinkLabel::Opened(int result) {
     m_bVisited = result > 32;
     ApplyColor();
-    if (!m_bVisited) {
-        QApplication::beep();
-        ShowMessage(ErrorReport(result).toStdString());
-    }
+    if (!m_bVisited)
+        ReportFailure(result, {});
     emit targetOpened(result);
 }
 

@@ -38,24 +38,35 @@ public:
     // 4.5:1 at least).
     static QColor ReadableOn(const QColor& colour, const QColor& ground);
 
+    // Called with a result code (32 or below) when an opener that had taken the address fails later, on the
+    // interface thread.
+    using Verdict = std::function<void(int result)>;
+
     // Opens `target` and returns a result code as the shell gives it: above 32 is success; 2 a missing file,
-    // 3 a missing folder, 31 nothing that can open it. Also used by the program's web and help commands.
-    static int OpenTarget(const QString& target);
+    // 3 a missing folder, 31 nothing that can open it. The desktop's opener program may still fail after it
+    // took the address (no browser): `failedLater` then gets its result, while the window goes on. Also used
+    // by the program's web and help commands.
+    static int OpenTarget(const QString& target, const Verdict& failedLater = {});
+    // OpenTarget for a command: a failure, at once or later, is reported with ErrorReport, and `detail`
+    // (what was to be opened) below it.
+    static void OpenAndReport(const QString& target, const QString& detail = {});
     // What OpenTarget hands to the desktop: an address with a scheme as it is, "name@host" as a mail link,
     // "www.host" as a web page, anything else as a local file (made absolute).
     static QUrl TargetToUrl(const QString& target);
 
     // The step that asks the desktop to open an address; replaceable so that tests open nothing. Returns
-    // whether it was handed over. Passing an empty function restores the default (the desktop services,
-    // then xdg-open). Returns the previous opener.
-    using Opener = std::function<bool(const QUrl&)>;
+    // whether it was handed over, and calls `failedLater` if it turns out later that it was not opened.
+    // Passing an empty function restores the default (xdg-open, whose exit status is awaited; the desktop
+    // services where it cannot be started). Returns the previous opener.
+    using Opener = std::function<bool(const QUrl&, const Verdict& failedLater)>;
     static Opener SetOpener(Opener opener);
 
     // "Unable to open hyperlink:\n\n" and the text for a result code.
     static QString ErrorReport(int code);
 
 signals:
-    // After every attempt to open the target, with OpenTarget's result.
+    // After every attempt to open the target, with OpenTarget's result; again with the failure when the
+    // opener fails after it took the target.
     void targetOpened(int result);
 
 protected:
@@ -71,6 +82,8 @@ protected:
 private:
     void Init();
     void Activate();
+    // Shows the result of an attempt: the visited colour, or the failure report.
+    void Opened(int result);
     void ApplyColor();
     void FitToText();
 

@@ -165,10 +165,11 @@ private slots:
 
     void faqLink() {
         QUrl opened;
-        const CLinkLabel::Opener previous = CLinkLabel::SetOpener([&opened](const QUrl& url) {
-            opened = url;
-            return true;
-        });
+        const CLinkLabel::Opener previous =
+            CLinkLabel::SetOpener([&opened](const QUrl& url, const CLinkLabel::Verdict&) {
+                opened = url;
+                return true;
+            });
         CCaptureConfig config;
         config.adapter = "lo";
         CAdapterDlg dlg(config, nullptr, Listing(TwoAdapters()));

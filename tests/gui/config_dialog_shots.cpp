@@ -1,14 +1,18 @@
 // Pictures of the three configuration dialogs as a user first meets them, for a person to look at:
 // config_dialog_shots DIR writes DIR/adapter.png (this machine's adapters), DIR/config.png, DIR/rule.png and
-// DIR/rule-new.png (a new rule).
+// DIR/rule-new.png (a new rule) and DIR/rule-address.png (a new rule with an address typed in).
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QTest>
+
+#include <functional>
 
 #include "dialogs/AdapterDlg.h"
 #include "dialogs/ConfigDlg.h"
 #include "dialogs/FilterItemDlg.h"
+#include "dialogs/IpAddressEdit.h"
 
 namespace {
 
@@ -24,11 +28,14 @@ CFilterItem Rule(const char* name, int32_t anyIp, std::array<uint8_t, 4> ip, std
     return r;
 }
 
-bool Shoot(QWidget& dialog, const QString& path) {
+// `act` runs on the shown dialog before the picture is taken.
+bool Shoot(QWidget& dialog, const QString& path, const std::function<void()>& act = {}) {
     dialog.show();
     dialog.activateWindow();
     if (!QTest::qWaitForWindowExposed(&dialog))
         return false;
+    if (act)
+        act();
     QTest::qWait(200);
     const bool saved = dialog.grab().save(path);
     dialog.hide();
@@ -56,10 +63,20 @@ int main(int argc, char** argv) {
 
     CAdapterDlg adapters(config);
     CConfigDlg configuration(config);
-    CFilterItemDlg rule, newRule;
+    CFilterItemDlg rule, newRule, addressRule;
     rule.workingItem = config.filters[1];
+    // "Specify the IP", a click into the first field, and the address typed key by key.
+    const auto typeAddress = [&addressRule] {
+        auto* specify = addressRule.findChild<QRadioButton*>("specifyIp");
+        QTest::mouseClick(specify, Qt::LeftButton, {}, QPoint(8, specify->height() / 2));
+        QLineEdit* first = addressRule.findChild<CIpAddressEdit*>()->Field(0);
+        QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(first->width() - 2, first->height() / 2));
+        for (QChar c : QStringLiteral("192.168.1.10"))
+            QTest::keyClicks(QApplication::focusWidget(), QString(c));
+    };
     const bool ok = Shoot(adapters, dir.filePath("adapter.png")) &&
                     Shoot(configuration, dir.filePath("config.png")) &&
-                    Shoot(rule, dir.filePath("rule.png")) && Shoot(newRule, dir.filePath("rule-new.png"));
+                    Shoot(rule, dir.filePath("rule.png")) && Shoot(newRule, dir.filePath("rule-new.png")) &&
+                    Shoot(addressRule, dir.filePath("rule-address.png"), typeAddress);
     return ok ? 0 : 1;
 }

@@ -14,6 +14,7 @@ add_test(NAME config_dialog_screenshots
          COMMAND sh -c "mkdir -p '${config_shots}' && rm -f '${config_shots}'/*.png && \
 if command -v xvfb-run >/dev/null; then run='xvfb-run -a'; else run='env QT_QPA_PLATFORM=offscreen'; fi && \
 $run \"$0\" '${config_shots}' && test -s '${config_shots}/adapter.png' && \
-test -s '${config_shots}/config.png' && test -s '${config_shots}/rule.png'"
+test -s '${config_shots}/config.png' && test -s '${config_shots}/rule.png' && \
+test -s '${config_shots}/rule-address.png'"
                  $<TARGET_FILE:config_dialog_shots>)
 set_tests_properties(config_dialog_screenshots PROPERTIES LABELS gui TIMEOUT 120)

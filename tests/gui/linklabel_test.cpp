@@ -2,10 +2,12 @@
 // key opens (with the desktop opener replaced), and how a target becomes an address.
 #include <QtTest>
 
+#include <QDesktopServices>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 
+#include "DesktopFakes.h"
 #include "ui/LinkLabel.h"
 
 namespace {
@@ -23,7 +25,7 @@ int PixelsOf(QWidget* w, const QColor& color) {
 // Replaces the desktop opener for one test and records what it was asked to open.
 struct FakeOpener {
     explicit FakeOpener(bool succeed) {
-        previous = CLinkLabel::SetOpener([this, succeed](const QUrl& url) {
+        previous = CLinkLabel::SetOpener([this, succeed](const QUrl& url, const CLinkLabel::Verdict&) {
             opened << url;
             return succeed;
         });
@@ -31,6 +33,17 @@ struct FakeOpener {
     ~FakeOpener() { CLinkLabel::SetOpener(previous); }
     QList<QUrl> opened;
     CLinkLabel::Opener previous;
+};
+
+// Takes the addresses that the desktop services are asked to open, as a URL handler.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+public slots:
+    void open(const QUrl& url) { urls << url; }
+
+public:
+    QList<QUrl> urls;
 };
 
 }  // namespace
@@ -190,6 +203,73 @@ private slots:
             QStringLiteral("Unable to open hyperlink:\n\nThere is no")));
         QCOMPARE(CLinkLabel::ErrorReport(99),
                  QStringLiteral("Unable to open hyperlink:\n\nUnknown Error (99) occurred."));
+    }
+
+    // The desktop's opener program starts, and only its exit status tells whether it opened the address
+    // (no browser: it fails after it started). The window waits for it without blocking and shows the
+    // failure report then; the link shows as not visited. Without the program the desktop services open it.
+    void openerExitStatus_data() {
+        QTest::addColumn<int>("status");  // -1: no opener program
+        QTest::addColumn<int>("result");  // reported later; 0 for none
+        QTest::newRow("opened") << 0 << 0;
+        QTest::newRow("no browser") << 3 << 31;
+        QTest::newRow("action failed") << 4 << 31;
+        QTest::newRow("file not found") << 2 << 2;
+        QTest::newRow("no opener program") << -1 << 0;
+    }
+    void openerExitStatus() {
+        QFETCH(int, status);
+        QFETCH(int, result);
+        const QString url = QStringLiteral("https://pacterra.example/?a=1&b=two words");
+        MessageCatcher messages;
+        FakeOpenerProgram program(status);
+        // Where there is no opener program, the desktop services are asked (and record the address here).
+        UrlCatcher services;
+        if (status < 0)
+            QDesktopServices::setUrlHandler(QStringLiteral("https"), &services, "open");
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* link = new CLinkLabel(QStringLiteral("Home"));
+        link->SetTarget(url);
+        layout->addWidget(link);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QSignalSpy opened(link, &CLinkLabel::targetOpened);
+        QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(opened.first().first().toInt() > 32);  // handed over: the click returns at once
+        QVERIFY(link->IsVisited());
+        if (status < 0) {
+            QCOMPARE(services.urls, QList<QUrl>{CLinkLabel::TargetToUrl(url)});
+        } else {
+            // One argument, as encoded, never split by a shell.
+            QTRY_COMPARE(program.Arguments(),
+                         QStringList{CLinkLabel::TargetToUrl(url).toString(QUrl::FullyEncoded)});
+        }
+        if (result) {
+            QTRY_COMPARE(opened.size(), 2);
+            QCOMPARE(opened.last().first().toInt(), result);
+            QCOMPARE(messages.shown, QStringList{CLinkLabel::ErrorReport(result)});
+            QVERIFY(!link->IsVisited());
+        } else {
+            QTest::qWait(300);  // time for an exit status to arrive
+            QCOMPARE(opened.size(), 1);
+            QCOMPARE(messages.shown, QStringList{});
+            QVERIFY(link->IsVisited());
+        }
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+
+    // The help and web commands open through the same routine: a late failure names what was opened.
+    void commandReportsLateFailure() {
+        MessageCatcher messages;
+        FakeOpenerProgram program(4);
+        CLinkLabel::OpenAndReport(QStringLiteral("https://pacterra.example/"),
+                                  QStringLiteral("https://pacterra.example/"));
+        QVERIFY(messages.shown.isEmpty());
+        QTRY_COMPARE(messages.shown, QStringList{CLinkLabel::ErrorReport(31)});
+        QCOMPARE(messages.details, QStringList{QStringLiteral("https://pacterra.example/")});
     }
 };
 

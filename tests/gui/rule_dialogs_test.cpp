@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -167,7 +168,7 @@ private slots:
         QTest::newRow("specified ports empty") << "web"   << true << "  "        << ""    << false << empty  << "ports" << true  << P{};
         QTest::newRow("port 0")                << "web"   << true << "0"         << ""    << false << format << "ports" << false << P{};
         QTest::newRow("port 65536")            << "web"   << true << "80 65536"  << ""    << false << format << "ports" << false << P{};
-        QTest::newRow("pasted comma")          << "web"   << true << "21"        << ",25" << false << format << "ports" << false << P{};
+        QTest::newRow("pasted comma separates") << "web"  << true << "21"        << ",25" << false << ""     << ""      << false << P{21, 25};
         // The greyed field cannot take the focus.
         QTest::newRow("bad text under any port") << "web" << true << ""          << "8-0" << true  << format << "anyPort" << false << P{};
         QTest::newRow("valid, two spaces")     << " web " << true << "21 25  80" << ""    << false << ""     << ""      << false << P{21, 25, 80};
@@ -242,22 +243,32 @@ private slots:
                  QStringLiteral("Drop packets with IP including 0.0.0.0 and port including 21, 25 or 80"));
     }
 
-    // Only digits, spaces and backspace are typed; other routes in are left to validation.
+    // Only digits, spaces and backspace are typed; the standard edit keys work (\\a Ctrl+A, \\c Ctrl+C, \\x
+    // Ctrl+X,
+    // \\v Ctrl+V, \\z Ctrl+Z, \\i Shift+Insert, \\e End, \\b Backspace), and pasted text is filtered to
+    // digits and spaces (anything else between numbers separates them).
     void portsFieldInput_data() {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("shown");
         // clang-format off
-        QTest::newRow("letters and punctuation dropped") << "2a1,; 2-5\\t" << "21 25";
-        QTest::newRow("backspace") << "8080\\b\\b" << "80";
-        QTest::newRow("ctrl+v dropped") << "1\\v" << "1";
-        QTest::newRow("shift+insert pastes") << "1\\i" << "1x,y";
-        QTest::newRow("ctrl+a dropped") << "12\\a3" << "123";
+        QTest::newRow("letters and punctuation dropped") << "2a1,; 2-5\\t"   << ""              << "21 25";
+        QTest::newRow("backspace")                       << "8080\\b\\b"   << ""              << "80";
+        QTest::newRow("ctrl+a, then typing replaces")   << "53\\a53\\a53"  << ""              << "53";
+        QTest::newRow("ctrl+c, ctrl+v")                 << "80\\a\\c\\e \\v" << "x"          << "80 80";
+        QTest::newRow("ctrl+x cuts")                    << "80\\a\\x21 \\v" << ""            << "21 80";
+        QTest::newRow("ctrl+z undoes a paste")          << "80 \\v\\z"     << "443"           << "80 ";
+        QTest::newRow("ctrl+z undoes typing")           << "80 443\\z"     << ""              << "";
+        QTest::newRow("ctrl+v filtered")                << "1\\v"           << "x,y"           << "1 ";
+        QTest::newRow("pasted list")                    << "\\v"            << "80,443;\t8080" << "80 443 8080";
+        QTest::newRow("shift+insert filtered")          << "\\i"            << "21-25"         << "21 25";
         // clang-format on
     }
     void portsFieldInput() {
         QFETCH(QString, typed);
+        QFETCH(QString, clipboard);
         QFETCH(QString, shown);
-        QApplication::clipboard()->setText(QStringLiteral("x,y"));
+        QApplication::clipboard()->setText(clipboard);
         CEditPorts edit;
         edit.show();
         QVERIFY(QTest::qWaitForWindowActive(&edit));
@@ -270,18 +281,20 @@ private slots:
                 case 'b':
                     QTest::keyClick(&edit, Qt::Key_Backspace);
                     break;
-                case 'v':
-                    QTest::keyClick(&edit, Qt::Key_V, Qt::ControlModifier);
+                case 'e':
+                    QTest::keyClick(&edit, Qt::Key_End);
                     break;
                 case 'i':
                     QTest::keyClick(&edit, Qt::Key_Insert, Qt::ShiftModifier);
                     break;
-                case 'a':
-                    QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier);
-                    break;
                 case 't':
                     QTest::keyClick(&edit, Qt::Key_Tab);
                     break;
+                default: {
+                    const char letter = static_cast<char>(typed[i].toUpper().toLatin1());
+                    QTest::keyClick(&edit, static_cast<Qt::Key>(Qt::Key_A + (letter - 'A')),
+                                    Qt::ControlModifier);
+                }
             }
         }
         QCOMPARE(edit.text(), shown);
@@ -332,8 +345,89 @@ private slots:
         QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]), address);
     }
 
+    // The address as a user enters it in the rule dialog: "Specify the IP" puts the focus into the address,
+    // perhaps a click into its first field (the caret lands after its "0"), then keys (\b Backspace, \v
+    // Ctrl+V of `clipboard`, \m Paste from the field's context menu). The preview follows at once, OK stores
+    // what was typed, and Cancel would ask.
+    void addressEntry_data() {
+        QTest::addColumn<bool>("clickField");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("address");
+        // clang-format off
+        QTest::newRow("after a click in the field")   << true  << "192.168.1.10"    << "" << "192.168.1.10";
+        QTest::newRow("zeros after a click")          << true  << "127.0.0.1"       << "" << "127.0.0.1";
+        QTest::newRow("focus from the radio button")  << false << "10.20.30.40"     << "" << "10.20.30.40";
+        QTest::newRow("full fields move on")          << false << "192168100200"    << "" << "192.168.100.200";
+        QTest::newRow("dot after a full field")       << false << "198.51.100.7"    << "" << "198.51.100.7";
+        QTest::newRow("backspace at a field's start") << true  << "10.2\\b\\b3"     << "" << "103.0.0.0";
+        QTest::newRow("paste after a click")          << true  << "\\v" << "192.168.1.10" << "192.168.1.10";
+        QTest::newRow("paste with blanks")            << false << "\\v" << " 198.51.100.7\n" << "198.51.100.7";
+        QTest::newRow("paste from the menu")          << true  << "\\m" << "10.0.0.1" << "10.0.0.1";
+        // clang-format on
+    }
+    void addressEntry() {
+        QFETCH(bool, clickField);
+        QFETCH(QString, typed);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, address);
+        CFilterItemDlg dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto* edit = Child<CIpAddressEdit>(&dlg, "address");
+        Click(&dlg, "specifyIp");
+        QVERIFY(edit->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), edit->Field(0));
+        if (clickField) {
+            QLineEdit* first = edit->Field(0);
+            QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(first->width() - 2, first->height() / 2));
+            QCOMPARE(first->cursorPosition(), 1);
+        }
+        for (int i = 0; i < typed.size(); ++i) {
+            if (typed[i] != QLatin1Char('\\')) {
+                Type(&dlg, QString(typed[i]));
+                continue;
+            }
+            const char code = typed[++i].toLatin1();
+            if (code == 'b') {
+                Press(&dlg, Qt::Key_Backspace);
+                continue;
+            }
+            QApplication::clipboard()->setText(clipboard);
+            if (code == 'v') {
+                Press(&dlg, Qt::Key_V, Qt::ControlModifier);
+                continue;
+            }
+            QWidget* field = QApplication::focusWidget();
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, field->rect().center(),
+                                        field->mapToGlobal(field->rect().center()));
+            QApplication::sendEvent(field, &menuEvent);
+            QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            for (QAction* action : menu->actions())
+                if (action->text().startsWith(QStringLiteral("&Paste")))
+                    menu->setActiveAction(action);
+            QTest::keyClick(menu, Qt::Key_Return);
+        }
+        QCOMPARE(edit->Text(), address);
+        QCOMPARE(Child<QLineEdit>(&dlg, "signature")->text(),
+                 QStringLiteral("Accept packets with IP including ") + address);
+
+        // An edited address is a change: Cancel asks (No keeps the dialog); OK stores the address.
+        ModalDriver driver;
+        driver.Answer(QMessageBox::No).Start();
+        Press(&dlg, Qt::Key_Escape);
+        QVERIFY(driver.Finished());
+        QCOMPARE(driver.texts, QStringList{kDiscardRuleText});
+        Click(&dlg, "ok");
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        const uint8_t* ip = dlg.workingItem.ip;
+        QCOMPARE(QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]), address);
+        QCOMPARE(dlg.workingItem.anyIp, 0);
+    }
+
     // Move Up/Down at the ends, Remove with and without a selection: the list and the working copy stay
-    // in step, the selection lands where it should, and every press counts as a change.
+    // in step, and the selection lands where it should.
     void ruleListEditing_data() {
         QTest::addColumn<QString>("ops");  // 0-2 click that row, n ctrl-click it off, U D R the buttons
         QTest::addColumn<QStringList>("names");
@@ -395,11 +489,12 @@ private slots:
         for (const char* button : {"add", "remove", "modify", "moveUp", "moveDown"})
             QVERIFY(Child(&dlg, button)->isEnabled());
 
-        // Every one of those presses was a change: Cancel asks, and Yes leaves the record as it was.
+        // Cancel asks when the order or the rules changed, and Yes leaves the record as it was.
+        const bool changed = names != QStringList{"a", "b", "c"};
         ModalDriver driver;
         driver.Answer(QMessageBox::Yes).Start();
         Press(&dlg, Qt::Key_Escape);
-        QCOMPARE(driver.texts, QStringList{kDiscardConfigText});
+        QCOMPARE(driver.texts, changed ? QStringList{kDiscardConfigText} : QStringList{});
         QVERIFY(!dlg.isVisible());
         QCOMPARE(ListNames(config.filters), (QStringList{"a", "b", "c"}));
     }
@@ -438,22 +533,34 @@ private slots:
         QCOMPARE(SelectedRow(&dlg), 1);
     }
 
-    // Which changes make Cancel ask, in both editing dialogs, and both answers.
+    // Cancel asks exactly when something that OK would store differs from what the dialog opened with, in
+    // both editing dialogs; both answers.
     void discardQuestion_data() {
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("asks");
         // clang-format off
-        QTest::newRow("configuration untouched")      << "config" << ""        << false;
-        QTest::newRow("configuration check box only") << "config" << "check"   << false;
-        QTest::newRow("configuration policy")         << "config" << "policy"  << true;
-        QTest::newRow("configuration add cancelled")  << "config" << "add"     << true;
-        QTest::newRow("rule untouched")               << "rule"   << ""        << false;
-        QTest::newRow("rule address only")            << "rule"   << "address" << false;
-        QTest::newRow("rule name")                    << "rule"   << "name"    << true;
-        QTest::newRow("rule action")                  << "rule"   << "action"  << true;
-        QTest::newRow("rule ports passed through")    << "rule"   << "visit"   << false;
-        QTest::newRow("rule ports typed")             << "rule"   << "ports"   << true;
+        QTest::newRow("configuration untouched")        << "config" << ""           << false;
+        QTest::newRow("configuration check box")        << "config" << "check"      << true;
+        QTest::newRow("configuration check box undone") << "config" << "check2"     << false;
+        QTest::newRow("configuration policy")           << "config" << "policy"     << true;
+        QTest::newRow("configuration policy undone")    << "config" << "policy2"    << false;
+        QTest::newRow("configuration slider")           << "config" << "slider"     << true;
+        QTest::newRow("configuration slider undone")    << "config" << "slider2"    << false;
+        QTest::newRow("configuration add cancelled")    << "config" << "add"        << false;
+        QTest::newRow("configuration rule added")       << "config" << "addOk"      << true;
+        QTest::newRow("configuration remove, no rules") << "config" << "remove"     << false;
+        QTest::newRow("configuration modify, no rules") << "config" << "modify"     << false;
+        QTest::newRow("rule untouched")                 << "rule"   << ""           << false;
+        QTest::newRow("rule address")                   << "rule"   << "address"    << true;
+        QTest::newRow("rule name")                      << "rule"   << "name"       << true;
+        QTest::newRow("rule name undone")               << "rule"   << "name2"      << false;
+        QTest::newRow("rule name's blanks")             << "rule"   << "blanks"     << false;
+        QTest::newRow("rule action")                    << "rule"   << "action"     << true;
+        QTest::newRow("rule ports passed through")      << "rule"   << "visit"      << false;
+        QTest::newRow("rule ports typed")               << "rule"   << "ports"      << true;
+        QTest::newRow("rule ports respaced")            << "rule"   << "respace"    << false;
+        QTest::newRow("rule ports invalid")             << "rule"   << "badPorts"   << true;
         // clang-format on
     }
     void discardQuestion() {
@@ -477,24 +584,50 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
 
         ModalDriver driver;
-        if (change == "check") {
+        if (change.startsWith("check")) {
             Click(dlg.get(), "minimized");
-        } else if (change == "policy") {
+            if (change == "check2")
+                Click(dlg.get(), "minimized");
+        } else if (change.startsWith("policy")) {
             Click(dlg.get(), "dropDefault");
-        } else if (change == "add") {
-            driver.Then<CFilterItemDlg>([](CFilterItemDlg* rule) { Press(rule, Qt::Key_Escape); }).Start();
+            if (change == "policy2")
+                Click(dlg.get(), "acceptDefault");
+        } else if (change.startsWith("slider")) {
+            Child(dlg.get(), "buffer")->setFocus();
+            Press(dlg.get(), Qt::Key_Right);
+            if (change == "slider2")
+                Press(dlg.get(), Qt::Key_Left);
+        } else if (change == "add" || change == "addOk") {
+            driver.Then<CFilterItemDlg>([change](CFilterItemDlg* rule) {
+                Press(rule, change == "add" ? Qt::Key_Escape : Qt::Key_Return);
+            });
+            driver.Start();
             Click(dlg.get(), "add");
             QVERIFY(driver.Finished());
+        } else if (change == "remove" || change == "modify") {
+            Click(dlg.get(), change.toLatin1().constData());
         } else if (change == "address") {
             dlg->findChild<CIpAddressEdit*>()->Field(0)->setFocus();
             Type(dlg.get(), "10.1.2.3");
-        } else if (change == "visit" || change == "ports") {
+        } else if (change == "visit" || change == "ports" || change == "respace" || change == "badPorts") {
             Child(dlg.get(), "ports")->setFocus();
+            Press(dlg.get(), Qt::Key_End);
             if (change == "ports")
                 Type(dlg.get(), " 8080");
+            else if (change == "respace")
+                Type(dlg.get(), "  ");
+            else if (change == "badPorts")
+                Type(dlg.get(), " 0");
             Press(dlg.get(), Qt::Key_Tab);
-        } else if (change == "name") {
+        } else if (change.startsWith("name")) {
             Type(dlg.get(), "x");
+            if (change == "name2") {
+                Press(dlg.get(), Qt::Key_Backspace);
+                Type(dlg.get(), "DefaultName");
+            }
+        } else if (change == "blanks") {
+            Press(dlg.get(), Qt::Key_End);
+            Type(dlg.get(), "  ");
         } else if (change == "action") {
             Click(dlg.get(), "drop");
         }
@@ -506,14 +639,19 @@ private slots:
             QCOMPARE(driver.texts.size(), 2);
             QCOMPARE(driver.texts[0],
                      QString::fromLatin1(dialog == "config" ? kDiscardConfigText : kDiscardRuleText));
+            QVERIFY(driver.Finished());
         } else {
+            // A question that should not come is answered, so that the test fails instead of waiting.
+            driver.Answer(QMessageBox::Yes).Start();
             Press(dlg.get(), Qt::Key_Escape);
+            QCOMPARE(driver.texts, QStringList{});
         }
-        QVERIFY(driver.Finished());
         QVERIFY(!dlg->isVisible());
         QCOMPARE(dlg->result(), int(QDialog::Rejected));
         QCOMPARE(config.minimized, 0);  // nothing reaches the record without OK
         QCOMPARE(config.defaultAccept, 1);
+        QCOMPARE(config.bufferMB, 50);
+        QVERIFY(config.filters.empty());
     }
 
     // The slider and its label agree whatever moves the slider; OK stores the policy and the size.
