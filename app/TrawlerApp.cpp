@@ -22,6 +22,7 @@
 #include "dialogs/ConfigDlg.h"
 #include "frontend/Addresses.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/StandardStreams.h"
 #include "ui/DailyTipDlg.h"
 #include "ui/DataFiles.h"
 #include "ui/LinkLabel.h"
@@ -72,14 +73,13 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
         *exitCode = 2;
         return false;
     }
-    if (parser.isSet("help")) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        *exitCode = 0;
+    // --help-all too: it would otherwise start the window.
+    if (parser.isSet("help") || parser.isSet("help-all")) {
+        *exitCode = PrintAnswer("pacterra", qPrintable(parser.helpText()));
         return false;
     }
     if (parser.isSet("version")) {
-        std::printf("pacterra %s\n", kProductVersion);
-        *exitCode = 0;
+        *exitCode = PrintAnswer("pacterra", (QByteArray("pacterra ") + kProductVersion + '\n').constData());
         return false;
     }
     const QStringList files = parser.positionalArguments();

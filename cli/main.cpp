@@ -22,6 +22,7 @@
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/StandardStreams.h"
 #include "views/HexLines.h"
 #include "views/PacketDecode.h"
 
@@ -299,6 +300,7 @@ int ReadStream(const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenMissingStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Morvane");
     QCoreApplication::setApplicationName("Pacterra");
@@ -308,11 +310,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i];
         if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
+            return PrintAnswer("pacterra-cli", kUsage);
         } else if (a == "--version") {
-            std::puts("pacterra-cli " PACTERRA_VERSION);
-            return 0;
+            return PrintAnswer("pacterra-cli", "pacterra-cli " PACTERRA_VERSION "\n");
         } else if (a == "--rules") {
             opt.rules = true;
         } else if (a == "--config") {
@@ -343,10 +343,8 @@ int main(int argc, char** argv) {
     if (positional.empty())
         return UsageError("no command given");
     opt.command = positional[0];
-    if (opt.command == "help") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if (opt.command == "help")
+        return PrintAnswer("pacterra-cli", kUsage);
     const bool onePacket = opt.command == "decode" || opt.command == "hex";
     const size_t wanted = opt.command == "connections"                            ? 2
                           : opt.command == "packets" || onePacket                 ? 3
