@@ -417,4 +417,51 @@ TEST_F(CliTest, AFileAndTheSameFileAsAStreamGiveTheSameRows) {
     }
 }
 
+// What --help and the README say about reading without --rules is what happens: a file is read whole, a
+// stream stops at the default buffer of 50 MB like a live capture.
+TEST_F(CliTest, WithoutRulesAFileIsReadWholeAndAStreamStopsAtTheDefaultBuffer) {
+    auto words = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        std::string out;
+        for (char c : text)
+            if (c != ' ' || (!out.empty() && out.back() != ' '))
+                out += c;
+        return out;
+    };
+    const std::string help = words(Run("--help").out);
+    EXPECT_NE(
+        help.find("Without --rules every TCP and UDP packet is kept: a file is read whole, however large"),
+        std::string::npos)
+        << help;
+    EXPECT_NE(
+        help.find("a stream (- or a pipe) and a live capture keep packets until the default buffer of 50 "
+                  "MB is full, and there the reading stops."),
+        std::string::npos)
+        << help;
+    const std::string readme = words(ReadFile(std::string(PACTERRA_SOURCE_DIR) + "/README.md"));
+    EXPECT_NE(readme.find("Without `--rules` every TCP and UDP packet is kept: a FILE is read whole, however "
+                          "large"),
+              std::string::npos);
+    EXPECT_NE(
+        readme.find("a stream (`-` or a pipe) and a live capture keep packets until the default buffer of "
+                    "50 MB is full, and there the reading stops"),
+        std::string::npos);
+
+    FrameSpec big;
+    big.protocol = 17;
+    big.payload = std::string(1400, 'x');
+    const size_t frames = (size_t{CCaptureConfig::kDefaultBufferMB} << 20) / 1442 + 2000;  // beyond 50 MB
+    const fs::path file = dir / "big.cap";
+    WriteCapture(file, std::vector<std::vector<uint8_t>>(frames, BuildFrame(big)));
+    Result r = Run("connections '" + file.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, std::to_string(frames) + " packets, 1 connections, 0 short\n");
+    r = Run("connections - <'" + file.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(" packets, 1 connections, 0 short; stopped by the buffer limit of 50 MB at "),
+              std::string::npos)
+        << r.err;
+    EXPECT_LT(std::stoul(r.err), frames);
+}
+
 }  // namespace
