@@ -69,4 +69,42 @@ TEST(Programs, ClosedDescriptorsAndOutputThatCannotBeWritten) {
     fs::remove_all(dir);
 }
 
+// A settings file that would be read for ever (a pipe, a device) or is far too large is reported once and
+// left alone; the tool goes on with the default options.
+TEST(Programs, UnfitSettingsFilesAreNotRead) {
+    const fs::path dir = fs::temp_directory_path() / ("pacterra-settings-test-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "Morvane");
+    const fs::path settings = dir / "Morvane" / "Pacterra.conf";
+    const std::string cli = std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli";
+    const std::string sample = std::string(PACTERRA_SOURCE_DIR) + "/res/sample.cap";
+    struct Case {
+        const char* what;
+        std::string make;  // a shell command that puts the file in place
+        std::string why;
+    } cases[] = {
+        {"a pipe", "mkfifo '" + settings.string() + "'", "it is a pipe, not a regular file"},
+        {"a link to /dev/zero", "ln -s /dev/zero '" + settings.string() + "'",
+         "it is a device, not a regular file"},
+        {"a file of 3 GB", "truncate -s 3G '" + settings.string() + "'", "it is larger than 16 MB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(settings);
+        ASSERT_EQ(std::system(c.make.c_str()), 0);
+        const fs::path err = dir / "err";
+        const std::string command = "HOME='" + dir.string() + "' XDG_CONFIG_HOME='" + dir.string() +
+                                    "' timeout 20 '" + cli + "' connections '" + sample +
+                                    "' --rules >/dev/null 2>'" + err.string() + "'";
+        const int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw)) << raw;
+        EXPECT_EQ(WEXITSTATUS(raw), 0) << ReadFile(err);
+        const std::string text = ReadFile(err);
+        const std::string report = "Cannot read the settings file \"" + settings.string() + "\": " + c.why;
+        EXPECT_NE(text.find(report), std::string::npos) << text;
+        EXPECT_EQ(text.find(report), text.rfind(report)) << "reported twice: " << text;
+        EXPECT_FALSE(fs::exists(settings.string() + ".damaged"));
+    }
+    fs::remove_all(dir);
+}
+
 }  // namespace
