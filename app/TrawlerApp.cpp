@@ -15,6 +15,7 @@
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
 #include "app/Pictures.h"
+#include "app/SignalClose.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
@@ -96,6 +97,7 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
 
     m_frame = std::make_unique<CMainFrame>();
     connect(m_frame.get(), &CMainFrame::Closed, this, &QCoreApplication::quit, Qt::QueuedConnection);
+    new CSignalClose(m_frame.get(), {}, this);
     m_frame->show();
     if (parser.isSet(benchCapture)) {
         const QString device = parser.value(benchCapture);

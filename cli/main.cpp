@@ -48,6 +48,8 @@ constexpr const char* kUsage =
     "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--rules | --config CFG]\n"
     "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
     "      then prints the connections as \"connections\" does and, with -w, saves the packets to FILE.\n"
+    "      SIGTERM acts as Ctrl+C; another Ctrl+C or SIGTERM during the save stops it, and nothing is\n"
+    "      written.\n"
     "\n"
     "FILE may be - (standard input) or a pipe: the capture is then read as it arrives, like a live\n"
     "capture, until it ends or Ctrl+C.\n"
@@ -93,11 +95,22 @@ struct Options {
 };
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_saving = 0;
 
+// Ctrl+C (SIGINT) and SIGTERM alike: the first ends the capture or stream, which is then printed and saved;
+// one during the save, or a second one, stops the save, which removes its temporary file.
 void OnInterrupt(int) {
+    if (g_interrupted || g_saving)
+        g_abandonSaves.store(true);
     g_interrupted = 1;
-    // A second Ctrl+C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+}
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM})
+        sigaction(signal, &action, nullptr);
 }
 
 // A positive number of seconds (fractions allowed, at most a year).
@@ -243,8 +256,7 @@ int Capture(const Options& opt) {
         device = g_config.adapter;
     }
     g_packetLimit = static_cast<size_t>(opt.count);
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    CatchInterrupts();
     ResetCapture();
     StartCaptureThread(device);
     const auto start = std::chrono::steady_clock::now();
@@ -257,7 +269,6 @@ int Capture(const Options& opt) {
             StopCapture();
     }
     JoinCaptureThread();
-    std::signal(SIGINT, SIG_DFL);
     const CaptureStats stats = LastCaptureStats();
     if (!stats.opened) {
         PrintSummary();
@@ -272,8 +283,16 @@ int Capture(const Options& opt) {
                  device.c_str(), static_cast<unsigned long long>(stats.received),
                  static_cast<unsigned long long>(stats.dropped),
                  static_cast<unsigned long long>(stats.interfaceDropped));
-    if (!opt.writePath.empty() && !SaveCaptureFile(g_packetTable, opt.writePath))
-        return 1;
+    if (!opt.writePath.empty()) {
+        g_saving = 1;
+        const int saved = SaveCaptureFile(g_packetTable, opt.writePath);
+        g_saving = 0;
+        if (!saved && g_abandonSaves.load())
+            std::fprintf(stderr, "pacterra-cli: the save to %s was interrupted; nothing was written\n",
+                         opt.writePath.c_str());
+        if (!saved)
+            return 1;
+    }
     return endedByFailure ? 1 : 0;
 }
 
@@ -282,8 +301,7 @@ int Capture(const Options& opt) {
 int ReadStream(const Options& opt) {
     if (!opt.rules)
         g_config.ApplyDefaults();
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    CatchInterrupts();
     ResetCapture();
     if (!StartStreamThread(opt.file, true))
         return 0;
@@ -293,7 +311,6 @@ int ReadStream(const Options& opt) {
             StopCapture();
     }
     JoinCaptureThread();
-    std::signal(SIGINT, SIG_DFL);
     const CaptureStats stats = LastCaptureStats();
     // Ctrl+C before the stream said anything ends it with nothing read, which is no failure.
     return (stats.opened || g_interrupted) && !stats.readFailed && g_storeStop.load() != STORE_STOP_NO_MEMORY
