@@ -42,8 +42,12 @@ CSignalClose::CSignalClose(QWidget* window, std::function<void(int)> endNow, QOb
     action.sa_handler = OnSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (int signal : kSignals)
-        ::sigaction(signal, &action, nullptr);
+    for (int signal : kSignals) {
+        // One ignored from the start (nohup, a background job) stays ignored.
+        struct sigaction old {};
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(gui, &QGuiApplication::commitDataRequest, this, [](QSessionManager& manager) {
             const bool mayAsk = manager.allowsInteraction();
@@ -58,8 +62,11 @@ CSignalClose::CSignalClose(QWidget* window, std::function<void(int)> endNow, QOb
 CSignalClose::~CSignalClose() {
     if (!m_notifier)
         return;
-    for (int signal : kSignals)
-        std::signal(signal, SIG_DFL);
+    for (int signal : kSignals) {
+        struct sigaction now {};
+        if (::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == OnSignal)
+            std::signal(signal, SIG_DFL);
+    }
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;

@@ -48,7 +48,7 @@ constexpr const char* kUsage =
     "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--rules | --config CFG]\n"
     "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
     "      then prints the connections as \"connections\" does and, with -w, saves the packets to FILE.\n"
-    "      SIGTERM acts as Ctrl+C; another Ctrl+C or SIGTERM during the save stops it, and nothing is\n"
+    "      SIGTERM and SIGHUP act as Ctrl+C; another of them during the save stops it, and nothing is\n"
     "      written.\n"
     "\n"
     "FILE may be - (standard input) or a pipe: the capture is then read as it arrives, like a live\n"
@@ -97,8 +97,8 @@ struct Options {
 volatile std::sig_atomic_t g_interrupted = 0;
 volatile std::sig_atomic_t g_saving = 0;
 
-// Ctrl+C (SIGINT) and SIGTERM alike: the first ends the capture or stream, which is then printed and saved;
-// one during the save, or a second one, stops the save, which removes its temporary file.
+// Ctrl+C (SIGINT), SIGTERM and a hang-up alike: the first ends the capture or stream, which is then printed
+// and saved; one during the save, or a second one, stops the save, which removes its temporary file.
 void OnInterrupt(int) {
     if (g_interrupted || g_saving)
         g_abandonSaves.store(true);
@@ -109,8 +109,12 @@ void CatchInterrupts() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM})
-        sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // One ignored from the start (nohup, a background job) stays ignored.
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 }
 
 // A positive number of seconds (fractions allowed, at most a year).

@@ -66,10 +66,9 @@ TEST(CliSignals, ASignalDuringTheSaveLeavesNothingBehind) {
         int stop;  // ends the capture; 0: the buffer fills
         int duringSave;
     } cases[] = {
-        {"buffer full, then Ctrl+C", 0, SIGINT},
-        {"buffer full, then SIGTERM", 0, SIGTERM},
-        {"Ctrl+C, then SIGTERM", SIGINT, SIGTERM},
-        {"SIGTERM, then Ctrl+C", SIGTERM, SIGINT},
+        {"buffer full, then Ctrl+C", 0, SIGINT},      {"buffer full, then SIGTERM", 0, SIGTERM},
+        {"Ctrl+C, then SIGTERM", SIGINT, SIGTERM},    {"SIGTERM, then Ctrl+C", SIGTERM, SIGINT},
+        {"a hang-up, then SIGTERM", SIGHUP, SIGTERM},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -176,6 +176,8 @@ TEST(Programs, TheWindowEndsCleanlyOnSignals) {
          {SIGTERM, SIGTERM},
          128 + SIGTERM},
         {"SIGINT, then SIGHUP", {window, fifo.string()}, {SIGINT, SIGHUP}, 128 + SIGHUP},
+        // nohup: an ignored hang-up stays ignored.
+        {"SIGHUP under nohup, then SIGTERM", {"/usr/bin/nohup", window}, {SIGHUP, SIGTERM}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
