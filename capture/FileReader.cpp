@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
