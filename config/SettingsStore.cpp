@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
