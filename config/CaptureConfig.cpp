@@ -17,10 +17,10 @@ constexpr size_t kMinRuleBytes = 1 + 3 + 4 + 2;
 int32_t CCaptureConfig::MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort,
                                     uint16_t dstPort) const {
     // Look-ups built for another list of rules (copied, grown or replaced since) are not used.
-    const bool prepared = m_portLookups.size() == filters.size();
+    const bool prepared = m_portLookups.items.size() == filters.size();
     static const CPortLookup kNone;
     for (size_t i = 0; i < filters.size(); ++i) {
-        switch (filters[i].Match(srcIp, dstIp, srcPort, dstPort, prepared ? m_portLookups[i] : kNone)) {
+        switch (filters[i].Match(srcIp, dstIp, srcPort, dstPort, prepared ? m_portLookups.items[i] : kNone)) {
             case MATCH_ACCEPT:
                 return 1;
             case MATCH_DROP:
@@ -65,10 +65,10 @@ void CCaptureConfig::SerializeConfig(CArchive& ar) {
 }
 
 void CCaptureConfig::PrepareMatching() {
-    m_portLookups.clear();
-    m_portLookups.reserve(filters.size());
+    m_portLookups.items.clear();
+    m_portLookups.items.reserve(filters.size());
     for (const CFilterItem& rule : filters)
-        m_portLookups.emplace_back(rule.ports);
+        m_portLookups.items.emplace_back(rule.ports);
 }
 
 void CCaptureConfig::ApplyDefaults() {

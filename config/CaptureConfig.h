@@ -52,7 +52,20 @@ public:
     static constexpr int32_t kDefaultBufferMB = 50;
 
 private:
-    std::vector<CPortLookup> m_portLookups;  // one per rule, in rule order
+    // One per rule, in rule order. They belong to the very rules they were built from: a copy of the record
+    // starts without them (and scans its ports) until PrepareMatching runs for it.
+    struct PortLookups {
+        std::vector<CPortLookup> items;
+        PortLookups() = default;
+        PortLookups(const PortLookups&) {}
+        PortLookups(PortLookups&&) noexcept = default;
+        PortLookups& operator=(const PortLookups&) {
+            items.clear();
+            return *this;
+        }
+        PortLookups& operator=(PortLookups&&) noexcept = default;
+    };
+    PortLookups m_portLookups;
 };
 
 extern CCaptureConfig g_config;
