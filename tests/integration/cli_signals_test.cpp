@@ -83,7 +83,8 @@ TEST(CliSignals, ASignalDuringTheSaveLeavesNothingBehind) {
             ::execl(cli.c_str(), cli.c_str(), "capture", "-i", "lo", "-t", "60", "-w", out.c_str(), nullptr);
             ::_exit(127);
         }
-        ::usleep(700000);  // the adapter is open
+        ASSERT_GT(pid, 0) << "cannot start the tool";  // kill(-1, ...) would reach every process
+        ::usleep(700000);                              // the adapter is open
         // The default buffer is 50 MB: 40,000 datagrams of 1,442-byte frames fill it.
         Send(c.stop ? 25000 : 40000);
         if (c.stop) {

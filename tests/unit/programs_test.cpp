@@ -182,7 +182,8 @@ TEST(Programs, TheWindowEndsCleanlyOnSignals) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const pid_t pid = StartHandling(c.argv, SIGTERM);
-        ::usleep(300000);  // the window is up, its first question too
+        ASSERT_GT(pid, 0) << "cannot start the program";  // kill(-1, ...) would reach every process
+        ::usleep(300000);                                 // the window is up, its first question too
         int raw = 0;
         for (size_t i = 0; i < c.signals.size(); ++i) {
             if (i > 0) {
