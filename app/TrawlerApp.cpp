@@ -15,6 +15,7 @@
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
 #include "app/Pictures.h"
+#include "app/SignalClose.h"
 #include "app/WindowLayout.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
@@ -23,6 +24,7 @@
 #include "dialogs/ConfigDlg.h"
 #include "frontend/Addresses.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/StandardStreams.h"
 #include "ui/DailyTipDlg.h"
 #include "ui/DataFiles.h"
 #include "ui/LinkLabel.h"
@@ -74,14 +76,13 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
         *exitCode = 2;
         return false;
     }
-    if (parser.isSet("help")) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        *exitCode = 0;
+    // --help-all too: it would otherwise start the window.
+    if (parser.isSet("help") || parser.isSet("help-all")) {
+        *exitCode = PrintAnswer("pacterra", qPrintable(parser.helpText()));
         return false;
     }
     if (parser.isSet("version")) {
-        std::printf("pacterra %s\n", kProductVersion);
-        *exitCode = 0;
+        *exitCode = PrintAnswer("pacterra", (QByteArray("pacterra ") + kProductVersion + '\n').constData());
         return false;
     }
     const QStringList files = parser.positionalArguments();
@@ -99,6 +100,7 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
     m_frame = std::make_unique<CMainFrame>();
     connect(m_frame.get(), &CMainFrame::Closed, this, &QCoreApplication::quit, Qt::QueuedConnection);
     LoadWindowLayout(*m_frame);
+    new CSignalClose(m_frame.get(), {}, this);
     m_frame->show();
     if (parser.isSet(benchCapture)) {
         const QString device = parser.value(benchCapture);

@@ -2,8 +2,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/TrawlerApp.h"
+#include "frontend/StandardStreams.h"
 
 namespace {
 
@@ -31,16 +33,13 @@ bool Set(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenMissingStandardDescriptors();
     // Answered before the window system is touched, so that they work on a machine without a display.
     for (int i = 1; i < argc; ++i) {
-        if (Is(argv[i], "-h", "--help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (Is(argv[i], "-v", "--version")) {
-            std::printf("pacterra %s\n", kProductVersion);
-            return 0;
-        }
+        if (Is(argv[i], "-h", "--help"))
+            return PrintAnswer("pacterra", kUsage);
+        if (Is(argv[i], "-v", "--version"))
+            return PrintAnswer("pacterra", (std::string("pacterra ") + kProductVersion + "\n").c_str());
     }
     if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM")) {
         std::fputs(

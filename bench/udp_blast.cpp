@@ -1,13 +1,16 @@
 // Sends UDP datagrams at a steady rate: pacterra-udp-blast DST_IP PORT RATE SECONDS [PAYLOAD_BYTES]
 // Prints "sent N in S s" at the end. Sends in small batches with sendmmsg and paces them against the clock.
+// Ends with status 1 and a message when sending keeps failing for a second.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -27,6 +30,10 @@ int main(int argc, char** argv) {
     const double seconds = std::atof(argv[4]);
     const size_t payload = argc > 5 ? static_cast<size_t>(std::atoi(argv[5])) : 18;
     int s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s < 0) {
+        std::fprintf(stderr, "pacterra-udp-blast: cannot open a UDP socket: %s\n", std::strerror(errno));
+        return 1;
+    }
     int big = 8 << 20;
     setsockopt(s, SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
 
@@ -43,6 +50,10 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const uint64_t total = static_cast<uint64_t>(rate * seconds);
     uint64_t sent = 0;
+    // Sends that keep failing this long (the interface or the route went away) end the run instead of
+    // being retried at full speed for the rest of it; a full queue (ENOBUFS) drains well within it.
+    constexpr auto kGiveUpAfter = std::chrono::seconds(1);
+    auto lastSent = start;
     while (sent < total) {
         // Where the schedule says we should be by now.
         const double elapsed =
@@ -56,8 +67,20 @@ int main(int argc, char** argv) {
         }
         unsigned n = static_cast<unsigned>(std::min<uint64_t>(due - sent, kBatch));
         int done = sendmmsg(s, msgs.data(), n, 0);
-        if (done > 0)
+        if (done > 0) {
             sent += static_cast<uint64_t>(done);
+            lastSent = std::chrono::steady_clock::now();
+            continue;
+        }
+        const int error = errno;
+        if (done < 0 && error != EINTR && std::chrono::steady_clock::now() - lastSent >= kGiveUpAfter) {
+            std::fprintf(stderr,
+                         "pacterra-udp-blast: sending to %s port %s keeps failing: %s; stopped after %llu\n",
+                         argv[1], argv[2], std::strerror(error), static_cast<unsigned long long>(sent));
+            close(s);
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     close(s);
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -252,7 +252,11 @@ std::string NameOf(const std::string& path) {
 
 }  // namespace
 
+std::atomic<bool> g_abandonSaves{false};
+
 int SaveCaptureFile(const PacketTable& table, const std::string& path) {
+    if (g_abandonSaves.load())
+        return 0;
     const size_t count = table.size();
     // 65536 like a live capture, unless a file with larger frames was opened: a reader cuts records to the
     // file's snapshot length.
@@ -325,8 +329,10 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
     }
     bool cancelled = false;
     for (size_t i = 0; i < count; ++i) {
-        if (i % kSaveBatch == 0 && i != 0 && g_pMainFrame &&
-            !g_pMainFrame->ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count))) {
+        if (i % kSaveBatch == 0 && i != 0 &&
+            (g_abandonSaves.load(std::memory_order_relaxed) ||
+             (g_pMainFrame &&
+              !g_pMainFrame->ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count))))) {
             cancelled = true;
             break;
         }
@@ -338,6 +344,8 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
         h.len = h.caplen;  // the length on the wire is not kept
         pcap_dump(reinterpret_cast<u_char*>(dumper), &h, p.data);
     }
+    // (The progress report may have pumped the events that asked to end the program.)
+    cancelled = cancelled || g_abandonSaves.load();
     // pcap_dump reports nothing: a full disk shows up in the stream's error state.
     bool ok = !cancelled && pcap_dump_flush(dumper) == 0 && !std::ferror(f);
     int error = errno;
@@ -359,6 +367,10 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
     }
     pcap_dump_close(dumper);  // closes the stream; a memory stream's bytes are final now
     pcap_close(dead);
+    if (ok && g_abandonSaves.load()) {
+        ok = false;
+        cancelled = true;
+    }
     if (ok && !temporary.empty() && std::rename(temporary.c_str(), target.final.c_str()) != 0) {
         ok = false;
         error = errno;

@@ -3,6 +3,7 @@
 
 #include <pcap/pcap.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -23,6 +24,11 @@ inline constexpr int kLoadBatch = 512;
 
 // Packets written between two progress reports of a save.
 inline constexpr int kSaveBatch = 4096;
+
+// Set when the program must end now (also from a signal handler: it is lock-free): a save under way stops
+// at its next batch and removes its temporary file, and a save asked for later writes nothing; both return
+// 0 without a message, and an existing file stays as it was.
+extern std::atomic<bool> g_abandonSaves;
 
 // Writes every stored packet (with its own timestamp) to `path`. The table may be growing meanwhile: the
 // packets below the count read at the start are written. An existing regular file is replaced only once the

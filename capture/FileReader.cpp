@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -12,7 +13,9 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "capture/CaptureFile.h"
@@ -26,6 +29,8 @@ constexpr size_t kFileHeader = 24;
 constexpr size_t kRecordHeader = 16;
 // The library refuses larger records in an Ethernet file as damaged; so does this reader.
 constexpr uint32_t kMaxRecord = 262144;
+// The reserved bits of the link type field: the library refuses a file that sets any of them.
+constexpr uint32_t kLinkTypeReserved = 0x03FF0000;
 
 // Each block keeps room before its data for the unread end of the block before it, so that a record that
 // straddles two blocks is whole in the second.
@@ -37,6 +42,51 @@ uint32_t Load32(const uint8_t* p, bool swapped) {
     uint32_t v;
     std::memcpy(&v, p, 4);
     return swapped ? __builtin_bswap32(v) : v;
+}
+
+// How the library reads a file: everything here gives the records exactly as pcap_next_ex gives them.
+struct FileFormat {
+    bool swapped = false;              // written in the other byte order
+    bool nano = false;                 // nanosecond timestamps, handed on in microseconds
+    bool maybeSwappedLengths = false;  // version 2.3: caplen and len may stand the wrong way round
+    uint32_t snapshot = 0;
+};
+
+// One record header as the library reads it. The library keeps the timestamp fields of a file in its own
+// byte order as signed 32-bit values and those of a swapped file unsigned; nanoseconds are divided down.
+struct RecordHeader {
+    time_t sec = 0;
+    suseconds_t usec = 0;
+    uint32_t capLen = 0;
+    uint32_t len = 0;
+};
+
+RecordHeader ReadRecordHeader(const uint8_t* p, const FileFormat& format) {
+    RecordHeader h;
+    const uint32_t sec = Load32(p, format.swapped), fraction = Load32(p + 4, format.swapped);
+    if (format.swapped) {
+        h.sec = static_cast<time_t>(sec);
+        h.usec = static_cast<suseconds_t>(format.nano ? fraction / 1000 : fraction);
+    } else {
+        const auto signedFraction = static_cast<int32_t>(fraction);
+        h.sec = static_cast<time_t>(static_cast<int32_t>(sec));
+        h.usec = static_cast<suseconds_t>(format.nano ? signedFraction / 1000 : signedFraction);
+    }
+    h.capLen = Load32(p + 8, format.swapped);
+    h.len = Load32(p + 12, format.swapped);
+    // Some writers of version 2.3 kept the older order of the two lengths: a captured length above the
+    // length on the wire gives them away.
+    if (format.maybeSwappedLengths && h.capLen > h.len)
+        std::swap(h.capLen, h.len);
+    return h;
+}
+
+// The library's words for a record that ends before its captured bytes do; `got` bytes of them are there.
+// A record cut to the snapshot length is read in two parts, and the part that falls short is named.
+std::string TruncatedRecordText(uint32_t capLen, size_t got, const FileFormat& format) {
+    const uint32_t wanted = capLen > format.snapshot && got < format.snapshot ? format.snapshot : capLen;
+    return "truncated dump file; tried to read " + std::to_string(wanted) + " captured bytes, only got " +
+           std::to_string(got);
 }
 
 void Populate(void* start, size_t size) {
@@ -199,15 +249,25 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
     magic = swapped ? __builtin_bswap32(magic) : magic;
     if (magic != kMagicMicro && magic != kMagicNano)
         return ClassicReadResult::NotClassic;
-    const bool nano = magic == kMagicNano;
     auto load16 = [&](const uint8_t* p) {
         uint16_t v;
         std::memcpy(&v, p, 2);
         return swapped ? __builtin_bswap16(v) : v;
     };
-    // Version 2.3 and later keep caplen before len; older files are left to the library.
-    if (load16(header + 4) != 2 || load16(header + 6) < 3 || ::lseek(fd, kFileHeader, SEEK_SET) < 0)
+    FileFormat format;
+    format.swapped = swapped;
+    format.nano = magic == kMagicNano;
+    // Versions 2.3 and 2.4 of Ethernet files; anything else is left to the library, which reads the older
+    // versions with their lengths the other way round and refuses what it does not know.
+    const uint16_t minor = load16(header + 6);
+    const uint32_t linkType = Load32(header + 20, swapped);
+    if (load16(header + 4) != 2 || (minor != 3 && minor != 4) || (linkType & kLinkTypeReserved) != 0 ||
+        (linkType & 0xFFFF) != DLT_EN10MB || ::lseek(fd, kFileHeader, SEEK_SET) < 0)
         return ClassicReadResult::NotClassic;
+    format.maybeSwappedLengths = minor == 3;
+    // A snapshot length of 0, or one that does not fit an int, stands for the largest record there is.
+    const uint32_t snaplen = Load32(header + 16, swapped);
+    format.snapshot = snaplen == 0 || snaplen > static_cast<uint32_t>(INT32_MAX) ? kMaxRecord : snaplen;
 
     BlockReader reader(fd);
     if (reader.Failed())
@@ -234,8 +294,8 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
                         " header bytes, only got " + std::to_string(carried);
                 result = ClassicReadResult::Damaged;
             } else if (carried > 0) {
-                error = "truncated dump file; tried to read " + std::to_string(Load32(carry + 8, swapped)) +
-                        " captured bytes, only got " + std::to_string(carried - kRecordHeader);
+                error = TruncatedRecordText(ReadRecordHeader(carry, format).capLen, carried - kRecordHeader,
+                                            format);
                 result = ClassicReadResult::Damaged;
             }
             if (f.block >= 0)
@@ -248,21 +308,24 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
             std::memmove(p, carry, carried);
         const uint8_t* end = data + f.length;
         while (static_cast<size_t>(end - p) >= kRecordHeader) {
-            const uint32_t capLen = Load32(p + 8, swapped);
+            const RecordHeader record = ReadRecordHeader(p, format);
+            const uint32_t capLen = record.capLen;
             if (capLen > kMaxRecord) {
-                error = "invalid packet capture length " + std::to_string(capLen) +
-                        ", bigger than maximum of " + std::to_string(kMaxRecord);
+                error =
+                    "invalid packet capture length " + std::to_string(capLen) +
+                    (capLen > format.snapshot ? ", bigger than snaplen of " + std::to_string(format.snapshot)
+                                              : ", bigger than maximum of " + std::to_string(kMaxRecord));
                 result = ClassicReadResult::Damaged;
                 break;
             }
             if (static_cast<size_t>(end - p) < kRecordHeader + capLen)
                 break;
             pcap_pkthdr h{};
-            h.ts.tv_sec = static_cast<time_t>(Load32(p, swapped));
-            const uint32_t fraction = Load32(p + 4, swapped);
-            h.ts.tv_usec = static_cast<suseconds_t>(nano ? fraction / 1000 : fraction);
-            h.caplen = capLen;
-            h.len = Load32(p + 12, swapped);
+            h.ts.tv_sec = record.sec;
+            h.ts.tv_usec = record.usec;
+            // The library hands on no more than the snapshot length and passes over the rest of the record.
+            h.caplen = std::min(capLen, format.snapshot);
+            h.len = record.len;
             // The same rules as a dispatch: nothing after the store's own stop, and the end of the batch
             // once the capture is asked to stop.
             if (g_storeStop.load(std::memory_order_relaxed) == STORE_STOP_NONE)

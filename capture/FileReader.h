@@ -19,7 +19,9 @@ enum class ClassicReadResult {
 };
 
 // Hands every record of the file at `path` to `handler` while g_captureState stays CAPTURE_RUNNING and the
-// store has not asked for a stop, with the same batching and stop rules as DispatchPackets. Timestamps
-// come in microseconds, as the library gives them by default.
+// store has not asked for a stop, with the same batching and stop rules as DispatchPackets. Each record
+// comes as the capture library's pcap_next_ex gives it: cut to the file's snapshot length, timestamps in
+// microseconds, and the library's error text for damage. Files of other versions or link types, which the
+// library reads in its own ways, are NotClassic.
 ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler handler, u_char* user,
                                          const ReadProgress& progress, std::string& error);

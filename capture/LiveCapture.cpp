@@ -164,7 +164,7 @@ void CaptureThreadProc(std::string device) {
 // Copies the stream `in` into the socket `out` until its end, a read error or the user's Stop, without ever
 // blocking for long: the capture thread reads the pipe through the capture library, whose reads cannot be
 // interrupted, and ends when this closes the pipe.
-void RelayStream(int in, int out, std::string* error) {
+void RelayStream(int in, int out, std::string* error, uint64_t* relayed) {
     std::vector<char> buffer(size_t{64} << 10);
     size_t pending = 0, at = 0;
     bool ended = false;
@@ -195,6 +195,7 @@ void RelayStream(int in, int out, std::string* error) {
         if (n == 0)
             ended = true;
         pending = static_cast<size_t>(n);
+        *relayed += pending;
         at = 0;
     }
     // Bytes read before a Stop still reach the capture thread, which takes in what is left.
@@ -222,7 +223,8 @@ void StreamThreadProc(int in, std::string name) {
         return;
     }
     std::string relayError;
-    std::thread relay(RelayStream, in, pipeFds[1], &relayError);
+    uint64_t relayed = 0;  // read once the relay has ended
+    std::thread relay(RelayStream, in, pipeFds[1], &relayError, &relayed);
     FILE* f = ::fdopen(pipeFds[0], "rb");
     char error[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = f ? pcap_fopen_offline(f, error) : nullptr;
@@ -279,6 +281,9 @@ void StreamThreadProc(int in, std::string name) {
         g_stats = stats;
     }
     g_captureState = CAPTURE_IDLE;
+    // The library's words for a stream that ended at once are about a truncated file header.
+    if (!failure.empty() && relayed == 0 && relayError.empty())
+        failure += "\nThe stream is empty: it ended before any byte arrived.";
     if (!failure.empty())
         ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
                     name + ": " + failure);

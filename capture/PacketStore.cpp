@@ -249,6 +249,9 @@ void ClearPacketStore() {
 
 void ResetCaptureStore() {
     ClearPacketStore();
+    // Every capture, stream and file load begins here, with the rules it will use: no rule changes while
+    // one runs.
+    g_config.PrepareMatching();
     g_storedBytes = 0;
     g_captureState = CAPTURE_IDLE;
     g_shortPacketCount = 0;

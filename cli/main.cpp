@@ -22,6 +22,7 @@
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/StandardStreams.h"
 #include "views/HexLines.h"
 #include "views/PacketDecode.h"
 
@@ -47,15 +48,21 @@ constexpr const char* kUsage =
     "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--rules | --config CFG]\n"
     "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
     "      then prints the connections as \"connections\" does and, with -w, saves the packets to FILE.\n"
+    "      SIGTERM and SIGHUP act as Ctrl+C; another of them during the save stops it, and nothing is\n"
+    "      written.\n"
     "\n"
     "FILE may be - (standard input) or a pipe: the capture is then read as it arrives, like a live\n"
-    "capture (Ctrl+C ends it; without --rules everything is kept within 50 MB).\n"
+    "capture, until it ends or Ctrl+C.\n"
+    "\n"
+    "Without --rules every TCP and UDP packet is kept: a file is read whole, however large (as the\n"
+    "program opens a file when you answer No to applying the filter); a stream (- or a pipe) and a\n"
+    "live capture keep packets until the default buffer of 50 MB is full, and there the reading stops.\n"
+    "With --rules or --config the rules, default policy and buffer size of the configuration apply to\n"
+    "files, streams and live captures alike.\n"
     "\n"
     "Options:\n"
     "  --rules       apply the filter rules, default policy and buffer size of Config.cfg, as the\n"
-    "                program does when you answer Yes to applying the filter on Open; without it\n"
-    "                every TCP and UDP packet is kept and the buffer size is not enforced when\n"
-    "                reading a file, and a live capture keeps everything within 50 MB\n"
+    "                program does when you answer Yes to applying the filter on Open\n"
     "  --config CFG  like --rules, with the configuration file CFG\n"
     "  -i DEVICE     the adapter to capture from (default: the configured one, else the default)\n"
     "  -c COUNT      stop once COUNT packets are stored\n"
@@ -88,11 +95,26 @@ struct Options {
 };
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_saving = 0;
 
+// Ctrl+C (SIGINT), SIGTERM and a hang-up alike: the first ends the capture or stream, which is then printed
+// and saved; one during the save, or a second one, stops the save, which removes its temporary file.
 void OnInterrupt(int) {
+    if (g_interrupted || g_saving)
+        g_abandonSaves.store(true);
     g_interrupted = 1;
-    // A second Ctrl+C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+}
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // One ignored from the start (nohup, a background job) stays ignored.
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 }
 
 // A positive number of seconds (fractions allowed, at most a year).
@@ -238,8 +260,7 @@ int Capture(const Options& opt) {
         device = g_config.adapter;
     }
     g_packetLimit = static_cast<size_t>(opt.count);
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    CatchInterrupts();
     ResetCapture();
     StartCaptureThread(device);
     const auto start = std::chrono::steady_clock::now();
@@ -252,7 +273,6 @@ int Capture(const Options& opt) {
             StopCapture();
     }
     JoinCaptureThread();
-    std::signal(SIGINT, SIG_DFL);
     const CaptureStats stats = LastCaptureStats();
     if (!stats.opened) {
         PrintSummary();
@@ -267,8 +287,16 @@ int Capture(const Options& opt) {
                  device.c_str(), static_cast<unsigned long long>(stats.received),
                  static_cast<unsigned long long>(stats.dropped),
                  static_cast<unsigned long long>(stats.interfaceDropped));
-    if (!opt.writePath.empty() && !SaveCaptureFile(g_packetTable, opt.writePath))
-        return 1;
+    if (!opt.writePath.empty()) {
+        g_saving = 1;
+        const int saved = SaveCaptureFile(g_packetTable, opt.writePath);
+        g_saving = 0;
+        if (!saved && g_abandonSaves.load())
+            std::fprintf(stderr, "pacterra-cli: the save to %s was interrupted; nothing was written\n",
+                         opt.writePath.c_str());
+        if (!saved)
+            return 1;
+    }
     return endedByFailure ? 1 : 0;
 }
 
@@ -277,8 +305,7 @@ int Capture(const Options& opt) {
 int ReadStream(const Options& opt) {
     if (!opt.rules)
         g_config.ApplyDefaults();
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    CatchInterrupts();
     ResetCapture();
     if (!StartStreamThread(opt.file, true))
         return 0;
@@ -288,7 +315,6 @@ int ReadStream(const Options& opt) {
             StopCapture();
     }
     JoinCaptureThread();
-    std::signal(SIGINT, SIG_DFL);
     const CaptureStats stats = LastCaptureStats();
     // Ctrl+C before the stream said anything ends it with nothing read, which is no failure.
     return (stats.opened || g_interrupted) && !stats.readFailed && g_storeStop.load() != STORE_STOP_NO_MEMORY
@@ -299,6 +325,7 @@ int ReadStream(const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenMissingStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName("Morvane");
     QCoreApplication::setApplicationName("Pacterra");
@@ -308,11 +335,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i];
         if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
+            return PrintAnswer("pacterra-cli", kUsage);
         } else if (a == "--version") {
-            std::puts("pacterra-cli " PACTERRA_VERSION);
-            return 0;
+            return PrintAnswer("pacterra-cli", "pacterra-cli " PACTERRA_VERSION "\n");
         } else if (a == "--rules") {
             opt.rules = true;
         } else if (a == "--config") {
@@ -343,10 +368,8 @@ int main(int argc, char** argv) {
     if (positional.empty())
         return UsageError("no command given");
     opt.command = positional[0];
-    if (opt.command == "help") {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if (opt.command == "help")
+        return PrintAnswer("pacterra-cli", kUsage);
     const bool onePacket = opt.command == "decode" || opt.command == "hex";
     const size_t wanted = opt.command == "connections"                            ? 2
                           : opt.command == "packets" || onePacket                 ? 3

@@ -16,8 +16,11 @@ constexpr size_t kMinRuleBytes = 1 + 3 + 4 + 2;
 
 int32_t CCaptureConfig::MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort,
                                     uint16_t dstPort) const {
-    for (const CFilterItem& rule : filters) {
-        switch (rule.Match(srcIp, dstIp, srcPort, dstPort)) {
+    // Look-ups built for another list of rules (copied, grown or replaced since) are not used.
+    const bool prepared = m_portLookups.items.size() == filters.size();
+    static const CPortLookup kNone;
+    for (size_t i = 0; i < filters.size(); ++i) {
+        switch (filters[i].Match(srcIp, dstIp, srcPort, dstPort, prepared ? m_portLookups.items[i] : kNone)) {
             case MATCH_ACCEPT:
                 return 1;
             case MATCH_DROP:
@@ -58,10 +61,19 @@ void CCaptureConfig::SerializeConfig(CArchive& ar) {
     bufferMB = std::clamp(buffer, kMinBufferMB, kMaxBufferMB);
     defaultAccept = accept;
     filters = std::move(rules);
+    PrepareMatching();
+}
+
+void CCaptureConfig::PrepareMatching() {
+    m_portLookups.items.clear();
+    m_portLookups.items.reserve(filters.size());
+    for (const CFilterItem& rule : filters)
+        m_portLookups.items.emplace_back(rule.ports);
 }
 
 void CCaptureConfig::ApplyDefaults() {
     bufferMB = kDefaultBufferMB;
     defaultAccept = 1;
     filters.clear();
+    PrepareMatching();
 }

@@ -19,8 +19,12 @@ public:
     int32_t defaultAccept = 0;
     std::vector<CFilterItem> filters;
 
-    // 1 accepts the packet, 0 drops it. Uses only `filters` and `defaultAccept`.
+    // 1 accepts the packet, 0 drops it. Uses only `filters` and `defaultAccept`; its cost does not grow with
+    // the number of ports a rule lists once PrepareMatching has run for the rules as they are.
     int32_t MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort) const;
+    // Builds the rules' port look-ups. Loading the configuration does, and so does every capture and file
+    // load as it starts; code that changes `filters` in place and then matches calls it too.
+    void PrepareMatching();
 
     // Loads or stores the Config.cfg part (buffer size, policy, rules). Loading throws ArchiveError on a
     // truncated or malformed file and then leaves the record unchanged; bytes after the last rule are
@@ -46,6 +50,22 @@ public:
     static constexpr int32_t kMinBufferMB = 1;
     static constexpr int32_t kMaxBufferMB = 200;
     static constexpr int32_t kDefaultBufferMB = 50;
+
+private:
+    // One per rule, in rule order. They belong to the very rules they were built from: a copy of the record
+    // starts without them (and scans its ports) until PrepareMatching runs for it.
+    struct PortLookups {
+        std::vector<CPortLookup> items;
+        PortLookups() = default;
+        PortLookups(const PortLookups&) {}
+        PortLookups(PortLookups&&) noexcept = default;
+        PortLookups& operator=(const PortLookups&) {
+            items.clear();
+            return *this;
+        }
+        PortLookups& operator=(PortLookups&&) noexcept = default;
+    };
+    PortLookups m_portLookups;
 };
 
 extern CCaptureConfig g_config;

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "config/CaptureConfig.h"
+#include "config/SettingsStore.h"
 #include "frontend/FrontEnd.h"
 
 namespace {
@@ -34,7 +35,7 @@ QString Q(const std::string& s) {
 
 // The settings store of the whole application, under the same sections and entries everywhere.
 QSettings OpenSettings() {
-    return QSettings(kOrganization, kApplication);
+    return OpenSettingsStore();
 }
 
 namespace {
@@ -350,8 +351,12 @@ bool CCaptureConfig::SaveConfig(const std::string& path) {
     settings.setValue("Filter/Startcap", startCapture);
     settings.setValue("Filter/Autostart", autostart);
     settings.sync();
-    // (A damaged file read at start-up still shows FormatError after this write has replaced it.)
-    if (settings.status() == QSettings::AccessError)
+    // (A damaged file read at start-up still shows FormatError after this write has replaced it.) A file
+    // that is no regular file, or far too large, is left alone: the options live for this run only.
+    if (const std::string problem = SettingsFileProblem(); !problem.empty())
+        ShowMessage("The start-up options could not be saved in \"" + SettingsFilePath() + "\": " + problem +
+                    ".\n\nThe configuration file was saved.");
+    else if (settings.status() == QSettings::AccessError)
         ShowMessage("The start-up options could not be saved in \"" + settings.fileName().toStdString() +
                     "\". Check that the file and its folder can be written to.\n\nThe configuration file was "
                     "saved.");

@@ -156,7 +156,16 @@ void CFilterItem::Serialize(CArchive& ar) {
 
 int32_t CFilterItem::Match(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort,
                            uint16_t dstPort) const {
-    bool portHolds = anyPort != 0 || HasPort(ports, srcPort) || HasPort(ports, dstPort);
+    return Match(srcIp, dstIp, srcPort, dstPort, CPortLookup());
+}
+
+int32_t CFilterItem::Match(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort,
+                           const CPortLookup& lookup) const {
+    bool portHolds = anyPort != 0;
+    if (!portHolds && lookup.Covers(ports))
+        portHolds = lookup.Has(srcPort) || lookup.Has(dstPort);
+    else if (!portHolds)
+        portHolds = HasPort(ports, srcPort) || HasPort(ports, dstPort);
     if (!portHolds)
         return MATCH_NONE;
     bool ipHolds =

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/Archive.h"
+#include "config/PortLookup.h"
 
 enum MatchResult : int32_t { MATCH_NONE = 0, MATCH_ACCEPT = 1, MATCH_DROP = 2 };
 
@@ -24,6 +25,9 @@ public:
 
     // MATCH_NONE, MATCH_ACCEPT or MATCH_DROP. Neither allocates nor formats.
     int32_t Match(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort) const;
+    // The same, with the ports looked up in `lookup` when it was built from this rule's ports.
+    int32_t Match(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort,
+                  const CPortLookup& lookup) const;
 
     // The one-line description shown in the rule lists.
     void GetSignature(std::string& out) const;

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <ctime>
 
+#include "config/SettingsStore.h"
 #include "frontend/FrontEnd.h"
 #include "ui/DataFiles.h"
 
@@ -26,7 +27,7 @@ const char kTroubleReading[] = "Trouble reading the tips file";
 constexpr qint64 kMaxLineBytes = 999;
 
 QSettings Settings() {
-    return QSettings(QStringLiteral("Morvane"), QStringLiteral("Pacterra"));
+    return OpenSettingsStore();
 }
 
 // The file's status-change time in the C library's ctime form, trailing white space removed.

@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <QSettings>
 
+#include "config/SettingsStore.h"
+
 CSizingControlBar::CSizingControlBar(const QString& title, QMainWindow* frame, int id)
     : QDockWidget(title, frame), m_id(id) {
     setObjectName(QStringLiteral("bar%1").arg(id));
@@ -132,7 +134,7 @@ QString Section(const QString& profile, int id) {
 }  // namespace
 
 void CSizingControlBar::LoadBarSizes(const QString& profile) {
-    QSettings settings(QStringLiteral("Morvane"), QStringLiteral("Pacterra"));
+    QSettings settings = OpenSettingsStore();
     settings.beginGroup(Section(profile, m_id));
     auto read = [&](const char* key, int current, int minimum) {
         bool ok = false;
@@ -149,7 +151,7 @@ void CSizingControlBar::LoadBarSizes(const QString& profile) {
 }
 
 void CSizingControlBar::SaveBarSizes(const QString& profile) const {
-    QSettings settings(QStringLiteral("Morvane"), QStringLiteral("Pacterra"));
+    QSettings settings = OpenSettingsStore();
     settings.beginGroup(Section(profile, m_id));
     settings.setValue(QStringLiteral("sizeHorzCX"), m_sizeHorz.width());
     settings.setValue(QStringLiteral("sizeHorzCY"), m_sizeHorz.height());

@@ -352,4 +352,116 @@ TEST_F(CliTest, InterruptingAQuietStreamEndsIt) {
     EXPECT_EQ(ReadFile(err).rfind("1 packets, 1 connections", 0), 0u) << ReadFile(err);
 }
 
+// A file and the same bytes through standard input (read by the capture library as a stream) give the same
+// rows, however odd the file: records longer than its snapshot length are cut to it in both.
+TEST_F(CliTest, AFileAndTheSameFileAsAStreamGiveTheSameRows) {
+    FrameSpec small;
+    small.payload = "ab";
+    FrameSpec big;
+    big.srcPort = 4321;
+    big.payload = std::string(46, 'x');
+    const std::vector<uint8_t> a = BuildFrame(small), b = BuildFrame(big);  // 56 and 100 bytes
+    struct Case {
+        const char* what;
+        bool swapped, nano;
+        uint16_t minor;
+        uint32_t snaplen;
+        bool oldLengthOrder;  // version 2.3 written with len before caplen
+    } cases[] = {
+        {"a snapshot length below the frames", false, false, 4, 60, false},
+        {"the same, big-endian with nanoseconds", true, true, 4, 60, false},
+        {"a zero snapshot length", false, false, 4, 0, false},
+        {"version 2.3 with the lengths the old way round", false, false, 3, 60, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file;
+        auto u32 = [&](uint32_t v) {
+            v = c.swapped ? __builtin_bswap32(v) : v;
+            file.append(reinterpret_cast<const char*>(&v), 4);
+        };
+        auto u16 = [&](uint16_t v) {
+            v = c.swapped ? __builtin_bswap16(v) : v;
+            file.append(reinterpret_cast<const char*>(&v), 2);
+        };
+        u32(c.nano ? 0xA1B23C4D : 0xA1B2C3D4);
+        u16(2);
+        u16(c.minor);
+        u32(0);
+        u32(0);
+        u32(c.snaplen);
+        u32(1);
+        uint32_t i = 0;
+        for (const auto* frame : {&a, &b, &a, &b, &a}) {
+            const auto size = static_cast<uint32_t>(frame->size());
+            u32(1700000000 + i);
+            u32(c.nano ? i * 1000999 : i * 1000);
+            // Cut 10 bytes short on the wire, in the old order: the length on the wire comes first.
+            u32(c.oldLengthOrder ? size + 10 : size);
+            u32(size);
+            file.append(frame->begin(), frame->end());
+            ++i;
+        }
+        const fs::path path = dir / "odd.cap";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
+        for (const char* command : {"connections", "packets"}) {
+            const std::string tail = std::string(command) == "packets" ? " 0" : "";
+            const Result asFile = Run(std::string(command) + " '" + path.string() + "'" + tail);
+            const Result asStream = Run(std::string(command) + " -" + tail + " <'" + path.string() + "'");
+            EXPECT_EQ(asFile.status, 0) << asFile.err;
+            EXPECT_EQ(asStream.status, 0) << asStream.err;
+            EXPECT_NE(asFile.out, "");
+            EXPECT_EQ(asFile.out, asStream.out) << command;
+            EXPECT_EQ(asFile.err, asStream.err) << command;
+        }
+    }
+}
+
+// What --help and the README say about reading without --rules is what happens: a file is read whole, a
+// stream stops at the default buffer of 50 MB like a live capture.
+TEST_F(CliTest, WithoutRulesAFileIsReadWholeAndAStreamStopsAtTheDefaultBuffer) {
+    auto words = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        std::string out;
+        for (char c : text)
+            if (c != ' ' || (!out.empty() && out.back() != ' '))
+                out += c;
+        return out;
+    };
+    const std::string help = words(Run("--help").out);
+    EXPECT_NE(
+        help.find("Without --rules every TCP and UDP packet is kept: a file is read whole, however large"),
+        std::string::npos)
+        << help;
+    EXPECT_NE(
+        help.find("a stream (- or a pipe) and a live capture keep packets until the default buffer of 50 "
+                  "MB is full, and there the reading stops."),
+        std::string::npos)
+        << help;
+    const std::string readme = words(ReadFile(std::string(PACTERRA_SOURCE_DIR) + "/README.md"));
+    EXPECT_NE(readme.find("Without `--rules` every TCP and UDP packet is kept: a FILE is read whole, however "
+                          "large"),
+              std::string::npos);
+    EXPECT_NE(
+        readme.find("a stream (`-` or a pipe) and a live capture keep packets until the default buffer of "
+                    "50 MB is full, and there the reading stops"),
+        std::string::npos);
+
+    FrameSpec big;
+    big.protocol = 17;
+    big.payload = std::string(1400, 'x');
+    const size_t frames = (size_t{CCaptureConfig::kDefaultBufferMB} << 20) / 1442 + 2000;  // beyond 50 MB
+    const fs::path file = dir / "big.cap";
+    WriteCapture(file, std::vector<std::vector<uint8_t>>(frames, BuildFrame(big)));
+    Result r = Run("connections '" + file.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, std::to_string(frames) + " packets, 1 connections, 0 short\n");
+    r = Run("connections - <'" + file.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(" packets, 1 connections, 0 short; stopped by the buffer limit of 50 MB at "),
+              std::string::npos)
+        << r.err;
+    EXPECT_LT(std::stoul(r.err), frames);
+}
+
 }  // namespace
