@@ -15,6 +15,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "capture/WideIntake.h"
 #include "frontend/FrontEnd.h"
 
 namespace {
@@ -64,14 +65,18 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
         ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, error);
         return 0;
     }
-    // Every record is parsed as an Ethernet frame; anything else would be read as garbage.
-    if (int link = pcap_datalink(pcap); link != DLT_EN10MB) {
+    // Records are parsed as Ethernet frames (or Linux cooked ones, by the wider intake); anything else would
+    // be read as garbage.
+    const int link = pcap_datalink(pcap);
+    handler = IntakeHandlerFor(link, handler);
+    if (!handler) {
         pcap_close(pcap);
         g_captureState = CAPTURE_IDLE;
         ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
-                    "The file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+                    "The file has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
         return 0;
     }
+    g_storeLinkType = link;
 
     const int64_t total = FileSize(path);
     std::string damage;
@@ -288,7 +293,8 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
             ::unlink(temporary.c_str());
     };
 
-    pcap_t* dead = pcap_open_dead(DLT_EN10MB, snapshot);
+    // The frames keep the link type they came with (Ethernet unless the wider intake read cooked frames).
+    pcap_t* dead = pcap_open_dead(g_storeLinkType.load(), snapshot);
     if (!dead) {
         std::fclose(f);
         std::free(memory);

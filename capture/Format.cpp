@@ -1,5 +1,7 @@
 #include "capture/Format.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 
@@ -118,6 +120,15 @@ ShortText EndpointText(const uint8_t* ip, uint16_t port) {
     return out;
 }
 
+CellText Ipv6EndpointText(const uint8_t* ip, uint16_t port) {
+    char address[INET6_ADDRSTRLEN] = "";
+    if (!::inet_ntop(AF_INET6, ip, address, sizeof address))
+        address[0] = '\0';
+    CellText out;
+    TextBuilder(out).Put('[').Put(std::string_view(address)).Put("]:").Num(port);
+    return out;
+}
+
 ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol) {
     const char* label = "";
     if (protocol == 6)
@@ -129,26 +140,38 @@ ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol) {
     return t;
 }
 
-ShortText ConnectionCellText(size_t connection, int column) {
+namespace {
+
+CellText Cell(const ShortText& s) {
+    CellText t;
+    TextBuilder(t).Put(s.view());
+    return t;
+}
+
+}  // namespace
+
+CellText ConnectionCellText(size_t connection, int column) {
     const ConnectionRecord& c = g_connectionTable.at(connection);
-    ShortText t;
+    CellText t;
     switch (column) {
         case 0:
             TextBuilder(t).Num(connection);
             return t;
         case 1:
-            return TimeToText(c.startTime());
+            return Cell(TimeToText(c.startTime()));
         case 2:
-            return EndpointText(c.clientIp, c.clientPort);
+            return c.isIpv6 ? Ipv6EndpointText(c.ClientAddress(), c.clientPort)
+                            : Cell(EndpointText(c.clientIp, c.clientPort));
         case 3:
-            return EndpointText(c.serverIp, c.serverPort);
+            return c.isIpv6 ? Ipv6EndpointText(c.ServerAddress(), c.serverPort)
+                            : Cell(EndpointText(c.serverIp, c.serverPort));
         case 4:
-            return ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17);
+            return Cell(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17));
         case 5:
             TextBuilder(t).Num(c.packetIndices.size());
             return t;
         case 6:
-            return TimeToText(c.lastTime());
+            return Cell(TimeToText(c.lastTime()));
         default:
             throw std::out_of_range("connection column out of range");
     }

@@ -24,6 +24,7 @@
 #include "frontend/FrontEnd.h"
 #include "views/HexLines.h"
 #include "views/PacketDecode.h"
+#include "views/WideDecode.h"
 
 namespace {
 
@@ -57,6 +58,9 @@ constexpr const char* kUsage =
     "                every TCP and UDP packet is kept and the buffer size is not enforced when\n"
     "                reading a file, and a live capture keeps everything within 50 MB\n"
     "  --config CFG  like --rules, with the configuration file CFG\n"
+    "  --wide        also keep IPv6, VLAN-tagged (802.1Q, 802.1ad) and Linux cooked frames; IPv6\n"
+    "                endpoints print as [address]:port, and rules that name an IPv4 address never\n"
+    "                match them\n"
     "  -i DEVICE     the adapter to capture from (default: the configured one, else the default)\n"
     "  -c COUNT      stop once COUNT packets are stored\n"
     "  -t SECONDS    stop after SECONDS seconds\n"
@@ -80,6 +84,7 @@ struct Options {
     std::string file;
     size_t connection = 0;
     bool rules = false;
+    bool wide = false;
     std::string configPath;
     std::string device;
     long count = 0;
@@ -189,7 +194,7 @@ void PrintPacket(const PacketRecord& p, bool hex) {
         for (const std::string& line : HexViewLines(p.data, static_cast<size_t>(p.capLen)))
             std::printf("%s\n", line.c_str());
     } else {
-        std::fputs(DecodeAsText(DecodePacket(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
+        std::fputs(DecodeAsText(DecodeStoredFrame(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
     }
 }
 
@@ -315,6 +320,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--rules") {
             opt.rules = true;
+        } else if (a == "--wide") {
+            opt.wide = true;
         } else if (a == "--config") {
             if (++i >= argc)
                 return UsageError("--config needs a file");
@@ -387,6 +394,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // Only --wide turns the wider intake on here, whatever the program's settings say.
+    g_config.wideIntake = opt.wide ? 1 : 0;
     if (live)
         return CheckOutput(Capture(opt));
     const int loaded = IsStreamPath(opt.file) ? ReadStream(opt) : OpenCaptureFile(opt.file, opt.rules);

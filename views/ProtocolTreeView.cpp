@@ -76,7 +76,7 @@ CProtocolTreeView::CProtocolTreeView(QWidget* parent) : QTreeWidget(parent) {
 
 void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
     m_packet.assign(bytes, bytes + (length > 0 ? length : 0));
-    m_lines = DecodePacket(m_packet.data(), m_packet.size());
+    m_lines = DecodeStoredFrame(m_packet.data(), m_packet.size());
 
     // Rebuilding must not report selections of lines that are about to go.
     QSignalBlocker block(this);
