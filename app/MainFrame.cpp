@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "app/ListWiring.h"
+#include "app/NotKeptPane.h"
 #include "app/Pictures.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
@@ -211,6 +212,7 @@ void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
     // A normal widget: fly-by help (the hovered entry's status text) covers it while it shows.
     bar->addWidget(new QLabel("Ready"), 1);
+    bar->addPermanentWidget(new CNotKeptPane(bar));
     for (int i = 0; i < 3; ++i) {
         m_panes[i] = new QLabel;
         m_panes[i]->setAlignment(Qt::AlignCenter);

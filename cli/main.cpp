@@ -219,10 +219,10 @@ int CheckOutput(int status) {
     return status;
 }
 
-int ListAdapters() {
+int ListAdapters(bool wide) {
     std::vector<AdapterRow> rows;
     std::string error;
-    if (!EnumerateAdapters(rows, error)) {
+    if (!EnumerateAdapters(rows, error, true, wide)) {
         std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", error.c_str());
         return 1;
     }
@@ -367,7 +367,7 @@ int main(int argc, char** argv) {
     if (!live && (!opt.device.empty() || opt.count || opt.seconds > 0 || !opt.writePath.empty()))
         return UsageError("-i, -c, -t and -w belong to the capture command");
     if (opt.command == "adapters")
-        return CheckOutput(ListAdapters());
+        return CheckOutput(ListAdapters(opt.wide));
     if (wanted > 1)
         opt.file = positional[1];
     std::string numberText;

@@ -57,6 +57,7 @@ private:
     QCheckBox* m_minimized = nullptr;
     QCheckBox* m_startCapture = nullptr;
     QCheckBox* m_autostart = nullptr;
+    QCheckBox* m_wideIntake = nullptr;
     int32_t m_modified = 0;
     int32_t m_ready = 0;
     bool m_shown = false;
