@@ -45,6 +45,7 @@ ShortText IpToText(const uint8_t* ip);                                 // 192.16
 ShortText MacToText(const uint8_t* mac);                               // 00.1a.2b.3c.4d.5e
 ShortText TimeToText(const SystemTime& time);                          // 13:05:09.042, 24-hour clock
 ShortText EndpointText(const uint8_t* ip, uint16_t port);              // 192.168.0.1:80
+CellText ZeroCompressedIpv6Text(const uint8_t* ip);                    // 2001:db8::1, as inet_ntop writes it
 CellText Ipv6EndpointText(const uint8_t* ip, uint16_t port);           // [2001:db8::1]:443 (RFC 5952)
 ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol);  // TCP:http, UDP, ...
 

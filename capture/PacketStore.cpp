@@ -123,18 +123,26 @@ public:
                       const uint8_t* dstIp, uint16_t dstPort) {
         if ((c.isTcp != 0) != (isTcp != 0) || !c.isIpv6)
             return -1;
-        const uint8_t* server = c.ServerAddress();
-        const uint8_t* client = c.ClientAddress();
-        if (std::memcmp(server, dstIp, 16) == 0 && std::memcmp(client, srcIp, 16) == 0 &&
-            c.serverPort == dstPort && c.clientPort == srcPort)
+        const Ipv6Endpoints& e = c.Ipv6Addresses();
+        if (c.serverPort == dstPort && c.clientPort == srcPort && Same16(e.server, dstIp) &&
+            Same16(e.client, srcIp))
             return 1;
-        if (std::memcmp(server, srcIp, 16) == 0 && std::memcmp(client, dstIp, 16) == 0 &&
-            c.serverPort == srcPort && c.clientPort == dstPort)
+        if (c.serverPort == srcPort && c.clientPort == dstPort && Same16(e.server, srcIp) &&
+            Same16(e.client, dstIp))
             return 0;
         return -1;
     }
 
 private:
+    static bool Same16(const uint8_t* a, const uint8_t* b) {
+        uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&a1, a + 8, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&b1, b + 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+
     static void Fold16(const uint8_t* ip, uint8_t out[4]) {
         uint32_t words[4];
         std::memcpy(words, ip, 16);
@@ -211,20 +219,18 @@ ConnectionRecord::ConnectionRecord(int tcp, uint32_t endpoints, uint16_t dstPort
     std::memcpy(serverIp, &endpoints, 4);
 }
 
-const uint8_t* ConnectionRecord::ClientAddress() const {
-    if (!isIpv6)
-        return clientIp;
+const Ipv6Endpoints& ConnectionRecord::Ipv6Addresses() const {
     uint32_t endpoints;
     std::memcpy(&endpoints, serverIp, 4);
-    return g_ipv6Endpoints[endpoints].client;
+    return g_ipv6Endpoints[endpoints];
+}
+
+const uint8_t* ConnectionRecord::ClientAddress() const {
+    return isIpv6 ? Ipv6Addresses().client : clientIp;
 }
 
 const uint8_t* ConnectionRecord::ServerAddress() const {
-    if (!isIpv6)
-        return serverIp;
-    uint32_t endpoints;
-    std::memcpy(&endpoints, serverIp, 4);
-    return g_ipv6Endpoints[endpoints].server;
+    return isIpv6 ? Ipv6Addresses().server : serverIp;
 }
 
 SystemTime ConnectionRecord::startTime() const {
@@ -312,13 +318,14 @@ int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcI
                             uint16_t srcPort, size_t packetIndex) {
     PacketRecord& packet = g_packetTable.at(packetIndex);
     const uint64_t hash = g_connectionIndex6.Hash6(isTcp, srcIp, srcPort, dstIp, dstPort);
+    int direction = -1;
     const int64_t found = g_connectionIndex6.FindIf(hash, [&](const ConnectionRecord& c) {
-        return ConnectionIndex::Joins6(c, isTcp, srcIp, srcPort, dstIp, dstPort) != -1;
+        direction = ConnectionIndex::Joins6(c, isTcp, srcIp, srcPort, dstIp, dstPort);
+        return direction != -1;
     });
     if (found >= 0) {
         ConnectionRecord& c = g_connectionTable[static_cast<size_t>(found)];
-        packet.toServer.store(ConnectionIndex::Joins6(c, isTcp, srcIp, srcPort, dstIp, dstPort),
-                              std::memory_order_relaxed);
+        packet.toServer.store(direction, std::memory_order_relaxed);
         if (!c.packetIndices.push_back(static_cast<uint32_t>(packetIndex), g_indexArena)) {
             RequestStop(STORE_STOP_NO_MEMORY);
             return -1;

@@ -33,6 +33,12 @@ struct PacketRecord {
     SystemTime time() const { return LocalTimeFromStamp(stamp.sec, stamp.usec); }
 };
 
+// The two addresses of an IPv6 conversation, in the wire's byte order.
+struct Ipv6Endpoints {
+    uint8_t server[16];
+    uint8_t client[16];
+};
+
 // A conversation of one client endpoint with one server endpoint over TCP or UDP. Everything but
 // `packetIndices` is fixed when the record is created. Its times are those of its first and latest packets,
 // read from the store (so they always agree with the count, and cost no memory of their own).
@@ -57,15 +63,11 @@ struct ConnectionRecord {
     const uint8_t* ClientAddress() const;
     const uint8_t* ServerAddress() const;
     size_t AddressLength() const { return isIpv6 ? 16 : 4; }
+    // An IPv6 conversation's addresses (only when isIpv6).
+    const Ipv6Endpoints& Ipv6Addresses() const;
 
     SystemTime startTime() const;
     SystemTime lastTime() const;
-};
-
-// The two addresses of an IPv6 conversation, in the wire's byte order.
-struct Ipv6Endpoints {
-    uint8_t server[16];
-    uint8_t client[16];
 };
 
 enum CaptureState : int32_t { CAPTURE_IDLE = 0, CAPTURE_RUNNING = 1, CAPTURE_STOPPING = 2 };

@@ -1,7 +1,5 @@
 #include "views/WideDecode.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <string>
 
@@ -28,10 +26,7 @@ std::string LinkAddressText(const uint8_t* p, int length) {
 }
 
 std::string Ipv6Text(const uint8_t* p) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (!::inet_ntop(AF_INET6, p, text, sizeof text))
-        text[0] = '\0';
-    return text;
+    return ZeroCompressedIpv6Text(p).str();
 }
 
 // The Ethernet or Linux cooked header; false when the frame does not hold it whole.

@@ -1,8 +1,10 @@
 // The wider intake: IPv6, VLAN tags and Linux cooked frames when the option is on; nothing of it when off.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -401,6 +403,44 @@ TEST_F(WideIntakeTest, SavingKeepsTheLinkTypeTheFramesCameWith) {
     ASSERT_EQ(g_connectionTable.size(), 1u);
     EXPECT_EQ(ConnectionCellText(0, 3), "[2001:db8::2]:80");
     std::filesystem::remove(path);
+}
+
+}  // namespace
+
+namespace {
+
+// The endpoint text is the C library's inet_ntop text (RFC 5952), written without printf.
+TEST(Ipv6TextTest, MatchesInetNtop) {
+    std::vector<std::array<uint8_t, 16>> addresses;
+    auto parse = [&](const char* text) {
+        std::array<uint8_t, 16> a{};
+        ASSERT_EQ(::inet_pton(AF_INET6, text, a.data()), 1) << text;
+        addresses.push_back(a);
+    };
+    for (const char* text : {"::", "::1", "1::", "2001:db8::1", "2001:db8:0:0:1:0:0:1", "2001:0:0:1:0:0:0:1",
+                             "fe80::1:2:3:4", "::ffff:192.0.2.1", "::192.0.2.1", "::ffff:0:192.0.2.1",
+                             "1:2:3:4:5:6:7:8", "0:1:2:3:4:5:6:0", "1:0:2:3:4:5:6:7", "64:ff9b::c000:221",
+                             "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "::ffff:ffff:ffff"})
+        parse(text);
+    // Random words, each zero with probability one half: every shape of zero runs.
+    uint64_t x = 42;
+    for (int i = 0; i < 20000; ++i) {
+        std::array<uint8_t, 16> a{};
+        for (int w = 0; w < 8; ++w) {
+            x = x * 6364136223846793005ull + 1442695040888963407ull;
+            if ((x >> 63) == 0) {
+                a[2 * w] = static_cast<uint8_t>(x >> 40);
+                a[2 * w + 1] = static_cast<uint8_t>(x >> 32);
+            }
+        }
+        addresses.push_back(a);
+    }
+    for (const auto& a : addresses) {
+        char expected[INET6_ADDRSTRLEN];
+        ASSERT_NE(::inet_ntop(AF_INET6, a.data(), expected, sizeof expected), nullptr);
+        ASSERT_EQ(ZeroCompressedIpv6Text(a.data()), std::string_view(expected));
+        ASSERT_EQ(Ipv6EndpointText(a.data(), 65535), "[" + std::string(expected) + "]:65535");
+    }
 }
 
 }  // namespace
