@@ -63,8 +63,13 @@ public:
         });
     }
 
-    template <typename Matches>
-    int64_t FindIf(uint64_t hash, const Matches& matches) const {
+    // `candidate` is told of a connection index before its record is read (to fetch what else it needs
+    // at the same time).
+    struct NoCandidateHook {
+        void operator()(size_t) const {}
+    };
+    template <typename Matches, typename Candidate = NoCandidateHook>
+    int64_t FindIf(uint64_t hash, const Matches& matches, const Candidate& candidate = {}) const {
         if (m_slots.empty())
             return -1;
         uint32_t tag = Tag(hash);
@@ -72,8 +77,11 @@ public:
             const Slot& s = m_slots[i];
             if (s.connPlus1 == 0)
                 return -1;
-            if (s.tag == tag && matches(g_connectionTable[s.connPlus1 - 1]))
-                return s.connPlus1 - 1;
+            if (s.tag == tag) {
+                candidate(s.connPlus1 - 1);
+                if (matches(g_connectionTable[s.connPlus1 - 1]))
+                    return s.connPlus1 - 1;
+            }
         }
     }
 
@@ -319,10 +327,14 @@ int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcI
     PacketRecord& packet = g_packetTable.at(packetIndex);
     const uint64_t hash = g_connectionIndex6.Hash6(isTcp, srcIp, srcPort, dstIp, dstPort);
     int direction = -1;
-    const int64_t found = g_connectionIndex6.FindIf(hash, [&](const ConnectionRecord& c) {
-        direction = ConnectionIndex::Joins6(c, isTcp, srcIp, srcPort, dstIp, dstPort);
-        return direction != -1;
-    });
+    const int64_t found = g_connectionIndex6.FindIf(
+        hash,
+        [&](const ConnectionRecord& c) {
+            direction = ConnectionIndex::Joins6(c, isTcp, srcIp, srcPort, dstIp, dstPort);
+            return direction != -1;
+        },
+        // The addresses share the record's index: both are fetched at once.
+        [](size_t connection) { __builtin_prefetch(&g_ipv6Endpoints[connection]); });
     if (found >= 0) {
         ConnectionRecord& c = g_connectionTable[static_cast<size_t>(found)];
         packet.toServer.store(direction, std::memory_order_relaxed);
@@ -334,22 +346,28 @@ int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcI
     }
 
     const size_t n = g_connectionTable.size();
-    const size_t e = g_ipv6Endpoints.size();
-    if (n >= INT32_MAX || e >= UINT32_MAX) {
+    if (n >= INT32_MAX) {
         RequestStop(STORE_STOP_LIMIT);
         return -1;
     }
     packet.toServer.store(1, std::memory_order_relaxed);
-    // The addresses are published before the record that points to them. An address pair left behind by a
-    // failure below is harmless: nothing refers to it.
-    Ipv6Endpoints* endpoints = g_ipv6Endpoints.emplace_back();
-    if (!endpoints || !g_connectionIndex6.Reserve()) {
+    // The addresses go to the element of the connection's own index (IPv4 connections before it leave
+    // theirs empty; an IPv4-only capture has none), and are published before the record that points to
+    // them. An element left behind by a failure below is used again by the next connection.
+    while (g_ipv6Endpoints.size() < n + 1) {
+        if (!g_ipv6Endpoints.emplace_back()) {
+            RequestStop(STORE_STOP_NO_MEMORY);
+            return -1;
+        }
+    }
+    Ipv6Endpoints* endpoints = &g_ipv6Endpoints[n];
+    if (!g_connectionIndex6.Reserve()) {
         RequestStop(STORE_STOP_NO_MEMORY);
         return -1;
     }
     std::memcpy(endpoints->server, dstIp, 16);
     std::memcpy(endpoints->client, srcIp, 16);
-    if (!g_connectionTable.emplace_back(isTcp, static_cast<uint32_t>(e), dstPort, srcPort,
+    if (!g_connectionTable.emplace_back(isTcp, static_cast<uint32_t>(n), dstPort, srcPort,
                                         static_cast<uint32_t>(packetIndex))) {
         RequestStop(STORE_STOP_NO_MEMORY);
         return -1;

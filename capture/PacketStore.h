@@ -44,8 +44,8 @@ struct Ipv6Endpoints {
 // read from the store (so they always agree with the count, and cost no memory of their own).
 struct ConnectionRecord {
     uint8_t isTcp = 0;
-    // 1: an IPv6 conversation; its addresses live in g_ipv6Endpoints (at the index kept in `serverIp`), so
-    // that IPv4 connections do not pay for them.
+    // 1: an IPv6 conversation. Its addresses live in g_ipv6Endpoints at the connection's own index (kept in
+    // `serverIp`), so that the records of an IPv4 capture stay small.
     uint8_t isIpv6 = 0;
     uint16_t unused = 0;
     uint8_t serverIp[4] = {};
@@ -74,7 +74,7 @@ enum CaptureState : int32_t { CAPTURE_IDLE = 0, CAPTURE_RUNNING = 1, CAPTURE_STO
 
 using PacketTable = SegmentedTable<PacketRecord, 12>;
 using ConnectionTable = SegmentedTable<ConnectionRecord, 10>;
-using Ipv6EndpointTable = SegmentedTable<Ipv6Endpoints, 8>;
+using Ipv6EndpointTable = SegmentedTable<Ipv6Endpoints, 10>;
 
 // Written by the thread that feeds packets (the capture thread, or the interface thread while a file is
 // read); read by the interface thread at any time below their counts.
