@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include "app/ListWiring.h"
+#include "app/NotKeptPane.h"
 #include "app/Pictures.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
@@ -230,6 +231,7 @@ void CMainFrame::CreateStatusBar() {
     // A normal widget: fly-by help (the hovered entry's status text) covers it while it shows.
     m_messagePane = new QLabel("Ready");
     bar->addWidget(m_messagePane, 1);
+    bar->addPermanentWidget(new CNotKeptPane(bar));
     for (int i = 0; i < 3; ++i) {
         m_panes[i] = new QLabel;
         m_panes[i]->setAlignment(Qt::AlignCenter);

@@ -1,4 +1,4 @@
-// pacterra-gen-bench-capture OUT.cap [FRAMES] [CONNECTIONS]
+// pacterra-gen-bench-capture [LAYOUT...] OUT.cap [FRAMES] [CONNECTIONS]
 // pacterra-gen-bench-capture --stats FILE [N]
 //
 // Writes a large, deterministic capture for throughput and memory comparisons: FRAMES Ethernet/IPv4 frames
@@ -9,6 +9,12 @@
 // flags are correct. Prints "frames N bytes B" (B: captured bytes of all frames) on standard output.
 //
 // --stats prints the same line for an existing file, counting only its first N frames when N is given.
+//
+// LAYOUT options reshape every frame (for the wider intake): --ipv6 carries every conversation over IPv6
+// (2001:db8::/96 with the IPv4 address as its last 32 bits), --mixed every conversation with an odd client
+// port; --ext puts a destination options header before the transport header of one IPv6 conversation in
+// four; --vlan N adds N (1 or 2) 802.1Q/802.1ad tags; --link sll or --link sll2 writes Linux cooked frames
+// (link types 113, 276) instead of Ethernet.
 
 #include <pcap/pcap.h>
 
@@ -81,9 +87,17 @@ struct Conversation {
 
 enum : uint8_t { kFin = 0x01, kSyn = 0x02, kPsh = 0x08, kAck = 0x10 };
 
+struct Layout {
+    int ipv6 = 0;  // 0 none, 1 every conversation, 2 those with an odd client port
+    bool extensions = false;
+    int vlanTags = 0;
+    int linkType = DLT_EN10MB;
+};
+
 class Writer {
 public:
-    Writer(uint64_t frames, uint32_t connections) : frames_(frames), connections_(connections) {
+    Writer(uint64_t frames, uint32_t connections, const Layout& layout)
+        : frames_(frames), connections_(connections), layout_(layout) {
         for (auto& b : noise_)
             b = static_cast<uint8_t>(rng_.Next() >> 56);
         // Web page text for plain HTTP, so that dissectors see text rather than broken headers.
@@ -105,7 +119,7 @@ public:
 
     bool Run(const char* path) {
         PlanFrameCounts();
-        pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+        pcap_t* dead = pcap_open_dead(layout_.linkType, 65536);
         FILE* fp = std::fopen(path, "wb");
         if (!dead || !fp) {
             std::perror(path);
@@ -132,6 +146,9 @@ public:
             uint32_t slot = rng_.Below(static_cast<uint32_t>(pool.size()));
             Conversation& c = pool[slot];
             size_t n = c.kind == kTcp ? NextTcp(c) : NextUdp(c);
+            const uint32_t source = (uint32_t{frame_[26]} << 24) | (uint32_t{frame_[27]} << 16) |
+                                    (uint32_t{frame_[28]} << 8) | frame_[29];
+            n = Reshape(c, n, source == c.clientIp);
             pcap_pkthdr h{};
             h.ts.tv_sec = static_cast<time_t>(kStartSec + static_cast<int64_t>(t / 1000000));
             h.ts.tv_usec = static_cast<suseconds_t>(t % 1000000);
@@ -398,13 +415,115 @@ private:
         return n;
     }
 
+    // Rewrites the Ethernet/IPv4 frame in frame_ into the layout asked for; returns its new length.
+    size_t Reshape(const Conversation& c, size_t n, bool fromClient) {
+        const bool ipv6 = layout_.ipv6 == 1 || (layout_.ipv6 == 2 && (c.clientPort & 1));
+        if (!ipv6 && layout_.vlanTags == 0 && layout_.linkType == DLT_EN10MB)
+            return n;
+        uint8_t in[sizeof frame_];
+        std::memcpy(in, frame_, n);
+        const uint8_t* ip4 = in + 14;
+        const size_t total = (size_t{ip4[2]} << 8) | ip4[3];
+        const uint8_t proto = ip4[9];
+        const size_t l4Len = total - 20;
+
+        // The IP packet first, into its own buffer.
+        uint8_t packet[sizeof frame_];
+        size_t packetLen;
+        if (!ipv6) {
+            std::memcpy(packet, ip4, total);
+            packetLen = total;
+        } else {
+            const bool ext = layout_.extensions && (c.clientPort & 2);
+            const size_t extLen = ext ? 8 : 0;
+            uint8_t* h = packet;
+            h[0] = 0x60;
+            h[1] = 0;
+            Put16(h + 2, c.clientPort & 0xFFFF);  // a flow label of the conversation's own
+            Put16(h + 4, extLen + l4Len);
+            h[6] = ext ? 60 : proto;
+            h[7] = ip4[8];
+            for (int side = 0; side < 2; ++side) {
+                uint8_t* a = h + 8 + 16 * side;
+                std::memset(a, 0, 16);
+                Put16(a, 0x2001);
+                Put16(a + 2, 0x0db8);
+                std::memcpy(a + 12, ip4 + 12 + 4 * side, 4);
+            }
+            if (ext) {
+                uint8_t* d = h + 40;
+                d[0] = proto;
+                d[1] = 0;  // 8 bytes
+                d[2] = 1;  // PadN option, 4 bytes of padding
+                d[3] = 4;
+                std::memset(d + 4, 0, 4);
+            }
+            uint8_t* l4 = h + 40 + extLen;
+            std::memcpy(l4, ip4 + 20, l4Len);
+            uint8_t* sumField = l4 + (proto == 17 ? 6 : 16);
+            Put16(sumField, 0);
+            uint32_t pseudo = Sum16(h + 8, 32, 0) + static_cast<uint32_t>(l4Len) + proto;
+            uint16_t sum = Fold(Sum16(l4, l4Len, pseudo));
+            Put16(sumField, proto == 17 && sum == 0 ? 0xFFFF : sum);
+            packetLen = 40 + extLen + l4Len;
+        }
+        const uint16_t etherType = ipv6 ? 0x86DD : 0x0800;
+
+        // Then the link header and the tags in front of it.
+        uint8_t* f = frame_;
+        size_t at;
+        uint16_t firstType = layout_.vlanTags == 2 ? 0x88A8 : layout_.vlanTags == 1 ? 0x8100 : etherType;
+        if (layout_.linkType == DLT_LINUX_SLL) {
+            Put16(f, fromClient ? 4 : 0);  // sent by us, or to us
+            Put16(f + 2, 1);               // ARPHRD_ETHER
+            Put16(f + 4, 6);
+            std::memcpy(f + 6, in + 6, 6);
+            Put16(f + 12, 0);
+            Put16(f + 14, firstType);
+            at = 16;
+        } else if (layout_.linkType == DLT_LINUX_SLL2) {
+            Put16(f, firstType);
+            Put16(f + 2, 0);
+            Put32(f + 4, 2);  // interface index
+            Put16(f + 8, 1);
+            f[10] = fromClient ? 4 : 0;
+            f[11] = 6;
+            std::memcpy(f + 12, in + 6, 6);
+            Put16(f + 18, 0);
+            at = 20;
+        } else {
+            std::memcpy(f, in, 12);
+            Put16(f + 12, firstType);
+            at = 14;
+        }
+        const uint16_t vlan = static_cast<uint16_t>(100 + c.clientPort % 4);
+        if (layout_.vlanTags == 2) {
+            Put16(f + at, (3u << 13) | 10);  // the outer (service) tag, priority 3
+            Put16(f + at + 2, 0x8100);
+            at += 4;
+        }
+        if (layout_.vlanTags >= 1) {
+            Put16(f + at, vlan);
+            Put16(f + at + 2, etherType);
+            at += 4;
+        }
+        std::memcpy(f + at, packet, packetLen);
+        n = at + packetLen;
+        if (layout_.linkType == DLT_EN10MB && n < kMinFrame) {
+            std::memset(f + n, 0, kMinFrame - n);
+            n = kMinFrame;
+        }
+        return n;
+    }
+
     const uint64_t frames_;
     const uint32_t connections_;
+    const Layout layout_;
     Rng rng_{0x42454E4348ull};
     std::vector<uint32_t> counts_;
     uint8_t noise_[65536 + kMss];
     uint8_t text_[65536 + kMss];
-    uint8_t frame_[1514];
+    uint8_t frame_[1600];  // 1514 and room for an IPv6 header, tags and a cooked header
     uint64_t written_ = 0;
     uint64_t bytes_ = 0;
 };
@@ -439,9 +558,11 @@ bool ParseCount(const char* s, uint64_t* out) {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "Usage: pacterra-gen-bench-capture OUT.cap [FRAMES] [CONNECTIONS]\n"
-                 "       pacterra-gen-bench-capture --stats FILE [N]\n");
+    std::fprintf(
+        stderr,
+        "Usage: pacterra-gen-bench-capture [--ipv6 | --mixed] [--ext] [--vlan 1|2] [--link sll|sll2]\n"
+        "                                  OUT.cap [FRAMES] [CONNECTIONS]\n"
+        "       pacterra-gen-bench-capture --stats FILE [N]\n");
     return 2;
 }
 
@@ -454,6 +575,31 @@ int main(int argc, char** argv) {
             return Usage();
         return Stats(argv[2], limit);
     }
+    Layout layout;
+    int first = 1;
+    for (; first < argc && argv[first][0] == '-' && argv[first][1] != '\0'; ++first) {
+        const std::string a = argv[first];
+        if (a == "--ipv6") {
+            layout.ipv6 = 1;
+        } else if (a == "--mixed") {
+            layout.ipv6 = 2;
+        } else if (a == "--ext") {
+            layout.extensions = true;
+        } else if (a == "--vlan" && first + 1 < argc &&
+                   (std::strcmp(argv[first + 1], "1") == 0 || std::strcmp(argv[first + 1], "2") == 0)) {
+            layout.vlanTags = argv[++first][0] - '0';
+        } else if (a == "--link" && first + 1 < argc && std::strcmp(argv[first + 1], "sll") == 0) {
+            layout.linkType = DLT_LINUX_SLL;
+            ++first;
+        } else if (a == "--link" && first + 1 < argc && std::strcmp(argv[first + 1], "sll2") == 0) {
+            layout.linkType = DLT_LINUX_SLL2;
+            ++first;
+        } else {
+            return Usage();
+        }
+    }
+    argc -= first - 1;
+    argv += first - 1;
     uint64_t frames = 1000000, connections = 200000;
     if (argc < 2 || argc > 4 || argv[1][0] == '-' || (argc > 2 && !ParseCount(argv[2], &frames)) ||
         (argc > 3 && !ParseCount(argv[3], &connections)))
@@ -471,7 +617,7 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(frames), static_cast<unsigned long long>(frames));
         connections = frames;
     }
-    Writer w(frames, static_cast<uint32_t>(connections));
+    Writer w(frames, static_cast<uint32_t>(connections), layout);
     if (!w.Run(argv[1]))
         return 1;
     std::printf("frames %llu bytes %llu\n", static_cast<unsigned long long>(w.Written()),

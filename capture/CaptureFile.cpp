@@ -15,6 +15,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
 
@@ -67,11 +68,12 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
         ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, detail);
         return nullptr;
     }
-    // Every record is parsed as an Ethernet frame; anything else would be read as garbage.
-    if (int link = pcap_datalink(pcap); link != DLT_EN10MB) {
+    // Records are parsed as Ethernet frames (or Linux cooked ones, by the wider intake); anything else would
+    // be read as garbage.
+    if (int link = pcap_datalink(pcap); !IntakeHandlerFor(link, PacketHandler)) {
         pcap_close(pcap);
         ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
-                    path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+                    path + ": the file has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
         return nullptr;
     }
     return pcap;
@@ -81,6 +83,16 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
 int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
                     const LoadProgress& progress) {
     char error[PCAP_ERRBUF_SIZE] = "";
+    const int link = pcap_datalink(pcap);
+    handler = IntakeHandlerFor(link, handler);
+    if (!handler) {  // a cooked file given to a reader of Ethernet frames only
+        pcap_close(pcap);
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
+                    path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+        return 0;
+    }
+    g_storeLinkType = link;
     const int64_t total = FileSize(path);
     std::string damage;
     g_storeStop = STORE_STOP_NONE;
@@ -311,7 +323,8 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
             ::unlink(temporary.c_str());
     };
 
-    pcap_t* dead = pcap_open_dead(DLT_EN10MB, snapshot);
+    // The frames keep the link type they came with (Ethernet unless the wider intake read cooked frames).
+    pcap_t* dead = pcap_open_dead(g_storeLinkType.load(), snapshot);
     if (!dead) {
         std::fclose(f);
         std::free(memory);

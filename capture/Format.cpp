@@ -118,6 +118,66 @@ ShortText EndpointText(const uint8_t* ip, uint16_t port) {
     return out;
 }
 
+CellText ZeroCompressedIpv6Text(const uint8_t* ip) {
+    // inet_ntop's own rules (RFC 5952): lower-case words without leading zeros, the longest run of two or
+    // more zero words (the first of equal ones) as "::", and the IPv4-compatible and IPv4-mapped forms with
+    // a dotted tail. Written out here because the C library formats through printf, which made listing
+    // many IPv6 connections markedly slower than IPv4 ones.
+    uint16_t words[8];
+    for (int i = 0; i < 8; ++i)
+        words[i] = static_cast<uint16_t>((ip[2 * i] << 8) | ip[2 * i + 1]);
+    int best = -1, bestLength = 0;
+    for (int i = 0; i < 8;) {
+        if (words[i] != 0) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < 8 && words[j] == 0)
+            ++j;
+        if (j - i > bestLength) {
+            best = i;
+            bestLength = j - i;
+        }
+        i = j;
+    }
+    if (bestLength < 2)
+        best = -1;
+    CellText t;
+    TextBuilder b(t);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (int i = 0; i < 8; ++i) {
+        if (best >= 0 && i >= best && i < best + bestLength) {
+            if (i == best)
+                b.Put(':');
+            continue;
+        }
+        if (i != 0)
+            b.Put(':');
+        if (i == 6 && best == 0 && (bestLength == 6 || (bestLength == 5 && words[5] == 0xFFFF))) {
+            b.Num(ip[12]).Put('.').Num(ip[13]).Put('.').Num(ip[14]).Put('.').Num(ip[15]);
+            return t;
+        }
+        bool started = false;
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            const int digit = (words[i] >> shift) & 15;
+            if (digit != 0 || started || shift == 0) {
+                b.Put(kDigits[digit]);
+                started = true;
+            }
+        }
+    }
+    if (best >= 0 && best + bestLength == 8)
+        b.Put(':');
+    return t;
+}
+
+CellText Ipv6EndpointText(const uint8_t* ip, uint16_t port) {
+    CellText out;
+    TextBuilder(out).Put('[').Put(ZeroCompressedIpv6Text(ip).view()).Put("]:").Num(port);
+    return out;
+}
+
 ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol) {
     const char* label = "";
     if (protocol == 6)
@@ -129,26 +189,38 @@ ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol) {
     return t;
 }
 
-ShortText ConnectionCellText(size_t connection, int column) {
+namespace {
+
+CellText Cell(const ShortText& s) {
+    CellText t;
+    TextBuilder(t).Put(s.view());
+    return t;
+}
+
+}  // namespace
+
+CellText ConnectionCellText(size_t connection, int column) {
     const ConnectionRecord& c = g_connectionTable.at(connection);
-    ShortText t;
+    CellText t;
     switch (column) {
         case 0:
             TextBuilder(t).Num(connection);
             return t;
         case 1:
-            return TimeToText(c.startTime());
+            return Cell(TimeToText(c.startTime()));
         case 2:
-            return EndpointText(c.clientIp, c.clientPort);
+            return c.isIpv6 ? Ipv6EndpointText(c.ClientAddress(), c.clientPort)
+                            : Cell(EndpointText(c.clientIp, c.clientPort));
         case 3:
-            return EndpointText(c.serverIp, c.serverPort);
+            return c.isIpv6 ? Ipv6EndpointText(c.ServerAddress(), c.serverPort)
+                            : Cell(EndpointText(c.serverIp, c.serverPort));
         case 4:
-            return ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17);
+            return Cell(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17));
         case 5:
             TextBuilder(t).Num(c.packetIndices.size());
             return t;
         case 6:
-            return TimeToText(c.lastTime());
+            return Cell(TimeToText(c.lastTime()));
         default:
             throw std::out_of_range("connection column out of range");
     }

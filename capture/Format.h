@@ -24,6 +24,8 @@ struct FixedText {
     bool operator==(std::string_view other) const { return view() == other; }
 };
 using ShortText = FixedText<32>;
+// Room for an IPv6 endpoint: "[" 39 characters "]:" and 5 digits.
+using CellText = FixedText<64>;
 
 constexpr uint16_t NetToHost16(uint16_t v) {
     return static_cast<uint16_t>((v << 8) | (v >> 8));
@@ -43,13 +45,15 @@ ShortText IpToText(const uint8_t* ip);                                 // 192.16
 ShortText MacToText(const uint8_t* mac);                               // 00.1a.2b.3c.4d.5e
 ShortText TimeToText(const SystemTime& time);                          // 13:05:09.042, 24-hour clock
 ShortText EndpointText(const uint8_t* ip, uint16_t port);              // 192.168.0.1:80
+CellText ZeroCompressedIpv6Text(const uint8_t* ip);                    // 2001:db8::1, as inet_ntop writes it
+CellText Ipv6EndpointText(const uint8_t* ip, uint16_t port);           // [2001:db8::1]:443 (RFC 5952)
 ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol);  // TCP:http, UDP, ...
 
 // Connections list: "#", "Start Time", "Client (IP:Port)", "Server (IP:Port)", "Protocol", "Packets",
 // "Last Time".
 inline constexpr int kConnectionColumns = 7;
 extern const char* const kConnectionColumnTitles[kConnectionColumns];
-ShortText ConnectionCellText(size_t connection, int column);
+CellText ConnectionCellText(size_t connection, int column);
 
 // Packets list: "Time Offset", "Packet Len", "Data Len", "Data".
 inline constexpr int kPacketColumns = 4;

@@ -19,6 +19,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
 
@@ -33,6 +34,8 @@ pcap_t* g_handle = nullptr;
 CaptureStats g_stats;
 
 u_char g_liveFlag = 1;
+// The intake for the link type of the running capture (capture thread only).
+pcap_handler g_liveHandler = PacketHandler;
 
 pcap_t* OpenAdapter(const std::string& device, bool promiscuous, std::string& error, bool& wantsRights) {
     char buffer[PCAP_ERRBUF_SIZE] = "";
@@ -62,7 +65,7 @@ void DrainHandler(u_char* handle, const struct pcap_pkthdr* header, const u_char
         pcap_breakloop(reinterpret_cast<pcap_t*>(handle));
         return;
     }
-    PacketHandler(&g_liveFlag, header, bytes);
+    g_liveHandler(&g_liveFlag, header, bytes);
 }
 
 // The kernel hands over a partly filled block only when its read timeout expires: after Stop, wait that
@@ -100,14 +103,21 @@ void CaptureThreadProc(std::string device) {
         ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok, detail);
         return;
     }
-    // Every frame is parsed as Ethernet; anything else would be read as garbage.
-    if (int link = pcap_datalink(p); link != DLT_EN10MB) {
+    // Every frame is parsed as Ethernet (or Linux cooked, by the wider intake); anything else would be read
+    // as garbage.
+    const int link = pcap_datalink(p);
+    g_liveHandler = IntakeHandlerFor(link, PacketHandler);
+    if (!g_liveHandler) {
         pcap_close(p);
         g_captureState = CAPTURE_IDLE;
-        ShowMessage("PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
-                    device + ": " + LinkTypeText(link) + "; only Ethernet (1) can be captured.");
+        ShowMessage(
+            "PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
+            device + ": " + LinkTypeText(link) + "; " +
+                (g_config.wideIntake ? "only Ethernet (1) and Linux cooked (113, 276) can be captured."
+                                     : "only Ethernet (1) can be captured."));
         return;
     }
+    g_storeLinkType = link;
     {
         std::lock_guard lock(g_handleMutex);
         g_handle = p;
@@ -117,7 +127,7 @@ void CaptureThreadProc(std::string device) {
     std::string readError;
     std::chrono::steady_clock::time_point failingSince{};
     while (g_captureState.load() == CAPTURE_RUNNING) {
-        int n = DispatchPackets(p, -1, PacketHandler, &g_liveFlag);
+        int n = DispatchPackets(p, -1, g_liveHandler, &g_liveFlag);
         if (n != PCAP_ERROR) {
             failingSince = {};
             continue;
@@ -237,7 +247,7 @@ void StreamThreadProc(int in, std::string name) {
         // A Stop before the stream said anything is no failure.
         if (!g_stopRequested.load())
             failure = error;
-    } else if (int link = pcap_datalink(p); link != DLT_EN10MB) {
+    } else if (int link = pcap_datalink(p); !(g_liveHandler = IntakeHandlerFor(link, PacketHandler))) {
         pcap_close(p);
         p = nullptr;
         g_stopRequested = true;  // ends the relay
@@ -246,8 +256,10 @@ void StreamThreadProc(int in, std::string name) {
             ::close(in);
         g_captureState = CAPTURE_IDLE;
         ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
-                    "The stream has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+                    "The stream has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
         return;
+    } else {
+        g_storeLinkType = link;
     }
     if (p) {
         stats.opened = true;
@@ -257,7 +269,7 @@ void StreamThreadProc(int in, std::string name) {
             if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
                 break;
             const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
-                                  : DispatchPackets(p, kLoadBatch, PacketHandler, &g_liveFlag);
+                                  : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
             if (n == PCAP_ERROR) {
                 // A record cut off by the user's Stop is no damage of the stream.
                 if (!g_stopRequested.load())

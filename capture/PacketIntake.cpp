@@ -5,6 +5,7 @@
 
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
+#include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
 
@@ -65,6 +66,20 @@ void RememberFirstFragment(const FragmentKey& key, uint16_t srcPort, uint16_t ds
 
 void ClearFragmentIndex() {
     std::unordered_map<FragmentKey, FirstFragmentPorts, FragmentKeyHash>().swap(g_fragments);
+    ClearIpv6FragmentIndex();
+}
+
+bool FindFirstFragmentPorts(const u_char* ip, uint16_t& srcPort, uint16_t& dstPort) {
+    auto it = g_fragments.find(MakeFragmentKey(ip));
+    if (it == g_fragments.end())
+        return false;
+    srcPort = it->second.srcPort;
+    dstPort = it->second.dstPort;
+    return true;
+}
+
+void RememberFirstFragmentPorts(const u_char* ip, uint16_t srcPort, uint16_t dstPort) {
+    RememberFirstFragment(MakeFragmentKey(ip), srcPort, dstPort);
 }
 
 namespace {
@@ -99,8 +114,14 @@ void PacketHandler(u_char* /*live flag: live and file packets alike keep the lib
     const uint32_t capLen = header->caplen;
     if (capLen <= 34)
         return;
-    if (ReadBE16(bytes + 12) != kEtherTypeIPv4)
+    if (ReadBE16(bytes + 12) != kEtherTypeIPv4) {
+        // Off the IPv4 path: what the wider intake would keep is only counted while it is off.
+        if (g_config.wideIntake != 0)
+            WideIntake(kLinkEthernet, header, bytes);
+        else
+            g_notKeptCount.fetch_add(1, std::memory_order_relaxed);
         return;
+    }
     const u_char* ip = bytes + kEthernetHeader;
     const uint32_t total = ReadBE16(ip + 2);
     if (total + kEthernetHeader > capLen) {

@@ -16,3 +16,8 @@ int DispatchPackets(pcap_t* pcap, int count, pcap_handler handler, u_char* user)
 
 // Forgets the fragments seen so far (part of clearing the store).
 void ClearFragmentIndex();
+
+// The ports of the first fragment of the IPv4 datagram whose header is at `ip`; false when it was not seen.
+bool FindFirstFragmentPorts(const u_char* ip, uint16_t& srcPort, uint16_t& dstPort);
+// Remembers the ports of a first fragment (its header at `ip`) for the fragments that follow it.
+void RememberFirstFragmentPorts(const u_char* ip, uint16_t srcPort, uint16_t dstPort);

@@ -6,10 +6,12 @@
 
 #include "capture/Format.h"
 #include "capture/PacketIntake.h"
+#include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 
 PacketTable g_packetTable;
 ConnectionTable g_connectionTable;
+Ipv6EndpointTable g_ipv6Endpoints;
 
 std::atomic<int64_t> g_storedBytes{0};
 std::atomic<int32_t> g_bufferPercent{0};
@@ -19,6 +21,8 @@ std::atomic<int32_t> g_shortPacketCount{0};
 std::atomic<int32_t> g_captureState{CAPTURE_IDLE};
 std::atomic<size_t> g_packetLimit{0};
 std::atomic<int32_t> g_storeStop{STORE_STOP_NONE};
+std::atomic<int32_t> g_notKeptCount{0};
+std::atomic<int32_t> g_storeLinkType{kLinkEthernet};
 
 namespace {
 
@@ -43,9 +47,29 @@ public:
         return h;
     }
 
+    // IPv6 endpoints: the addresses are folded into 32 bits each, then hashed as above.
+    uint64_t Hash6(int isTcp, const uint8_t* ipA, uint16_t portA, const uint8_t* ipB, uint16_t portB) const {
+        uint8_t a[4], b[4];
+        Fold16(ipA, a);
+        Fold16(ipB, b);
+        return Hash(isTcp, a, portA, b, portB);  // which does not depend on the order of the two ends
+    }
+
     // The connection index, or -1.
     int64_t Find(uint64_t hash, int isTcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
                  uint16_t dstPort) const {
+        return FindIf(hash, [&](const ConnectionRecord& c) {
+            return Joins(c, isTcp, srcIp, srcPort, dstIp, dstPort) != -1;
+        });
+    }
+
+    // `candidate` is told of a connection index before its record is read (to fetch what else it needs
+    // at the same time).
+    struct NoCandidateHook {
+        void operator()(size_t) const {}
+    };
+    template <typename Matches, typename Candidate = NoCandidateHook>
+    int64_t FindIf(uint64_t hash, const Matches& matches, const Candidate& candidate = {}) const {
         if (m_slots.empty())
             return -1;
         uint32_t tag = Tag(hash);
@@ -54,8 +78,8 @@ public:
             if (s.connPlus1 == 0)
                 return -1;
             if (s.tag == tag) {
-                const ConnectionRecord& c = g_connectionTable[s.connPlus1 - 1];
-                if (Joins(c, isTcp, srcIp, srcPort, dstIp, dstPort) != -1)
+                candidate(s.connPlus1 - 1);
+                if (matches(g_connectionTable[s.connPlus1 - 1]))
                     return s.connPlus1 - 1;
             }
         }
@@ -102,7 +126,39 @@ public:
         return -1;
     }
 
+    // As Joins, for an IPv6 record and IPv6 addresses.
+    static int Joins6(const ConnectionRecord& c, int isTcp, const uint8_t* srcIp, uint16_t srcPort,
+                      const uint8_t* dstIp, uint16_t dstPort) {
+        if ((c.isTcp != 0) != (isTcp != 0) || !c.isIpv6)
+            return -1;
+        const Ipv6Endpoints& e = c.Ipv6Addresses();
+        if (c.serverPort == dstPort && c.clientPort == srcPort && Same16(e.server, dstIp) &&
+            Same16(e.client, srcIp))
+            return 1;
+        if (c.serverPort == srcPort && c.clientPort == dstPort && Same16(e.server, srcIp) &&
+            Same16(e.client, dstIp))
+            return 0;
+        return -1;
+    }
+
 private:
+    static bool Same16(const uint8_t* a, const uint8_t* b) {
+        uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&a1, a + 8, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&b1, b + 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+
+    static void Fold16(const uint8_t* ip, uint8_t out[4]) {
+        uint32_t words[4];
+        std::memcpy(words, ip, 16);
+        uint32_t v =
+            words[0] ^ (words[1] * 0x85EBCA6Bu) ^ (words[2] * 0xC2B2AE35u) ^ (words[3] * 0x27D4EB2Fu);
+        std::memcpy(out, &v, 4);
+    }
+
     // The slot position comes from the tag, so growing re-places slots without reading any record.
     struct Slot {
         uint32_t connPlus1;  // 0: empty
@@ -140,6 +196,7 @@ private:
 };
 
 ConnectionIndex g_connectionIndex;
+ConnectionIndex g_connectionIndex6;  // IPv6 connections only
 
 void RequestStop(StoreStop why) {
     int32_t none = STORE_STOP_NONE;
@@ -152,9 +209,36 @@ void RequestStop(StoreStop why) {
 
 ConnectionRecord::ConnectionRecord(int tcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
                                    uint16_t srcPort, uint32_t firstPacket)
-    : isTcp(tcp), serverPort(dstPort), clientPort(srcPort), packetIndices(firstPacket) {
+    : isTcp(static_cast<uint8_t>(tcp != 0)),
+      serverPort(dstPort),
+      clientPort(srcPort),
+      packetIndices(firstPacket) {
     std::memcpy(serverIp, dstIp, 4);
     std::memcpy(clientIp, srcIp, 4);
+}
+
+ConnectionRecord::ConnectionRecord(int tcp, uint32_t endpoints, uint16_t dstPort, uint16_t srcPort,
+                                   uint32_t firstPacket)
+    : isTcp(static_cast<uint8_t>(tcp != 0)),
+      isIpv6(1),
+      serverPort(dstPort),
+      clientPort(srcPort),
+      packetIndices(firstPacket) {
+    std::memcpy(serverIp, &endpoints, 4);
+}
+
+const Ipv6Endpoints& ConnectionRecord::Ipv6Addresses() const {
+    uint32_t endpoints;
+    std::memcpy(&endpoints, serverIp, 4);
+    return g_ipv6Endpoints[endpoints];
+}
+
+const uint8_t* ConnectionRecord::ClientAddress() const {
+    return isIpv6 ? Ipv6Addresses().client : clientIp;
+}
+
+const uint8_t* ConnectionRecord::ServerAddress() const {
+    return isIpv6 ? Ipv6Addresses().server : serverIp;
 }
 
 SystemTime ConnectionRecord::startTime() const {
@@ -238,10 +322,66 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
     return static_cast<int>(n);
 }
 
+int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
+                            uint16_t srcPort, size_t packetIndex) {
+    PacketRecord& packet = g_packetTable.at(packetIndex);
+    const uint64_t hash = g_connectionIndex6.Hash6(isTcp, srcIp, srcPort, dstIp, dstPort);
+    int direction = -1;
+    const int64_t found = g_connectionIndex6.FindIf(
+        hash,
+        [&](const ConnectionRecord& c) {
+            direction = ConnectionIndex::Joins6(c, isTcp, srcIp, srcPort, dstIp, dstPort);
+            return direction != -1;
+        },
+        // The addresses share the record's index: both are fetched at once.
+        [](size_t connection) { __builtin_prefetch(&g_ipv6Endpoints[connection]); });
+    if (found >= 0) {
+        ConnectionRecord& c = g_connectionTable[static_cast<size_t>(found)];
+        packet.toServer.store(direction, std::memory_order_relaxed);
+        if (!c.packetIndices.push_back(static_cast<uint32_t>(packetIndex), g_indexArena)) {
+            RequestStop(STORE_STOP_NO_MEMORY);
+            return -1;
+        }
+        return static_cast<int>(found);
+    }
+
+    const size_t n = g_connectionTable.size();
+    if (n >= INT32_MAX) {
+        RequestStop(STORE_STOP_LIMIT);
+        return -1;
+    }
+    packet.toServer.store(1, std::memory_order_relaxed);
+    // The addresses go to the element of the connection's own index (IPv4 connections before it leave
+    // theirs empty; an IPv4-only capture has none), and are published before the record that points to
+    // them. An element left behind by a failure below is used again by the next connection.
+    while (g_ipv6Endpoints.size() < n + 1) {
+        if (!g_ipv6Endpoints.emplace_back()) {
+            RequestStop(STORE_STOP_NO_MEMORY);
+            return -1;
+        }
+    }
+    Ipv6Endpoints* endpoints = &g_ipv6Endpoints[n];
+    if (!g_connectionIndex6.Reserve()) {
+        RequestStop(STORE_STOP_NO_MEMORY);
+        return -1;
+    }
+    std::memcpy(endpoints->server, dstIp, 16);
+    std::memcpy(endpoints->client, srcIp, 16);
+    if (!g_connectionTable.emplace_back(isTcp, static_cast<uint32_t>(n), dstPort, srcPort,
+                                        static_cast<uint32_t>(packetIndex))) {
+        RequestStop(STORE_STOP_NO_MEMORY);
+        return -1;
+    }
+    g_connectionIndex6.Insert(hash, static_cast<uint32_t>(n));
+    return static_cast<int>(n);
+}
+
 void ClearPacketStore() {
     g_connectionIndex.Clear();
+    g_connectionIndex6.Clear();
     ClearFragmentIndex();
     g_connectionTable.Clear();
+    g_ipv6Endpoints.Clear();
     g_packetTable.Clear();
     g_indexArena.Clear();
     g_frameArena.Clear();
@@ -258,12 +398,17 @@ void ResetCaptureStore() {
     g_unsavedPackets = 0;
     g_bufferPercent = 0;
     g_storeStop = STORE_STOP_NONE;
+    g_notKeptCount = 0;
+    g_storeLinkType = kLinkEthernet;
 }
 
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet) {
     // Stored frames passed the intake's checks: the IP packet lies within the captured bytes.
     if (packet.capLen < 18 || packet.payloadLen <= 0)
         return {};
+    if (g_storeLinkType.load(std::memory_order_relaxed) != kLinkEthernet ||
+        IsWideEtherType(ReadBE16(packet.data + 12)))
+        return WidePacketPayload(packet);
     size_t ipEnd = 14 + ReadBE16(packet.data + 16);
     size_t len = static_cast<size_t>(packet.payloadLen);
     if (ipEnd > static_cast<size_t>(packet.capLen) || len > ipEnd)
@@ -277,5 +422,6 @@ void SetFrameBlockPrefault(void (*prefault)(void*, size_t)) {
 
 size_t StoreReservedBytes() {
     return g_packetTable.ReservedBytes() + g_connectionTable.ReservedBytes() + g_frameArena.ReservedBytes() +
-           g_indexArena.ReservedBytes() + g_connectionIndex.ReservedBytes();
+           g_indexArena.ReservedBytes() + g_connectionIndex.ReservedBytes() +
+           g_connectionIndex6.ReservedBytes() + g_ipv6Endpoints.ReservedBytes();
 }

@@ -33,11 +33,21 @@ struct PacketRecord {
     SystemTime time() const { return LocalTimeFromStamp(stamp.sec, stamp.usec); }
 };
 
+// The two addresses of an IPv6 conversation, in the wire's byte order.
+struct Ipv6Endpoints {
+    uint8_t server[16];
+    uint8_t client[16];
+};
+
 // A conversation of one client endpoint with one server endpoint over TCP or UDP. Everything but
 // `packetIndices` is fixed when the record is created. Its times are those of its first and latest packets,
 // read from the store (so they always agree with the count, and cost no memory of their own).
 struct ConnectionRecord {
-    int32_t isTcp = 0;
+    uint8_t isTcp = 0;
+    // 1: an IPv6 conversation. Its addresses live in g_ipv6Endpoints at the connection's own index (kept in
+    // `serverIp`), so that the records of an IPv4 capture stay small.
+    uint8_t isIpv6 = 0;
+    uint16_t unused = 0;
     uint8_t serverIp[4] = {};
     uint8_t clientIp[4] = {};
     uint16_t serverPort = 0;
@@ -46,6 +56,15 @@ struct ConnectionRecord {
 
     ConnectionRecord(int tcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort, uint16_t srcPort,
                      uint32_t firstPacket);
+    // An IPv6 conversation whose addresses are element `endpoints` of g_ipv6Endpoints.
+    ConnectionRecord(int tcp, uint32_t endpoints, uint16_t dstPort, uint16_t srcPort, uint32_t firstPacket);
+
+    // The client's and the server's address: 4 bytes, or 16 for an IPv6 conversation.
+    const uint8_t* ClientAddress() const;
+    const uint8_t* ServerAddress() const;
+    size_t AddressLength() const { return isIpv6 ? 16 : 4; }
+    // An IPv6 conversation's addresses (only when isIpv6).
+    const Ipv6Endpoints& Ipv6Addresses() const;
 
     SystemTime startTime() const;
     SystemTime lastTime() const;
@@ -55,11 +74,13 @@ enum CaptureState : int32_t { CAPTURE_IDLE = 0, CAPTURE_RUNNING = 1, CAPTURE_STO
 
 using PacketTable = SegmentedTable<PacketRecord, 12>;
 using ConnectionTable = SegmentedTable<ConnectionRecord, 10>;
+using Ipv6EndpointTable = SegmentedTable<Ipv6Endpoints, 10>;
 
 // Written by the thread that feeds packets (the capture thread, or the interface thread while a file is
 // read); read by the interface thread at any time below their counts.
 extern PacketTable g_packetTable;
 extern ConnectionTable g_connectionTable;
+extern Ipv6EndpointTable g_ipv6Endpoints;
 
 extern std::atomic<int64_t> g_storedBytes;
 extern std::atomic<int32_t> g_bufferPercent;
@@ -67,6 +88,12 @@ extern std::atomic<int32_t> g_unsavedPackets;
 extern std::atomic<int32_t> g_skipFilter;
 extern std::atomic<int32_t> g_shortPacketCount;
 extern std::atomic<int32_t> g_captureState;
+// Frames dropped because their family or link is not one the intake keeps (ARP, and IPv6 or tagged frames
+// while the wider intake is off); shown as "Not kept: %d".
+extern std::atomic<int32_t> g_notKeptCount;
+// The link-layer type (libpcap's number) of every stored frame: Ethernet (1) unless the wider intake read a
+// Linux cooked capture. Saving writes it as the file's link type.
+extern std::atomic<int32_t> g_storeLinkType;
 // When not 0, the store keeps at most this many packets and then asks the capture to stop.
 extern std::atomic<size_t> g_packetLimit;
 
@@ -90,13 +117,18 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
 int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
                         uint16_t srcPort, size_t packetIndex);
 
+// FindOrAddConnection for an IPv6 packet (16-byte addresses). A connection never mixes the two families.
+int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
+                            uint16_t srcPort, size_t packetIndex);
+
 // Releases every packet and connection. Only while no capture thread runs.
 void ClearPacketStore();
 
 // ClearPacketStore, then every counter and flag back to 0.
 void ResetCaptureStore();
 
-// The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends.
+// The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends (found
+// through the wider intake's parser for frames that are not plain Ethernet IPv4).
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet);
 
 // While set, the store makes its next frame block ahead of use and passes it to `prefault` (a file load

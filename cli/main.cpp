@@ -25,6 +25,7 @@
 #include "frontend/StandardStreams.h"
 #include "views/HexLines.h"
 #include "views/PacketDecode.h"
+#include "views/WideDecode.h"
 
 namespace {
 
@@ -64,6 +65,9 @@ constexpr const char* kUsage =
     "  --rules       apply the filter rules, default policy and buffer size of Config.cfg, as the\n"
     "                program does when you answer Yes to applying the filter on Open\n"
     "  --config CFG  like --rules, with the configuration file CFG\n"
+    "  --wide        also keep IPv6, VLAN-tagged (802.1Q, 802.1ad) and Linux cooked frames; IPv6\n"
+    "                endpoints print as [address]:port, and rules that name an IPv4 address never\n"
+    "                match them\n"
     "  -i DEVICE     the adapter to capture from (default: the configured one, else the default)\n"
     "  -c COUNT      stop once COUNT packets are stored\n"
     "  -t SECONDS    stop after SECONDS seconds\n"
@@ -87,6 +91,7 @@ struct Options {
     std::string file;
     size_t connection = 0;
     bool rules = false;
+    bool wide = false;
     std::string configPath;
     std::string device;
     long count = 0;
@@ -211,7 +216,7 @@ void PrintPacket(const PacketRecord& p, bool hex) {
         for (const std::string& line : HexViewLines(p.data, static_cast<size_t>(p.capLen)))
             std::printf("%s\n", line.c_str());
     } else {
-        std::fputs(DecodeAsText(DecodePacket(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
+        std::fputs(DecodeAsText(DecodeStoredFrame(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
     }
 }
 
@@ -236,10 +241,10 @@ int CheckOutput(int status) {
     return status;
 }
 
-int ListAdapters() {
+int ListAdapters(bool wide) {
     std::vector<AdapterRow> rows;
     std::string error;
-    if (!EnumerateAdapters(rows, error)) {
+    if (!EnumerateAdapters(rows, error, true, wide)) {
         std::fprintf(stderr, "Error in pcap_findalldevs: %s\n", error.c_str());
         return 1;
     }
@@ -340,6 +345,8 @@ int main(int argc, char** argv) {
             return PrintAnswer("pacterra-cli", "pacterra-cli " PACTERRA_VERSION "\n");
         } else if (a == "--rules") {
             opt.rules = true;
+        } else if (a == "--wide") {
+            opt.wide = true;
         } else if (a == "--config") {
             if (++i >= argc)
                 return UsageError("--config needs a file");
@@ -383,7 +390,7 @@ int main(int argc, char** argv) {
     if (!live && (!opt.device.empty() || opt.count || opt.seconds > 0 || !opt.writePath.empty()))
         return UsageError("-i, -c, -t and -w belong to the capture command");
     if (opt.command == "adapters")
-        return CheckOutput(ListAdapters());
+        return CheckOutput(ListAdapters(opt.wide));
     if (wanted > 1)
         opt.file = positional[1];
     std::string numberText;
@@ -410,6 +417,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // Only --wide turns the wider intake on here, whatever the program's settings say.
+    g_config.wideIntake = opt.wide ? 1 : 0;
     if (live)
         return CheckOutput(Capture(opt));
     const int loaded = IsStreamPath(opt.file) ? ReadStream(opt) : OpenCaptureFile(opt.file, opt.rules);

@@ -94,32 +94,43 @@ const char* DataLinkText(int linkType) {
     }
 }
 
-std::string QueryDataLink(const std::string& device) {
+const char* WideDataLinkText(int linkType) {
+    switch (linkType) {
+        case 113:
+            return "Linux cooked capture (113)";
+        case 276:
+            return "Linux cooked capture v2 (276)";
+        default:
+            return DataLinkText(linkType);
+    }
+}
+
+std::string QueryDataLink(const std::string& device, bool wide) {
     char buffer[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = pcap_open_live(device.c_str(), 65536, 1, 1000, buffer);
     if (!p)
         return kNoPromiscuousText;
     int link = pcap_datalink(p);
     pcap_close(p);
-    return DataLinkText(link);
+    return wide ? WideDataLinkText(link) : DataLinkText(link);
 }
 
-bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink) {
+bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink, bool wide) {
     rows.clear();
     DeviceList list;
     if (!FindAll(list, error))
         return false;
-    rows = AdapterRows(list.head);
+    rows = AdapterRows(list.head, wide);
     if (withDataLink)
         for (AdapterRow& row : rows)
-            row.dataLink = QueryDataLink(row.device);
+            row.dataLink = QueryDataLink(row.device, wide);
     return true;
 }
 
-std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices) {
+std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices, bool withoutAddresses) {
     std::vector<AdapterRow> rows;
     for (const pcap_if_t* dev = devices; dev; dev = dev->next) {
-        if (!dev->addresses)
+        if (!dev->addresses && !withoutAddresses)
             continue;
         AdapterRow row;
         row.device = dev->name;
@@ -133,7 +144,7 @@ std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices) {
             row.ip = Dotted(a->addr);
             if (a->netmask)
                 row.netmask = Dotted(a->netmask);
-        } else if (a->addr && a->addr->sa_family == AF_INET6) {
+        } else if (a && a->addr && a->addr->sa_family == AF_INET6) {
             char host[128];
             if (getnameinfo(a->addr, sizeof(sockaddr_in6), host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
                 0)

@@ -20,19 +20,23 @@ inline constexpr char kNoPromiscuousText[] =
     "No promiscuous mode. Capture packets from the same computer only.";
 
 // The adapters with at least one address, in the library's order. false (with the library's message in
-// `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link".
-bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink = true);
+// `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link". `wide` (the
+// wider intake is on): also the devices without addresses (Linux's "any"), and the cooked link types named.
+bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink = true,
+                       bool wide = false);
 
 // The rows of a device list as the capture library gives it, without "Data-Link". "Adapter" is the
 // device name, with the library's description in brackets when it has one.
-std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices);
+std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices, bool withoutAddresses = false);
 
 // "Data-Link" text of a device: the name of its link type, or the no-promiscuous-mode text when it cannot
 // be opened.
-std::string QueryDataLink(const std::string& device);
+std::string QueryDataLink(const std::string& device, bool wide = false);
 
 // Name of a link-layer type number as the adapter list shows it.
 const char* DataLinkText(int linkType);
+// The same, with the Linux cooked types (113, 276) named, as the list shows them with the wider intake on.
+const char* WideDataLinkText(int linkType);
 
 // The adapter to use when none is stored: a Windows capture device with an IPv4 address, else the first
 // Ethernet device that is up, not loopback, and has an IPv4 address other than 0.0.0.0. Empty when none

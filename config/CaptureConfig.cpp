@@ -33,6 +33,20 @@ int32_t CCaptureConfig::MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, 
     return defaultAccept != 0 ? 1 : 0;
 }
 
+int32_t CCaptureConfig::MatchPacketIpv6(uint16_t srcPort, uint16_t dstPort) const {
+    for (const CFilterItem& rule : filters) {
+        switch (rule.MatchAnyAddress(srcPort, dstPort)) {
+            case MATCH_ACCEPT:
+                return 1;
+            case MATCH_DROP:
+                return 0;
+            default:
+                break;
+        }
+    }
+    return defaultAccept != 0 ? 1 : 0;
+}
+
 void CCaptureConfig::SerializeConfig(CArchive& ar) {
     if (ar.IsStoring()) {
         ar.WriteU32(static_cast<uint32_t>(bufferMB));

@@ -12,6 +12,8 @@ public:
     int32_t minimized = 0;
     int32_t startCapture = 0;
     int32_t autostart = 0;
+    // Also keep IPv6, VLAN-tagged and Linux cooked frames (off by default; kept in the settings file only).
+    int32_t wideIntake = 0;
     std::string programDir;
     std::string adapter;
     std::string adapterName;
@@ -22,6 +24,8 @@ public:
     // 1 accepts the packet, 0 drops it. Uses only `filters` and `defaultAccept`; its cost does not grow with
     // the number of ports a rule lists once PrepareMatching has run for the rules as they are.
     int32_t MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort) const;
+    // The same for an IPv6 packet: only rules for any address can apply to it.
+    int32_t MatchPacketIpv6(uint16_t srcPort, uint16_t dstPort) const;
     // Builds the rules' port look-ups. Loading the configuration does, and so does every capture and file
     // load as it starts; code that changes `filters` in place and then matches calls it too.
     void PrepareMatching();

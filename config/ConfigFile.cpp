@@ -331,6 +331,7 @@ std::string CCaptureConfig::LoadConfig() {
     minimized = settings.value("Filter/Minimized", 0).toInt();
     startCapture = settings.value("Filter/Startcap", 0).toInt();
     autostart = settings.value("Filter/Autostart", 0).toInt();
+    wideIntake = settings.value(kWideIntakeSetting, 0).toInt() != 0 ? 1 : 0;
     return path;
 }
 
@@ -350,6 +351,7 @@ bool CCaptureConfig::SaveConfig(const std::string& path) {
     settings.setValue("Filter/Minimized", minimized);
     settings.setValue("Filter/Startcap", startCapture);
     settings.setValue("Filter/Autostart", autostart);
+    settings.setValue(kWideIntakeSetting, wideIntake);
     settings.sync();
     // (A damaged file read at start-up still shows FormatError after this write has replaced it.) A file
     // that is no regular file, or far too large, is left alone: the options live for this run only.

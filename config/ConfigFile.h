@@ -9,6 +9,9 @@ class QSettings;
 // Shown by the Configure command when SaveConfig fails.
 inline constexpr char kSaveConfigErrorText[] = "Error when saving configuations!";
 
+// The settings entry of the wider intake option (IPv6, VLAN tags, Linux cooked frames); not in Config.cfg.
+inline constexpr char kWideIntakeSetting[] = "Intake/AlsoKeepWide";
+
 // Full path of the running executable; empty when the system cannot tell.
 std::string GetExecutablePath();
 

@@ -175,6 +175,14 @@ int32_t CFilterItem::Match(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t 
     return accept != 0 ? MATCH_ACCEPT : MATCH_DROP;
 }
 
+int32_t CFilterItem::MatchAnyAddress(uint16_t srcPort, uint16_t dstPort) const {
+    if (anyIp == 0)
+        return MATCH_NONE;
+    if (anyPort == 0 && !HasPort(ports, srcPort) && !HasPort(ports, dstPort))
+        return MATCH_NONE;
+    return accept != 0 ? MATCH_ACCEPT : MATCH_DROP;
+}
+
 void CFilterItem::GetSignature(std::string& out) const {
     const char* action = accept != 0 ? "Accept" : "Drop";
     std::string portText = anyPort == 0 ? PortText(ports) : std::string();

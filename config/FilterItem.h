@@ -29,6 +29,9 @@ public:
     int32_t Match(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort,
                   const CPortLookup& lookup) const;
 
+    // Match for a packet without IPv4 addresses (IPv6): a rule that names an address never applies.
+    int32_t MatchAnyAddress(uint16_t srcPort, uint16_t dstPort) const;
+
     // The one-line description shown in the rule lists.
     void GetSignature(std::string& out) const;
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "config/CaptureConfig.h"
 #include "config/ConfigFile.h"
 #include "dialogs/DialogPrompt.h"
 #include "frontend/Addresses.h"
@@ -95,7 +96,7 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
 
     if (!enumerate)
         enumerate = [](std::vector<AdapterRow>& rows, std::string& error) {
-            return EnumerateAdapters(rows, error, true);
+            return EnumerateAdapters(rows, error, true, g_config.wideIntake != 0);
         };
     std::vector<AdapterRow> rows;
     if (enumerate(rows, m_enumerationError)) {

@@ -81,6 +81,7 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
     m_minimized = Check("Start the program with minimized main window", "minimized", this);
     m_startCapture = Check("Start capturing on startup", "startCapture", this);
     m_autostart = Check("Start the program on desktop session startup", "autostart", this);
+    m_wideIntake = Check("Also keep IPv6, VLAN-tagged and Linux cooked frames", "wideIntake", this);
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
@@ -125,12 +126,13 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
     grid->addWidget(m_minimized, row++, 1);
     grid->addWidget(m_startCapture, row++, 1);
     grid->addWidget(m_autostart, row++, 1);
+    grid->addWidget(m_wideIntake, row++, 1);
     grid->addWidget(buttons, row++, 0, 1, 2);
     resize(640, 540);
 
     QWidget* order[] = {ok,       cancel,      m_rules,        add,           remove,
                         modify,   moveUp,      moveDown,       acceptDefault, dropDefault,
-                        m_buffer, m_minimized, m_startCapture, m_autostart};
+                        m_buffer, m_minimized, m_startCapture, m_autostart,   m_wideIntake};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -154,6 +156,7 @@ void CConfigDlg::Initialise() {
     m_minimized->setChecked(m_config.minimized != 0);
     m_startCapture->setChecked(m_config.startCapture != 0);
     m_autostart->setChecked(m_config.autostart != 0);
+    m_wideIntake->setChecked(m_config.wideIntake != 0);
     m_bufferValue->setText(QString::number(m_config.bufferMB));
     workingList.clear();
     for (const CFilterItem& rule : m_config.filters) {
@@ -170,6 +173,7 @@ CConfigDlg::Choices CConfigDlg::Current() const {
     c.minimized = m_minimized->isChecked() ? 1 : 0;
     c.startCapture = m_startCapture->isChecked() ? 1 : 0;
     c.autostart = m_autostart->isChecked() ? 1 : 0;
+    c.wideIntake = m_wideIntake->isChecked() ? 1 : 0;
     c.filters = workingList;
     return c;
 }
@@ -263,6 +267,7 @@ void CConfigDlg::accept() {
     m_config.minimized = c.minimized;
     m_config.startCapture = c.startCapture;
     m_config.autostart = c.autostart;
+    m_config.wideIntake = c.wideIntake;
     QDialog::accept();
 }
 

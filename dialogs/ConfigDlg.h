@@ -48,6 +48,7 @@ private:
         int32_t minimized = 0;
         int32_t startCapture = 0;
         int32_t autostart = 0;
+        int32_t wideIntake = 0;
         std::vector<CFilterItem> filters;
         bool operator==(const Choices&) const = default;
     };
@@ -68,6 +69,7 @@ private:
     QCheckBox* m_minimized = nullptr;
     QCheckBox* m_startCapture = nullptr;
     QCheckBox* m_autostart = nullptr;
+    QCheckBox* m_wideIntake = nullptr;
     Choices m_initial;  // what the dialog opened with: Cancel asks only when Current() differs
     bool m_shown = false;
 };

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QShowEvent>
 
+#include "config/CaptureConfig.h"
 #include "dialogs/DialogLayout.h"
 #include "dialogs/DialogPrompt.h"
 #include "dialogs/EditPorts.h"
@@ -58,6 +59,8 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
     m_signature = new QLineEdit(this);
     m_signature->setObjectName(QStringLiteral("signature"));
     m_signature->setReadOnly(true);
+    m_ipv6Note = new QLabel(this);
+    m_ipv6Note->setObjectName(QStringLiteral("ipv6Note"));
 
     auto* buttons = new QDialogButtonBox(this);
     m_ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
@@ -89,6 +92,7 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
     grid->addWidget(dropRadio, row++, 1, 1, 2);
     grid->addWidget(signatureHeading, row++, 0, 1, 3);
     grid->addWidget(m_signature, row++, 1, 1, 2);
+    grid->addWidget(m_ipv6Note, row++, 1, 1, 2);
     grid->setRowMinimumHeight(row++, 8);
     grid->addWidget(EtchedLine(this), row++, 0, 1, 3);
     grid->addWidget(buttons, row++, 0, 1, 3);
@@ -212,6 +216,12 @@ void CFilterItemDlg::UpdateSignature() {
         m_signature->setText(QString::fromLatin1(kNoSignatureText));
     }
     m_signature->setCursorPosition(0);  // a long signature shows its beginning
+    // With the wider intake on, IPv6 packets meet the rules too: only rules for any address apply to them.
+    m_ipv6Note->setVisible(g_config.wideIntake != 0);
+    m_ipv6Note->setText(workingItem.anyIp != 0
+                            ? QStringLiteral("IPv6 packets: this rule applies to them too.")
+                            : QStringLiteral("IPv6 packets: this rule never applies to them (it "
+                                             "names an IPv4 address)."));
 }
 
 void CFilterItemDlg::accept() {

@@ -9,6 +9,7 @@
 #include "config/FilterItem.h"
 
 class QButtonGroup;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class CEditPorts;
@@ -62,6 +63,7 @@ private:
     CIpAddressEdit* m_address = nullptr;
     CEditPorts* m_ports = nullptr;
     QLineEdit* m_signature = nullptr;
+    QLabel* m_ipv6Note = nullptr;             // what the rule does to IPv6 packets (wider intake on)
     QButtonGroup* m_addressChoice = nullptr;  // 0 any address, 1 the given one
     QButtonGroup* m_portChoice = nullptr;     // 0 any port, 1 the given ones
     QButtonGroup* m_actionChoice = nullptr;   // 0 accept, 1 drop

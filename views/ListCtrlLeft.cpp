@@ -1,5 +1,6 @@
 #include "views/ListCtrlLeft.h"
 
+#include <QHeaderView>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -67,6 +68,23 @@ CListCtrlLeft::CListCtrlLeft(QWidget* parent)
                   {0, {count}},
                   {76, {time}}});
     m_sink = std::make_unique<Sink>(this);
+    // IPv6 endpoints are wider than the columns were made for: they widen to fit what they hold.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { FitEndpointColumns(first, last); });
+}
+
+void CListCtrlLeft::FitEndpointColumns(int first, int last) {
+    for (int row = first; row <= last && static_cast<size_t>(row) < g_connectionTable.size(); ++row) {
+        if (!g_connectionTable[static_cast<size_t>(row)].isIpv6)
+            continue;
+        for (int column : {2, 3}) {
+            const QString text =
+                QString::fromLatin1(ConnectionCellText(static_cast<size_t>(row), column).view());
+            const int wanted = fontMetrics().horizontalAdvance(text) + 16;
+            if (columnWidth(column) < wanted)
+                setColumnWidth(column, wanted);
+        }
+    }
 }
 
 CListCtrlLeft::~CListCtrlLeft() = default;

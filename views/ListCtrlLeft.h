@@ -46,6 +46,9 @@ protected:
     void ActivateRow(int row) override;
 
 private:
+    // Widens the client and server columns to the IPv6 endpoints of rows first..last.
+    void FitEndpointColumns(int first, int last);
+
     class Sink;
 
     CConnectionsModel* m_model;

@@ -128,7 +128,7 @@ QSize CProtocolTreeView::sizeHint() const {
 
 void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
     m_packet.assign(bytes, bytes + (length > 0 ? length : 0));
-    m_lines = DecodePacket(m_packet.data(), m_packet.size());
+    m_lines = DecodeStoredFrame(m_packet.data(), m_packet.size());
     Fill(m_lines);
 }
 

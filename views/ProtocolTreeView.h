@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "views/PacketDecode.h"
+#include "views/WideDecode.h"
 
 class QAction;
 

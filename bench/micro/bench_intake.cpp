@@ -1,5 +1,6 @@
 // Cost of the per-frame intake (PacketHandler: checks, rules, store, connection, row sink) on frames held in
-// memory, with 0, 10 and 100 rules that never match (every rule is scanned), with and without a row sink.
+// memory, with 0, 10 and 100 rules that never match (every rule is scanned), with and without a row sink,
+// with the wider intake off and (for a few cases) on.
 //
 // The store copies every frame into memory it has just allocated. In a real capture that memory is fresh
 // from the kernel, and the first write to each page costs a page fault, which on a virtual machine can
@@ -101,6 +102,7 @@ void BM_PacketHandler(benchmark::State& state) {
     g_config.bufferMB = kBufferMB;
     g_config.defaultAccept = 1;
     g_config.filters = MakeRules(ruleCount);
+    g_config.wideIntake = static_cast<int32_t>(state.range(3));  // IPv4 traffic costs the same either way
     g_skipFilter = 0;
     g_pMainFrame = nullptr;
     StartCapture();
@@ -157,7 +159,11 @@ void BM_PacketHandler(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_PacketHandler)
-    ->ArgNames({"rules", "sink", "fresh_memory"})
-    ->ArgsProduct({{0, 10, 100}, {0, 1}, {0, 1}});
+    ->ArgNames({"rules", "sink", "fresh_memory", "wide"})
+    ->ArgsProduct({{0, 10, 100}, {0, 1}, {0, 1}, {0}})
+    ->Args({0, 0, 0, 1})
+    ->Args({10, 0, 0, 1})
+    ->Args({100, 0, 0, 1})
+    ->Args({0, 1, 0, 1});
 
 BENCHMARK_MAIN();

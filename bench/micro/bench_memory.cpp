@@ -19,6 +19,7 @@ namespace {
 void BM_StoreOverhead(benchmark::State& state) {
     const auto packets = static_cast<size_t>(state.range(0));
     const auto connections = static_cast<size_t>(state.range(1));
+    const auto wide = static_cast<int32_t>(state.range(2));
 
     for (auto _ : state) {
         state.PauseTiming();
@@ -26,6 +27,7 @@ void BM_StoreOverhead(benchmark::State& state) {
         g_config = CCaptureConfig();
         g_config.bufferMB = CCaptureConfig::kMaxBufferMB;
         g_config.defaultAccept = 1;
+        g_config.wideIntake = wide;
         g_skipFilter = 1;  // keep every packet even past the buffer size
         g_captureState = CAPTURE_RUNNING;
         std::mt19937_64 rng(42);
@@ -84,11 +86,12 @@ void BM_StoreOverhead(benchmark::State& state) {
 // One million packets over 200 000 connections; then few long connections (long index lists), many short
 // ones, and a count just past a doubling of the packet table's segments (its worst case).
 BENCHMARK(BM_StoreOverhead)
-    ->ArgNames({"packets", "connections"})
-    ->Args({1000000, 200000})
-    ->Args({1000000, 2000})
-    ->Args({1000000, 1000000})
-    ->Args({1100000, 220000})
+    ->ArgNames({"packets", "connections", "wide"})
+    ->Args({1000000, 200000, 0})
+    ->Args({1000000, 2000, 0})
+    ->Args({1000000, 1000000, 0})
+    ->Args({1100000, 220000, 0})
+    ->Args({1000000, 200000, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

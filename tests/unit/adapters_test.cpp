@@ -155,3 +155,25 @@ TEST(AdapterRowsTest, DataLinkTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the wider intake on, devices without addresses (Linux's "any") are listed, and the cooked link
+// types are named; without it the list and the names are as they were.
+TEST(AdapterRowsTest, WideListsAddresslessDevicesAndNamesCookedLinks) {
+    DeviceListBuilder list;
+    list.Add("any", "Pseudo-device that captures on all interfaces", 0, {});
+    list.Add("eth0", nullptr, 0, {"link", "ipv4 192.0.2.5 255.255.255.0"});
+    EXPECT_EQ(AdapterRows(list.Head()).size(), 1u);
+    const std::vector<AdapterRow> rows = AdapterRows(list.Head(), true);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].device, "any");
+    EXPECT_EQ(rows[0].ip, "");
+    EXPECT_EQ(rows[1].ip, "192.0.2.5");
+    EXPECT_STREQ(WideDataLinkText(113), "Linux cooked capture (113)");
+    EXPECT_STREQ(WideDataLinkText(276), "Linux cooked capture v2 (276)");
+    EXPECT_STREQ(WideDataLinkText(1), "Ethernet (10Mb)");
+    EXPECT_STREQ(DataLinkText(113), "Unknown Data-link");
+}
+
+}  // namespace

@@ -1,0 +1,1 @@
+pacterra_fuzz_target(wide_intake pacterra_decode)

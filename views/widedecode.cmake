@@ -1,0 +1,1 @@
+target_sources(pacterra_decode PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/WideDecode.cpp)
