@@ -3,15 +3,22 @@
 // both directions' bytes, the text of the first screens, and growth by 300 ms steps of a live capture.
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <vector>
 
+#include "QtBenchmarkMain.h"
 #include "analysis/StreamReassembly.h"
 #include "analysis/StreamText.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "views/StreamView.h"
 
 namespace {
 
@@ -190,6 +197,62 @@ void BM_ExtendInSteps(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtendInSteps)->Unit(benchmark::kMillisecond);
 
+size_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * 4096;
+}
+
+// The Stream tab on the big connection: from the activation to the first screen painted.
+void BM_StreamTabFirstScreen(benchmark::State& state) {
+    FillStore();
+    CStreamView view;
+    view.resize(1000, 700);
+    view.show();
+    for (auto _ : state) {
+        view.ShowConnection(0);
+        view.repaint();
+        state.PauseTiming();
+        view.Clear();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StreamTabFirstScreen)->Unit(benchmark::kMillisecond);
+
+// Everything the tab shows laid out, then a jump to its end: the jump costs a page, not the text. The
+// counter tab_bytes is the memory the tab took for the 200 MB stream (its pieces and its text).
+void BM_StreamTabScrollToEnd(benchmark::State& state) {
+    FillStore();
+    const size_t before = ResidentBytes();
+    CStreamView view;
+    view.resize(1000, 700);
+    view.show();
+    view.ShowConnection(0);
+    QElapsedTimer wait;
+    wait.start();
+    while (view.Stream()->PacketsRead() < g_connectionTable[0].packetIndices.size() ||
+           !view.TextCtrl()->document()->lastBlock().text().startsWith("[first")) {
+        QApplication::processEvents();
+        if (wait.elapsed() > 60000) {
+            state.SkipWithError("the tab did not finish");
+            return;
+        }
+    }
+    state.counters["tab_bytes"] = static_cast<double>(ResidentBytes() - before);
+    state.counters["fill_ms"] = static_cast<double>(wait.elapsed());
+    QScrollBar* bar = view.TextCtrl()->verticalScrollBar();
+    for (auto _ : state) {
+        bar->setValue(bar->maximum());
+        view.repaint();
+        bar->setValue(0);
+        view.repaint();
+    }
+}
+BENCHMARK(BM_StreamTabScrollToEnd)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return RunWidgetBenchmarks(argc, argv);
+}

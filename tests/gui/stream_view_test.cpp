@@ -260,6 +260,33 @@ private slots:
         g_unsavedPackets = 0;
     }
 
+    // With PACTERRA_SHOT_DIR set (under Xvfb): the main window on the sample's HTTP exchange, its Stream tab
+    // in front and the find bar on a header, saved as stream-http.png to be looked at.
+    void screenshotOfHttpExchange() {
+        const QByteArray dir = qgetenv("PACTERRA_SHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("PACTERRA_SHOT_DIR is not set");
+        CMainFrame frame;
+        frame.SetPromptScript([](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
+        frame.resize(1180, 900);
+        frame.show();
+        frame.activateWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.OpenFileAtStartup(QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap"));
+        frame.ConnectionsList()->Sync();
+        QTRY_VERIFY(frame.ConnectionsList()->model()->rowCount() > 2);
+        frame.ConnectionsList()->selectRow(2);
+        frame.ConnectionsList()->RowActions()[1]->trigger();
+        CStreamView* view = frame.StreamView();
+        QVERIFY(view->TextCtrl()->toPlainText().startsWith("GET / HTTP/1.1"));
+        view->OpenFindBar();
+        QTest::keyClicks(view->FindField(), "content-type");
+        QCOMPARE(view->TextCtrl()->textCursor().selectedText(), QString("Content-Type"));
+        QTest::qWait(300);
+        QVERIFY(frame.grab().save(QString::fromLocal8Bit(dir) + "/stream-http.png"));
+        g_unsavedPackets = 0;
+    }
+
 private:
     QTemporaryDir m_home;
 };
