@@ -23,6 +23,7 @@
 #include "app/ListWiring.h"
 #include "app/NotKeptPane.h"
 #include "app/Pictures.h"
+#include "app/StreamWiring.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
 #include "app/WindowLayout.h"
@@ -41,6 +42,7 @@
 #include "views/ListCtrlRight.h"
 #include "views/PayloadTextCtrl.h"
 #include "views/ProtocolTreeView.h"
+#include "views/StreamView.h"
 
 namespace {
 
@@ -276,9 +278,11 @@ bool CMainFrame::CreateTabArea() {
     auto* hex = TLayoutNode::PaneView(4, 0, 1, TLayoutNode::Create<CHexView>(), 0, 0);
     auto* data = TLayoutNode::View(5, "Data", TLayoutNode::Create<CTrawlerView>());
     data->SetIcon(DataTabIcon());
+    auto* stream = TLayoutNode::View(kStreamNode, "Stream", TLayoutNode::Create<CStreamView>());
+    stream->SetIcon(StreamTabIcon());
     const bool declared = m_framework->AddNode(tab) && m_framework->AddNode(tab, packet) &&
                           m_framework->AddNode(packet, tree) && m_framework->AddNode(packet, hex) &&
-                          m_framework->AddNode(tab, data);
+                          m_framework->AddNode(tab, data) && m_framework->AddNode(tab, stream);
     if (!declared || !m_framework->CreateLayout(this))
         return false;
     m_treeView = qobject_cast<CProtocolTreeView*>(tree->window());
@@ -292,7 +296,10 @@ bool CMainFrame::CreateTabArea() {
     // Ctrl+Tab and the tabs' hot keys, wherever the focus is inside the window.
     qApp->installEventFilter(this);
     WireViews(qobject_cast<CTrawlerView*>(data->window()));
-    return m_treeView && m_hexView && m_mainView;
+    m_streamView = qobject_cast<CStreamView*>(stream->window());
+    WireStreamView(m_connectionsList, m_packetsList, m_streamView,
+                   [this] { m_framework->ActivateNode(m_framework->FindNode(kStreamNode)); });
+    return m_treeView && m_hexView && m_mainView && m_streamView;
 }
 
 void CMainFrame::WireViews(CTrawlerView* view) {

@@ -23,6 +23,7 @@ class QTimer;
 class CHexView;
 class CProtocolTreeView;
 class CTrawlerView;
+class CStreamView;
 class CListCtrlLeft;
 class CListCtrlRight;
 class TVisualFramework;
@@ -66,6 +67,9 @@ public:
     CProtocolTreeView* TreeView() const { return m_treeView; }
     CHexView* HexView() const { return m_hexView; }
     CTrawlerView* MainView() const { return m_mainView; }
+    // The "Stream" tab, and its node in the view framework.
+    CStreamView* StreamView() const { return m_streamView; }
+    static constexpr int kStreamNode = 6;
     QWidget* TabArea() const { return m_tabArea; }
     CListCtrlLeft* ConnectionsList() const { return m_connectionsList; }
     CListCtrlRight* PacketsList() const { return m_packetsList; }
@@ -160,6 +164,7 @@ private:
     CProtocolTreeView* m_treeView = nullptr;
     CHexView* m_hexView = nullptr;
     CTrawlerView* m_mainView = nullptr;
+    CStreamView* m_streamView = nullptr;
     IConnectionRows* m_rows = nullptr;
     QLabel* m_panes[3] = {};
     QLabel* m_messagePane = nullptr;

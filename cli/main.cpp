@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/StreamReassembly.h"
+#include "analysis/StreamText.h"
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
 #include "capture/LiveCapture.h"
@@ -43,6 +45,11 @@ constexpr const char* kUsage =
     "      tree line, indented two spaces per level, then a tab and its bytes as [offset,length] or [].\n"
     "  pacterra-cli hex FILE INDEX [--rules | --config CFG]\n"
     "      The hex viewer's lines for packet INDEX.\n"
+    "  pacterra-cli stream FILE CONN [--client | --server] [--raw] [--rules | --config CFG]\n"
+    "      The conversation of connection CONN: TCP reassembled by sequence number, UDP datagrams in\n"
+    "      order. Each turn starts on a new line with > (client) or < (server); bytes below 32 other\n"
+    "      than line breaks show as \".\"; marked lines such as \"[N bytes missing]\" tell what the\n"
+    "      capture lacks. --client or --server keeps one direction; --raw writes the bytes themselves.\n"
     "  pacterra-cli adapters\n"
     "      The network adapters: device name, \"Adapter\", \"IP\", \"NetMask\", \"Data-Link\", separated\n"
     "      by tabs; then \"default: NAME\", the adapter chosen when none is configured.\n"
@@ -72,6 +79,9 @@ constexpr const char* kUsage =
     "  -c COUNT      stop once COUNT packets are stored\n"
     "  -t SECONDS    stop after SECONDS seconds\n"
     "  -w FILE       save the captured packets to FILE (a libpcap capture file)\n"
+    "  --client      stream: only the bytes the client sent\n"
+    "  --server      stream: only the bytes the server sent\n"
+    "  --raw         stream: the bytes as they are, without marks\n"
     "  -h, --help    show this text\n"
     "  --version     show the version\n"
     "\n"
@@ -97,6 +107,9 @@ struct Options {
     long count = 0;
     double seconds = 0;
     std::string writePath;
+    bool client = true;
+    bool server = true;
+    bool raw = false;
 };
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -208,6 +221,42 @@ void PrintPackets(size_t connection) {
             Flush(out);
     }
     Flush(out);
+}
+
+// The reassembled conversation of one connection, as text with turn marks or as raw bytes.
+void PrintStream(size_t connection, const Options& opt) {
+    StreamReassembly stream(connection);
+    stream.Extend();
+    stream.Finish();
+    if (opt.raw) {
+        WriteStreamBytes(stream, stream.Pieces(), opt.client, opt.server, [](std::span<const uint8_t> bytes) {
+            if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+                if (g_outputErrno == 0)
+                    g_outputErrno = errno;
+                return false;
+            }
+            return true;
+        });
+        return;
+    }
+    StreamTextOptions options;
+    options.client = opt.client;
+    options.server = opt.server;
+    options.turnMarks = true;
+    StreamTextWriter writer(options);
+    std::string out;
+    const std::vector<StreamPiece>& pieces = stream.Pieces();
+    for (size_t i = 0; i < pieces.size(); i += 64) {
+        writer.Append(stream, pieces, i, i + 64, out, nullptr);
+        if (out.size() > (1 << 16))
+            Flush(out);
+    }
+    if (writer.Written() > 0 && !out.empty() && out.back() != '\n')
+        out += '\n';
+    Flush(out);
+    if (stream.Unreadable())
+        std::fprintf(stderr, "pacterra-cli: %zu packets of connection %zu have no readable TCP header\n",
+                     stream.Unreadable(), connection);
 }
 
 // The decode tree or the hex lines of one packet, through the same code as the views.
@@ -352,6 +401,12 @@ int main(int argc, char** argv) {
                 return UsageError("--config needs a file");
             opt.rules = true;
             opt.configPath = argv[i];
+        } else if (a == "--client" || a == "--server") {
+            if (!opt.client || !opt.server)
+                return UsageError("--client and --server exclude each other");
+            (a == "--client" ? opt.server : opt.client) = false;
+        } else if (a == "--raw") {
+            opt.raw = true;
         } else if (a == "-i" || a == "-c" || a == "-t" || a == "-w") {
             if (++i >= argc)
                 return UsageError((std::string(a) + " needs a value").c_str());
@@ -378,10 +433,10 @@ int main(int argc, char** argv) {
     if (opt.command == "help")
         return PrintAnswer("pacterra-cli", kUsage);
     const bool onePacket = opt.command == "decode" || opt.command == "hex";
-    const size_t wanted = opt.command == "connections"                            ? 2
-                          : opt.command == "packets" || onePacket                 ? 3
-                          : opt.command == "adapters" || opt.command == "capture" ? 1
-                                                                                  : 0;
+    const size_t wanted = opt.command == "connections"                                       ? 2
+                          : opt.command == "packets" || opt.command == "stream" || onePacket ? 3
+                          : opt.command == "adapters" || opt.command == "capture"            ? 1
+                                                                                             : 0;
     if (wanted == 0)
         return UsageError(("unknown command " + opt.command).c_str());
     if (positional.size() != wanted)
@@ -389,6 +444,8 @@ int main(int argc, char** argv) {
     const bool live = opt.command == "capture";
     if (!live && (!opt.device.empty() || opt.count || opt.seconds > 0 || !opt.writePath.empty()))
         return UsageError("-i, -c, -t and -w belong to the capture command");
+    if (opt.command != "stream" && (opt.raw || !opt.client || !opt.server))
+        return UsageError("--client, --server and --raw belong to the stream command");
     if (opt.command == "adapters")
         return CheckOutput(ListAdapters(opt.wide));
     if (wanted > 1)
@@ -435,7 +492,10 @@ int main(int argc, char** argv) {
             status = 1;
         }
     } else if (opt.connection < g_connectionTable.size()) {
-        PrintPackets(opt.connection);
+        if (opt.command == "stream")
+            PrintStream(opt.connection, opt);
+        else
+            PrintPackets(opt.connection);
     } else if (loaded) {
         std::fprintf(stderr, "pacterra-cli: no connection %s (the file holds %zu)\n", numberText.c_str(),
                      g_connectionTable.size());

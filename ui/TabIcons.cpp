@@ -45,3 +45,23 @@ QIcon DataTabIcon() {
         p.drawLine(5, y, 11, y);
     return QIcon(pm);
 }
+
+QIcon StreamTabIcon() {
+    QPixmap pm = Canvas();
+    QPainter p(&pm);
+    // Two turns of a conversation: a green bubble from the left, a peach one from the right, each with a
+    // line of text, outlined dark so they read on light and dark tab strips alike.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QColor(40, 40, 40));
+    p.setBrush(QColor(200, 252, 200));
+    p.drawRect(0, 1, 11, 5);
+    p.drawLine(2, 7, 3, 6);
+    p.setBrush(QColor(248, 232, 216));
+    p.drawRect(4, 9, 11, 5);
+    p.drawLine(13, 15, 12, 14);
+    p.setPen(QColor(0, 0, 200));
+    p.drawLine(2, 3, 8, 3);
+    p.setPen(QColor(153, 51, 51));
+    p.drawLine(6, 11, 12, 11);
+    return QIcon(pm);
+}

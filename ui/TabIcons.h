@@ -7,3 +7,5 @@
 QIcon PacketTabIcon();
 // The "Data" tab: a page of text lines.
 QIcon DataTabIcon();
+// The "Stream" tab: two speech lines, the client's and the server's, in the lists' direction colours.
+QIcon StreamTabIcon();

@@ -216,6 +216,16 @@ void CReportListView::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
+void CReportListView::AddRowAction(QAction* action) {
+    m_rowActions.append(action);
+}
+
+QList<QAction*> CReportListView::RowActions() const {
+    QList<QAction*> all{m_copyLine};
+    all += m_rowActions;
+    return all;
+}
+
 void CReportListView::contextMenuEvent(QContextMenuEvent* event) {
     const int row = SelectedRow();
     if (row < 0)
@@ -227,5 +237,8 @@ void CReportListView::contextMenuEvent(QContextMenuEvent* event) {
     }
     QMenu menu(this);
     menu.addAction(m_copyLine);
+    if (!m_rowActions.isEmpty())
+        menu.addSeparator();
+    menu.addActions(m_rowActions);
     menu.exec(at);
 }

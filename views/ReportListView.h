@@ -28,6 +28,10 @@ public:
     // "&Copy line" (also Ctrl+C): the selected row's line to the clipboard; nothing without a selected row.
     void CopyLine();
     QAction* CopyLineAction() const { return m_copyLine; }
+    // Adds `action` to the row menu, after "&Copy line"; it acts on the selected row. Not owned.
+    void AddRowAction(QAction* action);
+    // The row menu's entries, in order.
+    QList<QAction*> RowActions() const;
     // Selects `row`, brings it into view and activates it, as a click on it does. Nothing for a row the
     // list does not have.
     void SelectAndActivate(int row);
@@ -69,4 +73,5 @@ private:
     void Activate();
 
     QAction* m_copyLine;
+    QList<QAction*> m_rowActions;
 };

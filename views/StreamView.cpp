@@ -1,0 +1,464 @@
+#include "views/StreamView.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+
+#include "capture/PacketStore.h"
+#include "views/PacketsModel.h"
+#include "views/PayloadScan.h"
+#include "views/PayloadTextCtrl.h"
+
+namespace {
+
+size_t Dir(StreamDirection d) {
+    return static_cast<size_t>(d);
+}
+
+// Escape in the find field closes the bar; Enter finds the next match, Shift+Enter the previous one.
+class FindLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    std::function<void(bool)> find;
+    std::function<void()> close;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() == Qt::Key_Escape && close) {
+            close();
+            return;
+        }
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && find) {
+            find((e->modifiers() & Qt::ShiftModifier) != 0);
+            return;
+        }
+        QLineEdit::keyPressEvent(e);
+    }
+};
+
+}  // namespace
+
+QColor CStreamView::ClientBack() {
+    return CPacketsModel::kToServerBack;
+}
+
+QColor CStreamView::ServerBack() {
+    return CPacketsModel::kToClientBack;
+}
+
+CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("streamView"));
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(4, 2, 4, 2);
+    auto* showLabel = new QLabel(tr("Show:"), this);
+    m_show = new QComboBox(this);
+    m_show->addItems({tr("both directions"), tr("client only"), tr("server only")});
+    showLabel->setBuddy(m_show);
+    m_save = new QPushButton(tr("Save Stream As..."), this);
+    m_save->setEnabled(false);
+    m_summary = new QLabel(this);
+    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    top->addWidget(showLabel);
+    top->addWidget(m_show);
+    top->addWidget(m_save);
+    top->addWidget(m_summary, 1);
+
+    m_text = new QPlainTextEdit(this);
+    m_text->setObjectName(QStringLiteral("streamText"));
+    m_text->setReadOnly(true);
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_text->setUndoRedoEnabled(false);
+    m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_text->setFont(CPayloadTextCtrl::BaseFormat().font());
+    // The colours are fixed (the packets list's direction colours, the markup colours), so the page is too:
+    // black on white whatever the theme, and a found match stays marked while the find field has the focus.
+    QPalette pal = m_text->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Highlight, QColor(40, 90, 200));
+        pal.setColor(group, QPalette::HighlightedText, Qt::white);
+    }
+    m_text->setPalette(pal);
+
+    m_findBar = new QWidget(this);
+    auto* find = new QHBoxLayout(m_findBar);
+    find->setContentsMargins(4, 2, 4, 2);
+    auto* findLabel = new QLabel(tr("Find:"), m_findBar);
+    auto* field = new FindLineEdit(m_findBar);
+    m_findField = field;
+    m_findField->setClearButtonEnabled(true);
+    findLabel->setBuddy(m_findField);
+    m_findNext = new QToolButton(m_findBar);
+    m_findNext->setText(tr("Next"));
+    m_findNext->setToolTip(tr("Find the next match (F3)"));
+    m_findPrevious = new QToolButton(m_findBar);
+    m_findPrevious->setText(tr("Previous"));
+    m_findPrevious->setToolTip(tr("Find the previous match (Shift+F3)"));
+    m_findStatus = new QLabel(m_findBar);
+    auto* closeFind = new QToolButton(m_findBar);
+    closeFind->setText(QStringLiteral("\u00D7"));
+    closeFind->setToolTip(tr("Close the find bar (Esc)"));
+    closeFind->setAutoRaise(true);
+    find->addWidget(findLabel);
+    find->addWidget(m_findField, 1);
+    find->addWidget(m_findNext);
+    find->addWidget(m_findPrevious);
+    find->addWidget(m_findStatus);
+    find->addStretch();
+    find->addWidget(closeFind);
+    m_findBar->hide();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(top);
+    layout->addWidget(m_text, 1);
+    layout->addWidget(m_findBar);
+
+    const auto closeBar = [this] {
+        m_findBar->hide();
+        m_text->setFocus();
+    };
+    field->find = [this](bool backward) { FindNext(backward); };
+    field->close = closeBar;
+    connect(closeFind, &QToolButton::clicked, this, closeBar);
+    connect(m_findNext, &QToolButton::clicked, this, [this] { FindNext(false); });
+    connect(m_findPrevious, &QToolButton::clicked, this, [this] { FindNext(true); });
+    connect(m_findField, &QLineEdit::textEdited, this, [this] {
+        // Typing searches from where the current match starts, so the match grows with the text typed.
+        QTextCursor c = m_text->textCursor();
+        c.setPosition(c.selectionStart());
+        m_text->setTextCursor(c);
+        if (m_findField->text().isEmpty())
+            m_findStatus->clear();
+        else
+            FindNext(false);
+    });
+
+    // Shortcuts of this tab only: they work wherever the focus is inside it.
+    auto addShortcut = [this](const QKeySequence& key, auto handler) {
+        auto* action = new QAction(this);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        addAction(action);
+    };
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { OpenFindBar(); });
+    addShortcut(QKeySequence(Qt::Key_F3), [this] { FindNext(false); });
+    addShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(true); });
+
+    connect(m_show, &QComboBox::currentIndexChanged, this, [this] { Rebuild(); });
+    connect(m_save, &QPushButton::clicked, this, &CStreamView::SaveStreamAs);
+
+    for (size_t d = 0; d < 2; ++d) {
+        const QColor back = d == 0 ? ClientBack() : ServerBack();
+        for (size_t k = 0; k < kKinds; ++k) {
+            m_formats[d][k] = CPayloadTextCtrl::FormatOf(static_cast<PayloadKind>(k));
+            m_formats[d][k].setBackground(back);
+        }
+        m_noteFormats[d] = CPayloadTextCtrl::BaseFormat();
+        m_noteFormats[d].setForeground(QColor(90, 90, 90));
+        m_noteFormats[d].setBackground(QColor(230, 230, 230));
+        m_noteFormats[d].setFontItalic(true);
+    }
+
+    m_reader.setInterval(0);
+    connect(&m_reader, &QTimer::timeout, this, &CStreamView::ContinueReading);
+    m_ender.setInterval(1000);
+    connect(&m_ender, &QTimer::timeout, this, [this] {
+        if (m_stream && !m_finished && !m_reader.isActive() && CaptureOver())
+            Follow();
+    });
+    Clear();
+}
+
+CStreamView::~CStreamView() = default;
+
+int CStreamView::Connection() const {
+    return m_stream ? static_cast<int>(m_stream->Connection()) : -1;
+}
+
+bool CStreamView::CaptureOver() const {
+    return g_captureState.load(std::memory_order_relaxed) == CAPTURE_IDLE;
+}
+
+const QTextCharFormat& CStreamView::FormatOf(PayloadKind kind, StreamDirection dir) const {
+    return m_formats[Dir(dir)][static_cast<size_t>(kind)];
+}
+
+void CStreamView::Clear() {
+    m_reader.stop();
+    m_ender.stop();
+    m_stream.reset();
+    m_writer.reset();
+    m_text->clear();
+    m_piecesShown = 0;
+    m_finished = false;
+    m_save->setEnabled(false);
+    m_summary->setText(tr("Activate a connection, or choose Follow Stream on a row."));
+    emit textChanged();
+}
+
+void CStreamView::ShowConnection(int connection) {
+    Clear();
+    if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
+        return;
+    m_stream = std::make_unique<StreamReassembly>(static_cast<size_t>(connection));
+    m_save->setEnabled(true);
+    Rebuild();
+    // The first screen at once; the rest in steps, so that the window stays responsive.
+    ReadAndAppend(kReadStep, kFirstText);
+    m_text->moveCursor(QTextCursor::Start);
+    if (WorkLeft())
+        m_reader.start();
+    else
+        m_reader.stop();
+    m_ender.start();
+}
+
+bool CStreamView::WorkLeft() const {
+    if (!m_stream || m_stream->Connection() >= g_connectionTable.size())
+        return false;
+    const bool unread =
+        m_stream->PacketsRead() < g_connectionTable[m_stream->Connection()].packetIndices.size();
+    const bool unshown = m_piecesShown < m_stream->Pieces().size() && !m_limitNoted;
+    return unread || unshown;
+}
+
+void CStreamView::ContinueReading() {
+    ReadAndAppend(kReadStep * 10, kTextStep);
+    if (!WorkLeft())
+        m_reader.stop();
+}
+
+void CStreamView::Follow() {
+    if (!m_stream)
+        return;
+    if (m_stream->Connection() >= g_connectionTable.size()) {
+        Clear();  // the store was emptied under us
+        return;
+    }
+    if (m_reader.isActive())
+        return;  // it catches up by itself
+    ReadAndAppend(SIZE_MAX, kTextStep);
+    if (WorkLeft())
+        m_reader.start();
+}
+
+void CStreamView::ReadAndAppend(size_t maxPackets, size_t maxText) {
+    if (!m_stream || m_stream->Connection() >= g_connectionTable.size())
+        return;
+    if (maxPackets)
+        m_stream->Extend(maxPackets);
+    const ConnectionRecord& c = g_connectionTable[m_stream->Connection()];
+    // Holes are given up once the capture is over and every packet is read: nothing can fill them any more.
+    if (!m_finished && CaptureOver() && m_stream->PacketsRead() >= c.packetIndices.size()) {
+        m_stream->Finish();
+        m_finished = true;
+    }
+    AppendPieces(maxText);
+    UpdateSummary();
+}
+
+void CStreamView::UpdateSummary() {
+    if (!m_stream)
+        return;
+    const auto number = [](uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); };
+    QString text = tr("Connection No.%1 (%2): %3 bytes from the client, %4 bytes from the server")
+                       .arg(m_stream->Connection())
+                       .arg(m_stream->IsTcp() ? QStringLiteral("TCP") : QStringLiteral("UDP"))
+                       .arg(number(m_stream->Bytes(StreamDirection::ToServer)))
+                       .arg(number(m_stream->Bytes(StreamDirection::ToClient)));
+    const uint64_t held =
+        m_stream->HeldBytes(StreamDirection::ToServer) + m_stream->HeldBytes(StreamDirection::ToClient);
+    if (held)
+        text += tr("; %1 bytes wait behind a gap").arg(number(held));
+    m_summary->setText(text);
+}
+
+void CStreamView::Rebuild() {
+    m_text->clear();
+    m_piecesShown = 0;
+    m_limitNoted = false;
+    m_lineStart = true;
+    StreamTextOptions options;
+    const Show show = CurrentShow();
+    options.client = show != ServerOnly;
+    options.server = show != ClientOnly;
+    options.limit = kShownLimit;
+    m_writer = std::make_unique<StreamTextWriter>(options);
+    AppendPieces(kFirstText);
+    m_text->moveCursor(QTextCursor::Start);
+    if (WorkLeft())
+        m_reader.start();
+}
+
+bool CStreamView::AppendPieces(size_t maxText) {
+    if (!m_stream || !m_writer)
+        return false;
+    const std::vector<StreamPiece>& pieces = m_stream->Pieces();
+    if (m_piecesShown >= pieces.size() || m_limitNoted)
+        return false;
+    std::string text;
+    std::vector<StreamTextRun> runs;
+    while (m_piecesShown < pieces.size() && text.size() < maxText && !m_writer->LimitReached()) {
+        const size_t to = std::min(pieces.size(), m_piecesShown + 16);
+        m_writer->Append(*m_stream, pieces, m_piecesShown, to, text, &runs);
+        m_piecesShown = to;
+    }
+
+    const QString all = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    // Appending at the end keeps the reader's place and selection; the view scrolls only when it already
+    // showed the end.
+    QScrollBar* bar = m_text->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum() && bar->maximum() > 0;
+    QTextCursor cursor(m_text->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    std::string scan;
+    for (const StreamTextRun& run : runs) {
+        const QString piece =
+            QString::fromRawData(all.constData() + run.start, static_cast<qsizetype>(run.length));
+        if (run.note) {
+            cursor.insertText(piece, m_noteFormats[Dir(run.direction)]);
+        } else {
+            // The "Data" tab's highlighting, turn by turn. A turn that goes on from an earlier run is scanned
+            // with what it needs of its context: the start of a line (header names) or not (no method).
+            size_t context = 0;
+            scan.clear();
+            if (!run.turnStart) {
+                scan.push_back(m_lineStart ? '\n' : 'x');
+                context = 1;
+            }
+            scan.append(text, run.start, run.length);
+            const std::vector<PayloadRun> look = FlattenRuns(scan.size(), ScanPayload(scan));
+            for (const PayloadRun& r : look) {
+                size_t from = r.start, to = r.start + r.length;
+                if (to <= context)
+                    continue;
+                from = std::max(from, context) - context;
+                to -= context;
+                cursor.insertText(piece.mid(static_cast<qsizetype>(from), static_cast<qsizetype>(to - from)),
+                                  FormatOf(r.kind, run.direction));
+            }
+        }
+        m_lineStart = text[run.start + run.length - 1] == '\n';
+    }
+    if (m_writer->LimitReached() && !m_limitNoted) {
+        m_limitNoted = true;
+        if (!m_lineStart)
+            cursor.insertText(QStringLiteral("\n"), m_noteFormats[0]);
+        cursor.insertText(tr("[first %1 MB shown; Save Stream As... for the rest]").arg(kShownLimit >> 20),
+                          m_noteFormats[0]);
+    }
+    cursor.endEditBlock();
+    if (atEnd)
+        bar->setValue(bar->maximum());
+    emit textChanged();
+    return m_piecesShown < pieces.size() && !m_limitNoted;
+}
+
+void CStreamView::SetShow(Show show) {
+    m_show->setCurrentIndex(static_cast<int>(show));
+}
+
+CStreamView::Show CStreamView::CurrentShow() const {
+    return static_cast<Show>(std::clamp(m_show->currentIndex(), 0, 2));
+}
+
+bool CStreamView::SaveTo(const QString& path, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!m_stream)
+        return fail(tr("No connection is shown."));
+    // Everything, not only what is shown.
+    while (m_stream->Extend(SIZE_MAX) > 0) {
+    }
+    ReadAndAppend(0, kTextStep);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    const Show show = CurrentShow();
+    WriteStreamBytes(*m_stream, m_stream->Pieces(), show != ServerOnly, show != ClientOnly,
+                     [&](std::span<const uint8_t> bytes) {
+                         return file.write(reinterpret_cast<const char*>(bytes.data()),
+                                           static_cast<qint64>(bytes.size())) ==
+                                static_cast<qint64>(bytes.size());
+                     });
+    // commit() reports a failed write too, and leaves the old file in place then.
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
+
+void CStreamView::SaveStreamAs() {
+    if (!m_stream)
+        return;
+    const QString suggested = QStringLiteral("stream-%1.bin").arg(m_stream->Connection());
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Stream As"), suggested);
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!SaveTo(path, &error))
+        QMessageBox::warning(
+            this, QStringLiteral("Pacterra"),
+            tr("The stream could not be saved to %1.").arg(path) + QStringLiteral("\n\n") + error);
+}
+
+void CStreamView::OpenFindBar() {
+    m_findBar->show();
+    m_findField->setFocus();
+    m_findField->selectAll();
+}
+
+bool CStreamView::FindNext(bool backward) {
+    const QString what = m_findField->text();
+    if (what.isEmpty()) {
+        OpenFindBar();
+        return false;
+    }
+    if (!m_findBar->isVisible())
+        m_findBar->show();
+    const QTextDocument::FindFlags flags =
+        backward ? QTextDocument::FindBackward : QTextDocument::FindFlags();
+    const QTextCursor before = m_text->textCursor();
+    bool found = m_text->find(what, flags);
+    if (!found) {
+        // Round the end (or the start) and on from the other side.
+        QTextCursor wrap(m_text->document());
+        wrap.movePosition(backward ? QTextCursor::End : QTextCursor::Start);
+        m_text->setTextCursor(wrap);
+        found = m_text->find(what, flags);
+        if (!found)
+            m_text->setTextCursor(before);
+    }
+    m_findStatus->setText(found ? QString() : tr("not found"));
+    QPalette pal = m_findField->palette();
+    pal.setColor(QPalette::Base, found ? palette().color(QPalette::Base) : QColor(255, 200, 200));
+    pal.setColor(QPalette::Text, found ? palette().color(QPalette::Text) : QColor(0, 0, 0));
+    m_findField->setPalette(pal);
+    if (found)
+        m_text->ensureCursorVisible();
+    return found;
+}
