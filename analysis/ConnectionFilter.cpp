@@ -109,16 +109,30 @@ struct ConnectionFilter::Word {
     uint64_t count = 0;
 
     // Text: the lowered word, whether it could be part of an endpoint's text, and a matching automaton
-    // over endpoint texts: next[state * 128 + c] after a character, octet[state * 256 + v] after an
-    // address byte's digits (top bit: the word was seen meanwhile).
+    // over endpoint texts. `next[state * 128 + c]` is the state after a character; the tables below give
+    // the state after a whole piece of the text at once, with the top bit set when the word was seen
+    // meanwhile: an address byte and its "." or ":", a number up to 655 (a port's hundreds, or a small
+    // port) and two zero-padded digits (a port's last two).
     std::string text;
     bool endpointChars = false;
     std::vector<uint8_t> next;
-    std::vector<uint8_t> octet;
+    std::vector<uint8_t> dotted, colon, hundreds, pair;
     std::vector<uint8_t> labelMatch;  // per label id of PortLabels
     bool protocolMatch[2] = {};
+    const PortLabels* labels = nullptr;
 
     int Cost() const { return kind == Text ? 3 : kind == Packets ? 1 : kind == Host ? 1 : 0; }
+
+    // The state after `piece` from `state`, with the top bit set when the word was seen on the way.
+    uint8_t Feed(size_t state, std::string_view piece) const {
+        uint8_t seen = 0;
+        for (char c : piece) {
+            state = next[state * 128 + static_cast<uint8_t>(c)];
+            if (state == text.size())
+                seen = 0x80;
+        }
+        return static_cast<uint8_t>(state | seen);
+    }
 
     void CompileText() {
         const size_t m = text.size();
@@ -134,73 +148,85 @@ struct ConnectionFilter::Word {
                     fallback = next[fallback * 128 + static_cast<uint8_t>(text[s])];
                 }
             }
-            octet.assign(m * 256, 0);
-            for (size_t s = 0; s < m; ++s) {
-                for (unsigned v = 0; v < 256; ++v) {
-                    char digits[4];
-                    const int n = Digits(v, digits);
-                    size_t state = s;
-                    bool seen = false;
-                    for (int i = 0; i < n && !seen; ++i) {
-                        state = next[state * 128 + static_cast<uint8_t>(digits[i])];
-                        seen = state == m;
+            dotted.resize((m + 1) * 256);
+            colon.resize((m + 1) * 256);
+            hundreds.resize((m + 1) * 656);
+            pair.resize((m + 1) * 100);
+            for (size_t st = 0; st <= m; ++st) {
+                for (unsigned v = 0; v < 656; ++v) {
+                    char digits[8];
+                    const size_t n = Digits(v, digits);
+                    hundreds[st * 656 + v] = Feed(st, {digits, n});
+                    if (v < 256) {
+                        digits[n] = '.';
+                        dotted[st * 256 + v] = Feed(st, {digits, n + 1});
+                        digits[n] = ':';
+                        colon[st * 256 + v] = Feed(st, {digits, n + 1});
                     }
-                    octet[s * 256 + v] = static_cast<uint8_t>(seen ? 0x80 : state);
+                    if (v < 100) {
+                        const char two[2] = {static_cast<char>('0' + v / 10),
+                                             static_cast<char>('0' + v % 10)};
+                        pair[st * 100 + v] = Feed(st, {two, 2});
+                    }
                 }
             }
         }
-        const PortLabels& labels = Labels();
-        labelMatch.resize(labels.labels.size());
-        for (size_t i = 0; i < labels.labels.size(); ++i)
-            labelMatch[i] = ContainsNoCase(labels.labels[i].view(), text);
+        labels = &Labels();
+        labelMatch.resize(labels->labels.size());
+        for (size_t i = 0; i < labels->labels.size(); ++i)
+            labelMatch[i] = ContainsNoCase(labels->labels[i].view(), text);
         protocolMatch[0] = ContainsNoCase("TCP", text);
         protocolMatch[1] = ContainsNoCase("UDP", text);
     }
 
-    static int Digits(unsigned v, char* out) {
+    static size_t Digits(unsigned v, char* out) {
         char tmp[6];
-        int n = 0;
+        size_t n = 0;
         do {
             tmp[n++] = static_cast<char>('0' + v % 10);
             v /= 10;
         } while (v);
-        for (int i = 0; i < n; ++i)
+        for (size_t i = 0; i < n; ++i)
             out[i] = tmp[n - 1 - i];
         return n;
     }
 
-    // The word within "a.b.c.d:port", from the bytes alone.
-    bool InEndpoint(const uint8_t* ip, uint16_t port) const {
-        const size_t m = text.size();
-        size_t state = 0;
-        for (int i = 0; i < 4; ++i) {
-            const uint8_t e = octet[state * 256 + ip[i]];
-            if (e & 0x80)
-                return true;
-            state = next[e * 128 + static_cast<uint8_t>(i < 3 ? '.' : ':')];
-            if (state == m)
-                return true;
+    // The word within "a.b.c.d:port" of either endpoint, from the bytes alone. The two endpoints are walked
+    // side by side without early exits: the lookups of one overlap those of the other.
+    bool InEndpoints(const ConnectionRecord& c) const {
+        unsigned a = 0, b = 0, seen = 0;
+        auto step = [&](const std::vector<uint8_t>& table, unsigned width, unsigned va, unsigned vb) {
+            const uint8_t ea = table[(a & 0x7F) * width + va];
+            const uint8_t eb = table[(b & 0x7F) * width + vb];
+            seen |= ea | eb;
+            a = ea;
+            b = eb;
+        };
+        for (int i = 0; i < 3; ++i)
+            step(dotted, 256, c.clientIp[i], c.serverIp[i]);
+        step(colon, 256, c.clientIp[3], c.serverIp[3]);
+        const unsigned pa = c.clientPort, pb = c.serverPort;
+        if (pa < 656 && pb < 656) {
+            step(hundreds, 656, pa, pb);
+        } else {
+            // A port under 656 is written whole; its second step reads the entry for "no more digits".
+            step(hundreds, 656, pa < 656 ? pa : pa / 100, pb < 656 ? pb : pb / 100);
+            const uint8_t ea = pa < 656 ? 0 : pair[(a & 0x7F) * 100 + pa % 100];
+            const uint8_t eb = pb < 656 ? 0 : pair[(b & 0x7F) * 100 + pb % 100];
+            seen |= ea | eb;
         }
-        char digits[6];
-        const int n = Digits(port, digits);
-        for (int i = 0; i < n; ++i) {
-            state = next[state * 128 + static_cast<uint8_t>(digits[i])];
-            if (state == m)
-                return true;
-        }
-        return false;
+        return seen & 0x80;
     }
 
     bool InLabel(const ConnectionRecord& c) const {
         const int k = c.isTcp ? 0 : 1;
         if (protocolMatch[k])
             return true;
-        const PortLabels& labels = Labels();
-        const uint8_t a = labels.byPort[k][c.clientPort];
-        const uint8_t b = labels.byPort[k][c.serverPort];
-        if (a == b || b == labels.plain[k])
+        const uint8_t a = labels->byPort[k][c.clientPort];
+        const uint8_t b = labels->byPort[k][c.serverPort];
+        if (a == b || b == labels->plain[k])
             return labelMatch[a];
-        if (a == labels.plain[k] || labelMatch[a] == labelMatch[b])
+        if (a == labels->plain[k] || labelMatch[a] == labelMatch[b])
             return labelMatch[b];
         // Two ports with different services: only the table's order tells which label the pair shows.
         return ContainsNoCase(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17).view(), text);
@@ -235,8 +261,7 @@ struct ConnectionFilter::Word {
                 return false;
             }
             case Text:
-                return InLabel(c) || (endpointChars && (InEndpoint(c.clientIp, c.clientPort) ||
-                                                        InEndpoint(c.serverIp, c.serverPort)));
+                return InLabel(c) || (endpointChars && InEndpoints(c));
         }
         return false;
     }
