@@ -1,5 +1,8 @@
 #include "views/ListCtrlLeft.h"
 
+#include <QItemSelectionModel>
+
+#include "analysis/ConnectionFilter.h"
 #include "capture/PacketStore.h"
 #include "frontend/FrontEnd.h"
 #include "views/ConnectionsModel.h"
@@ -36,6 +39,18 @@ CListCtrlLeft::CListCtrlLeft(QWidget* parent)
                   {-1, nullptr},
                   {76, "00:00:00.000"}});
     m_sink = std::make_unique<Sink>(this);
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_keepSelected = SelectedConnection();
+        m_keepTop = m_model->ConnectionAt(rowAt(0));
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (const int row = m_model->RowOf(m_keepSelected); row >= 0)
+            selectionModel()->select(m_model->index(row, 0),
+                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        // The rows that were at the top stay there, or the next shown ones.
+        if (const int top = m_model->FirstRowFrom(m_keepTop); top >= 0)
+            scrollTo(m_model->index(top, 0), QAbstractItemView::PositionAtTop);
+    });
 }
 
 CListCtrlLeft::~CListCtrlLeft() = default;
@@ -61,12 +76,34 @@ int CListCtrlLeft::HighlightedRow() const {
     return m_model->HighlightedRow();
 }
 
+int CListCtrlLeft::HighlightedConnection() const {
+    return m_model->HighlightedConnection();
+}
+
+int CListCtrlLeft::SelectedConnection() const {
+    return m_model->ConnectionAt(SelectedRow());
+}
+
+void CListCtrlLeft::SetFilter(std::shared_ptr<const ConnectionFilter> filter) {
+    m_model->SetFilter(std::move(filter));
+    viewport()->update();
+}
+
+bool CListCtrlLeft::IsFiltered() const {
+    return m_model->IsFiltered();
+}
+
+std::vector<uint32_t> CListCtrlLeft::ShownConnections() const {
+    return m_model->ShownConnections();
+}
+
 void CListCtrlLeft::ActivateRow(int row) {
+    const int connection = m_model->IsFiltered() ? m_model->ConnectionAt(row) : row;
     // A row the store does not hold (any more) does nothing.
-    if (static_cast<size_t>(row) >= g_connectionTable.size())
+    if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
         return;
     if (m_packets)
-        m_packets->ShowConnection(row);
+        m_packets->ShowConnection(connection);
     m_model->SetHighlightedRow(row);
     viewport()->update();
 }

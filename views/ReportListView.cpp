@@ -80,6 +80,11 @@ void CReportListView::SetUpColumns(const std::vector<Column>& list) {
     }
 }
 
+void CReportListView::AddContextAction(QAction* action) {
+    m_contextActions.append(action);
+    connect(action, &QObject::destroyed, this, [this, action] { m_contextActions.removeAll(action); });
+}
+
 int CReportListView::SelectedRow() const {
     if (!selectionModel())
         return -1;
@@ -172,5 +177,9 @@ void CReportListView::contextMenuEvent(QContextMenuEvent* event) {
     }
     QMenu menu(this);
     menu.addAction(m_copyLine);
+    if (!m_contextActions.isEmpty()) {
+        menu.addSeparator();
+        menu.addActions(m_contextActions);
+    }
     menu.exec(at);
 }

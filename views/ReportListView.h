@@ -27,6 +27,8 @@ public:
     // "&Copy line" (also Ctrl+C): the selected row's line to the clipboard; nothing without a selected row.
     void CopyLine();
     QAction* CopyLineAction() const { return m_copyLine; }
+    // Adds `action` to the context menu, below "&Copy line" (the menu still shows only on a selected row).
+    void AddContextAction(QAction* action);
     // Selects `row`, brings it into view and activates it, as a click on it does. Nothing for a row the
     // list does not have.
     void SelectAndActivate(int row);
@@ -56,4 +58,5 @@ private:
     void Activate();
 
     QAction* m_copyLine;
+    QList<QAction*> m_contextActions;
 };
