@@ -20,6 +20,7 @@
 
 #include <algorithm>
 
+#include "app/ExportCommands.h"
 #include "app/ListWiring.h"
 #include "app/NotKeptPane.h"
 #include "app/Pictures.h"
@@ -120,6 +121,17 @@ void CMainFrame::CreateMenus() {
     file->addAction(AddCommand(ID_NEW_WINDOW, "&New Window\tCtrl+N",
                                "Open another window with a capture of its own\nNew Window"));
     file->addSeparator();
+    file->addAction(
+        AddCommand(ID_EXPORT_CONNECTIONS, "Export &Connections...",
+                   "Export the connections list to a CSV or JSON Lines file\nExport Connections"));
+    file->addAction(
+        AddCommand(ID_EXPORT_CONNECTION_PACKETS, "Export Connection &Packets...",
+                   "Save the packets of the selected connection to a capture file\nExport Connection "
+                   "Packets"));
+    file->addAction(AddCommand(ID_EXPORT_SHOWN_PACKETS, "Export &Shown Packets...",
+                               "Save the packets of the connections the list shows to a capture file\nExport "
+                               "Shown Packets"));
+    file->addSeparator();
     file->addAction(AddCommand(ID_APP_EXIT, "E&xit", "Quit the application\nExit"));
 
     QMenu* view = menuBar()->addMenu("&View");
@@ -189,6 +201,12 @@ void CMainFrame::CreateMenus() {
     connect(Action(ID_STOP), &QAction::triggered, this, &CMainFrame::OnStop);
     connect(Action(ID_OPEN), &QAction::triggered, this, &CMainFrame::OnOpen);
     connect(Action(ID_SAVE), &QAction::triggered, this, &CMainFrame::OnSave);
+    connect(Action(ID_EXPORT_CONNECTIONS), &QAction::triggered, this,
+            [this] { RunFileCommand([this] { ExportConnectionsCommand(this); }); });
+    connect(Action(ID_EXPORT_CONNECTION_PACKETS), &QAction::triggered, this,
+            [this] { RunFileCommand([this] { ExportConnectionPacketsCommand(this); }); });
+    connect(Action(ID_EXPORT_SHOWN_PACKETS), &QAction::triggered, this,
+            [this] { RunFileCommand([this] { ExportShownPacketsCommand(this); }); });
     connect(Action(ID_TIP_OF_THE_DAY), &QAction::triggered, this, [this] { ShowTipOfTheDay(this); });
     connect(Action(ID_HELP_CONTENTS), &QAction::triggered, this, [] { OpenHelpContents(); });
     connect(Action(ID_TUTORIAL), &QAction::triggered, this, [] { OpenTutorial(); });
@@ -248,6 +266,8 @@ void CMainFrame::CreateBars() {
     m_packetsBar = new CPacketsBar(this);
     m_connectionsList = m_connectionsBar->m_wndList;
     m_packetsList = m_packetsBar->m_wndList;
+    for (int id : {ID_EXPORT_CONNECTIONS, ID_EXPORT_CONNECTION_PACKETS, ID_EXPORT_SHOWN_PACKETS})
+        m_connectionsList->AddRowAction(Action(id));
     // From here on the capture thread may hand rows to the list.
     m_rows = m_connectionsList->RowSink();
     // One row at the top, the connections on the left, sized from the frame's first size.
@@ -354,6 +374,7 @@ void CMainFrame::UpdateCommandStates() {
     // The capture thread reads the rules and the adapter: they change only while it does not run.
     Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
     Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
+    UpdateExportStates(this, !m_fileCommandRunning);
     Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
     Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
     Action(ID_VIEW_CONNECTIONS_BAR)->setChecked(!m_connectionsBar->isHidden());
@@ -472,10 +493,13 @@ std::string CMainFrame::AskFilePath(FileQuestion question) {
         QFileDialog dialog(this);
         dialog.setNameFilters(FileFilters().split(";;"));
         dialog.setDefaultSuffix("cap");
-        if (question == FileQuestion::SaveCapture) {
+        if (question == FileQuestion::SaveCapture || question == FileQuestion::ExportPackets) {
             dialog.setAcceptMode(QFileDialog::AcceptSave);
             dialog.setFileMode(QFileDialog::AnyFile);
-            dialog.selectFile("CapturedData.cap");
+            dialog.selectFile(question == FileQuestion::SaveCapture ? "CapturedData.cap"
+                                                                    : "ExportedPackets.cap");
+        } else if (question == FileQuestion::ExportConnections) {
+            SetUpExportConnectionsDialog(dialog);
         } else {
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
             dialog.setFileMode(QFileDialog::ExistingFile);

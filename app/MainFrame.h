@@ -50,6 +50,10 @@ enum FrameCommand : int {
     ID_APP_EXIT = 57665,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
+    // Beyond the resource script: the exports (File menu and the connections list's context menu).
+    ID_EXPORT_CONNECTIONS = 32830,
+    ID_EXPORT_CONNECTION_PACKETS = 32831,
+    ID_EXPORT_SHOWN_PACKETS = 32832,
 };
 
 class CMainFrame : public QMainWindow, public IMainFrame {

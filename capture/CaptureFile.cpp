@@ -266,15 +266,19 @@ std::string NameOf(const std::string& path) {
 
 std::atomic<bool> g_abandonSaves{false};
 
-int SaveCaptureFile(const PacketTable& table, const std::string& path) {
+namespace {
+
+// `subset`: the packets to write, in order; null writes every packet below the count read at the start.
+int SavePackets(const PacketTable& table, const std::string& path, const std::vector<uint32_t>* subset) {
     if (g_abandonSaves.load())
         return 0;
-    const size_t count = table.size();
+    const size_t count = subset ? subset->size() : table.size();
+    auto packetAt = [&](size_t k) -> const PacketRecord& { return table[subset ? (*subset)[k] : k]; };
     // 65536 like a live capture, unless a file with larger frames was opened: a reader cuts records to the
     // file's snapshot length.
     int snapshot = kSnapshotLength;
     for (size_t i = 0; i < count; ++i)
-        snapshot = std::max(snapshot, table[i].capLen);
+        snapshot = std::max(snapshot, packetAt(i).capLen);
 
     const SaveTarget target = PlanSave(path);
     auto openFailed = [&](const std::string& detail) {
@@ -349,7 +353,7 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
             cancelled = true;
             break;
         }
-        const PacketRecord& p = table[i];
+        const PacketRecord& p = packetAt(i);
         pcap_pkthdr h{};
         h.ts.tv_sec = static_cast<time_t>(p.stamp.sec);
         h.ts.tv_usec = p.stamp.usec;
@@ -402,6 +406,19 @@ int SaveCaptureFile(const PacketTable& table, const std::string& path) {
         return 0;
     }
     return 1;
+}
+
+}  // namespace
+
+int SaveCaptureFile(const PacketTable& table, const std::string& path) {
+    return SavePackets(table, path, nullptr);
+}
+
+int SaveCaptureFile(const PacketTable& table, const std::string& path, const std::vector<uint32_t>& packets) {
+    for (uint32_t p : packets)
+        if (p >= table.size())
+            throw std::out_of_range("packet index out of range");
+    return SavePackets(table, path, &packets);
 }
 
 int SaveCommand() {

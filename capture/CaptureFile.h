@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "capture/PacketStore.h"
 
@@ -34,6 +35,8 @@ extern std::atomic<bool> g_abandonSaves;
 // packets below the count read at the start are written. An existing regular file is replaced only once the
 // new one is complete. 1 on success; 0 after a reported failure or when the front end cancelled it.
 int SaveCaptureFile(const PacketTable& table, const std::string& path);
+// The same for the packets `packets` (indices into `table`, written in that order), for exports.
+int SaveCaptureFile(const PacketTable& table, const std::string& path, const std::vector<uint32_t>& packets);
 
 // The Save command: asks for a path and saves. 1 saved; 0 cancelled or failed (reported). Only a successful
 // save clears g_unsavedPackets.

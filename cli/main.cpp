@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/ConnectionFilter.h"
+#include "analysis/Export.h"
 #include "analysis/StreamReassembly.h"
 #include "analysis/StreamText.h"
 #include "capture/CaptureFile.h"
@@ -33,9 +35,19 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  pacterra-cli connections FILE [--rules | --config CFG]\n"
+    "  pacterra-cli connections FILE [--format csv|json] [--filter EXPR] [--rules | --config CFG]\n"
     "      The connections of a capture file, one per line: \"#\", \"Start Time\", \"Client (IP:Port)\",\n"
-    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", separated by tabs.\n"
+    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", separated by tabs. With\n"
+    "      --format csv the same as CSV (RFC 4180) under a header row; with --format json one JSON object\n"
+    "      per line (JSON Lines): number, start, last (UTC), client_ip, client_port, server_ip,\n"
+    "      server_port, protocol, service, packets, bytes_to_server, bytes_to_client, community_id.\n"
+    "      --filter keeps the connections that match EXPR, as the window's filter line does: words\n"
+    "      that must all hold, such as tcp, udp, port:80, host:10.0.0.1, host:10.0.0.0/8, packets>10,\n"
+    "      or text found in an endpoint, the service or the protocol; a leading - negates a word.\n"
+    "  pacterra-cli export FILE CONN... -w OUT [--rules | --config CFG]\n"
+    "  pacterra-cli export FILE --filter EXPR -w OUT [--rules | --config CFG]\n"
+    "      Writes the packets of connections CONN... (or of those EXPR matches), in the order they\n"
+    "      were stored, to the libpcap capture file OUT.\n"
     "  pacterra-cli packets FILE CONN [--rules | --config CFG]\n"
     "      The packets of connection CONN (its \"#\"): direction (> client to server, < server to\n"
     "      client), \"Time Offset\", \"Packet Len\", \"Data Len\", \"Data\", separated by tabs; in \"Data\"\n"
@@ -78,7 +90,8 @@ constexpr const char* kUsage =
     "  -i DEVICE     the adapter to capture from (default: the configured one, else the default)\n"
     "  -c COUNT      stop once COUNT packets are stored\n"
     "  -t SECONDS    stop after SECONDS seconds\n"
-    "  -w FILE       save the captured packets to FILE (a libpcap capture file)\n"
+    "  -w FILE       save the captured packets to FILE (a libpcap capture file); an existing file\n"
+    "                is replaced only once the new one is complete\n"
     "  --client      stream: only the bytes the client sent\n"
     "  --server      stream: only the bytes the server sent\n"
     "  --raw         stream: the bytes as they are, without marks\n"
@@ -89,7 +102,8 @@ constexpr const char* kUsage =
     "packets, the connections and the frames shorter than their IP length, and says when the buffer\n"
     "limit ended the reading.\n"
     "Exit status: 0 success, 1 the file or adapter could not be read (or failed during the capture),\n"
-    "memory ran out, the output could not be written or the save failed, 2 usage error.\n";
+    "memory ran out, the output could not be written or the save failed, 2 usage error (a malformed\n"
+    "filter included).\n";
 
 int UsageError(const char* why) {
     std::fprintf(stderr, "pacterra-cli: %s\n\n%s", why, kUsage);
@@ -110,6 +124,10 @@ struct Options {
     bool client = true;
     bool server = true;
     bool raw = false;
+    std::string format;  // "", "csv" or "json"
+    bool filtered = false;
+    std::string filter;
+    std::vector<size_t> exported;  // export: the connections named
 };
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -188,11 +206,13 @@ bool FlushStandardOutput() {
     return false;
 }
 
-void PrintConnections() {
+// The connections list's rows: all, or those of `shown`.
+void PrintConnections(const std::vector<uint32_t>* shown = nullptr) {
     std::string out;
     out.reserve(1 << 16);
-    const size_t n = g_connectionTable.size();
-    for (size_t i = 0; i < n; ++i) {
+    const size_t n = shown ? shown->size() : g_connectionTable.size();
+    for (size_t k = 0; k < n; ++k) {
+        const size_t i = shown ? (*shown)[k] : k;
         for (int column = 0; column < kConnectionColumns; ++column) {
             if (column)
                 out += '\t';
@@ -257,6 +277,17 @@ void PrintStream(size_t connection, const Options& opt) {
     if (stream.Unreadable())
         std::fprintf(stderr, "pacterra-cli: %zu packets of connection %zu have no readable TCP header\n",
                      stream.Unreadable(), connection);
+}
+
+// The same rows as CSV or JSON Lines.
+void PrintConnectionsAs(const std::string& format, const std::vector<uint32_t>* shown) {
+    WriteConnections(
+        format == "csv" ? ConnectionFormat::Csv : ConnectionFormat::JsonLines, shown,
+        [](std::string_view bytes) {
+            if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() && g_outputErrno == 0)
+                g_outputErrno = errno;
+            return g_outputErrno == 0;
+        });
 }
 
 // The decode tree or the hex lines of one packet, through the same code as the views.
@@ -376,11 +407,32 @@ int ReadStream(const Options& opt) {
                : 0;
 }
 
+// The packets of the chosen connections to a capture file; nothing is written when a number is not there.
+int ExportPackets(const Options& opt, std::vector<uint32_t>& connections) {
+    for (size_t c : opt.exported) {
+        if (c >= g_connectionTable.size()) {
+            std::fprintf(stderr,
+                         "pacterra-cli: no connection %zu (the file holds %zu); nothing was written\n", c,
+                         g_connectionTable.size());
+            return 1;
+        }
+        connections.push_back(static_cast<uint32_t>(c));
+    }
+    const std::vector<uint32_t> packets = PacketsOfConnections(connections);
+    if (!SaveCaptureFile(g_packetTable, opt.writePath, packets))
+        return 1;
+    std::fprintf(stderr, "%zu packets of %zu connections written to %s\n", packets.size(), connections.size(),
+                 opt.writePath.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     OpenMissingStandardDescriptors();
     QCoreApplication app(argc, argv);
+    // A file-size limit fails the write (reported, the partial file removed) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setOrganizationName("Morvane");
     QCoreApplication::setApplicationName("Pacterra");
 
@@ -407,6 +459,15 @@ int main(int argc, char** argv) {
             (a == "--client" ? opt.server : opt.client) = false;
         } else if (a == "--raw") {
             opt.raw = true;
+        } else if (a == "--format" || a == "--filter") {
+            if (++i >= argc)
+                return UsageError((std::string(a) + " needs a value").c_str());
+            if (a == "--filter") {
+                opt.filtered = true;
+                opt.filter = argv[i];
+            } else if (opt.format = argv[i]; opt.format != "csv" && opt.format != "json") {
+                return UsageError("--format needs csv or json");
+            }
         } else if (a == "-i" || a == "-c" || a == "-t" || a == "-w") {
             if (++i >= argc)
                 return UsageError((std::string(a) + " needs a value").c_str());
@@ -433,25 +494,55 @@ int main(int argc, char** argv) {
     if (opt.command == "help")
         return PrintAnswer("pacterra-cli", kUsage);
     const bool onePacket = opt.command == "decode" || opt.command == "hex";
-    const size_t wanted = opt.command == "connections"                                       ? 2
-                          : opt.command == "packets" || opt.command == "stream" || onePacket ? 3
-                          : opt.command == "adapters" || opt.command == "capture"            ? 1
-                                                                                             : 0;
+    const bool exporting = opt.command == "export";
+    size_t wanted = opt.command == "connections"                                       ? 2
+                    : opt.command == "packets" || opt.command == "stream" || onePacket ? 3
+                    : opt.command == "adapters" || opt.command == "capture"            ? 1
+                                                                                       : 0;
+    if (exporting) {
+        // export FILE CONN... or export FILE --filter EXPR
+        wanted = opt.filtered ? 2 : std::max<size_t>(positional.size(), 3);
+        if (opt.writePath.empty())
+            return UsageError("export needs -w OUT");
+    }
     if (wanted == 0)
         return UsageError(("unknown command " + opt.command).c_str());
     if (positional.size() != wanted)
-        return UsageError(("wrong number of arguments for " + opt.command).c_str());
+        return UsageError((exporting && opt.filtered ? "export takes connection numbers or --filter, not both"
+                                                     : "wrong number of arguments for " + opt.command)
+                              .c_str());
     const bool live = opt.command == "capture";
-    if (!live && (!opt.device.empty() || opt.count || opt.seconds > 0 || !opt.writePath.empty()))
-        return UsageError("-i, -c, -t and -w belong to the capture command");
     if (opt.command != "stream" && (opt.raw || !opt.client || !opt.server))
         return UsageError("--client, --server and --raw belong to the stream command");
+    if (!live &&
+        (!opt.device.empty() || opt.count || opt.seconds > 0 || (!opt.writePath.empty() && !exporting)))
+        return UsageError("-i, -c, -t and -w belong to the capture command (-w also to export)");
+    if (!opt.format.empty() && opt.command != "connections")
+        return UsageError("--format belongs to the connections command");
+    if (opt.filtered && opt.command != "connections" && !exporting)
+        return UsageError("--filter belongs to the connections and export commands");
+    // A malformed filter is told before any file is read.
+    std::vector<FilterProblem> problems;
+    const ConnectionFilter filter = ConnectionFilter::Parse(opt.filter, problems);
+    if (!problems.empty()) {
+        std::fprintf(stderr, "pacterra-cli: the filter cannot be used:\n%s\n",
+                     DescribeFilterProblems(opt.filter, problems).c_str());
+        return 2;
+    }
+    for (size_t k = 2; exporting && k < positional.size(); ++k) {
+        const std::string& number = positional[k];
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+            return UsageError("CONN must be a connection number (0, 1, ...)");
+        errno = 0;
+        const unsigned long long n = std::strtoull(number.c_str(), nullptr, 10);
+        opt.exported.push_back(errno == ERANGE || n > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(n));
+    }
     if (opt.command == "adapters")
         return CheckOutput(ListAdapters(opt.wide));
     if (wanted > 1)
         opt.file = positional[1];
     std::string numberText;
-    if (wanted == 3) {
+    if (wanted == 3 && !exporting) {
         numberText = positional[2];
         if (numberText.empty() || numberText.find_first_not_of("0123456789") != std::string::npos)
             return UsageError(onePacket ? "INDEX must be a packet number (0, 1, ...)"
@@ -481,8 +572,18 @@ int main(int argc, char** argv) {
     const int loaded = IsStreamPath(opt.file) ? ReadStream(opt) : OpenCaptureFile(opt.file, opt.rules);
 
     int status = loaded ? 0 : 1;
+    std::vector<uint32_t> shown;
+    if (opt.filtered)
+        filter.Scan(g_connectionTable, 0, g_connectionTable.size(), shown);
     if (opt.command == "connections") {
-        PrintConnections();
+        if (opt.format.empty())
+            PrintConnections(opt.filtered ? &shown : nullptr);
+        else
+            PrintConnectionsAs(opt.format, opt.filtered ? &shown : nullptr);
+    } else if (exporting) {
+        // Nothing is exported from a file that could not be read whole.
+        if (loaded && ExportPackets(opt, shown) != 0)
+            status = 1;
     } else if (onePacket) {
         if (opt.connection < g_packetTable.size()) {
             PrintPacket(g_packetTable[opt.connection], opt.command == "hex");

@@ -29,8 +29,9 @@ public:
     // thread.
     virtual MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) = 0;
 
-    enum class FileQuestion { SaveCapture, OpenCapture };
-    // Asks for a capture file to write or to read; empty when the user cancels.
+    // ExportConnections: a CSV or JSON Lines file to write; ExportPackets: a capture file to write.
+    enum class FileQuestion { SaveCapture, OpenCapture, ExportConnections, ExportPackets };
+    // Asks for a file to write or to read; empty when the user cancels.
     virtual std::string AskFilePath(FileQuestion) { return {}; }
 
     // Progress of a long file load, between batches (done and total in bytes). A front end may process its

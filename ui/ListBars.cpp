@@ -3,6 +3,7 @@
 #include <QMainWindow>
 
 #include "ui/CaptionBars.h"
+#include "views/ConnectionFilterLine.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 
@@ -19,7 +20,8 @@ void Host(CSizingControlBar* bar, QWidget* list) {
 CConnectionsBar::CConnectionsBar(QMainWindow* frame)
     : CSizingControlBar(QStringLiteral("Connections"), frame, kBarId), m_wndList(new CListCtrlLeft(this)) {
     m_caption = new CSizingControlBarCF(this);
-    Host(this, m_wndList);
+    // The filter line above the list.
+    Host(this, CConnectionFilterLine::CreatePane(m_wndList, this));
 }
 
 CPacketsBar::CPacketsBar(QMainWindow* frame)

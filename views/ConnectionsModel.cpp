@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/ConnectionFilter.h"
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
 #include "views/ReportListView.h"
@@ -12,7 +13,9 @@ CConnectionsModel::CConnectionsModel(QObject* parent) : QAbstractTableModel(pare
 }
 
 int CConnectionsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : m_rows;
+    if (parent.isValid())
+        return 0;
+    return m_filter ? static_cast<int>(m_shown.size()) : m_rows;
 }
 
 int CConnectionsModel::columnCount(const QModelIndex& parent) const {
@@ -22,24 +25,25 @@ int CConnectionsModel::columnCount(const QModelIndex& parent) const {
 QVariant CConnectionsModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const size_t row = static_cast<size_t>(index.row());
+    const int connection = ConnectionAt(index.row());
     // A row the store no longer holds (it was cleared just now) shows nothing.
-    if (row >= g_connectionTable.size())
+    if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
         return {};
     switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
-            return QString::fromLatin1(ConnectionCellText(row, index.column()).view());
+            return QString::fromLatin1(
+                ConnectionCellText(static_cast<size_t>(connection), index.column()).view());
         case Qt::BackgroundRole:
-            if (index.row() == m_highlight)
+            if (connection == m_highlight)
                 return CReportListView::kHighlightBack;
             return {};
         case Qt::ForegroundRole:
-            if (index.row() == m_highlight)
+            if (connection == m_highlight)
                 return CReportListView::kHighlightText;
             return {};
         case CReportListView::kHighlightRole:
-            return index.row() == m_highlight;
+            return connection == m_highlight;
         default:
             return {};
     }
@@ -72,6 +76,10 @@ void CConnectionsModel::MarkCellsChanged(int row) {
 void CConnectionsModel::Sync() {
     const size_t stored = std::min<size_t>(g_connectionTable.size(), INT32_MAX);
     const uint64_t changed = m_changed.exchange(kNoChange, std::memory_order_relaxed);
+    if (m_filter) {
+        SyncFiltered(stored, changed);
+        return;
+    }
     if (static_cast<int>(stored) < m_rows) {
         // The store was emptied without word to the list: start again from what it holds now.
         beginResetModel();
@@ -94,15 +102,125 @@ void CConnectionsModel::Sync() {
                          {Qt::DisplayRole});
 }
 
+void CConnectionsModel::SyncFiltered(size_t stored, uint64_t changed) {
+    if (stored < m_scanned) {
+        // The store was emptied without word to the list: test what it holds now.
+        beginResetModel();
+        m_shown.clear();
+        m_filter->Scan(g_connectionTable, 0, stored, m_shown);
+        m_scanned = stored;
+        m_rows = static_cast<int>(stored);
+        m_highlight = -1;
+        endResetModel();
+        return;
+    }
+    const size_t before = m_scanned;
+    const size_t first = static_cast<size_t>(changed >> 32);
+    const size_t last = std::min<size_t>(changed & UINT32_MAX, before == 0 ? 0 : before - 1);
+    const auto lo = std::lower_bound(m_shown.begin(), m_shown.end(), static_cast<uint32_t>(first));
+    const auto hi = std::upper_bound(lo, m_shown.end(), static_cast<uint32_t>(last));
+    if (first <= last && before > 0 && m_filter->DependsOnPacketCount()) {
+        // A count crossed the filter's bound: the rows of the changed range are tested again, and only when
+        // they differ is the list laid out anew.
+        std::vector<uint32_t> fresh;
+        m_filter->Scan(g_connectionTable, first, last + 1, fresh);
+        if (!std::equal(lo, hi, fresh.begin(), fresh.end())) {
+            std::vector<uint32_t> shown(m_shown.begin(), lo);
+            shown.insert(shown.end(), fresh.begin(), fresh.end());
+            shown.insert(shown.end(), hi, m_shown.end());
+            m_filter->Scan(g_connectionTable, before, stored, shown);
+            beginResetModel();
+            m_shown = std::move(shown);
+            m_scanned = stored;
+            m_rows = static_cast<int>(stored);
+            endResetModel();
+            return;
+        }
+    }
+    const int firstRow = static_cast<int>(lo - m_shown.begin());
+    const int lastRow = static_cast<int>(hi - m_shown.begin()) - 1;
+    if (stored > before) {
+        std::vector<uint32_t> added;
+        m_filter->Scan(g_connectionTable, before, stored, added);
+        m_scanned = stored;
+        m_rows = static_cast<int>(stored);
+        if (!added.empty()) {
+            const int at = static_cast<int>(m_shown.size());
+            beginInsertRows({}, at, at + static_cast<int>(added.size()) - 1);
+            m_shown.insert(m_shown.end(), added.begin(), added.end());
+            endInsertRows();
+        }
+    }
+    if (first <= last && firstRow <= lastRow)
+        emit dataChanged(index(firstRow, 5), index(lastRow, 6), {Qt::DisplayRole});
+}
+
+void CConnectionsModel::SetFilter(std::shared_ptr<const ConnectionFilter> filter) {
+    if (filter && filter->IsEmpty())
+        filter = nullptr;
+    if (!filter && !m_filter)
+        return;
+    const size_t stored = std::min<size_t>(g_connectionTable.size(), INT32_MAX);
+    // Marks already taken belong to the rows as they are now: the reset repaints everything anyway.
+    m_changed.store(kNoChange, std::memory_order_relaxed);
+    beginResetModel();
+    m_filter = std::move(filter);
+    m_shown.clear();
+    if (m_filter) {
+        m_shown.shrink_to_fit();
+        m_filter->Scan(g_connectionTable, 0, stored, m_shown);
+    }
+    m_scanned = stored;
+    m_rows = static_cast<int>(stored);
+    endResetModel();
+}
+
+int CConnectionsModel::ConnectionAt(int row) const {
+    if (row < 0 || row >= rowCount())
+        return -1;
+    return m_filter ? static_cast<int>(m_shown[static_cast<size_t>(row)]) : row;
+}
+
+int CConnectionsModel::RowOf(int connection) const {
+    if (connection < 0)
+        return -1;
+    if (!m_filter)
+        return connection < m_rows ? connection : -1;
+    const auto it = std::lower_bound(m_shown.begin(), m_shown.end(), static_cast<uint32_t>(connection));
+    return it != m_shown.end() && *it == static_cast<uint32_t>(connection)
+               ? static_cast<int>(it - m_shown.begin())
+               : -1;
+}
+
+int CConnectionsModel::FirstRowFrom(int connection) const {
+    if (connection < 0)
+        return -1;
+    if (!m_filter)
+        return connection < m_rows ? connection : -1;
+    const auto it = std::lower_bound(m_shown.begin(), m_shown.end(), static_cast<uint32_t>(connection));
+    return it != m_shown.end() ? static_cast<int>(it - m_shown.begin()) : -1;
+}
+
+std::vector<uint32_t> CConnectionsModel::ShownConnections() const {
+    if (m_filter)
+        return m_shown;
+    std::vector<uint32_t> all(static_cast<size_t>(m_rows));
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = static_cast<uint32_t>(i);
+    return all;
+}
+
 void CConnectionsModel::Clear() {
     beginResetModel();
     m_rows = 0;
+    m_shown.clear();
+    m_scanned = 0;
     m_highlight = -1;
     m_changed.store(kNoChange, std::memory_order_relaxed);
     endResetModel();
 }
 
 void CConnectionsModel::SetHighlightedRow(int row) {
-    m_highlight = row;
+    m_highlight = m_filter ? ConnectionAt(row) : row;
     // The caller repaints the whole list, as the highlight moves from one row to another.
 }

@@ -1,10 +1,12 @@
 #include "views/ListCtrlLeft.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "analysis/ConnectionFilter.h"
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
 #include "frontend/FrontEnd.h"
@@ -71,15 +73,30 @@ CListCtrlLeft::CListCtrlLeft(QWidget* parent)
     // IPv6 endpoints are wider than the columns were made for: they widen to fit what they hold.
     connect(m_model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { FitEndpointColumns(first, last); });
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_keepSelected = SelectedConnection();
+        m_keepTop = m_model->ConnectionAt(rowAt(0));
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (const int row = m_model->RowOf(m_keepSelected); row >= 0)
+            selectionModel()->select(m_model->index(row, 0),
+                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        // The rows that were at the top stay there, or the next shown ones.
+        if (const int top = m_model->FirstRowFrom(m_keepTop); top >= 0)
+            scrollTo(m_model->index(top, 0), QAbstractItemView::PositionAtTop);
+    });
 }
 
 void CListCtrlLeft::FitEndpointColumns(int first, int last) {
-    for (int row = first; row <= last && static_cast<size_t>(row) < g_connectionTable.size(); ++row) {
-        if (!g_connectionTable[static_cast<size_t>(row)].isIpv6)
+    for (int row = first; row <= last; ++row) {
+        // Rows are the shown connections: a filter hides some.
+        const int connection = m_model->ConnectionAt(row);
+        if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size() ||
+            !g_connectionTable[static_cast<size_t>(connection)].isIpv6)
             continue;
         for (int column : {2, 3}) {
             const QString text =
-                QString::fromLatin1(ConnectionCellText(static_cast<size_t>(row), column).view());
+                QString::fromLatin1(ConnectionCellText(static_cast<size_t>(connection), column).view());
             const int wanted = fontMetrics().horizontalAdvance(text) + 16;
             if (columnWidth(column) < wanted)
                 setColumnWidth(column, wanted);
@@ -110,12 +127,34 @@ int CListCtrlLeft::HighlightedRow() const {
     return m_model->HighlightedRow();
 }
 
+int CListCtrlLeft::HighlightedConnection() const {
+    return m_model->HighlightedConnection();
+}
+
+int CListCtrlLeft::SelectedConnection() const {
+    return m_model->ConnectionAt(SelectedRow());
+}
+
+void CListCtrlLeft::SetFilter(std::shared_ptr<const ConnectionFilter> filter) {
+    m_model->SetFilter(std::move(filter));
+    viewport()->update();
+}
+
+bool CListCtrlLeft::IsFiltered() const {
+    return m_model->IsFiltered();
+}
+
+std::vector<uint32_t> CListCtrlLeft::ShownConnections() const {
+    return m_model->ShownConnections();
+}
+
 void CListCtrlLeft::ActivateRow(int row) {
+    const int connection = m_model->IsFiltered() ? m_model->ConnectionAt(row) : row;
     // A row the store does not hold (any more) does nothing.
-    if (static_cast<size_t>(row) >= g_connectionTable.size())
+    if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
         return;
     if (m_packets)
-        m_packets->ShowConnection(row);
+        m_packets->ShowConnection(connection);
     m_model->SetHighlightedRow(row);
     viewport()->update();
 }

@@ -7,14 +7,20 @@
 // interface thread every CConnectionsModel::kSyncIntervalMs, in one insertion and one repaint. RowsCleared
 // must come on the interface thread, after the store was emptied: it empties this list and its packets
 // list. The sink lives as long as the list; stop forwarding to it before the list is destroyed.
+//
+// A filter (SetFilter) hides the connections it does not match; "#" keeps showing connection numbers, and
+// activation, the highlight and the selection follow connections, not rows.
 #pragma once
 
 #include <QPointer>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "views/ReportListView.h"
 
 class CConnectionsModel;
+class ConnectionFilter;
 class CListCtrlRight;
 class IConnectionRows;
 
@@ -40,6 +46,17 @@ public:
 
     // The row last activated, or -1.
     int HighlightedRow() const;
+    // The connection last activated, or -1 (it may be hidden by the filter).
+    int HighlightedConnection() const;
+    // The connection of the selected row, or -1.
+    int SelectedConnection() const;
+
+    // Shows only the connections `filter` matches (null or empty: all). The selected connection stays
+    // selected when it is still shown.
+    void SetFilter(std::shared_ptr<const ConnectionFilter> filter);
+    bool IsFiltered() const;
+    // The connections the list shows, in order.
+    std::vector<uint32_t> ShownConnections() const;
     CConnectionsModel* Model() const { return m_model; }
 
 protected:
@@ -52,6 +69,9 @@ private:
     class Sink;
 
     CConnectionsModel* m_model;
+    // Kept across a reset of the rows: the selected connection and the one at the top of the view.
+    int m_keepSelected = -1;
+    int m_keepTop = -1;
     std::unique_ptr<Sink> m_sink;
     QPointer<CListCtrlRight> m_packets;
 };

@@ -108,6 +108,10 @@ QString CReportListView::WidestDigits(QString sample) const {
     return sample;
 }
 
+void CReportListView::AddRowAction(QAction* action) {
+    m_rowActions.append(action);
+}
+
 int CReportListView::SelectedRow() const {
     if (!selectionModel())
         return -1;
@@ -216,13 +220,11 @@ void CReportListView::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
-void CReportListView::AddRowAction(QAction* action) {
-    m_rowActions.append(action);
-}
-
 QList<QAction*> CReportListView::RowActions() const {
     QList<QAction*> all{m_copyLine};
-    all += m_rowActions;
+    for (QAction* action : m_rowActions)
+        if (action)
+            all.append(action);
     return all;
 }
 
@@ -236,9 +238,10 @@ void CReportListView::contextMenuEvent(QContextMenuEvent* event) {
         at = viewport()->mapToGlobal(cell.isValid() ? cell.bottomLeft() : QPoint(0, 0));
     }
     QMenu menu(this);
-    menu.addAction(m_copyLine);
-    if (!m_rowActions.isEmpty())
+    const QList<QAction*> actions = RowActions();
+    menu.addActions(actions.mid(0, 1));
+    if (actions.size() > 1)
         menu.addSeparator();
-    menu.addActions(m_rowActions);
+    menu.addActions(actions.mid(1));
     menu.exec(at);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPointer>
 #include <QStringList>
 #include <QTableView>
 #include <vector>
@@ -73,5 +74,7 @@ private:
     void Activate();
 
     QAction* m_copyLine;
-    QList<QAction*> m_rowActions;
+    // Guarded: an action may go before the list, or (as the list's own child) while the list is going, when
+    // no slot of the list may run any more.
+    QList<QPointer<QAction>> m_rowActions;
 };

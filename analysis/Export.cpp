@@ -1,0 +1,338 @@
+#include "analysis/Export.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "analysis/CommunityId.h"
+#include "capture/Format.h"
+
+namespace {
+
+constexpr size_t kFlushBytes = size_t{1} << 20;
+constexpr size_t kBatch = 8192;  // connections between two progress reports
+
+void AppendNumber(uint64_t v, std::string& out) {
+    char tmp[24];
+    auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+    out.append(tmp, static_cast<size_t>(r.ptr - tmp));
+}
+
+void AppendPadded(unsigned v, int width, std::string& out) {
+    char tmp[8];
+    for (int i = width - 1; i >= 0; --i, v /= 10)
+        tmp[i] = static_cast<char>('0' + v % 10);
+    out.append(tmp, static_cast<size_t>(width));
+}
+
+// A JSON string of printable ASCII (every text of a connection is); anything else is escaped.
+void AppendJsonString(std::string_view s, std::string& out) {
+    out += '"';
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u >= 0x7F) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void AppendCsvField(std::string_view s, std::string& out) {
+    if (s.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += s;
+        return;
+    }
+    out += '"';
+    for (char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+std::string Describe(const std::string& path, int error) {
+    return path + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+void AppendUtcTime(const PacketTimestamp& stamp, std::string& out) {
+    // Days to a civil date (proleptic Gregorian), without the C library's locks or time zone.
+    int64_t days = stamp.sec / 86400;
+    int64_t secs = stamp.sec % 86400;
+    if (secs < 0) {
+        secs += 86400;
+        --days;
+    }
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2);
+    if (year < 0 || year > 9999) {
+        out += "0000-01-01T00:00:00.000000Z";
+        return;
+    }
+    AppendPadded(static_cast<unsigned>(year), 4, out);
+    out += '-';
+    AppendPadded(static_cast<unsigned>(month), 2, out);
+    out += '-';
+    AppendPadded(static_cast<unsigned>(day), 2, out);
+    out += 'T';
+    AppendPadded(static_cast<unsigned>(secs / 3600), 2, out);
+    out += ':';
+    AppendPadded(static_cast<unsigned>(secs / 60 % 60), 2, out);
+    out += ':';
+    AppendPadded(static_cast<unsigned>(secs % 60), 2, out);
+    out += '.';
+    AppendPadded(static_cast<unsigned>(std::clamp(stamp.usec, 0, 999999)), 6, out);
+    out += 'Z';
+}
+
+void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::string& out) {
+    const ConnectionRecord& c = g_connectionTable.at(connection);
+    // One count for every figure, so that they agree while the connection grows.
+    const size_t n = c.packetIndices.size();
+    uint64_t toServer = 0, toClient = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const PacketRecord& p = g_packetTable[c.packetIndices[i]];
+        (p.toServer.load(std::memory_order_relaxed) ? toServer : toClient) += static_cast<uint32_t>(p.capLen);
+    }
+    out += "{\"number\":";
+    AppendNumber(connection, out);
+    out += ",\"start\":\"";
+    AppendUtcTime(g_packetTable[c.packetIndices[0]].stamp, out);
+    out += "\",\"last\":\"";
+    AppendUtcTime(g_packetTable[c.packetIndices[n - 1]].stamp, out);
+    out += "\",\"client_ip\":\"";
+    out += IpToText(c.clientIp).view();
+    out += "\",\"client_port\":";
+    AppendNumber(c.clientPort, out);
+    out += ",\"server_ip\":\"";
+    out += IpToText(c.serverIp).view();
+    out += "\",\"server_port\":";
+    AppendNumber(c.serverPort, out);
+    out += c.isTcp ? ",\"protocol\":\"TCP\",\"service\":" : ",\"protocol\":\"UDP\",\"service\":";
+    AppendJsonString(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17).view(), out);
+    out += ",\"packets\":";
+    AppendNumber(n, out);
+    out += ",\"bytes_to_server\":";
+    AppendNumber(toServer, out);
+    out += ",\"bytes_to_client\":";
+    AppendNumber(toClient, out);
+    out += ",\"community_id\":\"";
+    out += hasher.Compute(c).view();
+    out += "\"}";
+}
+
+void AppendConnectionCsv(size_t connection, std::string& out) {
+    for (int column = 0; column < kConnectionColumns; ++column) {
+        if (column)
+            out += ',';
+        AppendCsvField(ConnectionCellText(connection, column).view(), out);
+    }
+    out += "\r\n";
+}
+
+bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                      const ExportWrite& write, const ExportProgress& progress) {
+    const size_t total = connections ? connections->size() : g_connectionTable.size();
+    std::string out;
+    out.reserve(kFlushBytes + 4096);
+    if (format == ConnectionFormat::Csv) {
+        for (int column = 0; column < kConnectionColumns; ++column) {
+            if (column)
+                out += ',';
+            AppendCsvField(kConnectionColumnTitles[column], out);
+        }
+        out += "\r\n";
+    }
+    CommunityIdHasher hasher;
+    for (size_t k = 0; k < total; ++k) {
+        if (k % kBatch == 0 && k != 0 && progress && !progress(k, total))
+            return false;
+        const size_t connection = connections ? (*connections)[k] : k;
+        if (format == ConnectionFormat::Csv) {
+            AppendConnectionCsv(connection, out);
+        } else {
+            AppendConnectionJson(connection, hasher, out);
+            out += '\n';
+        }
+        if (out.size() >= kFlushBytes) {
+            if (!write(out))
+                return false;
+            out.clear();
+        }
+    }
+    return write(out);
+}
+
+// --- Atomic files ---------------------------------------------------------------------------------------
+
+AtomicFileWriter::AtomicFileWriter(std::string path) : m_path(std::move(path)) {}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_temporary.empty())
+        ::unlink(m_temporary.c_str());
+}
+
+bool AtomicFileWriter::Fail(int error) {
+    if (m_error.empty())
+        m_error = Describe(m_path, error);
+    return false;
+}
+
+bool AtomicFileWriter::Open() {
+    m_final = m_path;
+    struct stat entry {};
+    if (::lstat(m_path.c_str(), &entry) == 0) {
+        struct stat target {};
+        if (::stat(m_path.c_str(), &target) != 0) {
+            if (errno == ENOENT) {
+                m_error = m_path + ": it is a symbolic link to a file that does not exist";
+                return false;
+            }
+            return Fail(errno);
+        }
+        if (S_ISDIR(target.st_mode)) {
+            m_error = m_path + ": it is a directory";
+            return false;
+        }
+        if (!S_ISREG(target.st_mode)) {
+            // A device or a pipe is written as it is.
+            m_fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC);
+            return m_fd >= 0 || Fail(errno);
+        }
+        m_existed = true;
+        m_oldMode = target.st_mode & 07777;
+        if (char* real = ::realpath(m_path.c_str(), nullptr)) {
+            m_final = real;
+            std::free(real);
+        }
+    }
+    const size_t slash = m_final.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : m_final.substr(0, slash);
+    const std::string name = slash == std::string::npos ? m_final : m_final.substr(slash + 1);
+    std::string temporary = dir + "/." + name + ".XXXXXX";
+    m_fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (m_fd < 0)
+        return Fail(errno);
+    m_temporary = std::move(temporary);
+    return true;
+}
+
+bool AtomicFileWriter::Flush() {
+    size_t done = 0;
+    while (done < m_buffer.size()) {
+        const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Fail(errno);
+        }
+        done += static_cast<size_t>(n);
+    }
+    m_buffer.clear();
+    return true;
+}
+
+bool AtomicFileWriter::Write(std::string_view bytes) {
+    if (m_fd < 0 || !m_error.empty())
+        return false;
+    m_buffer += bytes;
+    return m_buffer.size() < kFlushBytes || Flush();
+}
+
+bool AtomicFileWriter::Commit() {
+    if (m_fd < 0 || !m_error.empty() || !Flush())
+        return false;
+    if (!m_temporary.empty()) {
+        // A replaced file keeps its permissions (the traffic may be private); a new one gets what a plain
+        // create would give it.
+        mode_t mode = static_cast<mode_t>(m_oldMode);
+        if (!m_existed) {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        (void)::fchmod(m_fd, mode);
+        if (::fsync(m_fd) != 0)
+            return Fail(errno);
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0)
+        return Fail(errno);
+    if (!m_temporary.empty()) {
+        if (::rename(m_temporary.c_str(), m_final.c_str()) != 0)
+            return Fail(errno);
+        m_temporary.clear();
+    }
+    return true;
+}
+
+std::string ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                                    const std::string& path, const ExportProgress& progress) {
+    AtomicFileWriter file(path);
+    if (!file.Open())
+        return file.Error();
+    bool cancelled = false;
+    const bool written = WriteConnections(
+        format, connections, [&](std::string_view bytes) { return file.Write(bytes); },
+        [&](size_t done, size_t total) {
+            cancelled = progress && !progress(done, total);
+            return !cancelled;
+        });
+    if (cancelled)
+        return "cancelled";
+    if (!written || !file.Commit())
+        return file.Error();
+    return {};
+}
+
+std::vector<uint32_t> PacketsOfConnections(const std::vector<uint32_t>& connections) {
+    // One bit per stored packet: the packets come out in stored order without sorting.
+    const size_t stored = g_packetTable.size();
+    std::vector<uint64_t> bits((stored + 63) / 64);
+    size_t count = 0;
+    for (uint32_t c : connections) {
+        const ConnectionRecord& record = g_connectionTable.at(c);
+        const size_t n = record.packetIndices.size();
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t p = record.packetIndices[i];
+            if (p >= stored)
+                continue;
+            uint64_t& word = bits[p / 64];
+            const uint64_t bit = uint64_t{1} << (p % 64);
+            count += (word & bit) == 0;
+            word |= bit;
+        }
+    }
+    std::vector<uint32_t> packets;
+    packets.reserve(count);
+    for (size_t w = 0; w < bits.size(); ++w)
+        for (uint64_t word = bits[w]; word; word &= word - 1)
+            packets.push_back(static_cast<uint32_t>(w * 64 + static_cast<size_t>(__builtin_ctzll(word))));
+    return packets;
+}

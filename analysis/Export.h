@@ -1,0 +1,73 @@
+// Exports of the connections list (CSV, JSON Lines) and of connections' packets, for the window and
+// pacterra-cli. Files are written beside their target under a temporary name and renamed over it only once
+// complete, so a failed or cancelled export leaves no partial file and never harms an existing one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/PacketStore.h"
+
+enum class ConnectionFormat { Csv, JsonLines };
+
+// Takes the next piece of the output; false stops the export (a write failed, or the user cancelled).
+using ExportWrite = std::function<bool(std::string_view)>;
+// Between batches: connections done and in all; false cancels.
+using ExportProgress = std::function<bool(size_t done, size_t total)>;
+
+// CSV (RFC 4180: CRLF line ends, fields quoted where needed) has a header row of the list's column titles and
+// the list's cell texts. JSON Lines has one object per connection: number, start and last (UTC, ISO 8601,
+// microseconds), client_ip, client_port, server_ip, server_port, protocol, service, packets, bytes_to_server
+// and bytes_to_client (captured frame bytes each way) and community_id. `connections` lists the connections
+// to write in order; null writes every connection the store holds now. false when `write` refused.
+bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                      const ExportWrite& write, const ExportProgress& progress = {});
+
+// One connection's JSON object (without the line end) or CSV record (with it), appended to `out`.
+class CommunityIdHasher;
+void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::string& out);
+void AppendConnectionCsv(size_t connection, std::string& out);
+// "2023-11-14T22:13:20.000042Z"
+void AppendUtcTime(const PacketTimestamp& stamp, std::string& out);
+
+// Writes a file in one piece: the bytes go to a new file beside `path` and replace it only on Commit. A
+// destroyed writer that was not committed removes what it wrote.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::string path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    // false (with Error() set) when the file cannot be made.
+    bool Open();
+    bool Write(std::string_view bytes);
+    // Flushes, syncs and puts the file in place. false (with Error() set) on any failure.
+    bool Commit();
+    // "PATH: reason" of the first failure.
+    const std::string& Error() const { return m_error; }
+
+private:
+    bool Fail(int error);
+    bool Flush();
+
+    std::string m_path;       // as given
+    std::string m_final;      // the file replaced (a symbolic link's target)
+    std::string m_temporary;  // empty when written in place (a device or a pipe)
+    int m_fd = -1;
+    bool m_existed = false;
+    unsigned m_oldMode = 0;
+    std::string m_buffer;
+    std::string m_error;
+};
+
+// CSV or JSON Lines of `connections` (null: all) to `path`. Empty on success, else the reason.
+std::string ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                                    const std::string& path, const ExportProgress& progress = {});
+
+// The stored packets of `connections`, in the order they were stored (each once).
+std::vector<uint32_t> PacketsOfConnections(const std::vector<uint32_t>& connections);

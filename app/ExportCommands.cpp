@@ -1,0 +1,133 @@
+#include "app/ExportCommands.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QStatusBar>
+
+#include <cctype>
+
+#include <string>
+#include <vector>
+
+#include "analysis/Export.h"
+#include "app/MainFrame.h"
+#include "capture/CaptureFile.h"
+#include "capture/PacketStore.h"
+#include "views/ListCtrlLeft.h"
+
+namespace {
+
+constexpr int kStatusMs = 10000;
+
+bool EndsWith(const std::string& s, const char* suffix) {
+    const std::string end(suffix);
+    if (s.size() < end.size())
+        return false;
+    for (size_t i = 0; i < end.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - end.size() + i])) != end[i])
+            return false;
+    return true;
+}
+
+// JSON Lines for .jsonl, .ndjson and .json; CSV for anything else.
+ConnectionFormat FormatOf(const std::string& path) {
+    return EndsWith(path, ".jsonl") || EndsWith(path, ".ndjson") || EndsWith(path, ".json")
+               ? ConnectionFormat::JsonLines
+               : ConnectionFormat::Csv;
+}
+
+int ChosenConnection(CListCtrlLeft* list) {
+    const int selected = list->SelectedConnection();
+    return selected >= 0 ? selected : list->HighlightedConnection();
+}
+
+void SavePackets(CMainFrame* frame, const std::vector<uint32_t>& connections, const QString& what) {
+    const std::string path = frame->AskFilePath(IPromptService::FileQuestion::ExportPackets);
+    if (path.empty())
+        return;
+    const std::vector<uint32_t> packets = PacketsOfConnections(connections);
+    // Failures are told by the save itself; a cancelled save leaves nothing behind.
+    if (SaveCaptureFile(g_packetTable, path, packets))
+        frame->statusBar()->showMessage(QStringLiteral("%1 packets of %2 exported to %3.")
+                                            .arg(packets.size())
+                                            .arg(what, QString::fromStdString(path)),
+                                        kStatusMs);
+}
+
+}  // namespace
+
+void ExportConnectionsCommand(CMainFrame* frame) {
+    CListCtrlLeft* list = frame->ConnectionsList();
+    const size_t total = g_connectionTable.size();
+    if (total == 0)
+        return;
+    std::vector<uint32_t> shown;
+    bool onlyShown = false;
+    if (list->IsFiltered()) {
+        shown = list->ShownConnections();
+        if (shown.size() < total) {
+            const MsgAnswer answer = ShowMessage(
+                "The filter shows " + std::to_string(shown.size()) + " of " + std::to_string(total) +
+                    " connections.\r\n\r\nDo you want to export only the connections shown? (No "
+                    "exports all of them.)",
+                MsgButtons::YesNoCancel);
+            if (answer != MsgAnswer::Yes && answer != MsgAnswer::No)
+                return;
+            onlyShown = answer == MsgAnswer::Yes;
+        }
+    }
+    const std::string path = frame->AskFilePath(IPromptService::FileQuestion::ExportConnections);
+    if (path.empty())
+        return;
+    const size_t count = onlyShown ? shown.size() : g_connectionTable.size();
+    const std::string error = ExportConnectionsToFile(
+        FormatOf(path), onlyShown ? &shown : nullptr, path, [frame](size_t done, size_t all) {
+            return frame->ShowSaveProgress(static_cast<int64_t>(done), static_cast<int64_t>(all));
+        });
+    if (error == "cancelled") {
+        frame->statusBar()->showMessage(QStringLiteral("The export was cancelled; nothing was written."),
+                                        kStatusMs);
+    } else if (!error.empty()) {
+        ShowMessage("Error when exporting the connections! Nothing was written.", MsgButtons::Ok, error);
+    } else {
+        frame->statusBar()->showMessage(
+            QStringLiteral("%1 connections exported to %2.").arg(count).arg(QString::fromStdString(path)),
+            kStatusMs);
+    }
+}
+
+void ExportConnectionPacketsCommand(CMainFrame* frame) {
+    const int connection = ChosenConnection(frame->ConnectionsList());
+    if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
+        return;
+    SavePackets(frame, {static_cast<uint32_t>(connection)}, QStringLiteral("connection %1").arg(connection));
+}
+
+void ExportShownPacketsCommand(CMainFrame* frame) {
+    const std::vector<uint32_t> shown = frame->ConnectionsList()->ShownConnections();
+    if (shown.empty())
+        return;
+    SavePackets(frame, shown, QStringLiteral("%1 connections").arg(shown.size()));
+}
+
+void UpdateExportStates(CMainFrame* frame, bool allowed) {
+    CListCtrlLeft* list = frame->ConnectionsList();
+    const bool rows = list->model()->rowCount() > 0;
+    frame->Action(ID_EXPORT_CONNECTIONS)->setEnabled(allowed && !g_connectionTable.empty());
+    frame->Action(ID_EXPORT_CONNECTION_PACKETS)->setEnabled(allowed && ChosenConnection(list) >= 0);
+    frame->Action(ID_EXPORT_SHOWN_PACKETS)->setEnabled(allowed && rows);
+}
+
+void SetUpExportConnectionsDialog(QFileDialog& dialog) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("JSON Lines files (*.jsonl)"),
+                           QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(QStringLiteral("Connections.csv"));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        const bool json = filter.contains(QLatin1String("jsonl"));
+        dialog.setDefaultSuffix(json ? QStringLiteral("jsonl") : QStringLiteral("csv"));
+        dialog.selectFile(json ? QStringLiteral("Connections.jsonl") : QStringLiteral("Connections.csv"));
+    });
+}

@@ -1,0 +1,193 @@
+// The filter line during a live capture, on a real display (Xvfb) in a network namespace of the test's own:
+// web exchanges on port 80 mixed with other traffic on loopback; once "port:80" is typed into the filter
+// line, only the web connections show, and new ones appear as they arrive with their own numbers. The
+// screenshot is kept in the build tree (tests/integration/screenshots/filter-port80.png).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <thread>
+
+#include "NetNamespace.h"
+#include "app/MainFrame.h"
+#include "app/TrawlerApp.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
+#include "views/ConnectionFilterLine.h"
+#include "views/ListCtrlLeft.h"
+
+namespace {
+
+std::string g_skipReason;
+const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
+
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return at;
+}
+
+// One HTTP request and answer on port 80.
+bool WebExchange() {
+    int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in at = Loopback(80);
+    if (::bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || ::listen(server, 1) != 0) {
+        ::close(server);
+        return false;
+    }
+    std::thread answer([server] {
+        int peer = ::accept(server, nullptr, nullptr);
+        char request[512];
+        (void)::recv(peer, request, sizeof request, 0);
+        const char reply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello";
+        (void)::send(peer, reply, sizeof reply - 1, 0);
+        ::close(peer);
+    });
+    int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+    const char request[] = "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    ok = ok && ::send(client, request, sizeof request - 1, 0) == static_cast<ssize_t>(sizeof request - 1);
+    char reply[256];
+    while (ok && ::recv(client, reply, sizeof reply, 0) > 0) {
+    }
+    ::close(client);
+    answer.join();
+    ::close(server);
+    return ok;
+}
+
+// Traffic that is not web: a DNS-like datagram and a refused TCP connection to 8080.
+void OtherTraffic() {
+    int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in dns = Loopback(53);
+    (void)::sendto(udp, "q", 1, 0, reinterpret_cast<sockaddr*>(&dns), sizeof dns);
+    ::close(udp);
+    int tcp = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in alt = Loopback(8080);
+    (void)::connect(tcp, reinterpret_cast<sockaddr*>(&alt), sizeof alt);
+    ::close(tcp);
+}
+
+QStringList Column(const QAbstractItemModel* model, int column) {
+    QStringList cells;
+    for (int r = 0; r < model->rowCount(); ++r)
+        cells << model->index(r, column).data().toString();
+    return cells;
+}
+
+}  // namespace
+
+class WindowFilterTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (!g_skipReason.empty())
+            QSKIP(g_skipReason.c_str());
+        QDir().mkpath(kShots);
+    }
+
+    void typingPortEightyDuringACapture() {
+        auto* app = qobject_cast<CTrawlerApp*>(qApp);
+        int exitCode = 0;
+        QVERIFY(app->InitInstance(&exitCode));
+        CMainFrame* frame = app->MainFrame();
+        g_config.ApplyDefaults();
+        QStringList shown;
+        frame->SetPromptScript([&shown](const QString& text, MsgButtons, const QString&) {
+            shown << text;
+            return MsgAnswer::No;  // nothing is saved on close
+        });
+        frame->activateWindow();  // no window manager
+        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_RUNNING), 5000);
+
+        // Mixed traffic until the adapter is open and the list shows both kinds.
+        CListCtrlLeft* list = frame->ConnectionsList();
+        auto services = [list] { return Column(list->model(), 4).join(' '); };
+        for (int attempt = 0;
+             attempt < 40 && !(services().contains("TCP:http") && services().contains("UDP")); ++attempt) {
+            QVERIFY(WebExchange());
+            OtherTraffic();
+            QTest::qWait(500);
+        }
+        QVERIFY2(services().contains("TCP:http"),
+                 qPrintable("no web connection; messages: " + shown.join('\n')));
+
+        // "/" comes to the filter line; "port:80" typed there as a user types it.
+        auto* line = frame->findChild<CConnectionFilterLine*>("connectionFilter");
+        QVERIFY(line);
+        QTest::keyClick(frame->windowHandle(), Qt::Key_Slash);
+        QTRY_VERIFY(line->hasFocus());
+        for (char c : QByteArray("port:80"))
+            QTest::keyClick(frame->windowHandle(), c);
+        QCOMPARE(line->text(), QString("port:80"));
+        const int before = list->model()->rowCount();
+        QVERIFY(before >= 1);
+
+        // More of both while the filter is set: only web connections join the list.
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(WebExchange());
+            OtherTraffic();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(list->model()->rowCount() >= before + 3, 10000);
+        for (const QString& server : Column(list->model(), 3))
+            QVERIFY2(server.endsWith(":80"), qPrintable(server));
+        for (const QString& label : Column(list->model(), 4))
+            QCOMPARE(label, QString("TCP:http"));
+        // The numbers are the connections' own: the other traffic took the numbers in between.
+        const QStringList numbers = Column(list->model(), 0);
+        QVERIFY2(numbers.last().toInt() > list->model()->rowCount() - 1, qPrintable(numbers.join(' ')));
+        QVERIFY(g_connectionTable.size() > static_cast<size_t>(list->model()->rowCount()));
+        const QString count = frame->findChild<QLabel*>("connectionFilterCount")->text();
+        QVERIFY2(count.startsWith(QString::number(list->model()->rowCount()) + " of "), qPrintable(count));
+
+        QTest::qWait(300);  // the status panes' next refresh
+        frame->grab().save(kShots + "/filter-port80.png");
+
+        // A malformed word: red, with its reason as the tooltip; the list keeps what "port:80" showed.
+        const int rows = list->model()->rowCount();
+        line->setText("port:80 port:99999");  // pasted: while typing, each usable prefix would filter
+        QCOMPARE(line->MalformedRanges(), (QList<QPair<int, int>>{{8, 10}}));
+        QVERIFY(line->toolTip().contains("is not a port number"));
+        QCOMPARE(list->model()->rowCount(), rows);
+        QTest::qWait(100);
+        frame->grab().save(kShots + "/filter-malformed.png");
+
+        frame->Action(ID_STOP)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 10000);
+        QVERIFY(frame->close());
+    }
+};
+
+int main(int argc, char** argv) {
+    // Before the display connection and any thread: the namespace is process-wide.
+    g_skipReason = EnterPrivateNetwork();
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    {
+        QSettings settings(home.path() + "/Morvane/Pacterra.conf", QSettings::IniFormat);
+        settings.setValue("Filter/Startcap", 1);
+        settings.setValue("Filter/Minimized", 0);
+        settings.setValue("Config/Adapter", "lo");
+        settings.setValue("Tip/StartUp", 1);  // no tip over the window
+    }
+    int appArgc = 1;
+    CTrawlerApp app(appArgc, argv);
+    WindowFilterTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_filter_e2e_test.moc"

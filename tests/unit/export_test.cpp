@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sys/resource.h>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "AnalysisStore.h"
+#include "analysis/CommunityId.h"
+#include "analysis/Export.h"
+#include "capture/Format.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ExportTest : public StoreFixture {
+protected:
+    void SetUp() override {
+        StoreFixture::SetUp();
+        dir = fs::temp_directory_path() / ("pacterra-export-test-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        fs::permissions(dir, fs::perms::owner_all);
+        fs::remove_all(dir);
+        StoreFixture::TearDown();
+    }
+    // The names in `dir`, hidden ones included.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    fs::path dir;
+};
+
+const Endpoint kClient{{192, 168, 1, 23}, 40441};
+const Endpoint kWeb{{198, 51, 100, 10}, 80};
+
+TEST_F(ExportTest, JsonLineHoldsEveryField) {
+    Packet(kClient, kWeb, 1, 74, 1700000000, 42);
+    Packet(kWeb, kClient, 1, 1514, 1700000001, 500000);
+    Packet(kClient, kWeb, 1, 66, 1700000002, 999999);
+    std::string out;
+    ASSERT_TRUE(WriteConnections(ConnectionFormat::JsonLines, nullptr, [&](std::string_view s) {
+        out += s;
+        return true;
+    }));
+    EXPECT_EQ(
+        out,
+        "{\"number\":0,\"start\":\"2023-11-14T22:13:20.000042Z\",\"last\":\"2023-11-14T22:13:22.999999Z\","
+        "\"client_ip\":\"192.168.1.23\",\"client_port\":40441,\"server_ip\":\"198.51.100.10\","
+        "\"server_port\":80,\"protocol\":\"TCP\",\"service\":\"TCP:http\",\"packets\":3,"
+        "\"bytes_to_server\":140,\"bytes_to_client\":1514,\"community_id\":\"" +
+            CommunityIdHasher().Compute(g_connectionTable[0]).str() + "\"}\n");
+}
+
+TEST_F(ExportTest, UtcTimesAcrossTheCalendar) {
+    struct Case {
+        int64_t sec;
+        int32_t usec;
+        const char* text;
+    } cases[] = {{0, 0, "1970-01-01T00:00:00.000000Z"},
+                 {951782400, 1, "2000-02-29T00:00:00.000001Z"},
+                 {4102444799, 999999, "2099-12-31T23:59:59.999999Z"},
+                 {-1, 0, "1969-12-31T23:59:59.000000Z"},
+                 {INT64_MAX / 2, 0, "0000-01-01T00:00:00.000000Z"}};
+    for (const Case& c : cases) {
+        std::string out;
+        AppendUtcTime({c.sec, c.usec}, out);
+        EXPECT_EQ(out, c.text) << c.sec;
+    }
+}
+
+TEST_F(ExportTest, CsvHasTheListsTitlesAndCells) {
+    Packet(kClient, kWeb);
+    Packet({{10, 0, 0, 1}, 53}, {{10, 0, 0, 2}, 5353}, 0);
+    std::string out;
+    const std::vector<uint32_t> only{1};
+    ASSERT_TRUE(WriteConnections(ConnectionFormat::Csv, &only, [&](std::string_view s) {
+        out += s;
+        return true;
+    }));
+    std::string expected = "#,Start Time,Client (IP:Port),Server (IP:Port),Protocol,Packets,Last Time\r\n";
+    for (int column = 0; column < kConnectionColumns; ++column)
+        expected += (column ? "," : "") + ConnectionCellText(1, column).str();
+    EXPECT_EQ(out, expected + "\r\n");
+}
+
+TEST_F(ExportTest, FileIsReplacedOnlyWhenComplete) {
+    Packet(kClient, kWeb);
+    const fs::path target = dir / "conns.csv";
+    std::ofstream(target) << "old";
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()), "");
+    EXPECT_EQ(ReadFile(target).rfind("#,Start Time", 0), 0u);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Names(), std::vector<std::string>{"conns.csv"});
+
+    // Cancelled part-way: the old file stays, nothing else is left.
+    for (int i = 0; i < 20000; ++i)
+        Packet({{10, 1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}, 1000}, kWeb);
+    const std::string before = ReadFile(target);
+    EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, target.string(),
+                                      [](size_t done, size_t) { return done < 10000; }),
+              "cancelled");
+    EXPECT_EQ(ReadFile(target), before);
+    EXPECT_EQ(Names(), std::vector<std::string>{"conns.csv"});
+}
+
+TEST_F(ExportTest, FailuresLeaveNoPartialFile) {
+    for (int i = 0; i < 20000; ++i)
+        Packet({{10, 1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}, 1000}, kWeb);
+    // A folder that cannot be written (root may write anywhere: a missing folder then).
+    const fs::path locked = dir / "locked";
+    fs::create_directories(locked);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    const fs::path unwritable = ::geteuid() == 0 ? dir / "missing" / "c.jsonl" : locked / "c.jsonl";
+    const std::string error =
+        ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, unwritable.string());
+    EXPECT_NE(error.find(unwritable.string() + ": "), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(unwritable));
+
+    // A file-size limit of 64 KB: the write fails (File too large) and the temporary file goes.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const fs::path big = dir / "big.jsonl";
+    const std::string full = ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, big.string());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_NE(full.find("File too large"), std::string::npos) << full;
+    EXPECT_EQ(Names(), std::vector<std::string>{"locked"});
+
+    // A directory is no file to write.
+    EXPECT_NE(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, dir.string()).find("directory"),
+              std::string::npos);
+}
+
+TEST_F(ExportTest, PacketsOfConnectionsComeInStoredOrder) {
+    const Endpoint other{{10, 0, 0, 9}, 999};
+    Packet(kClient, kWeb);   // packet 0, connection 0
+    Packet(other, kWeb);     // 1, connection 1
+    Packet(kWeb, kClient);   // 2, connection 0
+    Packet(kWeb, other);     // 3, connection 1
+    Packet(kClient, other);  // 4, connection 2
+    EXPECT_EQ(PacketsOfConnections({1, 0}), (std::vector<uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(PacketsOfConnections({2, 2}), (std::vector<uint32_t>{4}));
+    EXPECT_EQ(PacketsOfConnections({}), (std::vector<uint32_t>{}));
+    EXPECT_THROW(PacketsOfConnections({3}), std::out_of_range);
+}
+
+}  // namespace

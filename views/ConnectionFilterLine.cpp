@@ -1,0 +1,163 @@
+#include "views/ConnectionFilterLine.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTextCharFormat>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "analysis/ConnectionFilter.h"
+#include "capture/PacketStore.h"
+#include "views/ConnectionsModel.h"
+#include "views/ListCtrlLeft.h"
+
+namespace {
+
+const char kHelp[] =
+    "Show only the connections that match every word:\n"
+    "  tcp, udp                  the protocol\n"
+    "  port:80                   either port\n"
+    "  host:10.0.0.1, host:10.0.0.0/8   either address\n"
+    "  packets>10 (also <, =, >=, <=)   the packet count\n"
+    "  any other text            found in the client or server (IP:Port), the service or the protocol\n"
+    "A leading - negates a word; \"quotes\" keep spaces. Ctrl+L or / comes here, Escape clears.";
+
+}  // namespace
+
+CConnectionFilterLine::CConnectionFilterLine(CListCtrlLeft* list, QWidget* parent)
+    : QLineEdit(parent), m_list(list), m_countTimer(new QTimer(this)) {
+    setObjectName(QStringLiteral("connectionFilter"));
+    setPlaceholderText(QStringLiteral("Filter connections: port:80  host:10.0.0.1  http  -udp  packets>10"));
+    setClearButtonEnabled(true);
+    setToolTip(QString::fromLatin1(kHelp));
+    connect(this, &QLineEdit::textChanged, this, &CConnectionFilterLine::Apply);
+    // While a filter hides connections the count follows the store (new connections may be hidden ones).
+    connect(m_countTimer, &QTimer::timeout, this, &CConnectionFilterLine::UpdateCount);
+    if (m_list) {
+        CConnectionsModel* model = m_list->Model();
+        connect(model, &QAbstractItemModel::rowsInserted, this, &CConnectionFilterLine::UpdateCount);
+        connect(model, &QAbstractItemModel::modelReset, this, &CConnectionFilterLine::UpdateCount);
+    }
+}
+
+QWidget* CConnectionFilterLine::CreatePane(CListCtrlLeft* list, QWidget* parent) {
+    auto* pane = new QWidget(parent);
+    pane->setObjectName(QStringLiteral("connectionsPane"));
+    auto* line = new CConnectionFilterLine(list, pane);
+    // Neither may hold the bar above its own minimum size.
+    list->setMinimumSize(1, 1);
+    line->setMinimumWidth(1);
+    line->m_count = new QLabel(pane);
+    line->m_count->setObjectName(QStringLiteral("connectionFilterCount"));
+    line->m_count->hide();
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(0, 0, 0, 0);
+    top->setSpacing(6);
+    top->addWidget(line, 1);
+    top->addWidget(line->m_count);
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addLayout(top);
+    layout->addWidget(list, 1);
+    // The keys that come to the line from anywhere in the window. A "/" typed into a text field stays
+    // there: text fields take printable keys before shortcuts.
+    auto* focus = new QAction(QStringLiteral("Filter Connections"), pane);
+    focus->setShortcuts({QKeySequence(QStringLiteral("Ctrl+L")), QKeySequence(QStringLiteral("/"))});
+    focus->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(focus, &QAction::triggered, line, [line] {
+        line->setFocus(Qt::ShortcutFocusReason);
+        line->selectAll();
+    });
+    pane->addAction(focus);
+    return pane;
+}
+
+QString CConnectionFilterLine::CountText() const {
+    if (!m_list || !m_list->IsFiltered())
+        return {};
+    return QStringLiteral("%1 of %2 connections")
+        .arg(m_list->Model()->rowCount())
+        .arg(g_connectionTable.size());
+}
+
+void CConnectionFilterLine::UpdateCount() {
+    const QString text = CountText();
+    if (text.isEmpty())
+        m_countTimer->stop();
+    else if (!m_countTimer->isActive())
+        m_countTimer->start(250);
+    if (m_count) {
+        m_count->setText(text);
+        m_count->setVisible(!text.isEmpty());
+    }
+}
+
+void CConnectionFilterLine::Apply() {
+    const QString current = text();
+    const QByteArray utf8 = current.toUtf8();
+    std::vector<FilterProblem> problems;
+    ConnectionFilter filter =
+        ConnectionFilter::Parse(std::string_view(utf8.constData(), utf8.size()), problems);
+    m_malformed.clear();
+    if (!problems.empty()) {
+        // Byte positions of the UTF-8 text to characters of the line.
+        for (const FilterProblem& p : problems) {
+            const int start = QString::fromUtf8(utf8.constData(), static_cast<qsizetype>(p.position)).size();
+            const int length =
+                QString::fromUtf8(utf8.constData() + p.position, static_cast<qsizetype>(p.length)).size();
+            m_malformed.append({start, length});
+        }
+        setToolTip(QString::fromStdString(
+            DescribeFilterProblems(std::string_view(utf8.constData(), utf8.size()), problems)));
+        PaintMalformed();
+        return;
+    }
+    setToolTip(QString::fromLatin1(kHelp));
+    PaintMalformed();
+    if (m_list)
+        m_list->SetFilter(std::make_shared<const ConnectionFilter>(std::move(filter)));
+    UpdateCount();
+}
+
+void CConnectionFilterLine::PaintMalformed() {
+    // A line edit takes character formats only as preedit attributes of an input method event; positions
+    // are relative to the cursor.
+    QList<QInputMethodEvent::Attribute> attributes;
+    QTextCharFormat red;
+    red.setForeground(QColor(200, 0, 0));
+    red.setFontUnderline(true);
+    red.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+    red.setUnderlineColor(QColor(200, 0, 0));
+    for (const auto& [start, length] : m_malformed)
+        attributes.append({QInputMethodEvent::TextFormat, start - cursorPosition(), length, red});
+    QInputMethodEvent event(QString(), attributes);
+    QCoreApplication::sendEvent(this, &event);
+}
+
+void CConnectionFilterLine::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (text().isEmpty() && m_list)
+            m_list->setFocus(Qt::OtherFocusReason);
+        clear();
+        event->accept();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Down) &&
+        m_list) {
+        m_list->setFocus(Qt::OtherFocusReason);
+        if (m_list->SelectedRow() < 0 && m_list->model()->rowCount() > 0)
+            m_list->selectRow(0);
+        event->accept();
+        return;
+    }
+    const int before = cursorPosition();
+    QLineEdit::keyPressEvent(event);
+    // The formats hang on the cursor: moving it alone moves them along.
+    if (!m_malformed.isEmpty() && cursorPosition() != before)
+        PaintMalformed();
+}
