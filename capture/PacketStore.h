@@ -67,6 +67,9 @@ extern std::atomic<int32_t> g_unsavedPackets;
 extern std::atomic<int32_t> g_skipFilter;
 extern std::atomic<int32_t> g_shortPacketCount;
 extern std::atomic<int32_t> g_captureState;
+// Goes up each time the store is emptied: a reader that keeps figures about the stored packets (counts
+// per time bin) starts over when it changes.
+extern std::atomic<uint64_t> g_storeGeneration;
 // When not 0, the store keeps at most this many packets and then asks the capture to stop.
 extern std::atomic<size_t> g_packetLimit;
 

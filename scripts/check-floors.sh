@@ -7,6 +7,7 @@ floors=(
   "frontend"
   "config"
   "capture"
+  "analysis"
   "views"
   "ui"
   "dialogs"
