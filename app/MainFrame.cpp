@@ -31,6 +31,7 @@
 #include "frontend/Addresses.h"
 #include "ui/ListBars.h"
 #include "ui/TabIcons.h"
+#include "ui/TrafficBar.h"
 #include "ui/VisualFramework.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
@@ -112,7 +113,7 @@ void CMainFrame::CreateMenus() {
     file->addSeparator();
     file->addAction(AddCommand(ID_APP_EXIT, "E&xit", "Quit the application\nExit"));
 
-    QMenu* view = menuBar()->addMenu("&View");
+    QMenu* view = m_viewMenu = menuBar()->addMenu("&View");
     view->addAction(AddCommand(ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar"));
     view->addAction(
         AddCommand(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar"));
@@ -238,6 +239,9 @@ void CMainFrame::CreateBars() {
     connect(Action(ID_DOCK_CONNECTIONS), &QAction::triggered, m_connectionsBar,
             &CSizingControlBar::ToggleDocking);
     connect(Action(ID_DOCK_PACKETS), &QAction::triggered, m_packetsBar, &CSizingControlBar::ToggleDocking);
+    // The traffic graph, below the tab area; it looks after its own toggle and setting.
+    m_trafficBar = new CTrafficBar(this, m_packetsList);
+    m_viewMenu->addAction(m_trafficBar->ToggleAction());
 }
 
 bool CMainFrame::CreateTabArea() {
