@@ -95,7 +95,7 @@ uint64_t RateLevel::Bytes(int64_t bin) const {
 RateBins::RateBins() {
     for (int i = 0; i < kLevels; ++i) {
         m_levels.emplace_back(kWidthsUs[i], kMaxBins[i]);
-        m_ratio.push_back(kWidthsUs[i] / kWidthsUs[0]);
+        m_coarse.push_back({kWidthsUs[i] / kWidthsUs[0]});
     }
 }
 
@@ -105,20 +105,20 @@ RateBins::RateBins(std::initializer_list<int64_t> widthsUs, size_t maxBins) {
         if (!m_levels.empty())
             w = std::max<int64_t>(w / m_levels.front().WidthUs(), 1) * m_levels.front().WidthUs();
         m_levels.emplace_back(w, maxBins);
-        m_ratio.push_back(w / m_levels.front().WidthUs());
+        m_coarse.push_back({w / m_levels.front().WidthUs()});
     }
 }
 
 void RateBins::Reset(int64_t originUs) {
     for (RateLevel& level : m_levels)
         level.Clear();
+    for (CoarseBin& c : m_coarse)
+        c.packets = c.bytes = 0;
     m_hasOrigin = true;
     m_origin = originUs;
     m_pendingLo = m_pendingHi = 0;
     m_pendingPackets = m_pendingBytes = 0;
     m_totalPackets = m_totalBytes = m_outside = 0;
-    m_firstUs = INT64_MAX;
-    m_lastUs = INT64_MIN;
 }
 
 void RateBins::AddSlow(int64_t timeUs, uint32_t bytes) {
@@ -126,38 +126,81 @@ void RateBins::AddSlow(int64_t timeUs, uint32_t bytes) {
         return;
     if (!m_hasOrigin)
         Reset(timeUs);
-    Flush();
+    const bool had = m_pendingPackets > 0;
+    FlushFinest();
     const int64_t width = m_levels.front().WidthUs();
-    m_pendingBin = FloorDiv(timeUs - m_origin, width);
+    // Times mostly move on by a bin or two: counting up is cheaper than a division.
+    const int64_t ahead = timeUs - m_pendingHi;
+    if (had && ahead >= 0 && ahead < 4 * width) {
+        int64_t step = 1;
+        for (int64_t rest = ahead; rest >= width; rest -= width)
+            ++step;
+        m_pendingBin += step;
+    } else {
+        m_pendingBin = FloorDiv(timeUs - m_origin, width);
+    }
     m_pendingLo = m_origin + m_pendingBin * width;
     m_pendingHi = m_pendingLo + width;
     m_pendingPackets = 1;
     m_pendingBytes = bytes;
 }
 
-void RateBins::Flush() {
+void RateBins::Carry(size_t level, int64_t finestBin, uint64_t packets, uint64_t bytes) {
+    CoarseBin& c = m_coarse[level];
+    if (c.packets && static_cast<uint64_t>(finestBin - c.first) < static_cast<uint64_t>(c.ratio)) {
+        c.packets += packets;
+        c.bytes += bytes;
+        return;
+    }
+    FlushLevel(level);
+    c.bin = FloorDiv(finestBin, c.ratio);
+    c.first = c.bin * c.ratio;
+    c.packets = packets;
+    c.bytes = bytes;
+}
+
+void RateBins::FlushLevel(size_t level) {
+    CoarseBin& c = m_coarse[level];
+    if (!c.packets)
+        return;
+    const bool held = m_levels[level].Add(c.bin, c.packets, c.bytes);
+    if (level + 1 < m_levels.size())
+        Carry(level + 1, c.first, c.packets, c.bytes);
+    else if (!held)
+        m_outside += c.packets;
+    c.packets = c.bytes = 0;
+}
+
+void RateBins::FlushFinest() {
     if (m_pendingPackets == 0)
         return;
-    bool held = false;
-    for (size_t i = 0; i < m_levels.size(); ++i)
-        held |= m_levels[i].Add(FloorDiv(m_pendingBin, m_ratio[i]), m_pendingPackets, m_pendingBytes);
     m_totalPackets += m_pendingPackets;
     m_totalBytes += m_pendingBytes;
-    if (held) {
-        m_firstUs = std::min(m_firstUs, m_pendingLo);
-        m_lastUs = std::max(m_lastUs, m_pendingHi - 1);
-    } else {
-        m_outside += m_pendingPackets;
-    }
+    // The finest level takes every gathered bin; each coarser one gathers until its own bin changes.
+    Carry(0, m_pendingBin, m_pendingPackets, m_pendingBytes);
     m_pendingPackets = m_pendingBytes = 0;
 }
 
+void RateBins::Flush() {
+    FlushFinest();
+    for (size_t i = 0; i < m_coarse.size(); ++i)
+        FlushLevel(i);
+}
+
 bool RateBins::Span(int64_t& firstUs, int64_t& lastUs) const {
-    if (m_firstUs > m_lastUs)
-        return false;
-    firstUs = m_firstUs;
-    lastUs = m_lastUs;
-    return true;
+    // From the finest level that left nothing out (else the coarsest): exact to its bins.
+    for (size_t i = 0; i < m_levels.size(); ++i) {
+        const RateLevel& l = m_levels[i];
+        if (l.Refused() && i + 1 < m_levels.size())
+            continue;
+        int64_t lo = 0, hi = 0;
+        if (!l.Range(lo, hi))
+            return false;
+        firstUs = m_origin + lo * l.WidthUs();
+        lastUs = m_origin + (hi + 1) * l.WidthUs() - 1;
+        return true;
+    }
+    return false;
 }
 
 bool RateBins::IsCut() const {

@@ -17,6 +17,12 @@
 // Microseconds since 1970 of a capture timestamp; seconds beyond about +-139,000 years are clamped and a
 // microsecond part outside 0..999999 is brought into it.
 int64_t StampMicros(int64_t sec, int64_t usec);
+inline int64_t StampMicrosFast(int64_t sec, int64_t usec) {
+    // The usual case, a sane clock, without the clamping.
+    if (usec >= 0 && usec < 1'000'000 && sec > -(int64_t{1} << 42) && sec < (int64_t{1} << 42)) [[likely]]
+        return sec * 1'000'000 + usec;
+    return StampMicros(sec, usec);
+}
 
 // floor(a / b) for b > 0.
 constexpr int64_t FloorDiv(int64_t a, int64_t b) {
@@ -116,11 +122,12 @@ public:
 
     uint64_t TotalPackets() const { return m_totalPackets; }
     uint64_t TotalBytes() const { return m_totalBytes; }
-    // The moments of the earliest and latest packet that some level holds; false when there is none.
+    // The first and last moment of the bins with packets, of the finest level that left none out (else
+    // the coarsest); false when there is none.
     bool Span(int64_t& firstUs, int64_t& lastUs) const;
     // Some packets were left out of some level (the finest bins do not cover the whole capture).
     bool IsCut() const;
-    // Packets that no level could hold (times absurdly far from the others): not drawn at all.
+    // Packets that even the coarsest level could not hold (times absurdly far from the others).
     uint64_t Outside() const { return m_outside; }
 
     // The bins over [fromUs, toUs) of the finest level whose bins are at least `minWidthUs` wide and that
@@ -139,8 +146,21 @@ private:
     // The level Series uses and how many of its bins make one point.
     void Choose(int64_t fromUs, int64_t toUs, int64_t minWidthUs, int& level, int64_t& group) const;
 
+    // What each level gathers for one of its bins before it counts it, and hands on to the next level
+    // when its bin changes: a packet costs the levels nothing while it falls in the bins of the last one.
+    struct CoarseBin {
+        int64_t ratio = 1;  // level width / finest width
+        int64_t first = 0;  // finest bins [first, first + ratio) make bin `bin` of the level
+        int64_t bin = 0;
+        uint64_t packets = 0;  // gathered, not yet counted
+        uint64_t bytes = 0;
+    };
+    void Carry(size_t level, int64_t finestBin, uint64_t packets, uint64_t bytes);
+    void FlushLevel(size_t level);
+    void FlushFinest();
+
     std::vector<RateLevel> m_levels;
-    std::vector<int64_t> m_ratio;  // level width / finest width
+    std::vector<CoarseBin> m_coarse;
     bool m_hasOrigin = false;
     int64_t m_origin = 0;
 
@@ -154,6 +174,4 @@ private:
     uint64_t m_totalPackets = 0;
     uint64_t m_totalBytes = 0;
     uint64_t m_outside = 0;
-    int64_t m_firstUs = INT64_MAX;
-    int64_t m_lastUs = INT64_MIN;
 };

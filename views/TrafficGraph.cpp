@@ -297,8 +297,8 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
             poly << QPointF(xOf(pt.startUs), y) << QPointF(xOf(pt.startUs + pt.widthUs), y);
         }
         poly << QPointF(xOf(points.back().startUs + points.back().widthUs), plot.bottom() + 1);
-        fill.setAlpha(200);
-        p.setPen(QPen(line, 1.5));
+        // Cosmetic one-pixel pens: wide pens are stroked as paths, which costs far more than the fill.
+        p.setPen(QPen(line, 0));
         p.setBrush(fill);
         p.drawPolygon(poly);
         p.setBrush(Qt::NoBrush);
@@ -314,7 +314,7 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
                                    : yOf(PerSecond(pt.packets, pt.widthUs), maxPackets);
             line << QPointF(xOf(pt.startUs), y) << QPointF(xOf(pt.startUs + pt.widthUs), y);
         }
-        p.setPen(QPen(color, 1.5));
+        p.setPen(QPen(color, 0));
         p.drawPolyline(line);
     };
     steps(true, kBytesColor);
