@@ -36,6 +36,7 @@
 #include "frontend/Addresses.h"
 #include "ui/ListBars.h"
 #include "ui/TabIcons.h"
+#include "ui/TrafficBar.h"
 #include "ui/VisualFramework.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
@@ -134,7 +135,7 @@ void CMainFrame::CreateMenus() {
     file->addSeparator();
     file->addAction(AddCommand(ID_APP_EXIT, "E&xit", "Quit the application\nExit"));
 
-    QMenu* view = menuBar()->addMenu("&View");
+    QMenu* view = m_viewMenu = menuBar()->addMenu("&View");
     view->addAction(AddCommand(ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar"));
     view->addAction(
         AddCommand(ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar"));
@@ -287,6 +288,9 @@ void CMainFrame::CreateBars() {
         connect(Action(id), &QAction::triggered, bar, &QWidget::setVisible);
         connect(bar, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
     }
+    // The traffic graph, below the tab area; it looks after its own toggle and setting.
+    m_trafficBar = new CTrafficBar(this, m_packetsList);
+    m_viewMenu->addAction(m_trafficBar->ToggleAction());
 }
 
 bool CMainFrame::CreateTabArea() {

@@ -15,6 +15,7 @@
 class QAction;
 class CConnectionsBar;
 class CPacketsBar;
+class CTrafficBar;
 class QLabel;
 class QMenu;
 class QProgressDialog;
@@ -68,6 +69,7 @@ public:
     QMenu* TrayMenu() const { return m_trayMenu; }
     CConnectionsBar* ConnectionsBar() const { return m_connectionsBar; }
     CPacketsBar* PacketsBar() const { return m_packetsBar; }
+    CTrafficBar* TrafficBar() const { return m_trafficBar; }
     CProtocolTreeView* TreeView() const { return m_treeView; }
     CHexView* HexView() const { return m_hexView; }
     CTrawlerView* MainView() const { return m_mainView; }
@@ -164,6 +166,8 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     CConnectionsBar* m_connectionsBar = nullptr;
     CPacketsBar* m_packetsBar = nullptr;
+    CTrafficBar* m_trafficBar = nullptr;
+    QMenu* m_viewMenu = nullptr;
     QWidget* m_tabArea = nullptr;
     CProtocolTreeView* m_treeView = nullptr;
     CHexView* m_hexView = nullptr;

@@ -19,6 +19,7 @@ std::atomic<int32_t> g_unsavedPackets{0};
 std::atomic<int32_t> g_skipFilter{0};
 std::atomic<int32_t> g_shortPacketCount{0};
 std::atomic<int32_t> g_captureState{CAPTURE_IDLE};
+std::atomic<uint64_t> g_storeGeneration{0};
 std::atomic<size_t> g_packetLimit{0};
 std::atomic<int32_t> g_storeStop{STORE_STOP_NONE};
 std::atomic<int32_t> g_notKeptCount{0};
@@ -385,6 +386,7 @@ void ClearPacketStore() {
     g_packetTable.Clear();
     g_indexArena.Clear();
     g_frameArena.Clear();
+    g_storeGeneration.fetch_add(1, std::memory_order_release);
 }
 
 void ResetCaptureStore() {

@@ -94,6 +94,9 @@ extern std::atomic<int32_t> g_notKeptCount;
 // The link-layer type (libpcap's number) of every stored frame: Ethernet (1) unless the wider intake read a
 // Linux cooked capture. Saving writes it as the file's link type.
 extern std::atomic<int32_t> g_storeLinkType;
+// Goes up each time the store is emptied: a reader that keeps figures about the stored packets (counts
+// per time bin) starts over when it changes.
+extern std::atomic<uint64_t> g_storeGeneration;
 // When not 0, the store keeps at most this many packets and then asks the capture to stop.
 extern std::atomic<size_t> g_packetLimit;
 

@@ -16,6 +16,8 @@
 
 #include "analysis/ConnectionFilter.h"
 #include "analysis/Export.h"
+#include "analysis/RateBins.h"
+#include "analysis/StoreRates.h"
 #include "analysis/StreamReassembly.h"
 #include "analysis/StreamText.h"
 #include "capture/CaptureFile.h"
@@ -62,6 +64,12 @@ constexpr const char* kUsage =
     "      order. Each turn starts on a new line with > (client) or < (server); bytes below 32 other\n"
     "      than line breaks show as \".\"; marked lines such as \"[N bytes missing]\" tell what the\n"
     "      capture lacks. --client or --server keeps one direction; --raw writes the bytes themselves.\n"
+    "  pacterra-cli rate FILE [--bin SECONDS] [--conn CONN] [--rules | --config CFG]\n"
+    "      Packets and bytes per time bin of SECONDS (default 1), the numbers the Traffic bar draws:\n"
+    "      the bin's start in seconds from the first stored packet, packets, bytes (\"Packet Len\"\n"
+    "      summed), separated by tabs, one line per bin from the first packet's to the last one's,\n"
+    "      empty bins included. With --conn only the packets of connection CONN count, and two more\n"
+    "      columns give its bytes from the client to the server and back.\n"
     "  pacterra-cli adapters\n"
     "      The network adapters: device name, \"Adapter\", \"IP\", \"NetMask\", \"Data-Link\", separated\n"
     "      by tabs; then \"default: NAME\", the adapter chosen when none is configured.\n"
@@ -128,6 +136,9 @@ struct Options {
     bool filtered = false;
     std::string filter;
     std::vector<size_t> exported;  // export: the connections named
+    int64_t binUs = 1'000'000;
+    bool binGiven = false;
+    std::string rateConnection;  // --conn, as given
 };
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -166,6 +177,15 @@ bool ParseCount(const char* text, long& out) {
     errno = 0;
     out = std::strtol(text, &end, 10);
     return *text && *end == '\0' && errno == 0 && out >= 1;
+}
+
+// A bin width in seconds, 0.000001 (one microsecond) to a year, to whole microseconds.
+bool ParseBin(const char* text, int64_t& us) {
+    double seconds = 0;
+    if (!ParseSeconds(text, seconds))
+        return false;
+    us = static_cast<int64_t>(seconds * 1e6 + 0.5);
+    return us >= 1;
 }
 
 // Writes a cell with tab, CR, LF and backslash escaped so that a row stays one line.
@@ -300,6 +320,89 @@ void PrintPacket(const PacketRecord& p, bool hex) {
     }
 }
 
+// A bin's start as seconds from the origin, with as many decimals as the bin width needs.
+void PutOffset(int64_t us, int64_t widthUs, std::string& out) {
+    int decimals = 0;
+    for (int64_t unit = 1'000'000; decimals < 6 && widthUs % unit != 0; unit /= 10)
+        ++decimals;
+    const bool negative = us < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(us) : static_cast<uint64_t>(us);
+    char text[48];
+    int n = std::snprintf(text, sizeof text, "%s%llu", negative ? "-" : "",
+                          static_cast<unsigned long long>(magnitude / 1'000'000));
+    if (decimals > 0) {
+        unsigned long long fraction = magnitude % 1'000'000;
+        for (int i = decimals; i < 6; ++i)
+            fraction /= 10;
+        n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%0*llu", decimals, fraction);
+    }
+    out.append(text, static_cast<size_t>(n));
+}
+
+// The rate series of every stored packet, or of one connection with its two directions, through the same
+// bins as the Traffic bar (one level of the width asked for). False when the connection is not there.
+bool PrintRates(const Options& opt, size_t connection) {
+    // At most 2^22 bins: a bogus timestamp far from the others cannot make the output endless.
+    constexpr size_t kMaxLines = size_t{1} << 22;
+    RateBins all({opt.binUs}, kMaxLines), toServer({opt.binUs}, kMaxLines), toClient({opt.binUs}, kMaxLines);
+    const bool one = !opt.rateConnection.empty();
+    if (one && connection >= g_connectionTable.size())
+        return false;
+    const size_t n = g_packetTable.size();
+    if (n > 0) {
+        const int64_t origin = PacketMicros(g_packetTable[0]);
+        for (RateBins* bins : {&all, &toServer, &toClient})
+            bins->Reset(origin);
+    }
+    auto add = [&](const PacketRecord& p) {
+        const int64_t t = PacketMicros(p);
+        all.Add(t, static_cast<uint32_t>(p.capLen));
+        if (one)
+            (p.toServer.load(std::memory_order_relaxed) ? toServer : toClient)
+                .Add(t, static_cast<uint32_t>(p.capLen));
+    };
+    if (one) {
+        const AppendOnlyIndexList& indices = g_connectionTable[connection].packetIndices;
+        for (size_t i = 0; i < indices.size(); ++i)
+            add(g_packetTable.at(indices[i]));
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            add(g_packetTable[i]);
+    }
+    for (RateBins* bins : {&all, &toServer, &toClient})
+        bins->Flush();
+
+    int64_t first = 0, last = 0;
+    std::vector<RatePoint> points;
+    if (all.Span(first, last))
+        all.Series(first, last + 1, opt.binUs, points);
+    std::string out;
+    for (const RatePoint& p : points) {
+        PutOffset(p.startUs - all.OriginUs(), opt.binUs, out);
+        out += '\t';
+        out += std::to_string(p.packets);
+        out += '\t';
+        out += std::to_string(p.bytes);
+        if (one) {
+            const int64_t bin = FloorDiv(p.startUs - all.OriginUs(), opt.binUs);
+            out += '\t';
+            out += std::to_string(toServer.Level(0).Bytes(bin));
+            out += '\t';
+            out += std::to_string(toClient.Level(0).Bytes(bin));
+        }
+        out += '\n';
+        if (out.size() > (1 << 16))
+            Flush(out);
+    }
+    Flush(out);
+    if (all.IsCut())
+        std::fprintf(stderr,
+                     "pacterra-cli: the span is cut: %llu packets lie too far from the first one for bins of "
+                     "this width and are not counted\n",
+                     static_cast<unsigned long long>(all.Level(0).Refused()));
+    return true;
+}
+
 // The last line on standard error; it also says when the buffer limit ended the reading early.
 void PrintSummary() {
     FlushStandardOutput();
@@ -335,7 +438,8 @@ int ListAdapters(bool wide) {
     return 0;
 }
 
-// Captures through the program's capture thread until a limit is reached or Ctrl+C, then prints and saves.
+// Captures through the program's capture thread until a limit is reached or Ctrl+C, then prints and
+// saves.
 int Capture(const Options& opt) {
     if (!opt.rules)
         g_config.ApplyDefaults();
@@ -468,6 +572,16 @@ int main(int argc, char** argv) {
             } else if (opt.format = argv[i]; opt.format != "csv" && opt.format != "json") {
                 return UsageError("--format needs csv or json");
             }
+        } else if (a == "--bin" || a == "--conn") {
+            if (++i >= argc)
+                return UsageError((std::string(a) + " needs a value").c_str());
+            if (a == "--conn") {
+                opt.rateConnection = argv[i];
+            } else if (!ParseBin(argv[i], opt.binUs)) {
+                return UsageError("--bin needs a number of seconds from 0.000001 to a year");
+            } else {
+                opt.binGiven = true;
+            }
         } else if (a == "-i" || a == "-c" || a == "-t" || a == "-w") {
             if (++i >= argc)
                 return UsageError((std::string(a) + " needs a value").c_str());
@@ -495,7 +609,8 @@ int main(int argc, char** argv) {
         return PrintAnswer("pacterra-cli", kUsage);
     const bool onePacket = opt.command == "decode" || opt.command == "hex";
     const bool exporting = opt.command == "export";
-    size_t wanted = opt.command == "connections"                                       ? 2
+    const bool rate = opt.command == "rate";
+    size_t wanted = opt.command == "connections" || rate                               ? 2
                     : opt.command == "packets" || opt.command == "stream" || onePacket ? 3
                     : opt.command == "adapters" || opt.command == "capture"            ? 1
                                                                                        : 0;
@@ -537,13 +652,15 @@ int main(int argc, char** argv) {
         const unsigned long long n = std::strtoull(number.c_str(), nullptr, 10);
         opt.exported.push_back(errno == ERANGE || n > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(n));
     }
+    if (!rate && (opt.binGiven || !opt.rateConnection.empty()))
+        return UsageError("--bin and --conn belong to the rate command");
     if (opt.command == "adapters")
         return CheckOutput(ListAdapters(opt.wide));
     if (wanted > 1)
         opt.file = positional[1];
     std::string numberText;
-    if (wanted == 3 && !exporting) {
-        numberText = positional[2];
+    if ((wanted == 3 && !exporting) || !opt.rateConnection.empty()) {
+        numberText = opt.rateConnection.empty() ? positional[2] : opt.rateConnection;
         if (numberText.empty() || numberText.find_first_not_of("0123456789") != std::string::npos)
             return UsageError(onePacket ? "INDEX must be a packet number (0, 1, ...)"
                                         : "CONN must be a connection number (0, 1, ...)");
@@ -584,6 +701,12 @@ int main(int argc, char** argv) {
         // Nothing is exported from a file that could not be read whole.
         if (loaded && ExportPackets(opt, shown) != 0)
             status = 1;
+    } else if (rate) {
+        if (!PrintRates(opt, opt.connection) && loaded) {
+            std::fprintf(stderr, "pacterra-cli: no connection %s (the file holds %zu)\n", numberText.c_str(),
+                         g_connectionTable.size());
+            status = 1;
+        }
     } else if (onePacket) {
         if (opt.connection < g_packetTable.size()) {
             PrintPacket(g_packetTable[opt.connection], opt.command == "hex");

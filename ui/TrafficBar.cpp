@@ -1,0 +1,56 @@
+#include "ui/TrafficBar.h"
+
+#include <QAction>
+#include <QMainWindow>
+
+#include "config/SettingsStore.h"
+#include "ui/CaptionBars.h"
+#include "views/ListCtrlRight.h"
+#include "views/TrafficGraph.h"
+
+CTrafficBar::CTrafficBar(QMainWindow* frame, CListCtrlRight* packets)
+    : CSizingControlBar(QStringLiteral("Traffic"), frame, kBarId),
+      m_graph(new CTrafficGraph(this)),
+      m_toggle(new QAction(QStringLiteral("T&raffic Bar"), this)),
+      m_packets(packets) {
+    m_caption = new CSizingControlBarCF(this);
+    m_graph->setMinimumSize(1, 1);
+    setWidget(m_graph);
+    m_graph->SetConnectionSource([this] { return m_packets ? m_packets->CurrentConnection() : -1; });
+    connect(m_graph, &CTrafficGraph::momentChosen, this, &CTrafficBar::SelectPacketAt);
+
+    m_toggle->setData(kToggleCommand);
+    m_toggle->setCheckable(true);
+    m_toggle->setStatusTip(QStringLiteral("Show or hide the traffic graph"));
+    m_toggle->setToolTip(QStringLiteral("Toggle Traffic Bar"));
+    connect(m_toggle, &QAction::triggered, this, &CTrafficBar::SetShown);
+
+    m_sizeHorz = QSize(frame->width(), 170);
+    frame->addDockWidget(Qt::BottomDockWidgetArea, this);
+    const bool shown = OpenSettingsStore().value(kShownKey, false).toBool();
+    setVisible(shown);
+    m_toggle->setChecked(shown);
+    if (shown)
+        ApplyBarSize();
+}
+
+void CTrafficBar::SetShown(bool shown) {
+    setVisible(shown);
+    m_toggle->setChecked(shown);
+    if (shown) {
+        ApplyBarSize();
+        m_graph->Refresh();
+    }
+    OpenSettingsStore().setValue(kShownKey, shown);
+}
+
+void CTrafficBar::SelectPacketAt(qint64 us) {
+    if (!m_packets)
+        return;
+    // The graph draws the list's connection; make sure it is the one the positions come from.
+    m_graph->ShowConnection(m_packets->CurrentConnection());
+    m_packets->Follow();
+    const int64_t row = m_graph->Rates().ConnectionPacketAtOrAfter(us);
+    if (row >= 0 && row < INT32_MAX)
+        m_packets->SelectAndActivate(static_cast<int>(row));
+}
