@@ -115,6 +115,9 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
         g_helperInput = process.input;
         process.input = -1;  // closed by Stop, or below
     }
+    // A Stop that came before the helper was there found nothing to close.
+    if (g_captureState.load() != CAPTURE_RUNNING)
+        CloseHelperInput();
     // The helper writes its stream's header once the device is open; a helper that cannot open it ends
     // without one.
     FILE* f = ::fdopen(process.output, "rb");

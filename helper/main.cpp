@@ -84,6 +84,14 @@ void LimitRights(bool keepCaptureRights) {
     cap_reset_ambient();
 }
 
+void DropSetId() {
+    const uid_t uid = ::getuid();
+    const gid_t gid = ::getgid();
+    if ((::getegid() != gid && ::setresgid(gid, gid, gid) != 0) ||
+        (::geteuid() != uid && ::setresuid(uid, uid, uid) != 0))
+        Fail(kExitOpenFailed, std::string("cannot give up the set-user-id: ") + std::strerror(errno));
+}
+
 void OnSignal(int) {
     const int saved = errno;
     const char byte = 1;
@@ -164,8 +172,10 @@ int Capture(const std::string& device) {
         if (!p && error.empty())
             error = firstError;
     }
-    // Opened (or not): the rights are of no further use.
+    // Opened (or not): the rights are of no further use, nor is a set-user-id root (an administrator's
+    // choice where file capabilities are not available).
     LimitRights(false);
+    DropSetId();
     if (!p) {
         if (status == PCAP_ERROR_NO_SUCH_DEVICE)
             Fail(kExitUsage, "no such device: " + device);
@@ -276,6 +286,7 @@ int List() {
     }
     pcap_freealldevs(devices);
     LimitRights(false);
+    DropSetId();
     if (std::fflush(stdout) != 0)
         Fail(kExitOutput, std::string("standard output failed: ") + std::strerror(errno));
     return kExitOk;

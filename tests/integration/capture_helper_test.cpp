@@ -429,6 +429,33 @@ TEST_F(CaptureHelperTest, TheCommandLineToolCapturesThroughTheHelper) {
     EXPECT_TRUE(RunProgram({"/usr/sbin/getcap", kCli}).out.empty());
 }
 
+// An adapter that goes away during a capture through the helper ends it with the same message as one of
+// the program's own, and the packets captured before are kept.
+TEST_F(CaptureHelperTest, AnAdapterThatGoesAwayEndsTheCaptureAsUsual) {
+    const std::string copy = PrivilegedCopy();
+    ASSERT_FALSE(copy.empty()) << "setcap failed";
+    ASSERT_EQ(std::system("ip link add pchv0 type veth peer name pchv1 && ip link set pchv0 up && "
+                          "ip link set pchv1 up"),
+              0);
+    Child c =
+        Spawn({kCli, "capture", "-i", "pchv0", "-t", "20"}, kNobody, -1,
+              {"PACTERRA_CAPTURE_HELPER=" + copy, "HOME=" + dir.string(), "XDG_CONFIG_HOME=" + dir.string()});
+    ::close(c.in);
+    std::string out;
+    std::thread reader([&] { out = ReadAll(c.out); });
+    std::this_thread::sleep_for(1500ms);  // the helper has opened the device
+    ASSERT_EQ(std::system("ip link del pchv0"), 0);
+    const std::string err = ReadAll(c.err);
+    reader.join();
+    EXPECT_EQ(WaitExit(c.pid, 10s), 1) << err;
+    EXPECT_NE(err.find("PCAP error: Reading from the networking adapter failed, and the capture was stopped. "
+                       "The 0 packets captured before are kept."),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("pchv0: "), std::string::npos) << err;
+    ::close(c.out), ::close(c.err);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
