@@ -208,6 +208,20 @@ int FindRow(const QAbstractItemModel* model, int column, const QString& part) {
     return -1;
 }
 
+int CountRows(const QAbstractItemModel* model, int column, const QString& part) {
+    int count = 0;
+    for (int r = 0; r < model->rowCount(); ++r)
+        count += model->index(r, column).data().toString().contains(part) ? 1 : 0;
+    return count;
+}
+
+int LastRow(const QAbstractItemModel* model, int column, const QString& part) {
+    for (int r = model->rowCount() - 1; r >= 0; --r)
+        if (model->index(r, column).data().toString().contains(part))
+            return r;
+    return -1;
+}
+
 void Click(QAbstractItemView* view, int row) {
     const QRect cell = view->visualRect(view->model()->index(row, 0));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
@@ -269,12 +283,17 @@ private slots:
 
         CListCtrlLeft* connections = frame->ConnectionsList();
         const QString server = QStringLiteral("198.51.100.2:8080");
-        for (int attempt = 0; attempt < 40 && FindRow(connections->model(), 3, server) < 0; ++attempt) {
+        for (int attempt = 0; attempt < 40 && CountRows(connections->model(), 3, server) == 0; ++attempt) {
             HttpExchange();
             QTest::qWait(500);
         }
-        const int row = FindRow(connections->model(), 3, server);
-        QVERIFY2(row >= 0, qPrintable("no row for the HTTP exchange; messages: " + shown.join('\n')));
+        const int seen = CountRows(connections->model(), 3, server);
+        QVERIFY2(seen > 0, qPrintable("no row for the HTTP exchange; messages: " + shown.join('\n')));
+        // The capture runs now: one more exchange, seen from its first packet (an earlier one may have
+        // begun before the helper opened the adapter).
+        QVERIFY(HttpExchange());
+        QTRY_VERIFY_WITH_TIMEOUT(CountRows(connections->model(), 3, server) > seen, 10000);
+        const int row = LastRow(connections->model(), 3, server);
         // Captured through the helper, which holds no capability now that the device is open.
         const pid_t helper = HelperChild();
         QVERIFY2(helper > 0, "no capture helper runs");
