@@ -429,6 +429,33 @@ TEST_F(CaptureHelperTest, TheCommandLineToolCapturesThroughTheHelper) {
     EXPECT_TRUE(RunProgram({"/usr/sbin/getcap", kCli}).out.empty());
 }
 
+// The adapter list of a user without rights: the link types come from the helper, which can open the
+// devices; without it they show as not openable.
+TEST_F(CaptureHelperTest, TheAdapterListLearnsTheLinkTypesFromTheHelper) {
+    const std::string copy = PrivilegedCopy();
+    ASSERT_FALSE(copy.empty()) << "setcap failed";
+    struct Case {
+        std::string helper, loLine;
+    } cases[] = {
+        {copy, "lo\tlo\t127.0.0.1\t255.0.0.0\tEthernet (10Mb)\n"},
+        {"",
+         "lo\tlo\t127.0.0.1\t255.0.0.0\tNo promiscuous mode. Capture packets from the same computer only.\n"},
+    };
+    for (const Case& c : cases) {
+        Child child = Spawn({kCli, "adapters"}, kNobody, -1,
+                            {"PACTERRA_CAPTURE_HELPER=" + c.helper, "HOME=" + dir.string(),
+                             "XDG_CONFIG_HOME=" + dir.string()});
+        ::close(child.in);
+        std::string out;
+        std::thread reader([&] { out = ReadAll(child.out); });
+        const std::string err = ReadAll(child.err);
+        reader.join();
+        EXPECT_EQ(WaitExit(child.pid, 10s), 0) << err;
+        EXPECT_NE(out.find(c.loLine), std::string::npos) << c.helper << ":\n" << out << err;
+        ::close(child.out), ::close(child.err);
+    }
+}
+
 // An adapter that goes away during a capture through the helper ends it with the same message as one of
 // the program's own, and the packets captured before are kept.
 TEST_F(CaptureHelperTest, AnAdapterThatGoesAwayEndsTheCaptureAsUsual) {
