@@ -7,6 +7,10 @@
 # packet the packets list showed them all. Goals: no drops where tcpdump has none, max_stall_ms < 100, and
 # the list follows within about one refresh (300 ms).
 #
+# With HELPER=1 the window runs as an unprivileged user (nobody) and captures through a copy of
+# pacterra-capture that alone holds the rights; the line then ends with helper_cpu_pct, the helper's CPU
+# time over the sending time in % of one core.
+#
 # Usage (as root): bench/gui_live.sh [BUILD_DIR] [RATE]     (default ./build, 100000; SECONDS_PER_RATE=3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,12 +25,22 @@ done
 command -v tcpdump >/dev/null || { echo "tcpdump missing: scripts/install-deps.sh --bench" >&2; exit 2; }
 . bench/veth_pair.sh
 veth_pair pacterra-gui-live ptg
-mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+mkdir -p "$work/runtime" "$work/config" && chmod 700 "$work/runtime"
+prefix=()
+if [[ ${HELPER:-0} == 1 ]]; then
+    . bench/helper_mode.sh
+    helper_setup "$build"
+    chown 65534 "$work/runtime" "$work/config"
+    prefix=("${as_user[@]}")
+fi
 
 total=$(awk -v r="$rate" -v s="$seconds" 'BEGIN { printf "%d", r * s }')
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
-ip netns exec "$cap" "$gui" --bench-capture ptg0 --bench-count "$total" >"$work/gui.out" 2>"$work/gui.err" &
+ip netns exec "$cap" "${prefix[@]}" env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" \
+    XDG_RUNTIME_DIR="$work/runtime" "$gui" --bench-capture ptg0 --bench-count "$total" >"$work/gui.out" \
+    2>"$work/gui.err" &
 pid=$!
+[[ ${HELPER:-0} == 1 ]] && helper_cpu_watch "$pid" "$work/cpu" &
 sleep 1.5
 ip netns exec "$peer" "$blast" 198.51.100.1 9999 "$rate" "$seconds" >"$work/sent"
 wait "$pid" || true
@@ -43,5 +57,10 @@ t_got=$(awk '/packets captured/ { print $1 }' "$work/t.err")
 t_drop=$(awk '/dropped by kernel/ { print $1 }' "$work/t.err")
 
 get() { sed -E "s/.*$1=([-0-9.]+).*/\\1/" <<<"$line"; }
+cpu=""
+if [[ ${HELPER:-0} == 1 ]]; then
+    wait
+    cpu=" helper_cpu_pct=$(awk -v d="$seconds" '{ printf "%.1f", 100 * $1 / $2 / d }' "$work/cpu")"
+fi
 echo "rate=$rate sent=$sent stored=$(get stored) dropped=$(get dropped) tcpdump_got=${t_got:-?}" \
-    "tcpdump_dropped=${t_drop:-?} max_stall_ms=$(get max_stall_ms) list_lag_ms=$(get list_lag_ms)"
+    "tcpdump_dropped=${t_drop:-?} max_stall_ms=$(get max_stall_ms) list_lag_ms=$(get list_lag_ms)$cpu"

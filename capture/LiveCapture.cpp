@@ -21,7 +21,9 @@
 #include "capture/PacketStore.h"
 #include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
+#include "frontend/CaptureHelper.h"
 #include "frontend/FrontEnd.h"
+#include "helper/HelperProtocol.h"
 
 namespace {
 
@@ -31,6 +33,9 @@ std::atomic<bool> g_stopRequested{false};
 // Guards the open handle, so that Stop can interrupt a blocked read while the thread may be closing it.
 std::mutex g_handleMutex;
 pcap_t* g_handle = nullptr;
+// The capture helper's standard input while a capture runs through it: Stop closes it, which ends the
+// helper's capture (it still delivers what had arrived, then ends its stream).
+int g_helperInput = -1;
 CaptureStats g_stats;
 
 u_char g_liveFlag = 1;
@@ -81,6 +86,124 @@ void CollectLastBlock(pcap_t* p) {
     }
 }
 
+void CloseHelperInput() {
+    std::lock_guard lock(g_handleMutex);
+    if (g_helperInput >= 0)
+        ::close(g_helperInput);
+    g_helperInput = -1;
+}
+
+// Captures on `device` through the capture helper: its stream goes through the same intake as a live
+// adapter, with the same messages; the helper's own words are the detail.
+void CaptureThroughHelper(const std::string& helper, const std::string& device) {
+    const auto openFailed = [&](const std::string& why) {
+        g_captureState = CAPTURE_IDLE;
+        // The helper names the device itself.
+        std::string detail = why.rfind(device + ": ", 0) == 0 ? why : device + ": " + why;
+        if (IsRightsErrorText(why))
+            detail += "\n" + CaptureRightsHint();
+        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok, detail);
+    };
+    HelperProcess process;
+    std::string error;
+    if (!StartCaptureHelper(helper, {"--capture", device}, process, error)) {
+        openFailed(error);
+        return;
+    }
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_helperInput = process.input;
+        process.input = -1;  // closed by Stop, or below
+    }
+    // A Stop that came before the helper was there found nothing to close.
+    if (g_captureState.load() != CAPTURE_RUNNING)
+        CloseHelperInput();
+    // The helper writes its stream's header once the device is open; a helper that cannot open it ends
+    // without one.
+    FILE* f = ::fdopen(process.output, "rb");
+    char buffer[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = f ? pcap_fopen_offline(f, buffer) : nullptr;
+    if (f)
+        process.output = -1;  // owned by the stream now
+    if (!p) {
+        if (f)
+            std::fclose(f);
+        CloseHelperInput();
+        const HelperResult result = FinishCaptureHelper(process);
+        if (g_stopRequested.load() && result.exitStatus == 0) {
+            // Stopped before the device was open: nothing captured, nothing to say.
+            g_captureState = CAPTURE_IDLE;
+            return;
+        }
+        openFailed(result.messages.empty() ? std::string(buffer) : result.messages);
+        return;
+    }
+    const int link = pcap_datalink(p);
+    g_liveHandler = IntakeHandlerFor(link, PacketHandler);
+    if (!g_liveHandler) {
+        pcap_close(p);
+        CloseHelperInput();
+        FinishCaptureHelper(process);
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage(
+            "PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
+            device + ": " + LinkTypeText(link) + "; " +
+                (g_config.wideIntake ? "only Ethernet (1) and Linux cooked (113, 276) can be captured."
+                                     : "only Ethernet (1) can be captured."));
+        return;
+    }
+    g_storeLinkType = link;
+    // Until the helper's stream ends: after the user's Stop the helper delivers what had arrived and ends
+    // its stream at once; a full store stops reading, which ends the helper too.
+    std::string damage;
+    for (;;) {
+        const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
+        if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
+            break;
+        const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
+                              : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
+        if (n == PCAP_ERROR) {
+            damage = pcap_geterr(p);
+            break;
+        }
+        if (n == 0)
+            break;
+    }
+    CloseHelperInput();
+    pcap_close(p);  // a helper still writing gets a broken pipe and ends
+    const HelperResult result = FinishCaptureHelper(process);
+    CaptureStats stats;
+    stats.opened = true;
+    stats.received = result.received;
+    stats.dropped = result.dropped;
+    stats.interfaceDropped = result.interfaceDropped;
+    // The helper ends on its own only when the adapter failed (or it broke): that is a failed read, as
+    // in a capture of the program's own. A stream cut short by the store's stop is no failure.
+    const bool stoppedByUs = g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE;
+    std::string readError;
+    if (result.exitStatus == capture_helper::kExitReadFailed || (!stoppedByUs && result.exitStatus != 0))
+        readError = result.messages.empty() ? "the capture helper ended unexpectedly" : result.messages;
+    else if (!stoppedByUs && !damage.empty())
+        readError = "the capture helper's stream is damaged: " + damage;
+    else if (!stoppedByUs)
+        readError = "the capture helper ended unexpectedly";
+    const std::string prefix = "read error: ";
+    if (readError.rfind(prefix, 0) == 0)
+        readError.erase(0, prefix.size());
+    stats.readFailed = !readError.empty();
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = stats;
+    }
+    g_captureState = CAPTURE_IDLE;
+    if (!readError.empty())
+        ShowMessage(ReadFailedMessage(g_packetTable.size()), MsgButtons::Ok, device + ": " + readError);
+    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
+        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
+    if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
+        ShowMessage(ShortPacketsMessage(shortCount));
+}
+
 // A read error that lasts this long is taken as the end of the adapter (unplugged, deleted, gone down for
 // good) rather than a hiccup.
 constexpr auto kLastingReadError = std::chrono::milliseconds(1000);
@@ -94,6 +217,13 @@ void CaptureThreadProc(std::string device) {
         p = OpenAdapter(device, false, error, wantsRights);
         if (!p && error.empty())
             error = firstError;
+    }
+    // Without rights of its own the program captures through the helper, which holds them.
+    if (!p && wantsRights && !device.empty()) {
+        if (const std::string helper = FindCaptureHelper(); !helper.empty()) {
+            CaptureThroughHelper(helper, device);
+            return;
+        }
     }
     if (!p) {
         g_captureState = CAPTURE_IDLE;
@@ -378,6 +508,9 @@ void StopCapture() {
     std::lock_guard lock(g_handleMutex);
     if (g_handle)
         pcap_breakloop(g_handle);
+    if (g_helperInput >= 0)
+        ::close(g_helperInput);
+    g_helperInput = -1;
 }
 
 void JoinCaptureThread() {

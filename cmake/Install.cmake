@@ -9,6 +9,18 @@ set(_res ${PROJECT_SOURCE_DIR}/res)
 set(_datadir ${CMAKE_INSTALL_DATADIR}/pacterra)
 
 install(TARGETS pacterra-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The capture helper, the only program that may hold the capture rights: runnable by its owner and its group
+# (the package makes that group pacterra and sets the capabilities; a plain install says how).
+install(TARGETS pacterra-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
+install(CODE "
+  if(NOT CPACK_TOPLEVEL_DIRECTORY)
+    message(STATUS \"To capture without root, give the capture helper (and nothing else) the rights, and its group to the users who may capture:
+      sudo groupadd --system pacterra
+      sudo chgrp pacterra \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/pacterra-capture
+      sudo setcap cap_net_raw,cap_net_admin=eip \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/pacterra-capture
+      sudo usermod -aG pacterra USER   (then log in again)\")
+  endif()")
 install(FILES ${_res}/sample.cap DESTINATION ${_datadir})
 # The tips and the help are looked up beside the executable, then here. They are installed when they are
 # there; the glob makes the build configure again when files come or go in res/.
@@ -47,6 +59,7 @@ install(FILES ${_man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 set(PACTERRA_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(PACTERRA_INSTALLED_FILES
   ${CMAKE_INSTALL_BINDIR}/pacterra-cli
+  ${CMAKE_INSTALL_BINDIR}/pacterra-capture
   ${_datadir}/sample.cap
   ${CMAKE_INSTALL_MANDIR}/man1/pacterra-cli.1.gz)
 if(TARGET pacterra)

@@ -1,6 +1,7 @@
 # `cpack -G DEB` from a build tree (scripts/package.sh makes a release build and runs it): one package,
-# pacterra, with its Depends computed from the shared libraries the programs link. It grants no capture
-# rights: an administrator chooses who may capture.
+# pacterra, with its Depends computed from the shared libraries the programs link. Its post-installation
+# script gives the capture rights to pacterra-capture alone (root:pacterra, 0750) and creates the system
+# group pacterra; its post-removal script removes the group when nobody belongs to it.
 set(CPACK_PACKAGE_NAME pacterra)
 set(CPACK_PACKAGE_VENDOR Morvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -15,7 +16,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pacterra.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libcap2-bin, tcpdump")
+# setcap (libcap2-bin) and groupadd (passwd) for the post-installation script.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin, passwd")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "tcpdump")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/deb/postinst;${CMAKE_CURRENT_LIST_DIR}/deb/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # CPack puts the summary above this as the first line; it strips the last line, so no command ends it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
@@ -26,15 +30,15 @@ packets of one connection, and a decode tree, a hex view and the payload
 text of one packet. Capture files in the libpcap format are saved and
 opened. pacterra-cli prints the same lists without a display.
 
-Capturing needs raw-socket rights. The package grants none: run the
-programs as root, or give them two capabilities (again after each upgrade)
-with setcap from libcap2-bin:
-  setcap cap_net_raw,cap_net_admin=eip /usr/bin/pacterra
-  setcap cap_net_raw,cap_net_admin=eip /usr/bin/pacterra-cli
-Every user who may start them can then capture. To allow only the members
-of a group (pcap here), run before setcap:
-  dpkg-statoverride --update --add root pcap 750 /usr/bin/pacterra
-Nothing else needs root.")
+Capturing needs raw-socket rights, which only the small capture helper
+pacterra-capture holds: the post-installation script runs
+  setcap cap_net_raw,cap_net_admin=eip /usr/bin/pacterra-capture
+on it alone and lets only the members of the system group pacterra run
+it. The window and pacterra-cli get no rights: they capture through the
+helper. To capture as yourself, add yourself to the group, then log in
+again:
+  sudo usermod -aG pacterra $USER
+Removing the package removes the group when nobody belongs to it.")
 
 # A source package (cpack --config CPackSourceConfig.cmake) holds the sources only.
 set(CPACK_SOURCE_IGNORE_FILES "/\\.git(/|$)" "/build[^/]*(/|$)")

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frontend/CaptureHelper.h"
 #include "frontend/FrontEnd.h"
 
 namespace {
@@ -106,10 +107,17 @@ const char* WideDataLinkText(int linkType) {
 }
 
 std::string QueryDataLink(const std::string& device, bool wide) {
+    bool wantsRights = false;
+    return QueryDataLink(device, wide, wantsRights);
+}
+
+std::string QueryDataLink(const std::string& device, bool wide, bool& wantsRights) {
     char buffer[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = pcap_open_live(device.c_str(), 65536, 1, 1000, buffer);
-    if (!p)
+    if (!p) {
+        wantsRights = wantsRights || IsRightsErrorText(buffer);
         return kNoPromiscuousText;
+    }
     int link = pcap_datalink(p);
     pcap_close(p);
     return wide ? WideDataLinkText(link) : DataLinkText(link);
@@ -121,10 +129,32 @@ bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool w
     if (!FindAll(list, error))
         return false;
     rows = AdapterRows(list.head, wide);
-    if (withDataLink)
-        for (AdapterRow& row : rows)
-            row.dataLink = QueryDataLink(row.device, wide);
+    if (!withDataLink)
+        return true;
+    bool wantsRights = false;
+    for (AdapterRow& row : rows)
+        row.dataLink = QueryDataLink(row.device, wide, wantsRights);
+    // Without rights of its own the program learns the link types from the capture helper, which will
+    // capture for it.
+    if (wantsRights)
+        if (const std::string helper = FindCaptureHelper(); !helper.empty()) {
+            std::vector<HelperDevice> devices;
+            std::string helperError;
+            if (ListAdaptersThroughHelper(helper, devices, helperError))
+                ApplyHelperLinkTypes(rows, devices, wide);
+        }
     return true;
+}
+
+void ApplyHelperLinkTypes(std::vector<AdapterRow>& rows, const std::vector<HelperDevice>& devices,
+                          bool wide) {
+    for (AdapterRow& row : rows) {
+        if (row.dataLink != kNoPromiscuousText)
+            continue;
+        for (const HelperDevice& d : devices)
+            if (d.name == row.device && d.linkType >= 0)
+                row.dataLink = wide ? WideDataLinkText(d.linkType) : DataLinkText(d.linkType);
+    }
 }
 
 std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices, bool withoutAddresses) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "frontend/CaptureHelper.h"
+
 struct AdapterRow {
     std::string device;       // the capture library's device name
     std::string description;  // "Adapter": the name, and the description in brackets when there is one
@@ -20,7 +22,8 @@ inline constexpr char kNoPromiscuousText[] =
     "No promiscuous mode. Capture packets from the same computer only.";
 
 // The adapters with at least one address, in the library's order. false (with the library's message in
-// `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link". `wide` (the
+// `error`) when enumeration fails. `withDataLink` opens each device once to fill "Data-Link" (through the
+// capture helper when the program lacks the rights). `wide` (the
 // wider intake is on): also the devices without addresses (Linux's "any"), and the cooked link types named.
 bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink = true,
                        bool wide = false);
@@ -32,6 +35,11 @@ std::vector<AdapterRow> AdapterRows(const pcap_if_t* devices, bool withoutAddres
 // "Data-Link" text of a device: the name of its link type, or the no-promiscuous-mode text when it cannot
 // be opened.
 std::string QueryDataLink(const std::string& device, bool wide = false);
+// The same; sets `wantsRights` when the device could not be opened for want of capture rights.
+std::string QueryDataLink(const std::string& device, bool wide, bool& wantsRights);
+
+// Fills the "Data-Link" of the rows the program could not open itself from the capture helper's list.
+void ApplyHelperLinkTypes(std::vector<AdapterRow>& rows, const std::vector<HelperDevice>& devices, bool wide);
 
 // Name of a link-layer type number as the adapter list shows it.
 const char* DataLinkText(int linkType);

@@ -1,6 +1,7 @@
 #include "frontend/FrontEnd.h"
 
 #include "frontend/Addresses.h"
+#include "frontend/CaptureHelper.h"
 
 #include <pcap/pcap.h>
 
@@ -49,20 +50,45 @@ std::string OutOfMemoryMessage(size_t kept) {
            " packets stored before memory ran out are kept.";
 }
 
+namespace {
+
+// Quoted for the shell when the path holds anything but plain path characters.
+std::string ShellWord(std::string path) {
+    if (path.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+") ==
+        std::string::npos)
+        return path;
+    std::string quoted = "'";
+    for (char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
 std::string CaptureRightsHint() {
+    // With the capture helper installed, only it holds the rights: the program itself never gets them.
+    const std::string helper = InstalledCaptureHelper();
+    if (const std::string group = CaptureHelperGroup(helper); !group.empty())
+        return "Capturing needs raw-socket rights, which only the capture helper " + ShellWord(helper) +
+               " holds; the members of the group " + group +
+               " may use it. Add yourself to the group once, then log in again:\n    sudo usermod -aG " +
+               group + " $USER";
     std::string exe;
     char path[4096];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     exe = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("PROGRAM");
-    // Quoted for the shell when the path holds anything but plain path characters.
-    if (exe.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+") !=
-        std::string::npos) {
-        std::string quoted = "'";
-        for (char c : exe)
-            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        exe = quoted + "'";
-    }
+    // A helper of a build tree: it is the one to give the rights to.
+    if (!helper.empty())
+        return "Capturing needs raw-socket rights. To capture without root, give the capture helper (and "
+               "only "
+               "it) the two capabilities once (again after each build):\n    sudo setcap "
+               "cap_net_raw,cap_net_admin=eip " +
+               ShellWord(helper) +
+               "\nWithout the helper, the program itself would need them, with everything it links:\n    "
+               "sudo "
+               "setcap cap_net_raw,cap_net_admin=eip " +
+               ShellWord(exe);
     return "Capturing needs raw-socket rights. To capture without root, give the program the two "
            "capabilities once (again after each update):\n    sudo setcap cap_net_raw,cap_net_admin=eip " +
-           exe;
+           ShellWord(exe);
 }

@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 floors=(
+  "helper"
   "frontend"
   "config"
   "capture"
