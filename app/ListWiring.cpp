@@ -1,20 +1,45 @@
 #include "app/ListWiring.h"
 
-#include <QPointer>
-
 #include "app/TrawlerView.h"
+#include "capture/PacketStore.h"
+#include "views/HexView.h"
+#include "views/HexViewCtrl.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
+#include "views/ProtocolTreeView.h"
+
+namespace {
+
+// The packet the list activated; null for an index the store does not hold.
+const PacketRecord* ActivatedPacket(int64_t packetIndex) {
+    if (packetIndex < 0 || static_cast<uint64_t>(packetIndex) >= g_packetTable.size())
+        return nullptr;
+    return &g_packetTable[static_cast<size_t>(packetIndex)];
+}
+
+}  // namespace
 
 void WireListsAndViews(CListCtrlLeft* connections, CListCtrlRight* packets, CTrawlerView* view, CHexView* hex,
                        CProtocolTreeView* tree) {
-    connections->SetPeers(packets);
-    QPointer<CTrawlerView> guarded(view);
-    packets->SetPeers(
-        connections,
-        [guarded](int64_t packet) {
-            if (guarded)
-                guarded->ShowPayload(packet);
-        },
-        hex, tree);
+    QObject::connect(connections, &CListCtrlLeft::connectionActivated, packets,
+                     &CListCtrlRight::ShowConnection);
+    QObject::connect(connections, &CListCtrlLeft::rowsCleared, packets, &CListCtrlRight::ClearAll);
+    if (view)
+        QObject::connect(packets, &CListCtrlRight::packetActivated, view, &CTrawlerView::ShowPayload);
+    if (hex) {
+        QObject::connect(packets, &CListCtrlRight::packetActivated, hex, [hex](int64_t packetIndex) {
+            if (const PacketRecord* packet = ActivatedPacket(packetIndex)) {
+                CHexViewCtrl* ctrl = hex->HexCtrl();
+                ctrl->SetData(packet->data, packet->capLen);
+                // Painted at once, before the decode takes its time.
+                ctrl->viewport()->repaint();
+            }
+        });
+    }
+    if (tree) {
+        QObject::connect(packets, &CListCtrlRight::packetActivated, tree, [tree](int64_t packetIndex) {
+            if (const PacketRecord* packet = ActivatedPacket(packetIndex))
+                tree->ShowPacket(packet->data, packet->capLen);
+        });
+    }
 }

@@ -80,7 +80,7 @@ public:
     CListCtrlLeft* ConnectionsList() const { return m_connectionsList; }
     CListCtrlRight* PacketsList() const { return m_packetsList; }
     TVisualFramework* Framework() const { return m_framework; }
-    // Hands the lists and the main view to each other, so that an activation in one fills the others.
+    // Connects the lists' activations to the main view and the packet views (see ListWiring.h).
     void WireViews(CTrawlerView* view);
     // The texts of the status panes: "Buffer: %d%%", "Conns: %d", "Packets: %d".
     QString PaneText(int pane) const;

@@ -28,7 +28,9 @@ CPacketsBar::CPacketsBar(QMainWindow* frame)
     : CSizingControlBar(QStringLiteral("Packets"), frame, kBarId), m_wndList(new CListCtrlRight(this)) {
     m_caption = new CSizingControlBarCF(this);
     Host(this, m_wndList);
-    m_wndList->SetBar(this);
+    // The bar's title is the list's caption.
+    setWindowTitle(m_wndList->Caption());
+    connect(m_wndList, &CListCtrlRight::captionChanged, this, &QWidget::setWindowTitle);
 }
 
 void DockListBars(QMainWindow* frame, CConnectionsBar* connections, CPacketsBar* packets) {

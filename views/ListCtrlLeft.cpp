@@ -11,7 +11,6 @@
 #include "capture/PacketStore.h"
 #include "frontend/FrontEnd.h"
 #include "views/ConnectionsModel.h"
-#include "views/ListCtrlRight.h"
 
 class CListCtrlLeft::Sink : public IConnectionRows {
 public:
@@ -22,8 +21,7 @@ public:
     void CellsChanged(int row, int, int) override { m_model->MarkCellsChanged(row); }
     void RowsCleared() override {
         m_list->ClearAll();
-        if (m_list->m_packets)
-            m_list->m_packets->ClearAll();
+        emit m_list->rowsCleared();
     }
 
 private:
@@ -106,10 +104,6 @@ void CListCtrlLeft::FitEndpointColumns(int first, int last) {
 
 CListCtrlLeft::~CListCtrlLeft() = default;
 
-void CListCtrlLeft::SetPeers(CListCtrlRight* packets) {
-    m_packets = packets;
-}
-
 void CListCtrlLeft::ClearAll() {
     m_model->Clear();
     viewport()->update();
@@ -153,8 +147,7 @@ void CListCtrlLeft::ActivateRow(int row) {
     // A row the store does not hold (any more) does nothing.
     if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
         return;
-    if (m_packets)
-        m_packets->ShowConnection(connection);
+    emit connectionActivated(connection);
     m_model->SetHighlightedRow(row);
     viewport()->update();
 }

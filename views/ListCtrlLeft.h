@@ -1,18 +1,18 @@
 // The connections list: one row per captured connection, in the order they were created; activating a
-// row lists that connection's packets in the packets list.
+// row emits connectionActivated with that connection (the window lists its packets in the packets list).
 //
 // Live rows: give the engine RowSink() (the main frame forwards IConnectionRows calls to it). Its
 // InsertRow and CellsChanged may be called from the capture thread: they only set an atomic mark (no
 // lock, no allocation, no event), and the list takes the marks and the store's new connections up on the
 // interface thread every CConnectionsModel::kSyncIntervalMs, in one insertion and one repaint. RowsCleared
-// must come on the interface thread, after the store was emptied: it empties this list and its packets
-// list. The sink lives as long as the list; stop forwarding to it before the list is destroyed.
+// must come on the interface thread, after the store was emptied: it empties this list and emits rowsCleared
+// (the window empties the packets list on it). The sink lives as long as the list; stop forwarding to it
+// before the list is destroyed.
 //
 // A filter (SetFilter) hides the connections it does not match; "#" keeps showing connection numbers, and
 // activation, the highlight and the selection follow connections, not rows.
 #pragma once
 
-#include <QPointer>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -21,7 +21,6 @@
 
 class CConnectionsModel;
 class ConnectionFilter;
-class CListCtrlRight;
 class IConnectionRows;
 
 class CListCtrlLeft : public CReportListView {
@@ -32,9 +31,6 @@ public:
 
     explicit CListCtrlLeft(QWidget* parent = nullptr);
     ~CListCtrlLeft() override;
-
-    // The packets list that activation fills. Not owned.
-    void SetPeers(CListCtrlRight* packets);
 
     // No rows, no highlight (the store was emptied).
     void ClearAll();
@@ -59,6 +55,12 @@ public:
     std::vector<uint32_t> ShownConnections() const;
     CConnectionsModel* Model() const { return m_model; }
 
+signals:
+    // A row of a connection the store holds was activated.
+    void connectionActivated(int connection);
+    // The engine emptied the store and this list with it.
+    void rowsCleared();
+
 protected:
     void ActivateRow(int row) override;
 
@@ -73,5 +75,4 @@ private:
     int m_keepSelected = -1;
     int m_keepTop = -1;
     std::unique_ptr<Sink> m_sink;
-    QPointer<CListCtrlRight> m_packets;
 };

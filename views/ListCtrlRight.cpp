@@ -3,11 +3,7 @@
 #include <QHeaderView>
 #include <QScrollBar>
 
-#include "capture/PacketStore.h"
-#include "views/HexView.h"
-#include "views/ListCtrlLeft.h"
 #include "views/PacketsModel.h"
-#include "views/ProtocolTreeView.h"
 
 CListCtrlRight::CListCtrlRight(QWidget* parent)
     : CReportListView(kCopyLineCommand, parent), m_model(new CPacketsModel(this)) {
@@ -24,20 +20,6 @@ CListCtrlRight::CListCtrlRight(QWidget* parent)
 }
 
 CListCtrlRight::~CListCtrlRight() = default;
-
-void CListCtrlRight::SetPeers(CListCtrlLeft* connections, ShowPayloadFn showPayload, CHexView* hex,
-                              CProtocolTreeView* tree) {
-    m_connections = connections;
-    m_showPayload = std::move(showPayload);
-    m_hex = hex;
-    m_tree = tree;
-}
-
-void CListCtrlRight::SetBar(QWidget* bar) {
-    m_bar = bar;
-    if (m_bar)
-        m_bar->setWindowTitle(m_caption);
-}
 
 void CListCtrlRight::ClearAll() {
     m_model->Clear();
@@ -78,8 +60,6 @@ void CListCtrlRight::SetCaption(const QString& caption) {
     if (caption == m_caption)
         return;
     m_caption = caption;
-    if (m_bar)
-        m_bar->setWindowTitle(caption);
     emit captionChanged(caption);
 }
 
@@ -87,17 +67,7 @@ void CListCtrlRight::ActivateRow(int row) {
     const int64_t p = m_model->PacketAt(row);
     if (p < 0)
         return;
-    const PacketRecord& packet = g_packetTable[static_cast<size_t>(p)];
-    // Payload first, then the bytes painted at once, then the decode: the order the user sees them fill.
-    if (m_showPayload)
-        m_showPayload(p);
-    if (m_hex) {
-        CHexViewCtrl* ctrl = m_hex->HexCtrl();
-        ctrl->SetData(packet.data, packet.capLen);
-        ctrl->viewport()->repaint();
-    }
-    if (m_tree)
-        m_tree->ShowPacket(packet.data, packet.capLen);
+    emit packetActivated(p);
     m_model->SetHighlightedRow(row);
     viewport()->update();
 }

@@ -1,20 +1,16 @@
 // The packets list: the packets of the connection last activated in the connections list, in arrival
-// order, kept up to date every 300 ms. Activating a row shows the packet in the payload view, the hex
-// viewer and the decode tree, in that order. Its caption ("Packets", or "%d Packets in Connection No.%d")
-// becomes the window title of the bar given to SetBar.
+// order, kept up to date every 300 ms. Activating a row emits packetActivated with the packet's index in
+// the store (the window shows it in the payload view, the hex viewer and the decode tree, in that order).
+// Its caption ("Packets", or "%d Packets in Connection No.%d") goes out through captionChanged; the bar
+// that hosts the list shows it as its title.
 #pragma once
 
-#include <QPointer>
 #include <QTimer>
 #include <cstdint>
-#include <functional>
 
 #include "views/ReportListView.h"
 
-class CHexView;
-class CListCtrlLeft;
 class CPacketsModel;
-class CProtocolTreeView;
 
 class CListCtrlRight : public CReportListView {
     Q_OBJECT
@@ -22,18 +18,9 @@ class CListCtrlRight : public CReportListView {
 public:
     static constexpr int kCopyLineCommand = 160;
     static constexpr int kFollowIntervalMs = 300;
-    // The main view's ShowPayload (the views library does not know the main view).
-    using ShowPayloadFn = std::function<void(int64_t packetIndex)>;
 
     explicit CListCtrlRight(QWidget* parent = nullptr);
     ~CListCtrlRight() override;
-
-    // The connections list, the main view's ShowPayload, the hex view and the decode tree. Not owned; any
-    // may be null.
-    void SetPeers(CListCtrlLeft* connections, ShowPayloadFn showPayload, CHexView* hex,
-                  CProtocolTreeView* tree);
-    // The bar whose window title shows the caption. Not owned.
-    void SetBar(QWidget* bar);
 
     // Empty, caption "Packets", no highlight. The detail views keep what they show.
     void ClearAll();
@@ -49,6 +36,8 @@ public:
 
 signals:
     void captionChanged(const QString& caption);
+    // A row was activated: `packetIndex` is its packet's index in the store.
+    void packetActivated(int64_t packetIndex);
 
 protected:
     void ActivateRow(int row) override;
@@ -60,9 +49,4 @@ private:
     CPacketsModel* m_model;
     QTimer m_follow;
     QString m_caption;
-    QPointer<QWidget> m_bar;
-    QPointer<CListCtrlLeft> m_connections;
-    ShowPayloadFn m_showPayload;
-    QPointer<CHexView> m_hex;
-    QPointer<CProtocolTreeView> m_tree;
 };

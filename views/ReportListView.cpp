@@ -178,8 +178,10 @@ QModelIndex CReportListView::moveCursor(CursorAction action, Qt::KeyboardModifie
 
 void CReportListView::Activate() {
     const int row = SelectedRow();
-    if (row >= 0)
-        ActivateRow(row);
+    if (row < 0)
+        return;
+    ActivateRow(row);
+    emit rowActivated(row);
 }
 
 void CReportListView::mousePressEvent(QMouseEvent* event) {

@@ -41,6 +41,10 @@ public:
     // they are (Ctrl+End, a click on a wide last column).
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
+signals:
+    // `row` was activated (a click, Enter, a double-click or SelectAndActivate), after the list's own work.
+    void rowActivated(int row);
+
 protected:
     // `copyCommand` is the command number the "&Copy line" entry carries as its data.
     CReportListView(int copyCommand, QWidget* parent);
@@ -59,7 +63,7 @@ protected:
     // `sample` with every digit replaced by the widest digit of the list's font.
     QString WidestDigits(QString sample) const;
 
-    // A row was activated (it is the selected row).
+    // A row was activated (it is the selected row); rowActivated follows.
     virtual void ActivateRow(int row) = 0;
 
     bool event(QEvent* event) override;

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "BenchTraffic.h"
+#include "app/ListWiring.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
@@ -98,7 +99,7 @@ struct Lists {
         layout->addWidget(right);
         left->setFixedSize(leftImage.size());
         right->setFixedSize(rightImage.size());
-        left->SetPeers(right);
+        WireListsAndViews(left, right, nullptr, nullptr, nullptr);
         window.show();
         QCoreApplication::processEvents();
     }

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "ListsTestSupport.h"
+#include "app/ListWiring.h"
 #include "ui/LinkLabel.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
@@ -101,7 +102,7 @@ private slots:
         auto* layout = new QVBoxLayout(&window);
         auto* connections = new CListCtrlLeft;
         auto* packets = new CListCtrlRight;
-        connections->SetPeers(packets);
+        WireListsAndViews(connections, packets, nullptr, nullptr, nullptr);
         layout->addWidget(connections);
         layout->addWidget(packets);
         window.resize(640, 360);

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ListsTestSupport.h"
+#include "app/ListWiring.h"
 #include "frontend/FrontEnd.h"
 #include "views/ConnectionsModel.h"
 #include "views/ListCtrlLeft.h"
@@ -81,7 +82,7 @@ private slots:
         auto* layout = new QHBoxLayout(&window);
         layout->addWidget(left);
         layout->addWidget(right);
-        left->SetPeers(right);
+        WireListsAndViews(left, right, nullptr, nullptr, nullptr);
         window.resize(1000, 400);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

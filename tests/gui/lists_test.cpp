@@ -6,12 +6,15 @@
 #include <QtTest>
 
 #include "ListsTestSupport.h"
+#include "app/ListWiring.h"
+#include "app/TrawlerView.h"
 #include "capture/CaptureFile.h"
 #include "frontend/FrontEnd.h"
 #include "views/HexView.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 #include "views/PacketsModel.h"
+#include "views/PayloadTextCtrl.h"
 #include "views/ProtocolTreeView.h"
 
 namespace {
@@ -72,7 +75,8 @@ class ListsTest : public QObject {
     CListCtrlRight* m_right = nullptr;
     CHexView* m_hex = nullptr;
     CProtocolTreeView* m_tree = nullptr;
-    QList<int64_t> m_payloads;  // packets handed to ShowPayload
+    CTrawlerView* m_view = nullptr;
+    QList<int64_t> m_payloads;  // packets whose payload reached the main view
     int m_hexLengthAtPayload = -1;
 
     void Click(QTableView* list, int row, Qt::MouseButton button = Qt::LeftButton) {
@@ -99,20 +103,23 @@ private slots:
         m_right = new CListCtrlRight;
         m_hex = new CHexView;
         m_tree = new CProtocolTreeView;
+        m_view = new CTrawlerView;  // not shown: the lists keep the window's width
         auto* layout = new QHBoxLayout(m_window);
         for (QWidget* w : {static_cast<QWidget*>(m_left), static_cast<QWidget*>(m_right),
                            static_cast<QWidget*>(m_hex), static_cast<QWidget*>(m_tree)})
             layout->addWidget(w);
-        m_left->SetPeers(m_right);
+        WireListsAndViews(m_left, m_right, m_view, m_hex, m_tree);
         m_payloads.clear();
-        m_right->SetPeers(
-            m_left,
-            [this](int64_t p) {
-                m_payloads << p;
-                m_hexLengthAtPayload = m_hex->HexCtrl()->DataLength();
-            },
-            m_hex, m_tree);
-        m_right->SetBar(m_bar);
+        // The payload has arrived once the main view's text is not empty (it is cleared first).
+        connect(m_view->PayloadViewer(), &QPlainTextEdit::textChanged, this, [this] {
+            if (m_view->PayloadViewer()->document()->isEmpty())
+                return;
+            m_payloads << m_right->Model()->PacketAt(m_right->SelectedRow());
+            m_hexLengthAtPayload = m_hex->HexCtrl()->DataLength();
+        });
+        // The caption reaches the bar as the packets bar takes it.
+        m_bar->setWindowTitle(m_right->Caption());
+        connect(m_right, &CListCtrlRight::captionChanged, m_bar, &QWidget::setWindowTitle);
         m_window->resize(1600, 400);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
@@ -120,6 +127,7 @@ private slots:
 
     void cleanup() {
         delete m_window;
+        delete m_view;
         ResetCaptureStore();
     }
 
