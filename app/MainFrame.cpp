@@ -34,6 +34,7 @@
 #include "config/CaptureConfig.h"
 #include "dialogs/DialogPrompt.h"
 #include "frontend/Addresses.h"
+#include "frontend/Messages.h"
 #include "ui/ListBars.h"
 #include "ui/TabIcons.h"
 #include "ui/TrafficBar.h"
@@ -54,8 +55,6 @@ constexpr int kUpdateIntervalMs = 250;
 // While a load runs without the dialog, events are still handled this often, so that the window repaints
 // and the lists fill.
 constexpr qint64 kEventSliceMs = 30;
-
-constexpr char kOpenedMessage[] = "Captured packets file opened successfully!";
 
 const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 100000"};
 
@@ -469,12 +468,6 @@ MsgAnswer CMainFrame::Prompt(const std::string& text, MsgButtons buttons, const 
 MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
     // The box reports or asks about the work the progress showed: that dialog must not stay behind it.
     EndLoadProgress();
-    // A load the user cancelled did not open the file "successfully": the status bar says what happened.
-    if (m_loadCancelled && text == QLatin1String(kOpenedMessage)) {
-        statusBar()->showMessage(QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()),
-                                 10000);
-        return MsgAnswer::Ok;
-    }
     if (m_promptScript)
         return m_promptScript(text, buttons, detail);
     // A question is answered with the normal cursor, whatever work waits behind it.
@@ -531,7 +524,6 @@ void CMainFrame::ShowLoadProgress(int64_t done, int64_t total) {
     if (!StepProgress("Reading the captured packets file...", done, total) &&
         g_captureState.load() == CAPTURE_RUNNING) {
         g_captureState = CAPTURE_STOPPING;
-        m_loadCancelled = true;
     }
 }
 
@@ -622,7 +614,6 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     if (m_fileCommandRunning)
         return;
     m_fileCommandRunning = true;
-    m_loadCancelled = false;
     ClearStateMessage();
     m_loadClock.start();
     m_lastEventsMs = 0;
@@ -663,10 +654,14 @@ void CMainFrame::FinishOpen(int opened) {
     m_streamRunning = opened == kStreamStarted;
     if (opened == kBufferFilled)
         m_stateMessage = QString::fromStdString(BufferFilledMessage(g_packetTable.size(), false));
+    // A load the user stopped did not open the file "successfully": the status bar says what happened.
+    if (opened == kLoadStopped)
+        statusBar()->showMessage(QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()),
+                                 10000);
     if (m_streamRunning)
         statusBar()->showMessage("Reading the stream until it ends (Stop ends it now)...");
     else
-        emit LoadFinished(opened == 1);
+        emit LoadFinished(opened == 1 || opened == kLoadStopped);
 }
 
 void CMainFrame::OnSave() {
@@ -675,11 +670,7 @@ void CMainFrame::OnSave() {
 
 void CMainFrame::OpenFileAtStartup(const QString& path) {
     RunFileCommand([this, path] {
-        const bool apply = ShowMessage(
-                               "You can choose to apply current filter configuration on the offline packets "
-                               "file or not. \r\nNote: Due to the filter, some packets will be discarded. "
-                               "\r\n\r\nDo you want to apply?",
-                               MsgButtons::YesNo) == MsgAnswer::Yes;
+        const bool apply = AskToApplyRules();
         m_waitCursor = true;
         QApplication::setOverrideCursor(Qt::WaitCursor);
         FinishOpen(OpenCaptureSource(path.toStdString(), apply));
@@ -731,14 +722,12 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (g_captureState.load() != CAPTURE_IDLE) {
-        if (ShowMessage("Currently capturing.\r\n\r\nDo you want to stop capturing?", MsgButtons::OkCancel) !=
-            MsgAnswer::Ok)
+        if (ShowMessage(msg::kStopCapturingQuestion, MsgButtons::OkCancel) != MsgAnswer::Ok)
             return;
         if (m_fileCommandRunning) {
             // A file is being read further down this stack: it ends after its batch (cancelled, not a
             // success), then the window closes.
             g_captureState = CAPTURE_STOPPING;
-            m_loadCancelled = true;
             m_closeAfterLoad = true;
             return;
         }

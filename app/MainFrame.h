@@ -185,7 +185,6 @@ private:
     bool m_fileCommandRunning = false;
     bool m_closeAfterLoad = false;
     bool m_waitCursor = false;
-    bool m_loadCancelled = false;
     bool m_streamRunning = false;  // a stream opened by Open is being read
     // A load or save that runs longer than this gets a progress dialog with Cancel.
     qint64 m_progressDelayMs = 500;

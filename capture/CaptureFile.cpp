@@ -18,6 +18,7 @@
 #include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/Messages.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
             notAFile = path + ": the file is empty (0 bytes).";
     }
     if (!notAFile.empty()) {
-        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, notAFile);
+        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, notAFile);
         return nullptr;
     }
     char error[PCAP_ERRBUF_SIZE] = "";
@@ -65,14 +66,14 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
         std::string detail = error;
         if (detail.rfind(path, 0) != 0)
             detail = path + ": " + detail;
-        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok, detail);
+        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, detail);
         return nullptr;
     }
     // Records are parsed as Ethernet frames (or Linux cooked ones, by the wider intake); anything else would
     // be read as garbage.
     if (int link = pcap_datalink(pcap); !IntakeHandlerFor(link, PacketHandler)) {
         pcap_close(pcap);
-        ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
+        ShowMessage(msg::kFileNotEthernet, MsgButtons::Ok,
                     path + ": the file has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
         return nullptr;
     }
@@ -88,7 +89,7 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
     if (!handler) {  // a cooked file given to a reader of Ethernet frames only
         pcap_close(pcap);
         g_captureState = CAPTURE_IDLE;
-        ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
+        ShowMessage(msg::kFileNotEthernet, MsgButtons::Ok,
                     path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
         return 0;
     }
@@ -131,6 +132,8 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
     if (pcap)
         pcap_close(pcap);
     g_loadingFile = false;
+    // Stopped by the front end (its progress was cancelled, or its window closed), not by the store.
+    const bool stopped = g_captureState.load() == CAPTURE_STOPPING && g_storeStop.load() == STORE_STOP_NONE;
     g_captureState = CAPTURE_IDLE;
     // The packets came from a file: nothing is lost if they are not saved again.
     g_unsavedPackets = 0;
@@ -141,20 +144,16 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         damage += "\nThe file changed while it was read: it had " + std::to_string(total) +
                   " bytes when reading began and has " + std::to_string(now) + " now.";
     if (!damage.empty() && IsMixedInterfacesError(damage))
-        ShowMessage(
-            "PCAP error: The offline packets file holds interfaces of different link types or snapshot "
-            "lengths, which cannot be read together. The packets read before are kept.",
-            MsgButtons::Ok, damage);
+        ShowMessage(msg::kFileMixedInterfaces, MsgButtons::Ok, damage);
     else if (!damage.empty())
-        ShowMessage(
-            "PCAP error: The offline packets file is damaged or ends early. The packets read before the "
-            "damage are kept.",
-            MsgButtons::Ok, damage);
+        ShowMessage(msg::kFileDamaged, MsgButtons::Ok, damage);
     if (outOfMemory)
         ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
         ShowMessage(ShortPacketsMessage(shortCount));
-    return damage.empty() && !outOfMemory ? 1 : 0;
+    if (!damage.empty() || outOfMemory)
+        return 0;
+    return stopped ? kLoadStopped : 1;
 }
 
 }  // namespace
@@ -165,7 +164,8 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
         g_captureState = CAPTURE_IDLE;
         return 0;
     }
-    return ReadCaptureFile(pcap, handler, path, progress);
+    const int loaded = ReadCaptureFile(pcap, handler, path, progress);
+    return loaded == kLoadStopped ? 1 : loaded;
 }
 
 namespace {
@@ -282,7 +282,7 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
 
     const SaveTarget target = PlanSave(path);
     auto openFailed = [&](const std::string& detail) {
-        ShowMessage("PCAP Error: Error opening the dump file", MsgButtons::Ok, detail);
+        ShowMessage(msg::kDumpOpenError, MsgButtons::Ok, detail);
         return 0;
     };
     if (!target.refusal.empty())
@@ -401,8 +401,7 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
         dropTemporary();
         if (cancelled)
             return 0;  // the user knows
-        ShowMessage("PCAP Error: Error writing the dump file! The captured packets were not saved.",
-                    MsgButtons::Ok, path + ": " + std::strerror(error));
+        ShowMessage(msg::kDumpWriteError, MsgButtons::Ok, path + ": " + std::strerror(error));
         return 0;
     }
     return 1;
@@ -432,17 +431,14 @@ int SaveCommand() {
     // A running capture goes on storing packets that the file does not hold: they stay unsaved.
     if (g_captureState.load() == CAPTURE_IDLE)
         g_unsavedPackets = 0;
-    ShowMessage("Captured packets saved successfully!");
+    ShowMessage(msg::kPacketsSaved);
     return 1;
 }
 
 bool OfferToSaveUnsavedPackets() {
     if (g_unsavedPackets.load() == 0)
         return true;
-    switch (
-        ShowMessage("Current captured packets will lose without saving. \r\nNote: You can load the saved "
-                    "file again afterward\r\n\r\nDo you want to save these packets?",
-                    MsgButtons::YesNoCancel)) {
+    switch (ShowMessage(msg::kSaveUnsavedQuestion, MsgButtons::YesNoCancel)) {
         case MsgAnswer::No:
             return true;
         case MsgAnswer::Yes:
@@ -452,7 +448,10 @@ bool OfferToSaveUnsavedPackets() {
     }
 }
 
-int OpenCaptureFile(const std::string& path, bool applyRules) {
+namespace {
+
+// OpenCaptureFile, telling a load that the front end stopped (kLoadStopped) from a whole one.
+int OpenAndReadCaptureFile(const std::string& path, bool applyRules) {
     // A front end that pumps its events during a load could ask for another one: the first must finish (or
     // be cancelled) before the store is cleared under it.
     if (g_loadingFile)
@@ -470,12 +469,22 @@ int OpenCaptureFile(const std::string& path, bool applyRules) {
     return ReadCaptureFile(pcap, PacketHandler, path, progress);
 }
 
+}  // namespace
+
+int OpenCaptureFile(const std::string& path, bool applyRules) {
+    const int loaded = OpenAndReadCaptureFile(path, applyRules);
+    return loaded == kLoadStopped ? 1 : loaded;
+}
+
+bool AskToApplyRules() {
+    return ShowMessage(msg::kApplyFilterQuestion, MsgButtons::YesNo) == MsgAnswer::Yes;
+}
+
 int OpenCommand() {
     if (g_loadingFile)
         return 0;
     if (g_captureState.load() != CAPTURE_IDLE) {
-        if (ShowMessage("Currently capturing.\r\n\r\nDo you want to stop capturing?", MsgButtons::OkCancel) !=
-            MsgAnswer::Ok)
+        if (ShowMessage(msg::kStopCapturingQuestion, MsgButtons::OkCancel) != MsgAnswer::Ok)
             return 0;
         StopCaptureAndWait();
     }
@@ -486,11 +495,7 @@ int OpenCommand() {
         path = g_pMainFrame->AskFilePath(IPromptService::FileQuestion::OpenCapture);
     if (path.empty())
         return 0;
-    bool apply = ShowMessage(
-                     "You can choose to apply current filter configuration on the offline packets file "
-                     "or not. \r\nNote: Due to the filter, some packets will be discarded. \r\n\r\nDo "
-                     "you want to apply?",
-                     MsgButtons::YesNo) == MsgAnswer::Yes;
+    const bool apply = AskToApplyRules();
     return OpenCaptureSource(path, apply);
 }
 
@@ -501,8 +506,9 @@ int OpenCaptureSource(const std::string& path, bool applyRules) {
         ResetCapture();
         return StartStreamThread(path, applyRules) ? kStreamStarted : 0;
     }
-    if (!OpenCaptureFile(path, applyRules))
-        return 0;
+    const int loaded = OpenAndReadCaptureFile(path, applyRules);
+    if (loaded == 0 || loaded == kLoadStopped)
+        return loaded;  // a stopped load is no success either: the front end that stopped it says so
     // With the rules applied the buffer limit can end the load early: that is no success.
     if (g_storeStop.load() == STORE_STOP_BUFFER_FULL) {
         ShowMessage(
@@ -511,7 +517,7 @@ int OpenCaptureSource(const std::string& path, bool applyRules) {
             "read every packet.");
         return kBufferFilled;
     }
-    ShowMessage("Captured packets file opened successfully!");
+    ShowMessage(msg::kFileOpened);
     return 1;
 }
 

@@ -54,6 +54,12 @@ int OpenCommand();
 inline constexpr int kStreamStarted = 2;
 // What OpenCaptureSource returns when the buffer limit ended the load of a file early (reported).
 inline constexpr int kBufferFilled = 3;
+// What OpenCaptureSource returns when the front end stopped the load of a file (the packets read are kept;
+// nothing is reported: the front end knows).
+inline constexpr int kLoadStopped = 4;
+
+// Asks whether the filter rules apply to a file about to be opened: true when the user says yes.
+bool AskToApplyRules();
 
 // Opens what the user named after the questions: a pipe or "-" (standard input) begins to be read as a
 // stream on the capture thread, like a live capture (kStreamStarted; it ends with the stream or Stop); a

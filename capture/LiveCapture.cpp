@@ -23,6 +23,7 @@
 #include "config/CaptureConfig.h"
 #include "frontend/CaptureHelper.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/Messages.h"
 #include "helper/HelperProtocol.h"
 
 namespace {
@@ -102,7 +103,7 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
         std::string detail = why.rfind(device + ": ", 0) == 0 ? why : device + ": " + why;
         if (IsRightsErrorText(why))
             detail += "\n" + CaptureRightsHint();
-        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok, detail);
+        ShowMessage(msg::kAdapterOpenError, MsgButtons::Ok, detail);
     };
     HelperProcess process;
     std::string error;
@@ -146,7 +147,7 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
         FinishCaptureHelper(process);
         g_captureState = CAPTURE_IDLE;
         ShowMessage(
-            "PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
+            msg::kAdapterNotEthernet, MsgButtons::Ok,
             device + ": " + LinkTypeText(link) + "; " +
                 (g_config.wideIntake ? "only Ethernet (1) and Linux cooked (113, 276) can be captured."
                                      : "only Ethernet (1) can be captured."));
@@ -230,7 +231,7 @@ void CaptureThreadProc(std::string device) {
         std::string detail = device.empty() ? "No network adapter is selected." : device + ": " + error;
         if (wantsRights)
             detail += "\n" + CaptureRightsHint();
-        ShowMessage("PCAP error: Error opening the networking adapter!", MsgButtons::Ok, detail);
+        ShowMessage(msg::kAdapterOpenError, MsgButtons::Ok, detail);
         return;
     }
     // Every frame is parsed as Ethernet (or Linux cooked, by the wider intake); anything else would be read
@@ -241,7 +242,7 @@ void CaptureThreadProc(std::string device) {
         pcap_close(p);
         g_captureState = CAPTURE_IDLE;
         ShowMessage(
-            "PCAP error: The networking adapter does not deliver Ethernet frames!", MsgButtons::Ok,
+            msg::kAdapterNotEthernet, MsgButtons::Ok,
             device + ": " + LinkTypeText(link) + "; " +
                 (g_config.wideIntake ? "only Ethernet (1) and Linux cooked (113, 276) can be captured."
                                      : "only Ethernet (1) can be captured."));
@@ -358,8 +359,7 @@ void StreamThreadProc(int in, std::string name) {
         if (in != STDIN_FILENO)
             ::close(in);
         g_captureState = CAPTURE_IDLE;
-        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
-                    name + ": " + std::strerror(errno));
+        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, name + ": " + std::strerror(errno));
         return;
     }
     std::string relayError;
@@ -385,7 +385,7 @@ void StreamThreadProc(int in, std::string name) {
         if (in != STDIN_FILENO)
             ::close(in);
         g_captureState = CAPTURE_IDLE;
-        ShowMessage("PCAP error: The offline packets file does not hold Ethernet frames!", MsgButtons::Ok,
+        ShowMessage(msg::kFileNotEthernet, MsgButtons::Ok,
                     "The stream has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
         return;
     } else {
@@ -427,13 +427,9 @@ void StreamThreadProc(int in, std::string name) {
     if (!failure.empty() && relayed == 0 && relayError.empty())
         failure += "\nThe stream is empty: it ended before any byte arrived.";
     if (!failure.empty())
-        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
-                    name + ": " + failure);
+        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, name + ": " + failure);
     if (!damage.empty())
-        ShowMessage(
-            "PCAP error: The offline packets file is damaged or ends early. The packets read before the "
-            "damage are kept.",
-            MsgButtons::Ok, name + ": " + damage);
+        ShowMessage(msg::kFileDamaged, MsgButtons::Ok, name + ": " + damage);
     if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
         ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
@@ -455,8 +451,7 @@ bool StartStreamThread(const std::string& path, bool applyRules) {
     // Opened without waiting for a writer: the relay waits, and Stop still ends it.
     const int in = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) {
-        ShowMessage("PCAP error: Error opening the offline packets file!", MsgButtons::Ok,
-                    name + ": " + std::strerror(errno));
+        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, name + ": " + std::strerror(errno));
         return false;
     }
     {

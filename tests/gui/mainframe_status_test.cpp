@@ -20,6 +20,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/Messages.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
 #include "views/ListCtrlLeft.h"
@@ -30,13 +31,9 @@
 namespace {
 
 const QString kSample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
-const QString kSaveQuestion =
-    "Current captured packets will lose without saving. \r\nNote: You can load the saved file again "
-    "afterward\r\n\r\nDo you want to save these packets?";
-const QString kFilterQuestion =
-    "You can choose to apply current filter configuration on the offline packets file or not. \r\nNote: "
-    "Due to the filter, some packets will be discarded. \r\n\r\nDo you want to apply?";
-const QString kOpened = "Captured packets file opened successfully!";
+const QString kSaveQuestion = msg::kSaveUnsavedQuestion;
+const QString kFilterQuestion = msg::kApplyFilterQuestion;
+const QString kOpened = msg::kFileOpened;
 
 // A classic capture file of `count` UDP frames of `payload` bytes each, between a few port pairs.
 void WriteCapture(const QString& path, int count, int payload) {

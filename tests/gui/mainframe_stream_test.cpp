@@ -13,17 +13,14 @@
 #include "app/MainFrame.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
+#include "frontend/Messages.h"
 #include "views/ListCtrlLeft.h"
 
 namespace {
 
 const QString kSample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
-const QString kFilterQuestion =
-    "You can choose to apply current filter configuration on the offline packets file or not. \r\nNote: "
-    "Due to the filter, some packets will be discarded. \r\n\r\nDo you want to apply?";
-const QString kSaveQuestion =
-    "Current captured packets will lose without saving. \r\nNote: You can load the saved file again "
-    "afterward\r\n\r\nDo you want to save these packets?";
+const QString kFilterQuestion = msg::kApplyFilterQuestion;
+const QString kSaveQuestion = msg::kSaveUnsavedQuestion;
 
 // The rows of a list as the cells' texts joined by tabs, as pacterra-cli prints them.
 QStringList Rows(const QAbstractItemModel* model) {

@@ -2,9 +2,11 @@
 // the close guard's branches and the Open and Save flows on real files, with the questions answered here.
 #include <QMenuBar>
 #include <QProgressDialog>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
+#include "frontend/Messages.h"
 #include "ui/ListBars.h"
 
 #include <thread>
@@ -23,13 +25,9 @@ Q_DECLARE_METATYPE(MsgAnswer)
 namespace {
 
 const QString kSample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
-const QString kStopQuestion = "Currently capturing.\r\n\r\nDo you want to stop capturing?";
-const QString kSaveQuestion =
-    "Current captured packets will lose without saving. \r\nNote: You can load the saved file again "
-    "afterward\r\n\r\nDo you want to save these packets?";
-const QString kFilterQuestion =
-    "You can choose to apply current filter configuration on the offline packets file or not. \r\nNote: "
-    "Due to the filter, some packets will be discarded. \r\n\r\nDo you want to apply?";
+const QString kStopQuestion = msg::kStopCapturingQuestion;
+const QString kSaveQuestion = msg::kSaveUnsavedQuestion;
+const QString kFilterQuestion = msg::kApplyFilterQuestion;
 
 // Answers the questions from a script and keeps every text it was shown.
 struct Answers {
@@ -386,6 +384,8 @@ private slots:
         QVERIFY(g_packetTable.size() < size_t(count));
         QCOMPARE(g_captureState.load(), int(CAPTURE_IDLE));
         QCOMPARE(m_answers.shown, QStringList{kFilterQuestion});
+        QCOMPARE(m_frame->statusBar()->currentMessage(),
+                 QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()));
         QVERIFY(!m_frame->findChild<QProgressDialog*>() ||
                 !m_frame->findChild<QProgressDialog*>()->isVisible());
     }

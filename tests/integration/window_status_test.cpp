@@ -21,15 +21,14 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/Messages.h"
 
 namespace {
 
 std::string g_skipReason;
 const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
-const QString kStopQuestion = "Currently capturing.\r\n\r\nDo you want to stop capturing?";
-const QString kFilterQuestion =
-    "You can choose to apply current filter configuration on the offline packets file or not. \r\nNote: "
-    "Due to the filter, some packets will be discarded. \r\n\r\nDo you want to apply?";
+const QString kStopQuestion = msg::kStopCapturingQuestion;
+const QString kFilterQuestion = msg::kApplyFilterQuestion;
 
 // Sends UDP datagrams of 1200 bytes to the discard port on loopback until the capture ends (or 20 s pass).
 void FloodUntilIdle() {

@@ -21,6 +21,7 @@
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/Messages.h"
 
 namespace fs = std::filesystem;
 
@@ -60,7 +61,7 @@ public:
 using Question = IPromptService::FileQuestion;
 
 const char kSaveQuestion[] = "Do you want to save these packets?";
-const char kOpened[] = "Captured packets file opened successfully!";
+constexpr const char* kOpened = msg::kFileOpened;
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -258,6 +259,41 @@ TEST_F(CaptureFileTest, OpenLoadsTheChosenFileInPlaceOfUnsavedPackets) {
         for (size_t i = 0; i < c.packets; ++i) {
             EXPECT_TRUE(StoredBytes(i) == frames[i]) << c.what << " " << i;
         }
+    }
+}
+
+// A load that the front end stops from its progress keeps what was read and is told apart from a whole
+// one: no success message, and OpenCaptureSource says it stopped (OpenCaptureFile still reports it read).
+TEST_F(CaptureFileTest, ALoadTheFrontEndStopsIsNoSuccess) {
+    class StoppingFrontEnd : public ScriptedFrontEnd {
+    public:
+        bool stop = false;
+        void ShowLoadProgress(int64_t, int64_t) override {
+            if (stop && g_captureState.load() == CAPTURE_RUNNING)
+                g_captureState = CAPTURE_STOPPING;
+        }
+    };
+    std::vector<std::vector<uint8_t>> many;
+    for (int i = 0; i < 50000; ++i) {
+        FrameSpec s;
+        s.protocol = 17;
+        s.srcPort = static_cast<uint16_t>(1024 + i % 1000);
+        s.payload = std::string(200, 'x');
+        many.push_back(BuildFrame(s));
+    }
+    const fs::path file = dir / "many.cap";
+    WriteCapture(file, many);
+    for (bool stop : {false, true}) {
+        StoppingFrontEnd front;
+        front.stop = stop;
+        g_pMainFrame = &front;
+        const int opened = OpenCaptureSource(file.string(), false);
+        g_pMainFrame = &frontEnd;
+        EXPECT_EQ(opened, stop ? kLoadStopped : 1) << stop;
+        EXPECT_EQ(front.shown, stop ? std::vector<std::string>{} : std::vector<std::string>{kOpened}) << stop;
+        EXPECT_GT(g_packetTable.size(), 0u) << stop;
+        EXPECT_EQ(g_packetTable.size() < many.size(), stop) << stop;
+        EXPECT_EQ(g_captureState.load(), CAPTURE_IDLE) << stop;
     }
 }
 
