@@ -452,6 +452,7 @@ bool CHexViewCtrl::OwnsKey(const QKeyEvent* event) const {
     switch (key) {
         case Qt::Key_Tab:
         case Qt::Key_Backtab:
+            return !(modifiers & Qt::ControlModifier);  // Ctrl+Tab is the tab strip's
         case Qt::Key_Insert:
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
@@ -558,6 +559,7 @@ bool CHexViewCtrl::HandleCommandKey(int key, Qt::KeyboardModifiers modifiers) {
         case Qt::Key_Tab:
         case Qt::Key_Backtab:
             if (modifiers & Qt::ControlModifier) {
+                // Only where no tab strip takes the key (the control on its own): it leaves the control.
                 QAbstractScrollArea::focusNextPrevChild(key == Qt::Key_Tab &&
                                                         !(modifiers & Qt::ShiftModifier));
             } else {
