@@ -85,55 +85,55 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shortcut");
         QTest::addColumn<QString>("tooltip");
-        QTest::newRow("New Window") << 32799 << "&New Window\tCtrl+N"
+        QTest::newRow("New Window") << int(ID_NEW_WINDOW) << "&New Window\tCtrl+N"
                                     << "Ctrl+N"
                                     << "New Window";
-        QTest::newRow("Exit") << 57665 << "E&xit"
+        QTest::newRow("Exit") << int(ID_APP_EXIT) << "E&xit"
                               << ""
                               << "Exit";
-        QTest::newRow("Toolbar") << 59392 << "&Toolbar"
+        QTest::newRow("Toolbar") << int(ID_VIEW_TOOLBAR) << "&Toolbar"
                                  << ""
                                  << "Toggle ToolBar";
-        QTest::newRow("Status Bar") << 59393 << "&Status Bar"
+        QTest::newRow("Status Bar") << int(ID_VIEW_STATUS_BAR) << "&Status Bar"
                                     << ""
                                     << "Toggle StatusBar";
-        QTest::newRow("Dock Connections") << 154 << "Dock &Connections Bar"
+        QTest::newRow("Dock Connections") << int(ID_DOCK_CONNECTIONS) << "Dock &Connections Bar"
                                           << ""
                                           << "Dock Connections Bar";
-        QTest::newRow("Dock Packets") << 155 << "Dock &Packets Bar"
+        QTest::newRow("Dock Packets") << int(ID_DOCK_PACKETS) << "Dock &Packets Bar"
                                       << ""
                                       << "Dock Packets Bar";
-        QTest::newRow("Start") << 32771 << "S&tart"
+        QTest::newRow("Start") << int(ID_START) << "S&tart"
                                << ""
                                << "Start";
-        QTest::newRow("Stop") << 32772 << "Sto&p"
+        QTest::newRow("Stop") << int(ID_STOP) << "Sto&p"
                               << ""
                               << "Stop";
-        QTest::newRow("Configure") << 32773 << "&Configure"
+        QTest::newRow("Configure") << int(ID_CONFIGURE) << "&Configure"
                                    << ""
                                    << "Configure";
-        QTest::newRow("Adapter") << 32781 << "Select Network &Adapter"
+        QTest::newRow("Adapter") << int(ID_SELECT_ADAPTER) << "Select Network &Adapter"
                                  << ""
                                  << "Select Network Adapter";
-        QTest::newRow("Open") << 32787 << "&Open\tCtrl+O"
+        QTest::newRow("Open") << int(ID_OPEN) << "&Open\tCtrl+O"
                               << "Ctrl+O"
                               << "Open";
-        QTest::newRow("Save") << 32786 << "&Save\tCtrl+S"
+        QTest::newRow("Save") << int(ID_SAVE) << "&Save\tCtrl+S"
                               << "Ctrl+S"
                               << "Save";
-        QTest::newRow("Tip") << 147 << "Ti&p of the Day..."
+        QTest::newRow("Tip") << int(ID_TIP_OF_THE_DAY) << "Ti&p of the Day..."
                              << ""
                              << "Tip of the Day";
-        QTest::newRow("Help") << 32790 << "Help &Contents"
+        QTest::newRow("Help") << int(ID_HELP_CONTENTS) << "Help &Contents"
                               << ""
                               << "Help Contents";
-        QTest::newRow("Tutorial") << 32789 << "&Tutorial"
+        QTest::newRow("Tutorial") << int(ID_TUTORIAL) << "&Tutorial"
                                   << ""
                                   << "Tutorial";
-        QTest::newRow("Home") << 32791 << "&Home Page (https://pacterra.example/)"
+        QTest::newRow("Home") << int(ID_HOME_PAGE) << "&Home Page (https://pacterra.example/)"
                               << ""
                               << "Home Page";
-        QTest::newRow("About") << 57664 << "&About Pacterra Packet Sniffer..."
+        QTest::newRow("About") << int(ID_APP_ABOUT) << "&About Pacterra Packet Sniffer..."
                                << ""
                                << "About";
     }
@@ -167,8 +167,9 @@ private slots:
             if (!a->isSeparator())
                 QCOMPARE(a->icon().availableSizes().value(0), QSize(16, 15));
         }
-        QCOMPARE(order, (QList<int>{32799, 0, 32771, 32772, 0, 32773, 32781, 0, 32787, 32786, 0, 32790, 57664,
-                                    0, 32791}));
+        QCOMPARE(order, (QList<int>{int(ID_NEW_WINDOW), 0, int(ID_START), int(ID_STOP), 0, int(ID_CONFIGURE),
+                                    int(ID_SELECT_ADAPTER), 0, int(ID_OPEN), int(ID_SAVE), 0,
+                                    int(ID_HELP_CONTENTS), int(ID_APP_ABOUT), 0, int(ID_HOME_PAGE)}));
         QStringList tray;
         for (QAction* a : m_frame->TrayMenu()->actions())
             tray << (a->isSeparator() ? "-" : a->text());
