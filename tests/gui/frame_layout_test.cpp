@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include "../WindowHarness.h"
 #include "../unit/FrameBuilder.h"
 #include "app/MainFrame.h"
 #include "app/TrawlerView.h"
@@ -126,12 +127,7 @@ class FrameLayoutTest : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
-    }
+    void initTestCase() { QVERIFY(UseTemporaryHome(m_home)); }
 
     void init() {
         ResetCaptureStore();
@@ -142,10 +138,7 @@ private slots:
         ShowFrame(*m_frame);
     }
 
-    void cleanup() {
-        m_frame.reset();
-        ResetCaptureStore();
-    }
+    void cleanup() { CloseMainWindow(m_frame); }
 
     // ---- shortcuts ----
 

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
+#include "../WindowHarness.h"
 #include "ui/ListBars.h"
 
 #include <thread>
@@ -58,26 +59,20 @@ class MainFrameTest : public QObject {
 private slots:
     void initTestCase() {
         // The settings store and Config.cfg of this test only.
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
+        QVERIFY(UseTemporaryHome(m_home));
     }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         m_answers = Answers{};
         m_answers.Attach(*m_frame);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
     }
 
     void cleanup() {
         g_captureState = CAPTURE_IDLE;
         g_unsavedPackets = 0;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
     }
 
     void commands_data() {
