@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
-#include <QUrl>
 
 #include <cstdio>
 #include <memory>

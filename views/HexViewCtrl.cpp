@@ -6,8 +6,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -16,7 +14,6 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
-#include <QStyleHints>
 #include <algorithm>
 
 #include "views/HexLines.h"

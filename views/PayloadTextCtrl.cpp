@@ -4,7 +4,6 @@
 #include "views/KeptKeys.h"
 
 #include <QContextMenuEvent>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
