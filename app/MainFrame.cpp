@@ -316,7 +316,8 @@ bool CMainFrame::CreateTabArea() {
         panes->setSizes({std::max(240, m_treeView->sizeHint().width()), 1 << 16});
     connect(m_treeView, &CProtocolTreeView::byteRangeSelected, m_hexView->HexCtrl(),
             &CHexViewCtrl::SetSelection);
-    // Ctrl+Tab and the tabs' hot keys, wherever the focus is inside the window.
+    // Holds the window's input while a load or save shows its progress. Ctrl+Tab is the tab strip's own
+    // shortcut.
     qApp->installEventFilter(this);
     WireViews(qobject_cast<CTrawlerView*>(data->window()));
     m_streamView = qobject_cast<CStreamView*>(stream->window());
@@ -334,12 +335,6 @@ void CMainFrame::WireViews(CTrawlerView* view) {
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     if (m_progress && IsBlockedInput(watched, event))
         return true;
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        auto* widget = static_cast<QWidget*>(watched);
-        if (widget->window() == this &&
-            m_framework->HandleKeyMessage(widget, *static_cast<QKeyEvent*>(event)))
-            return true;
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
-#include <QUrl>
 
 #include <cstdio>
 #include <memory>
@@ -20,6 +19,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "config/SettingsStore.h"
 #include "dialogs/AdapterDlg.h"
 #include "dialogs/ConfigDlg.h"
 #include "frontend/Addresses.h"
@@ -32,9 +32,9 @@
 #include "views/ListCtrlRight.h"
 
 CTrawlerApp::CTrawlerApp(int& argc, char** argv) : QApplication(argc, argv) {
-    // The settings store: "Morvane"/"Pacterra", as the configuration reads it.
-    setOrganizationName("Morvane");
-    setApplicationName("Pacterra");
+    // The settings store's names, as the configuration reads them.
+    setOrganizationName(kSettingsOrganization);
+    setApplicationName(kSettingsApplication);
     // No display name: on X11 Qt would append it to every window title but those that already end with it,
     // while each window here carries its exact title ("Pacterra" for message boxes).
     setApplicationVersion(kProductVersion);

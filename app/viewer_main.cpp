@@ -9,7 +9,6 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeWidgetItem>
 
 #include <cstdio>
 #include <string_view>

@@ -27,6 +27,7 @@
 #include "capture/PacketStore.h"
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
+#include "config/SettingsStore.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/StandardStreams.h"
 #include "views/HexLines.h"
@@ -537,8 +538,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // A file-size limit fails the write (reported, the partial file removed) instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    QCoreApplication::setOrganizationName("Morvane");
-    QCoreApplication::setApplicationName("Pacterra");
+    QCoreApplication::setOrganizationName(kSettingsOrganization);
+    QCoreApplication::setApplicationName(kSettingsApplication);
 
     Options opt;
     std::vector<std::string> positional;

@@ -24,8 +24,6 @@
 namespace {
 
 constexpr char kConfigFileName[] = "Config.cfg";
-constexpr char kOrganization[] = "Morvane";
-constexpr char kApplication[] = "Pacterra";
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -233,7 +231,7 @@ std::string UserConfigDirectory() {
     // What QStandardPaths::AppConfigLocation gives for the application's names, whether or not the running
     // program (the window or the command-line tool) has set them.
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() + '/' +
-           kOrganization + '/' + kApplication;
+           kSettingsOrganization + '/' + kSettingsApplication;
 }
 
 std::string ChooseConfigFilePath(const std::string& programDir, const std::string& userConfigDir) {

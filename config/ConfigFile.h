@@ -34,7 +34,7 @@ std::string AutostartEntryPath();
 // known.
 std::string AutostartEntryText(const std::string& exePath, bool enabled);
 
-// The application's settings store ("Morvane", "Pacterra"), the one place that names it.
+// The application's settings store (named in config/SettingsStore.h).
 QSettings OpenSettings();
 
 // Stores the adapter choice ("Config" / "Adapter" and "AdapterName") in the settings store.

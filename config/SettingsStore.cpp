@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr char kOrganization[] = "Morvane";
-constexpr char kApplication[] = "Pacterra";
-
 // Why `path` must not be read, or empty when it can be (a regular file of a sane size, or nothing there).
 // A status call follows links and never waits on a pipe or device.
 std::string Unfit(const QString& path) {
@@ -38,9 +35,9 @@ std::string Unfit(const QString& path) {
     return {};
 }
 
-// The files QSettings(kOrganization, kApplication) reads, the program's own first: its own file and the
-// organisation's, in the user's configuration directory and then in the system's. Taken once, as QSettings
-// takes its directories once.
+// The files QSettings(kSettingsOrganization, kSettingsApplication) reads, the program's own first: its own
+// file and the organisation's, in the user's configuration directory and then in the system's. Taken once, as
+// QSettings takes its directories once.
 const QStringList& StoreFiles() {
     static const QStringList files = [] {
         QStringList dirs{QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)};
@@ -49,8 +46,8 @@ const QStringList& StoreFiles() {
                 dirs << dir;
         QStringList list;
         for (const QString& dir : dirs)
-            list << dir + '/' + kOrganization + '/' + kApplication + ".conf"
-                 << dir + '/' + kOrganization + ".conf";
+            list << dir + '/' + kSettingsOrganization + '/' + kSettingsApplication + ".conf"
+                 << dir + '/' + kSettingsOrganization + ".conf";
         return list;
     }();
     return files;
@@ -100,5 +97,5 @@ QSettings OpenSettingsStore() {
     }
     if (!othersFit)
         return QSettings(files.first(), QSettings::IniFormat);  // the program's own file alone
-    return QSettings(kOrganization, kApplication);
+    return QSettings(kSettingsOrganization, kSettingsApplication);
 }

@@ -7,6 +7,11 @@
 
 #include <string>
 
+// The names the settings store, its files and the per-user configuration folder go by; start-up gives them
+// to the application.
+inline constexpr char kSettingsOrganization[] = "Morvane";
+inline constexpr char kSettingsApplication[] = "Pacterra";
+
 // The store as usual when its files are regular files of a sane size (or missing). A file that is not is
 // reported once, with why, and never opened: the store then leaves it out (a file shared by other
 // programs of the organisation, or the system's), or, when it is the program's own file, is one that

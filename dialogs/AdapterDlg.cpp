@@ -14,6 +14,7 @@
 
 #include "config/CaptureConfig.h"
 #include "config/ConfigFile.h"
+#include "dialogs/DialogLayout.h"
 #include "dialogs/DialogPrompt.h"
 #include "frontend/Addresses.h"
 #include "frontend/FrontEnd.h"
@@ -61,14 +62,7 @@ CAdapterDlg::CAdapterDlg(CCaptureConfig& config, QWidget* parent, AdapterEnumera
     m_faq->SetTarget(QString::fromLatin1(kFaqUrl));
     m_faq->SetUnderline(false);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    cancel->setObjectName(QStringLiteral("cancel"));
-    ok->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CAdapterDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CAdapterDlg::reject);
+    QDialogButtonBox* buttons = MakeOkCancelBox(this).box;
     // A double click chooses the row, as Return does.
     connect(m_adapters, &QTreeWidget::itemDoubleClicked, this, &CAdapterDlg::accept);
 

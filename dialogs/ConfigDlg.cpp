@@ -83,14 +83,7 @@ CConfigDlg::CConfigDlg(CCaptureConfig& config, QWidget* parent) : QDialog(parent
     m_autostart = Check("Start the program on desktop session startup", "autostart", this);
     m_wideIntake = Check("Also keep IPv6, VLAN-tagged and Linux cooked frames", "wideIntake", this);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    ok->setObjectName(QStringLiteral("ok"));
-    cancel->setObjectName(QStringLiteral("cancel"));
-    ok->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CConfigDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CConfigDlg::reject);
+    const auto [buttons, ok, cancel] = MakeOkCancelBox(this);
 
     // Rules with their buttons beside them.
     auto* ruleButtons = new QVBoxLayout;

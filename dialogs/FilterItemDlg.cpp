@@ -62,14 +62,10 @@ CFilterItemDlg::CFilterItemDlg(QWidget* parent) : QDialog(parent) {
     m_ipv6Note = new QLabel(this);
     m_ipv6Note->setObjectName(QStringLiteral("ipv6Note"));
 
-    auto* buttons = new QDialogButtonBox(this);
-    m_ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    m_cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    m_ok->setObjectName(QStringLiteral("ok"));
-    m_cancel->setObjectName(QStringLiteral("cancel"));
-    m_ok->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CFilterItemDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CFilterItemDlg::reject);
+    const OkCancelBox buttonBox = MakeOkCancelBox(this);
+    QDialogButtonBox* buttons = buttonBox.box;
+    m_ok = buttonBox.ok;
+    m_cancel = buttonBox.cancel;
 
     auto* grid = new QGridLayout(this);
     grid->setColumnMinimumWidth(0, kSectionIndent);

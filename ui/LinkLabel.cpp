@@ -250,6 +250,7 @@ CLinkLabel::Opener CLinkLabel::SetOpener(Opener opener) {
     return previous;
 }
 
+// The whole table of the shell's failure codes stays: the label defines it, though Linux openers give few.
 QString CLinkLabel::ErrorReport(int code) {
     const char* text = nullptr;
     switch (code) {

@@ -36,6 +36,8 @@ public:
     // Settings section "<profile>-SCBar-<id>" of QSettings("Morvane", "Pacterra"): "sizeHorzCX",
     // "sizeHorzCY", "sizeVertCX", "sizeVertCY", "sizeFloatCX", "sizeFloatCY". Loading keeps a size that is
     // not stored and raises a stored one to its minimum, then gives the bar the size for where it is.
+    // Part of the bar's own interface; the window keeps its layout whole (app/WindowLayout) and calls
+    // neither.
     void LoadBarSizes(const QString& profile);
     void SaveBarSizes(const QString& profile) const;
 

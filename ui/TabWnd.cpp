@@ -1,7 +1,6 @@
 #include "ui/TabWnd.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMouseEvent>

@@ -1,12 +1,11 @@
 #include "views/HexViewCtrl.h"
 
 #include "views/FixedFont.h"
+#include "views/KeptKeys.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -15,7 +14,6 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QScrollBar>
-#include <QStyleHints>
 #include <algorithm>
 
 #include "views/HexLines.h"
@@ -44,19 +42,9 @@ bool IsNavigationKey(int key) {
     }
 }
 
-// The Ctrl+letter keys the viewer keeps: copy and select all work here; cut, paste and undo are taken and do
-// nothing, as the data never changes. Every other shortcut (New Window, Open, Save...) is the window's.
+// Paste and undo: taken and nothing happens, as the data never changes.
 bool IsOwnedCtrlLetter(int key) {
-    switch (key) {
-        case Qt::Key_C:
-        case Qt::Key_A:
-        case Qt::Key_X:
-        case Qt::Key_V:
-        case Qt::Key_Z:
-            return true;
-        default:
-            return false;
-    }
+    return key == Qt::Key_V || key == Qt::Key_Z;
 }
 
 Qt::KeyboardModifiers Modifiers(const QKeyEvent* event) {
@@ -447,11 +435,12 @@ bool CHexViewCtrl::OwnsKey(const QKeyEvent* event) const {
         return false;
     if (modifiers & Qt::AltModifier)
         return false;
-    if (IsNavigationKey(key))
+    if (IsNavigationKey(key) || KeptShortcut(event))
         return true;
     switch (key) {
         case Qt::Key_Tab:
         case Qt::Key_Backtab:
+            return !(modifiers & Qt::ControlModifier);  // Ctrl+Tab is the tab strip's
         case Qt::Key_Insert:
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
@@ -474,6 +463,13 @@ void CHexViewCtrl::keyPressEvent(QKeyEvent* event) {
 
     if (plain && HandleNavigationKey(key, shift, ctrl))
         return;
+    if (const std::optional<KeptKey> kept = KeptShortcut(event)) {
+        if (*kept == KeptKey::Copy)
+            CopySelection();
+        else if (*kept == KeptKey::SelectAll)
+            SelectAll();
+        return;
+    }
     if (HandleCommandKey(key, modifiers))
         return;
     if (IsTypedCharacter(event)) {
@@ -551,13 +547,13 @@ bool CHexViewCtrl::HandleNavigationKey(int key, bool shift, bool ctrl) {
 }
 
 bool CHexViewCtrl::HandleCommandKey(int key, Qt::KeyboardModifiers modifiers) {
-    const bool ctrl = modifiers == Qt::ControlModifier;
     const bool shift = modifiers == Qt::ShiftModifier;
     const bool none = modifiers == Qt::NoModifier;
     switch (key) {
         case Qt::Key_Tab:
         case Qt::Key_Backtab:
             if (modifiers & Qt::ControlModifier) {
+                // Only where no tab strip takes the key (the control on its own): it leaves the control.
                 QAbstractScrollArea::focusNextPrevChild(key == Qt::Key_Tab &&
                                                         !(modifiers & Qt::ShiftModifier));
             } else {
@@ -566,21 +562,11 @@ bool CHexViewCtrl::HandleCommandKey(int key, Qt::KeyboardModifiers modifiers) {
                 Move(0, 0);
             }
             return true;
-        case Qt::Key_C:
-            if (ctrl)
-                CopySelection();
-            return ctrl;
-        case Qt::Key_A:
-            if (ctrl)
-                SelectAll();
-            return ctrl;
         case Qt::Key_Insert:
-            if (ctrl)
-                CopySelection();
-            else if (none || shift)
+            if (none || shift)
                 viewport()
                     ->update();  // Insert repaints; Shift+Insert would paste, and the data never changes
-            return ctrl || none || shift;
+            return none || shift;
         case Qt::Key_Delete:
             if (none && !HasSelection())
                 viewport()->update();

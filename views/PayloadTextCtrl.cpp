@@ -1,9 +1,9 @@
 #include "views/PayloadTextCtrl.h"
 
 #include "views/FixedFont.h"
+#include "views/KeptKeys.h"
 
 #include <QContextMenuEvent>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -12,38 +12,11 @@
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace {
-
-// The shortcut keys the control keeps while it has the focus: copy and select all, and cut, which the
-// read-only text takes and ignores. Every other shortcut (New Window, Open, Save...) is the window's.
-enum class KeyRole { Copy, SelectAll, Ignore };
-
-struct KeyBinding {
-    QKeyCombination key;
-    KeyRole role;
-};
-
-constexpr KeyBinding kKeyBindings[] = {
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_C), KeyRole::Copy},
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_Insert), KeyRole::Copy},
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_A), KeyRole::SelectAll},
-    {QKeyCombination(Qt::ControlModifier, Qt::Key_X), KeyRole::Ignore},
-    {QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete), KeyRole::Ignore},
-};
-
-std::optional<KeyRole> RoleOf(const QKeyEvent* event) {
-    // The keypad's Insert, Delete and Enter count as the main ones.
-    const QKeyCombination key(event->modifiers() & ~Qt::KeypadModifier, Qt::Key(event->key()));
-    for (const KeyBinding& binding : kKeyBindings)
-        if (binding.key == key)
-            return binding.role;
-    return std::nullopt;
-}
 
 // The wait cursor for the lifetime of the object, taken down even if formatting throws.
 class WaitCursor {
@@ -175,7 +148,7 @@ void CPayloadTextCtrl::Load(const std::string& shown, const std::vector<PayloadR
 }
 
 bool CPayloadTextCtrl::event(QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride && RoleOf(static_cast<QKeyEvent*>(event))) {
+    if (event->type() == QEvent::ShortcutOverride && KeptShortcut(static_cast<QKeyEvent*>(event))) {
         event->accept();  // delivered to keyPressEvent instead of triggering a shortcut
         return true;
     }
@@ -183,19 +156,19 @@ bool CPayloadTextCtrl::event(QEvent* event) {
 }
 
 void CPayloadTextCtrl::keyPressEvent(QKeyEvent* event) {
-    const std::optional<KeyRole> role = RoleOf(event);
+    const std::optional<KeptKey> role = KeptShortcut(event);
     if (!role) {
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
     switch (*role) {
-        case KeyRole::Copy:
+        case KeptKey::Copy:
             copy();
             break;
-        case KeyRole::SelectAll:
+        case KeptKey::SelectAll:
             selectAll();
             break;
-        case KeyRole::Ignore:
+        case KeptKey::Ignore:
             break;
     }
     event->accept();

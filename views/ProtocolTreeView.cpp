@@ -1,7 +1,6 @@
 #include "views/ProtocolTreeView.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMenu>

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolButton>

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "../WindowHarness.h"
 #include "../unit/FrameBuilder.h"
 #include "app/MainFrame.h"
 #include "capture/CaptureFile.h"
@@ -75,16 +76,10 @@ class ConnectionFilterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
-    }
+    void initTestCase() { QVERIFY(UseTemporaryHome(m_home)); }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         m_shown.clear();
         m_frame->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString& detail) {
             m_shown << text + (detail.isEmpty() ? "" : " | " + detail);
@@ -94,8 +89,7 @@ private slots:
             m_asked << q;
             return m_path;
         });
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
         m_list = m_frame->ConnectionsList();
         m_line = m_frame->findChild<CConnectionFilterLine*>("connectionFilter");
         QVERIFY(m_line);
@@ -104,8 +98,7 @@ private slots:
     void cleanup() {
         g_captureState = CAPTURE_IDLE;
         g_unsavedPackets = 0;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
     }
 
     void filterKeepsTheConnectionNumbers() {

@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include "../WindowHarness.h"
 #include "../unit/FrameBuilder.h"
 #include "app/MainFrame.h"
 #include "app/TrawlerView.h"
@@ -21,6 +22,7 @@
 #include "capture/PacketStore.h"
 #include "ui/CaptionBars.h"
 #include "ui/ListBars.h"
+#include "ui/TabWnd.h"
 #include "ui/VisualFramework.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
@@ -28,6 +30,7 @@
 #include "views/ListCtrlRight.h"
 #include "views/PayloadTextCtrl.h"
 #include "views/ProtocolTreeView.h"
+#include "views/StreamView.h"
 
 namespace {
 
@@ -124,12 +127,7 @@ class FrameLayoutTest : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
-    }
+    void initTestCase() { QVERIFY(UseTemporaryHome(m_home)); }
 
     void init() {
         ResetCaptureStore();
@@ -140,10 +138,7 @@ private slots:
         ShowFrame(*m_frame);
     }
 
-    void cleanup() {
-        m_frame.reset();
-        ResetCaptureStore();
-    }
+    void cleanup() { CloseMainWindow(m_frame); }
 
     // ---- shortcuts ----
 
@@ -185,6 +180,41 @@ private slots:
         QTest::keyClick(target, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(save.count(), 1);
         QCOMPARE(QApplication::focusWidget(), target);
+    }
+
+    // Ctrl+Tab and Ctrl+Shift+Tab step through the tabs from any view inside them; Ctrl+Tab from the lists
+    // outside the tabs changes nothing.
+    void ctrlTabCyclesTheTabsFromEveryView_data() {
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<int>("startTab");
+        QTest::addColumn<int>("afterCtrlTab");
+        QTest::newRow("hex view") << "hex" << 0 << 1;
+        QTest::newRow("decode tree") << "tree" << 0 << 1;
+        QTest::newRow("Data view") << "data" << 1 << 2;
+        QTest::newRow("Stream view") << "stream" << 2 << 0;
+        QTest::newRow("connections list") << "connections" << 0 << 0;
+    }
+    void ctrlTabCyclesTheTabsFromEveryView() {
+        QFETCH(QString, view);
+        QFETCH(int, startTab);
+        QFETCH(int, afterCtrlTab);
+        auto* tabs = qobject_cast<TTabWnd*>(m_frame->TabArea());
+        QVERIFY(tabs);
+        QVERIFY(tabs->SelectTab(startTab, true));
+        QWidget* target = view == "hex"      ? m_frame->HexView()->HexCtrl()
+                          : view == "tree"   ? static_cast<QWidget*>(m_frame->TreeView())
+                          : view == "data"   ? m_frame->MainView()->PayloadViewer()
+                          : view == "stream" ? static_cast<QWidget*>(m_frame->StreamView())
+                                             : m_frame->ConnectionsList();
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        target->setFocus();
+        QTRY_VERIFY(target->hasFocus() || target->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(tabs->ActiveTab(), afterCtrlTab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(tabs->ActiveTab(), startTab);
+        QCOMPARE(m_fileQuestions, 0);
     }
 
     // The views keep their own keys: Select All and Copy in the hex view.

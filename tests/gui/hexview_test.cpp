@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "KeptKeysTable.h"
 #include "views/HexLines.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
@@ -823,26 +824,13 @@ private slots:
     }
 
     void applicationShortcutsStayInTheControl_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("owned");
+        AddKeptKeyColumns();
+        AddKeptKeyRows();
         const int ctrl = Qt::ControlModifier, none = Qt::NoModifier;
-        // The window's shortcuts work whatever has the focus.
-        QTest::newRow("Ctrl+O (Open) is the window's") << int(Qt::Key_O) << ctrl << false;
-        QTest::newRow("Ctrl+N (New Window) is the window's") << int(Qt::Key_N) << ctrl << false;
-        QTest::newRow("Ctrl+S (Save) is the window's") << int(Qt::Key_S) << ctrl << false;
-        QTest::newRow("Ctrl+P is the window's") << int(Qt::Key_P) << ctrl << false;
-        QTest::newRow("F3 is the window's") << int(Qt::Key_F3) << none << false;
-        QTest::newRow("Alt+Enter is the window's") << int(Qt::Key_Return) << int(Qt::AltModifier) << false;
         QTest::newRow("Ctrl+V") << int(Qt::Key_V) << ctrl << true;
         QTest::newRow("Ctrl+Z") << int(Qt::Key_Z) << ctrl << true;
         QTest::newRow("Ctrl+End") << int(Qt::Key_End) << ctrl << true;
         QTest::newRow("Shift+Left") << int(Qt::Key_Left) << int(Qt::ShiftModifier) << true;
-        QTest::newRow("Ctrl+C") << int(Qt::Key_C) << ctrl << true;
-        QTest::newRow("Ctrl+A") << int(Qt::Key_A) << ctrl << true;
-        QTest::newRow("Ctrl+X") << int(Qt::Key_X) << ctrl << true;
-        QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << true;
-        QTest::newRow("Ctrl+Insert") << int(Qt::Key_Insert) << ctrl << true;
         QTest::newRow("Right") << int(Qt::Key_Right) << none << true;
         QTest::newRow("Ctrl+Q is not the viewer's") << int(Qt::Key_Q) << ctrl << false;
         QTest::newRow("F1 is not the viewer's") << int(Qt::Key_F1) << none << false;

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <thread>
 
+#include "../WindowHarness.h"
 #include "../unit/FrameBuilder.h"
 #include "app/MainFrame.h"
 #include "app/TrawlerView.h"
@@ -68,8 +69,7 @@ private slots:
     }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         // Every packet kept, whatever Config.cfg lies beside the test.
         g_config.ApplyDefaults();
         m_shown.clear();
@@ -84,15 +84,13 @@ private slots:
             return m_answers.value(text, buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No);
         });
         m_frame->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
     }
 
     void cleanup() {
         m_onMessage = nullptr;
         g_unsavedPackets = 0;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
         g_config.ApplyDefaults();
     }
 

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 
+#include "../WindowHarness.h"
 #include "app/MainFrame.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
@@ -43,10 +44,7 @@ class MainFrameStreamTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
+        QVERIFY(UseTemporaryHome(m_home));
         QFile sample(kSample);
         QVERIFY(sample.open(QIODevice::ReadOnly));
         m_sample = sample.readAll();
@@ -56,8 +54,7 @@ private slots:
     }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         m_shown.clear();
         m_details.clear();
         m_frame->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString& detail) {
@@ -68,8 +65,7 @@ private slots:
             return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
         });
         m_frame->SetFileScript([this](IPromptService::FileQuestion) { return m_fifo; });
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
         QVERIFY(m_dir.isValid());
         m_fifo = m_dir.path() + "/capture.fifo";
         QFile::remove(m_fifo);
@@ -85,8 +81,7 @@ private slots:
         m_writer = -1;
         StopCaptureAndWait();
         g_unsavedPackets = 0;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
     }
 
     // Half the sample, then the rest: rows show while the stream is open, the commands follow the capture

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
-#include "frontend/Messages.h"
+#include "../WindowHarness.h"
 #include "ui/ListBars.h"
 
 #include <thread>
@@ -17,6 +17,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
+#include "frontend/Messages.h"
 #include "ui/LinkLabel.h"
 #include "views/ListCtrlLeft.h"
 
@@ -56,26 +57,20 @@ class MainFrameTest : public QObject {
 private slots:
     void initTestCase() {
         // The settings store and Config.cfg of this test only.
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
+        QVERIFY(UseTemporaryHome(m_home));
     }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         m_answers = Answers{};
         m_answers.Attach(*m_frame);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
     }
 
     void cleanup() {
         g_captureState = CAPTURE_IDLE;
         g_unsavedPackets = 0;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
     }
 
     void commands_data() {
@@ -83,55 +78,55 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shortcut");
         QTest::addColumn<QString>("tooltip");
-        QTest::newRow("New Window") << 32799 << "&New Window\tCtrl+N"
+        QTest::newRow("New Window") << int(ID_NEW_WINDOW) << "&New Window\tCtrl+N"
                                     << "Ctrl+N"
                                     << "New Window";
-        QTest::newRow("Exit") << 57665 << "E&xit"
+        QTest::newRow("Exit") << int(ID_APP_EXIT) << "E&xit"
                               << ""
                               << "Exit";
-        QTest::newRow("Toolbar") << 59392 << "&Toolbar"
+        QTest::newRow("Toolbar") << int(ID_VIEW_TOOLBAR) << "&Toolbar"
                                  << ""
                                  << "Toggle ToolBar";
-        QTest::newRow("Status Bar") << 59393 << "&Status Bar"
+        QTest::newRow("Status Bar") << int(ID_VIEW_STATUS_BAR) << "&Status Bar"
                                     << ""
                                     << "Toggle StatusBar";
-        QTest::newRow("Dock Connections") << 154 << "Dock &Connections Bar"
+        QTest::newRow("Dock Connections") << int(ID_DOCK_CONNECTIONS) << "Dock &Connections Bar"
                                           << ""
                                           << "Dock Connections Bar";
-        QTest::newRow("Dock Packets") << 155 << "Dock &Packets Bar"
+        QTest::newRow("Dock Packets") << int(ID_DOCK_PACKETS) << "Dock &Packets Bar"
                                       << ""
                                       << "Dock Packets Bar";
-        QTest::newRow("Start") << 32771 << "S&tart"
+        QTest::newRow("Start") << int(ID_START) << "S&tart"
                                << ""
                                << "Start";
-        QTest::newRow("Stop") << 32772 << "Sto&p"
+        QTest::newRow("Stop") << int(ID_STOP) << "Sto&p"
                               << ""
                               << "Stop";
-        QTest::newRow("Configure") << 32773 << "&Configure"
+        QTest::newRow("Configure") << int(ID_CONFIGURE) << "&Configure"
                                    << ""
                                    << "Configure";
-        QTest::newRow("Adapter") << 32781 << "Select Network &Adapter"
+        QTest::newRow("Adapter") << int(ID_SELECT_ADAPTER) << "Select Network &Adapter"
                                  << ""
                                  << "Select Network Adapter";
-        QTest::newRow("Open") << 32787 << "&Open\tCtrl+O"
+        QTest::newRow("Open") << int(ID_OPEN) << "&Open\tCtrl+O"
                               << "Ctrl+O"
                               << "Open";
-        QTest::newRow("Save") << 32786 << "&Save\tCtrl+S"
+        QTest::newRow("Save") << int(ID_SAVE) << "&Save\tCtrl+S"
                               << "Ctrl+S"
                               << "Save";
-        QTest::newRow("Tip") << 147 << "Ti&p of the Day..."
+        QTest::newRow("Tip") << int(ID_TIP_OF_THE_DAY) << "Ti&p of the Day..."
                              << ""
                              << "Tip of the Day";
-        QTest::newRow("Help") << 32790 << "Help &Contents"
+        QTest::newRow("Help") << int(ID_HELP_CONTENTS) << "Help &Contents"
                               << ""
                               << "Help Contents";
-        QTest::newRow("Tutorial") << 32789 << "&Tutorial"
+        QTest::newRow("Tutorial") << int(ID_TUTORIAL) << "&Tutorial"
                                   << ""
                                   << "Tutorial";
-        QTest::newRow("Home") << 32791 << "&Home Page (https://pacterra.example/)"
+        QTest::newRow("Home") << int(ID_HOME_PAGE) << "&Home Page (https://pacterra.example/)"
                               << ""
                               << "Home Page";
-        QTest::newRow("About") << 57664 << "&About Pacterra Packet Sniffer..."
+        QTest::newRow("About") << int(ID_APP_ABOUT) << "&About Pacterra Packet Sniffer..."
                                << ""
                                << "About";
     }
@@ -165,8 +160,9 @@ private slots:
             if (!a->isSeparator())
                 QCOMPARE(a->icon().availableSizes().value(0), QSize(16, 15));
         }
-        QCOMPARE(order, (QList<int>{32799, 0, 32771, 32772, 0, 32773, 32781, 0, 32787, 32786, 0, 32790, 57664,
-                                    0, 32791}));
+        QCOMPARE(order, (QList<int>{int(ID_NEW_WINDOW), 0, int(ID_START), int(ID_STOP), 0, int(ID_CONFIGURE),
+                                    int(ID_SELECT_ADAPTER), 0, int(ID_OPEN), int(ID_SAVE), 0,
+                                    int(ID_HELP_CONTENTS), int(ID_APP_ABOUT), 0, int(ID_HOME_PAGE)}));
         QStringList tray;
         for (QAction* a : m_frame->TrayMenu()->actions())
             tray << (a->isSeparator() ? "-" : a->text());

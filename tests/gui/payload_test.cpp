@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "../unit/FrameBuilder.h"
+#include "KeptKeysTable.h"
 #include "app/TrawlerView.h"
 #include "capture/PacketStore.h"
 #include "views/PayloadScan.h"
@@ -642,21 +643,8 @@ void PayloadTest::selectAllKey() {
 }
 
 void PayloadTest::shortcutsStayInside_data() {
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<bool>("owned");
-    // The window's shortcuts work whatever has the focus.
-    QTest::newRow("Ctrl+O is the window's") << int(Qt::Key_O) << int(Qt::ControlModifier) << false;
-    QTest::newRow("Ctrl+N is the window's") << int(Qt::Key_N) << int(Qt::ControlModifier) << false;
-    QTest::newRow("Ctrl+S is the window's") << int(Qt::Key_S) << int(Qt::ControlModifier) << false;
-    QTest::newRow("Ctrl+P is the window's") << int(Qt::Key_P) << int(Qt::ControlModifier) << false;
-    QTest::newRow("F3 is the window's") << int(Qt::Key_F3) << int(Qt::NoModifier) << false;
-    QTest::newRow("Alt+Return is the window's") << int(Qt::Key_Return) << int(Qt::AltModifier) << false;
-    QTest::newRow("Ctrl+X") << int(Qt::Key_X) << int(Qt::ControlModifier) << true;
-    QTest::newRow("Shift+Delete") << int(Qt::Key_Delete) << int(Qt::ShiftModifier) << true;
-    QTest::newRow("Ctrl+C") << int(Qt::Key_C) << int(Qt::ControlModifier) << true;
-    QTest::newRow("Ctrl+Insert") << int(Qt::Key_Insert) << int(Qt::ControlModifier) << true;
-    QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << true;
+    AddKeptKeyColumns();
+    AddKeptKeyRows();
 }
 
 void PayloadTest::shortcutsStayInside() {

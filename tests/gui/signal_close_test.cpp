@@ -11,6 +11,7 @@
 #include <csignal>
 #include <memory>
 
+#include "../WindowHarness.h"
 #include "ListsTestSupport.h"
 #include "app/MainFrame.h"
 #include "app/SignalClose.h"
@@ -73,8 +74,7 @@ private slots:
         // Progress (and so the events) from the first batch of a save on.
         m_frame->SetProgressDelay(0);
         m_close = std::make_unique<CSignalClose>(m_frame.get(), [this](int status) { m_ended << status; });
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
     }
 
     void cleanup() {
@@ -82,8 +82,7 @@ private slots:
         StopCaptureAndWait();
         g_unsavedPackets = 0;
         g_abandonSaves = false;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
         QFile::remove(SavePath());
     }
 

@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "../WindowHarness.h"
 #include "app/MainFrame.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
@@ -30,25 +31,15 @@ class TrafficTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
-    }
+    void initTestCase() { QVERIFY(UseTemporaryHome(m_home)); }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         m_frame->SetPromptScript([](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
     }
 
-    void cleanup() {
-        m_frame.reset();
-        ResetCaptureStore();
-    }
+    void cleanup() { CloseMainWindow(m_frame); }
 
     // Hidden at first start; the View menu's toggle shows it, and the next window remembers.
     void toggleIsRemembered() {

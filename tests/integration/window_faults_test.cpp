@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "../WindowHarness.h"
 #include "NetNamespace.h"
 #include "app/MainFrame.h"
 #include "capture/CaptureFile.h"
@@ -57,16 +58,10 @@ class WindowFaultsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
-    }
+    void initTestCase() { QVERIFY(UseTemporaryHome(m_home)); }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         m_shown.clear();
         m_details.clear();
         m_saveAnswer = MsgAnswer::Cancel;
@@ -78,15 +73,13 @@ private slots:
             return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
         });
         m_frame->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(ShowMainWindow(*m_frame));
     }
 
     void cleanup() {
         StopCaptureAndWait();
         g_unsavedPackets = 0;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
     }
 
     // The packets stay, one message says so, and Start works again on another adapter.

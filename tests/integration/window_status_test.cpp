@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include "../WindowHarness.h"
 #include "../unit/FrameBuilder.h"
 #include "NetNamespace.h"
 #include "app/MainFrame.h"
@@ -93,8 +94,7 @@ private slots:
     }
 
     void init() {
-        ResetCaptureStore();
-        m_frame = std::make_unique<CMainFrame>();
+        m_frame = NewMainWindow();
         g_config.ApplyDefaults();
         m_shown.clear();
         m_frame->SetPromptScript([this](const QString& text, MsgButtons, const QString& detail) {
@@ -110,8 +110,7 @@ private slots:
     void cleanup() {
         StopCaptureAndWait();
         g_unsavedPackets = 0;
-        m_frame.reset();
-        ResetCaptureStore();
+        CloseMainWindow(m_frame);
         g_config.ApplyDefaults();
     }
 
