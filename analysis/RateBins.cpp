@@ -6,6 +6,12 @@ namespace {
 
 // +-2^42 s: far beyond any real clock, and the difference of two clamped times still fits in 64 bits.
 constexpr int64_t kMaxSeconds = int64_t{1} << 42;
+constexpr int64_t kMaxMicros = kMaxSeconds * 1'000'000;
+
+// Any time handed in, in the range where bins and differences of times cannot overflow.
+int64_t ClampMicros(int64_t us) {
+    return std::clamp(us, -kMaxMicros, kMaxMicros);
+}
 
 }  // namespace
 
@@ -115,7 +121,7 @@ void RateBins::Reset(int64_t originUs) {
     for (CoarseBin& c : m_coarse)
         c.packets = c.bytes = 0;
     m_hasOrigin = true;
-    m_origin = originUs;
+    m_origin = ClampMicros(originUs);
     m_pendingLo = m_pendingHi = 0;
     m_pendingPackets = m_pendingBytes = 0;
     m_totalPackets = m_totalBytes = m_outside = 0;
@@ -124,6 +130,7 @@ void RateBins::Reset(int64_t originUs) {
 void RateBins::AddSlow(int64_t timeUs, uint32_t bytes) {
     if (m_levels.empty())
         return;
+    timeUs = ClampMicros(timeUs);
     if (!m_hasOrigin)
         Reset(timeUs);
     const bool had = m_pendingPackets > 0;
@@ -228,6 +235,8 @@ void RateBins::Choose(int64_t fromUs, int64_t toUs, int64_t minWidthUs, int& lev
 int64_t RateBins::Series(int64_t fromUs, int64_t toUs, int64_t minWidthUs,
                          std::vector<RatePoint>& out) const {
     out.clear();
+    fromUs = ClampMicros(fromUs);
+    toUs = ClampMicros(toUs);
     if (m_levels.empty() || toUs <= fromUs)
         return 0;
     // Never more than about 100,000 points, whatever the caller asks.
@@ -262,7 +271,8 @@ RatePoint RateBins::At(int64_t timeUs, int64_t minWidthUs) const {
     RatePoint p;
     if (m_levels.empty())
         return p;
-    minWidthUs = std::max<int64_t>(minWidthUs, 1);
+    minWidthUs = std::clamp<int64_t>(minWidthUs, 1, kMaxMicros);
+    timeUs = ClampMicros(timeUs);
     int index = 0;
     int64_t group = 1;
     Choose(timeUs, timeUs + minWidthUs, minWidthUs, index, group);
