@@ -11,6 +11,8 @@
 # pacterra-capture that alone holds the rights; the line then ends with helper_cpu_pct, the helper's CPU
 # time over the sending time in % of one core.
 #
+# With TRAFFIC=1 the window shows its Traffic bar (the graph of packets and bytes over time) throughout.
+#
 # Usage (as root): bench/gui_live.sh [BUILD_DIR] [RATE]     (default ./build, 100000; SECONDS_PER_RATE=3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +28,10 @@ command -v tcpdump >/dev/null || { echo "tcpdump missing: scripts/install-deps.s
 . bench/veth_pair.sh
 veth_pair pacterra-gui-live ptg
 mkdir -p "$work/runtime" "$work/config" && chmod 700 "$work/runtime"
+if [[ ${TRAFFIC:-0} == 1 ]]; then
+    mkdir -p "$work/config/Morvane"
+    printf '[TrafficBar]\nShown=true\n' >"$work/config/Morvane/Pacterra.conf"
+fi
 prefix=()
 if [[ ${HELPER:-0} == 1 ]]; then
     . bench/helper_mode.sh
