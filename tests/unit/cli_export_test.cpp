@@ -184,7 +184,7 @@ TEST_F(CliExportTest, BadFiltersAreToldQuickly) {
     }
 }
 
-// A capture made of the flows in the Community ID specification's baseline, each answered: the exported
+// A capture made of the flows of Community ID's published baseline, each answered: the exported
 // community_id of every connection is the published one.
 TEST_F(CliExportTest, CommunityIdsOfACaptureMatchTheBaseline) {
     struct Flow {

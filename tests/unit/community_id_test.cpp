@@ -9,7 +9,7 @@
 
 namespace {
 
-// The baseline values of the Community ID specification's repository (corelight/community-id-spec,
+// The published Community ID baseline values (Corelight's community-id repository,
 // baseline/README.md and baseline_deflt.json) for TCP and UDP over IPv4.
 struct Vector {
     int protocol;

@@ -90,7 +90,8 @@ protected:
 
 // Whether a stream's text holds a marked line (random payload bytes never spell these).
 bool HasNote(const std::string& text) {
-    for (const char* end : {" missing]\n", "the first copy is shown]\n", "not shown]\n", "shown as missing]\n"})
+    for (const char* end :
+         {" missing]\n", "the first copy is shown]\n", "not shown]\n", "shown as missing]\n"})
         if (text.find(end) != std::string::npos)
             return true;
     return false;
