@@ -11,6 +11,7 @@
 
 #include "analysis/Export.h"
 #include "app/MainFrame.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/CaptureFile.h"
 #include "capture/PacketStore.h"
 #include "views/ListCtrlLeft.h"
@@ -42,7 +43,7 @@ int ChosenConnection(CListCtrlLeft* list) {
 }
 
 void SavePackets(CMainFrame* frame, const std::vector<uint32_t>& connections, const QString& what) {
-    const std::string path = frame->AskFilePath(IPromptService::FileQuestion::ExportPackets);
+    const std::string path = frame->FrontEnd()->AskFilePath(IPromptService::FileQuestion::ExportPackets);
     if (path.empty())
         return;
     const std::vector<uint32_t> packets = PacketsOfConnections(connections);
@@ -76,13 +77,13 @@ void ExportConnectionsCommand(CMainFrame* frame) {
             onlyShown = answer == MsgAnswer::Yes;
         }
     }
-    const std::string path = frame->AskFilePath(IPromptService::FileQuestion::ExportConnections);
+    const std::string path = frame->FrontEnd()->AskFilePath(IPromptService::FileQuestion::ExportConnections);
     if (path.empty())
         return;
     const size_t count = onlyShown ? shown.size() : g_connectionTable.size();
     const std::string error = ExportConnectionsToFile(
         FormatOf(path), onlyShown ? &shown : nullptr, path, [frame](size_t done, size_t all) {
-            return frame->ShowSaveProgress(static_cast<int64_t>(done), static_cast<int64_t>(all));
+            return frame->FrontEnd()->ShowSaveProgress(static_cast<int64_t>(done), static_cast<int64_t>(all));
         });
     if (error == "cancelled") {
         frame->statusBar()->showMessage(QStringLiteral("The export was cancelled; nothing was written."),

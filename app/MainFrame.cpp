@@ -1,19 +1,13 @@
 #include "app/MainFrame.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QProgressDialog>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
@@ -27,12 +21,12 @@
 #include "app/StreamWiring.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
+#include "app/WindowFrontEnd.h"
 #include "app/WindowLayout.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
-#include "dialogs/DialogPrompt.h"
 #include "frontend/Addresses.h"
 #include "frontend/Messages.h"
 #include "ui/ListBars.h"
@@ -52,21 +46,15 @@ namespace {
 constexpr char kTitle[] = "Pacterra Packet Sniffer";
 // Often enough that the counters look live, rarely enough to cost nothing while packets pour in.
 constexpr int kUpdateIntervalMs = 250;
-// While a load runs without the dialog, events are still handled this often, so that the window repaints
-// and the lists fill.
-constexpr qint64 kEventSliceMs = 30;
 
 const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 100000"};
 
-QString FileFilters() {
-    return QStringLiteral("Captured Files (*.cap);;Capture files (*.cap *.pcap *.pcapng);;All Files (*)");
-}
-// Open starts on this one: files from other tools end in .pcap or .pcapng.
-constexpr char kEveryCaptureFile[] = "Capture files (*.cap *.pcap *.pcapng)";
-
 }  // namespace
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_framework(new TVisualFramework(this)) {
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent),
+      m_frontEnd(std::make_unique<CWindowFrontEnd>(this)),
+      m_framework(new TVisualFramework(this)) {
     setWindowTitle(kTitle);
     setWindowIcon(ApplicationPicture());
     setDockNestingEnabled(true);
@@ -77,9 +65,6 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_framework(new T
     if (!CreateTabArea())
         qFatal("the view area of the main window cannot be created");
     CreateTray();
-    g_pMainFrame = this;
-    g_config.LoadStartupSettings();
-    g_config.programDir = GetProgramDirectory();
 
     m_updateTimer = new QTimer(this);
     connect(m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
@@ -88,15 +73,12 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_framework(new T
 }
 
 CMainFrame::~CMainFrame() {
-    // The capture thread reaches the frame through g_pMainFrame: it must have ended first.
+    // The capture thread reaches the lists through the front end: it must have ended first. The front end,
+    // a member, goes before the lists, which are children.
     StopCaptureAndWait();
-    if (g_pMainFrame == this)
-        g_pMainFrame = nullptr;
-    m_rows = nullptr;
     // The bars are hidden as the window goes: their signals must not reach a frame half destroyed.
     m_connectionsBar->disconnect(this);
     m_packetsBar->disconnect(this);
-    qApp->removeEventFilter(this);
     m_framework->DestroyLayout();
     if (m_tray)
         m_tray->hide();
@@ -269,7 +251,7 @@ void CMainFrame::CreateBars() {
     for (int id : {ID_EXPORT_CONNECTIONS, ID_EXPORT_CONNECTION_PACKETS, ID_EXPORT_SHOWN_PACKETS})
         m_connectionsList->AddRowAction(Action(id));
     // From here on the capture thread may hand rows to the list.
-    m_rows = m_connectionsList->RowSink();
+    m_frontEnd->SetRows(m_connectionsList->RowSink());
     // One row at the top, the connections on the left, sized from the frame's first size.
     resize(1000, 700);
     DockListBars(this, m_connectionsBar, m_packetsBar);
@@ -316,9 +298,6 @@ bool CMainFrame::CreateTabArea() {
         panes->setSizes({std::max(240, m_treeView->sizeHint().width()), 1 << 16});
     connect(m_treeView, &CProtocolTreeView::byteRangeSelected, m_hexView->HexCtrl(),
             &CHexViewCtrl::SetSelection);
-    // Holds the window's input while a load or save shows its progress. Ctrl+Tab is the tab strip's own
-    // shortcut.
-    qApp->installEventFilter(this);
     WireViews(qobject_cast<CTrawlerView*>(data->window()));
     m_streamView = qobject_cast<CStreamView*>(stream->window());
     WireStreamView(m_connectionsList, m_packetsList, m_streamView,
@@ -330,12 +309,6 @@ void CMainFrame::WireViews(CTrawlerView* view) {
     m_mainView = view;
     if (view)
         WireListsAndViews(m_connectionsList, m_packetsList, view, m_hexView, m_treeView);
-}
-
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (m_progress && IsBlockedInput(watched, event))
-        return true;
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::CreateTray() {
@@ -370,9 +343,9 @@ void CMainFrame::UpdateCommandStates() {
     Action(ID_START)->setEnabled(state == CAPTURE_IDLE);
     Action(ID_STOP)->setEnabled(state == CAPTURE_RUNNING);
     // The capture thread reads the rules and the adapter: they change only while it does not run.
-    Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
-    Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_fileCommandRunning);
-    UpdateExportStates(this, !m_fileCommandRunning);
+    Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && !m_frontEnd->IsCommandRunning());
+    Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_frontEnd->IsCommandRunning());
+    UpdateExportStates(this, !m_frontEnd->IsCommandRunning());
     Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
     Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
     Action(ID_VIEW_CONNECTIONS_BAR)->setChecked(!m_connectionsBar->isHidden());
@@ -427,198 +400,15 @@ QString CMainFrame::TrayToolTip() const {
     return m_stateMessage.isEmpty() ? QString(kTitle) : QString(kTitle) + '\n' + m_stateMessage;
 }
 
-// --- Rows -----------------------------------------------------------------------------------------------
-
-void CMainFrame::RowsCleared() {
-    // The detail views keep showing the packet last activated: each holds its own copy of it.
-    if (m_rows)
-        m_rows->RowsCleared();
-}
-
-void CMainFrame::InsertRow(int row) {
-    if (m_rows)
-        m_rows->InsertRow(row);
-}
-
-void CMainFrame::CellsChanged(int row, int first, int last) {
-    if (m_rows)
-        m_rows->CellsChanged(row, first, last);
-}
-
-// --- Questions and messages -----------------------------------------------------------------------------
-
-MsgAnswer CMainFrame::Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) {
-    const QString message = QString::fromStdString(text);
-    const QString more = QString::fromStdString(detail);
-    if (QThread::currentThread() != thread()) {
-        // From the capture thread: shown by the interface thread later; the capture thread goes on (the
-        // interface thread may be waiting for it to end).
-        QMetaObject::invokeMethod(
-            this, [this, message, buttons, more] { ShowBox(message, buttons, more); }, Qt::QueuedConnection);
-        return MsgAnswer::Ok;
-    }
-    return ShowBox(message, buttons, more);
-}
-
-MsgAnswer CMainFrame::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
-    // The box reports or asks about the work the progress showed: that dialog must not stay behind it.
-    EndLoadProgress();
-    if (m_promptScript)
-        return m_promptScript(text, buttons, detail);
-    // A question is answered with the normal cursor, whatever work waits behind it.
-    const bool wait = m_waitCursor;
-    if (wait)
-        QApplication::restoreOverrideCursor();
-    const MsgAnswer answer =
-        AskUser(this, text.toStdString(), buttons, QMessageBox::Warning, detail.toStdString());
-    if (wait)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    return answer;
-}
-
-std::string CMainFrame::AskFilePath(FileQuestion question) {
-    EndLoadProgress();
-    QString path;
-    if (m_fileScript) {
-        path = m_fileScript(question);
-    } else {
-        QFileDialog dialog(this);
-        dialog.setNameFilters(FileFilters().split(";;"));
-        dialog.setDefaultSuffix("cap");
-        if (question == FileQuestion::SaveCapture || question == FileQuestion::ExportPackets) {
-            dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setFileMode(QFileDialog::AnyFile);
-            dialog.selectFile(question == FileQuestion::SaveCapture ? "CapturedData.cap"
-                                                                    : "ExportedPackets.cap");
-        } else if (question == FileQuestion::ExportConnections) {
-            SetUpExportConnectionsDialog(dialog);
-        } else {
-            dialog.setAcceptMode(QFileDialog::AcceptOpen);
-            dialog.setFileMode(QFileDialog::ExistingFile);
-            dialog.selectNameFilter(kEveryCaptureFile);
-            // Named pipes are listed too: a capture can arrive through one.
-            dialog.setFilter(dialog.filter() | QDir::System);
-        }
-        const bool wait = m_waitCursor;
-        if (wait)
-            QApplication::restoreOverrideCursor();
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            path = dialog.selectedFiles().first();
-        if (wait)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    // The work on the file starts now.
-    if (!path.isEmpty() && !m_waitCursor && m_fileCommandRunning) {
-        m_waitCursor = true;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    return path.toStdString();
-}
-
-void CMainFrame::ShowLoadProgress(int64_t done, int64_t total) {
-    if (!StepProgress("Reading the captured packets file...", done, total) &&
-        g_captureState.load() == CAPTURE_RUNNING) {
-        g_captureState = CAPTURE_STOPPING;
-    }
-}
-
-bool CMainFrame::ShowSaveProgress(int64_t done, int64_t total) {
-    // A save asked for by Start, Open or close runs before their work: the same dialog serves.
-    return StepProgress("Saving the captured packets...", done, total);
-}
-
-bool CMainFrame::StepProgress(const QString& label, int64_t done, int64_t total) {
-    if (QThread::currentThread() != thread())
-        return true;
-    const qint64 now = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
-    if (!m_progress && now >= m_progressDelayMs) {
-        auto* dialog = new QProgressDialog(label, "Cancel", 0, 1000, this);
-        dialog->setWindowTitle("Pacterra");
-        dialog->setWindowModality(Qt::NonModal);
-        dialog->setMinimumDuration(0);
-        dialog->setAutoClose(false);
-        dialog->setAutoReset(false);
-        m_progress = dialog;
-        // The dialog shows that work goes on; its Cancel button wants the normal cursor.
-        if (m_waitCursor)
-            QApplication::restoreOverrideCursor();
-        m_waitCursor = false;
-        dialog->show();
-    }
-    if (m_progress) {
-        m_progress->setLabelText(label);
-        if (total > 0)
-            m_progress->setValue(static_cast<int>(std::clamp<int64_t>(done * 1000 / total, 0, 1000)));
-    }
-    if (m_progress || now - m_lastEventsMs >= kEventSliceMs) {
-        m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
-        // Until the dialog shows, input waits; then the window takes none but the dialog's: a click must not
-        // start another command while the store is being filled or written.
-        QCoreApplication::processEvents(m_progress ? QEventLoop::AllEvents
-                                                   : QEventLoop::ExcludeUserInputEvents);
-        m_lastEventsMs = m_loadClock.isValid() ? m_loadClock.elapsed() : 0;
-    }
-    if (m_progress && m_progress->wasCanceled()) {
-        // One Cancel ends one piece of work: the next gets a fresh dialog.
-        EndLoadProgress();
-        return false;
-    }
-    return true;
-}
-
-void CMainFrame::EndLoadProgress() {
-    if (m_progress) {
-        m_progress->close();
-        m_progress->deleteLater();
-        m_progress = nullptr;
-    }
-}
-
-bool CMainFrame::IsBlockedInput(QObject* watched, QEvent* event) const {
-    switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::Wheel:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ContextMenu:
-        case QEvent::Drop:
-        case QEvent::TouchBegin:
-            break;
-        case QEvent::Shortcut:  // a command's key, sent to its action
-            return watched->parent() == this;
-        default:
-            return false;
-    }
-    if (!watched->isWidgetType())
-        return false;
-    // The window, its floating bars and its menus; not the progress dialog.
-    for (QWidget* w = static_cast<QWidget*>(watched)->window(); w; w = w->parentWidget()) {
-        if (w == m_progress)
-            return false;
-        if (w == this)
-            return true;
-    }
-    return false;
-}
-
 // --- Commands -------------------------------------------------------------------------------------------
 
 void CMainFrame::RunFileCommand(const std::function<void()>& command) {
-    if (m_fileCommandRunning)
+    if (m_frontEnd->IsCommandRunning())
         return;
-    m_fileCommandRunning = true;
+    m_frontEnd->BeginCommand();
     ClearStateMessage();
-    m_loadClock.start();
-    m_lastEventsMs = 0;
-    m_longestStallMs = 0;
     command();
-    EndLoadProgress();
-    if (m_waitCursor)
-        QApplication::restoreOverrideCursor();
-    m_waitCursor = false;
-    m_fileCommandRunning = false;
+    m_frontEnd->EndCommand();
     UpdateCommandStates();
     if (m_closeAfterLoad) {
         m_closeAfterLoad = false;
@@ -666,8 +456,7 @@ void CMainFrame::OnSave() {
 void CMainFrame::OpenFileAtStartup(const QString& path) {
     RunFileCommand([this, path] {
         const bool apply = AskToApplyRules();
-        m_waitCursor = true;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_frontEnd->ShowWaitCursor();
         FinishOpen(OpenCaptureSource(path.toStdString(), apply));
     });
 }
@@ -719,7 +508,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     if (g_captureState.load() != CAPTURE_IDLE) {
         if (ShowMessage(msg::kStopCapturingQuestion, MsgButtons::OkCancel) != MsgAnswer::Ok)
             return;
-        if (m_fileCommandRunning) {
+        if (m_frontEnd->IsCommandRunning()) {
             // A file is being read further down this stack: it ends after its batch (cancelled, not a
             // success), then the window closes.
             g_captureState = CAPTURE_STOPPING;
@@ -728,7 +517,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         }
         StopCaptureAndWait();
     }
-    if (m_fileCommandRunning) {
+    if (m_frontEnd->IsCommandRunning()) {
         // A file is being written further down this stack: the questions come again once it is done.
         m_closeAfterLoad = true;
         return;

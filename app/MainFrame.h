@@ -1,16 +1,13 @@
 // The program's only top-level window: menus, toolbar, status bar, the two list bars at the top, the tab
-// area with the packet views, the tray icon, and the capture and file commands with their questions. It is
-// also the engine's front end (rows of the connections list, messages, file questions, load progress).
+// area with the packet views, the tray icon, the capture and file commands, and the guard on closing. The
+// engine's questions go to its front end (WindowFrontEnd.h).
 #pragma once
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
-#include <QPointer>
 
 #include <functional>
-
-#include "frontend/FrontEnd.h"
+#include <memory>
 
 class QAction;
 class CConnectionsBar;
@@ -18,7 +15,6 @@ class CPacketsBar;
 class CTrafficBar;
 class QLabel;
 class QMenu;
-class QProgressDialog;
 class QSystemTrayIcon;
 class QTimer;
 class CHexView;
@@ -28,6 +24,7 @@ class CStreamView;
 class CListCtrlLeft;
 class CListCtrlRight;
 class TVisualFramework;
+class CWindowFrontEnd;
 
 // Command numbers, kept as the actions' data so that tests and scripts can find them.
 enum FrameCommand : int {
@@ -57,7 +54,7 @@ enum FrameCommand : int {
     ID_EXPORT_SHOWN_PACKETS = 32832,
 };
 
-class CMainFrame : public QMainWindow, public IMainFrame {
+class CMainFrame : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -103,26 +100,8 @@ public:
     // Recomputes enabled and checked states and the status panes from the capture state.
     void UpdateCommandStates();
 
-    // Tests answer the questions instead of a user: every message box goes to `prompt` (on the interface
-    // thread), every file question to `file` ("" cancels).
-    using PromptScript = std::function<MsgAnswer(const QString& text, MsgButtons, const QString& detail)>;
-    using FileScript = std::function<QString(FileQuestion)>;
-    void SetPromptScript(PromptScript prompt) { m_promptScript = std::move(prompt); }
-    void SetFileScript(FileScript file) { m_fileScript = std::move(file); }
-
-    // IConnectionRows: forwarded to the connections list, from either thread.
-    void RowsCleared() override;
-    void InsertRow(int row) override;
-    void CellsChanged(int row, int first, int last) override;
-    // IPromptService.
-    MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override;
-    std::string AskFilePath(FileQuestion question) override;
-    void ShowLoadProgress(int64_t done, int64_t total) override;
-    bool ShowSaveProgress(int64_t done, int64_t total) override;
-
-    void SetProgressDelay(qint64 ms) { m_progressDelayMs = ms; }
-    // Longest time, in milliseconds, between two rounds of event handling during the last file load.
-    qint64 LongestLoadStallMs() const { return m_longestStallMs; }
+    // The engine's front end for this window: tests script its questions and read its timings.
+    CWindowFrontEnd* FrontEnd() const { return m_frontEnd.get(); }
 
 signals:
     // A file load, or the reading of a stream, has ended (completely or not).
@@ -133,7 +112,6 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QAction* AddCommand(int command, const QString& menuText, const QString& help);
@@ -143,21 +121,15 @@ private:
     void CreateBars();
     bool CreateTabArea();
     void CreateTray();
-    MsgAnswer ShowBox(const QString& text, MsgButtons buttons, const QString& detail);
-    // Runs a command that may read a file, with the wait cursor while it works.
+    // Runs a command that may read or write a file: one at a time, with its progress and wait cursor.
     void RunFileCommand(const std::function<void()>& command);
-    // Shows progress once the work has run for a while and handles events; false when the user cancelled.
-    bool StepProgress(const QString& label, int64_t done, int64_t total);
-    void EndLoadProgress();
-    // While the progress dialog shows, the rest of the window takes no input: the dialog is not modal, so
-    // that a close from the window system still reaches the window (a modal one would swallow it).
-    bool IsBlockedInput(QObject* watched, QEvent* event) const;
     // A new command on the capture: the message about the last one goes.
     void ClearStateMessage();
     void UpdateStateMessage(int state);
     // After the Open command's work: LoadFinished now for a file, once the stream ends for a stream.
     void FinishOpen(int opened);
 
+    std::unique_ptr<CWindowFrontEnd> m_frontEnd;
     TVisualFramework* m_framework;
     CListCtrlLeft* m_connectionsList = nullptr;
     CListCtrlRight* m_packetsList = nullptr;
@@ -173,28 +145,14 @@ private:
     CHexView* m_hexView = nullptr;
     CTrawlerView* m_mainView = nullptr;
     CStreamView* m_streamView = nullptr;
-    IConnectionRows* m_rows = nullptr;
     QLabel* m_panes[3] = {};
     QLabel* m_messagePane = nullptr;
     QString m_stateMessage;  // shown instead of "Ready"
     QString m_liveDevice;    // the adapter of the live capture this window started, until it ends
     QTimer* m_updateTimer = nullptr;
 
-    bool m_visible = true;        // shown, not hidden to the tray
-    bool m_restoreNormal = true;  // comes back normal, not maximised
-    bool m_fileCommandRunning = false;
-    bool m_closeAfterLoad = false;
-    bool m_waitCursor = false;
-    bool m_streamRunning = false;  // a stream opened by Open is being read
-    // A load or save that runs longer than this gets a progress dialog with Cancel.
-    qint64 m_progressDelayMs = 500;
-
-    // Load progress: the dialog appears once a load has run for a while.
-    QElapsedTimer m_loadClock;
-    qint64 m_lastEventsMs = 0;
-    qint64 m_longestStallMs = 0;
-    QPointer<QProgressDialog> m_progress;
-
-    PromptScript m_promptScript;
-    FileScript m_fileScript;
+    bool m_visible = true;          // shown, not hidden to the tray
+    bool m_restoreNormal = true;    // comes back normal, not maximised
+    bool m_closeAfterLoad = false;  // a close came while a file command ran: it comes again afterwards
+    bool m_streamRunning = false;   // a stream opened by Open is being read
 };

@@ -15,6 +15,7 @@
 #include "app/MainFrame.h"
 #include "app/Pictures.h"
 #include "app/SignalClose.h"
+#include "app/WindowFrontEnd.h"
 #include "app/WindowLayout.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
@@ -98,6 +99,7 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
     }
 
     m_frame = std::make_unique<CMainFrame>();
+    LoadStartupConfiguration();
     connect(m_frame.get(), &CMainFrame::Closed, this, &QCoreApplication::quit, Qt::QueuedConnection);
     LoadWindowLayout(*m_frame);
     new CSignalClose(m_frame.get(), {}, this);
@@ -132,7 +134,7 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
 void CTrawlerApp::RunLoadBenchmark(const QString& path) {
     // Questions get their first answer but the filter's (No: every packet, as `pacterra-cli connections`
     // reads a file); messages go to standard error.
-    m_frame->SetPromptScript([](const QString& text, MsgButtons buttons, const QString& detail) {
+    m_frame->FrontEnd()->SetPromptScript([](const QString& text, MsgButtons buttons, const QString& detail) {
         if (buttons == MsgButtons::YesNo)
             return MsgAnswer::No;
         if (!text.startsWith("Captured packets file opened"))
@@ -156,15 +158,15 @@ void CTrawlerApp::RunLoadBenchmark(const QString& path) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("load_s=%.3f max_stall_ms=%lld rss_kb=%ld packets=%zu connections=%zu\n", seconds,
-                static_cast<long long>(m_frame->LongestLoadStallMs()), usage.ru_maxrss, g_packetTable.size(),
-                g_connectionTable.size());
+                static_cast<long long>(m_frame->FrontEnd()->LongestLoadStallMs()), usage.ru_maxrss,
+                g_packetTable.size(), g_connectionTable.size());
     std::fflush(stdout);
     // The store is released without a question: nothing of it is unsaved.
     QCoreApplication::exit(loaded ? 0 : 1);
 }
 
 void CTrawlerApp::RunCaptureBenchmark(const QString& device, long long count) {
-    m_frame->SetPromptScript([](const QString& text, MsgButtons, const QString& detail) {
+    m_frame->FrontEnd()->SetPromptScript([](const QString& text, MsgButtons, const QString& detail) {
         std::fprintf(stderr, "%s\n%s\n", qPrintable(text), qPrintable(detail));
         return MsgAnswer::Ok;
     });
@@ -254,6 +256,11 @@ void OpenHomePage() {
 
 bool StartNewWindow() {
     return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+}
+
+void LoadStartupConfiguration() {
+    g_config.LoadStartupSettings();
+    g_config.programDir = GetProgramDirectory();
 }
 
 void ConfigureCapture(QWidget* parent) {

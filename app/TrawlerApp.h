@@ -42,6 +42,10 @@ void OpenHomePage();
 // A second, independent instance of this program. false when it could not be started.
 bool StartNewWindow();
 
+// Reads Config.cfg and the chosen adapter into the configuration. Start-up calls it once the main window
+// exists, so that a damaged file is reported in a box over the window.
+void LoadStartupConfiguration();
+
 // The configuration dialogs (only while no capture runs).
 void ConfigureCapture(QWidget* parent);
 void SelectAdapter(QWidget* parent);

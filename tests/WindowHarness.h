@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "app/MainFrame.h"
+#include "app/TrawlerApp.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/SettingsStore.h"
 
@@ -22,10 +24,13 @@ inline bool UseTemporaryHome(const QTemporaryDir& home) {
     return true;
 }
 
-// A new main window over an empty store, not shown yet: the test scripts its questions first.
+// A new main window with the configuration start-up reads, over an empty store, not shown yet: the test
+// scripts its questions first.
 inline std::unique_ptr<CMainFrame> NewMainWindow() {
     ResetCaptureStore();
-    return std::make_unique<CMainFrame>();
+    auto frame = std::make_unique<CMainFrame>();
+    LoadStartupConfiguration();
+    return frame;
 }
 
 // Shows the window and waits until it is on the screen.

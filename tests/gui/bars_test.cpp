@@ -6,6 +6,7 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include "ListsTestSupport.h"
 #include "ui/CaptionBars.h"
 #include "ui/ListBars.h"
 #include "views/ListCtrlLeft.h"
@@ -168,9 +169,14 @@ private slots:
         m_packets->ToggleDocking();
         QVERIFY(!caption->ShowsGrip());
         QVERIFY(caption->GlyphRect().isNull());
-        m_packets->m_wndList->ShowConnection(-1);
-        m_packets->setWindowTitle("3 Packets in Connection No.0");
+        StartFeeding();
+        for (bool toServer : {true, false, true})
+            FeedPacket(0, toServer, "x");
+        m_packets->m_wndList->ShowConnection(0);
         QCOMPARE(m_packets->window()->windowTitle(), QString("3 Packets in Connection No.0"));
+        m_packets->m_wndList->ShowConnection(-1);
+        QCOMPARE(m_packets->window()->windowTitle(), QString("Packets"));
+        ResetCaptureStore();
         // A double-click on the caption docks it again.
         QTest::mouseDClick(caption, Qt::LeftButton, {}, QPoint(30, caption->height() / 2));
         QTRY_VERIFY(!m_packets->IsBarFloating());

@@ -91,11 +91,12 @@ class FrameLayoutTest : public QObject {
 
     std::unique_ptr<CMainFrame> NewFrame() {
         auto frame = std::make_unique<CMainFrame>();
-        frame->SetPromptScript([this](const QString& text, MsgButtons, const QString&) {
+        LoadStartupConfiguration();
+        frame->FrontEnd()->SetPromptScript([this](const QString& text, MsgButtons, const QString&) {
             m_shown << text;
             return MsgAnswer::No;
         });
-        frame->SetFileScript([this](IPromptService::FileQuestion) {
+        frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) {
             ++m_fileQuestions;
             return QString();  // the file dialog is cancelled
         });

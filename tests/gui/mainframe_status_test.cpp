@@ -76,14 +76,15 @@ private slots:
         m_details.clear();
         m_answers.clear();
         m_path.clear();
-        m_frame->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString& detail) {
-            m_shown << text;
-            m_details << detail;
-            if (m_onMessage)
-                m_onMessage(text);
-            return m_answers.value(text, buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No);
-        });
-        m_frame->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
+        m_frame->FrontEnd()->SetPromptScript(
+            [this](const QString& text, MsgButtons buttons, const QString& detail) {
+                m_shown << text;
+                m_details << detail;
+                if (m_onMessage)
+                    m_onMessage(text);
+                return m_answers.value(text, buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No);
+            });
+        m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
         QVERIFY(ShowMainWindow(*m_frame));
     }
 
@@ -120,7 +121,7 @@ private slots:
     void fileDialogFilters() {
         QFETCH(int, question);
         QFETCH(QString, selected);
-        m_frame->SetFileScript(nullptr);
+        m_frame->FrontEnd()->SetFileScript(nullptr);
         QString seen;
         QStringList filters;
         QTimer poll;
@@ -132,7 +133,8 @@ private slots:
             }
         });
         poll.start(10);
-        QCOMPARE(m_frame->AskFilePath(static_cast<IPromptService::FileQuestion>(question)), std::string());
+        QCOMPARE(m_frame->FrontEnd()->AskFilePath(static_cast<IPromptService::FileQuestion>(question)),
+                 std::string());
         QCOMPARE(seen, selected);
         QVERIFY(filters.contains("Captured Files (*.cap)"));
         QVERIFY(filters.contains("All Files (*)"));
@@ -310,7 +312,7 @@ private slots:
     void progressGoneBeforeTheBox() {
         const QString file = m_dir.path() + "/long.cap";
         WriteCapture(file, 20 * kLoadBatch, 200);
-        m_frame->SetProgressDelay(0);
+        m_frame->FrontEnd()->SetProgressDelay(0);
         bool progressShown = false, progressAtBox = true;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {

@@ -57,14 +57,15 @@ private slots:
         m_frame = NewMainWindow();
         m_shown.clear();
         m_details.clear();
-        m_frame->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString& detail) {
-            m_shown << text;
-            m_details << detail;
-            if (text == kSaveQuestion)
-                return MsgAnswer::Cancel;
-            return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
-        });
-        m_frame->SetFileScript([this](IPromptService::FileQuestion) { return m_fifo; });
+        m_frame->FrontEnd()->SetPromptScript(
+            [this](const QString& text, MsgButtons buttons, const QString& detail) {
+                m_shown << text;
+                m_details << detail;
+                if (text == kSaveQuestion)
+                    return MsgAnswer::Cancel;
+                return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+            });
+        m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return m_fifo; });
         QVERIFY(ShowMainWindow(*m_frame));
         QVERIFY(m_dir.isValid());
         m_fifo = m_dir.path() + "/capture.fifo";

@@ -37,7 +37,7 @@ struct Answers {
     QStringList shown;
 
     void Attach(CMainFrame& frame) {
-        frame.SetPromptScript([this](const QString& text, MsgButtons buttons, const QString&) {
+        frame.FrontEnd()->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString&) {
             shown << text;
             if (script.contains(text))
                 return script.value(text);
@@ -45,7 +45,7 @@ struct Answers {
                 qWarning("unexpected question: %s", qPrintable(text));
             return MsgAnswer::Ok;
         });
-        frame.SetFileScript([this](IPromptService::FileQuestion) { return path; });
+        frame.FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return path; });
     }
 };
 
@@ -360,7 +360,7 @@ private slots:
         QVERIFY(QFileInfo::exists(all));
 
         g_unsavedPackets = 1;
-        m_frame->SetProgressDelay(0);
+        m_frame->FrontEnd()->SetProgressDelay(0);
         m_answers.path = cancelled;
         m_answers.shown.clear();
         CancelProgressSoon();

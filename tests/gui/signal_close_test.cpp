@@ -64,15 +64,16 @@ private slots:
         m_ended.clear();
         m_saveAnswer = MsgAnswer::No;
         m_frame = std::make_unique<CMainFrame>();
-        m_frame->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString&) {
+        LoadStartupConfiguration();
+        m_frame->FrontEnd()->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString&) {
             m_shown << text;
             if (text == kSaveQuestion)
                 return m_saveAnswer;
             return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
         });
-        m_frame->SetFileScript([this](IPromptService::FileQuestion) { return SavePath(); });
+        m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return SavePath(); });
         // Progress (and so the events) from the first batch of a save on.
-        m_frame->SetProgressDelay(0);
+        m_frame->FrontEnd()->SetProgressDelay(0);
         m_close = std::make_unique<CSignalClose>(m_frame.get(), [this](int status) { m_ended << status; });
         QVERIFY(ShowMainWindow(*m_frame));
     }

@@ -12,6 +12,8 @@
 
 #include "../unit/TcpFrames.h"
 #include "app/MainFrame.h"
+#include "app/TrawlerApp.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/CaptureFile.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
@@ -222,7 +224,9 @@ private slots:
 
     void mainWindowHasTheStreamTabAndFollowStream() {
         CMainFrame frame;
-        frame.SetPromptScript([](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
+        LoadStartupConfiguration();
+        frame.FrontEnd()->SetPromptScript(
+            [](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
         frame.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
         auto* tabs = qobject_cast<TTabWnd*>(frame.TabArea());
@@ -269,7 +273,9 @@ private slots:
         if (dir.isEmpty())
             QSKIP("PACTERRA_SHOT_DIR is not set");
         CMainFrame frame;
-        frame.SetPromptScript([](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
+        LoadStartupConfiguration();
+        frame.FrontEnd()->SetPromptScript(
+            [](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
         frame.resize(1180, 900);
         frame.show();
         frame.activateWindow();

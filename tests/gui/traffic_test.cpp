@@ -35,7 +35,8 @@ private slots:
 
     void init() {
         m_frame = NewMainWindow();
-        m_frame->SetPromptScript([](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
+        m_frame->FrontEnd()->SetPromptScript(
+            [](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
         QVERIFY(ShowMainWindow(*m_frame));
     }
 
@@ -45,6 +46,7 @@ private slots:
     void toggleIsRemembered() {
         QSettings(QStringLiteral("Morvane"), QStringLiteral("Pacterra")).remove(CTrafficBar::kShownKey);
         m_frame = std::make_unique<CMainFrame>();
+        LoadStartupConfiguration();
         m_frame->show();
         QAction* toggle = FindCommand(*m_frame, CTrafficBar::kToggleCommand);
         QVERIFY(toggle);
@@ -60,12 +62,14 @@ private slots:
         QCOMPARE(m_frame->dockWidgetArea(m_frame->TrafficBar()), Qt::BottomDockWidgetArea);
 
         m_frame = std::make_unique<CMainFrame>();
+        LoadStartupConfiguration();
         m_frame->show();
         QVERIFY(FindCommand(*m_frame, CTrafficBar::kToggleCommand)->isChecked());
         QVERIFY(m_frame->TrafficBar()->isVisible());
         FindCommand(*m_frame, CTrafficBar::kToggleCommand)->trigger();
         QVERIFY(m_frame->TrafficBar()->isHidden());
         m_frame = std::make_unique<CMainFrame>();
+        LoadStartupConfiguration();
         QVERIFY(m_frame->TrafficBar()->isHidden());
         // Closing it by its title bar is not possible: only the toggle hides it, so it is never lost.
         QVERIFY(!(m_frame->TrafficBar()->features() & QDockWidget::DockWidgetClosable));

@@ -15,6 +15,7 @@
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
 #include "app/TrawlerApp.h"
+#include "app/WindowFrontEnd.h"
 #include "config/CaptureConfig.h"
 #include "dialogs/AdapterDlg.h"
 #include "dialogs/ConfigDlg.h"
@@ -79,6 +80,7 @@ private slots:
         QVERIFY(m_x.Ok());
         QDir().mkpath(kShots);
         m_frame = std::make_unique<CMainFrame>();
+        LoadStartupConfiguration();
         m_frame->show();
     }
 
@@ -139,7 +141,7 @@ private slots:
         });
         driver.Start();
         if (throughFrame)
-            m_frame->Prompt("Captured packets file opened successfully!", MsgButtons::Ok, {});
+            m_frame->FrontEnd()->Prompt("Captured packets file opened successfully!", MsgButtons::Ok, {});
         else
             AskUser(m_frame.get(), "Please input a name for the Filter Item!");
         QVERIFY(driver.Finished());

@@ -19,6 +19,7 @@
 #include "analysis/StoreRates.h"
 #include "app/MainFrame.h"
 #include "app/TrawlerApp.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "ui/TrafficBar.h"
@@ -137,7 +138,8 @@ private slots:
         QVERIFY(app->InitInstance(&exitCode));
         CMainFrame* frame = app->MainFrame();
         g_config.ApplyDefaults();
-        frame->SetPromptScript([](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
+        frame->FrontEnd()->SetPromptScript(
+            [](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
         frame->activateWindow();  // no window manager
         QVERIFY(QTest::qWaitForWindowExposed(frame));
         // Shown at start: the setting says the user left it shown.

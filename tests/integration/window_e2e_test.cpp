@@ -22,6 +22,7 @@
 #include "app/MainFrame.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "ui/TabWnd.h"
@@ -126,11 +127,11 @@ private slots:
         QStringList shown;
         QString savePath = kShots + "/e2e.cap";
         QFile::remove(savePath);
-        frame->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
+        frame->FrontEnd()->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
             shown << text + (detail.isEmpty() ? "" : " | " + detail);
             return MsgAnswer::Ok;
         });
-        frame->SetFileScript([&savePath](IPromptService::FileQuestion) { return savePath; });
+        frame->FrontEnd()->SetFileScript([&savePath](IPromptService::FileQuestion) { return savePath; });
         frame->activateWindow();  // no window manager
         QVERIFY(QTest::qWaitForWindowExposed(frame));
 

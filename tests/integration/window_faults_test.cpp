@@ -65,14 +65,15 @@ private slots:
         m_shown.clear();
         m_details.clear();
         m_saveAnswer = MsgAnswer::Cancel;
-        m_frame->SetPromptScript([this](const QString& text, MsgButtons buttons, const QString& detail) {
-            m_shown << text;
-            m_details << detail;
-            if (text == kSaveQuestion)
-                return m_saveAnswer;
-            return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
-        });
-        m_frame->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
+        m_frame->FrontEnd()->SetPromptScript(
+            [this](const QString& text, MsgButtons buttons, const QString& detail) {
+                m_shown << text;
+                m_details << detail;
+                if (text == kSaveQuestion)
+                    return m_saveAnswer;
+                return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+            });
+        m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
         QVERIFY(ShowMainWindow(*m_frame));
     }
 

@@ -18,6 +18,7 @@
 #include "NetNamespace.h"
 #include "app/MainFrame.h"
 #include "app/TrawlerApp.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "views/ConnectionFilterLine.h"
@@ -105,7 +106,7 @@ private slots:
         CMainFrame* frame = app->MainFrame();
         g_config.ApplyDefaults();
         QStringList shown;
-        frame->SetPromptScript([&shown](const QString& text, MsgButtons, const QString&) {
+        frame->FrontEnd()->SetPromptScript([&shown](const QString& text, MsgButtons, const QString&) {
             shown << text;
             return MsgAnswer::No;  // nothing is saved on close
         });

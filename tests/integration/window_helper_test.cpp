@@ -29,6 +29,7 @@
 #include "app/MainFrame.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
@@ -271,11 +272,11 @@ private slots:
         g_config.ApplyDefaults();
         QStringList shown;
         const QString savePath = QString::fromStdString(g_dir + "/through-helper.cap");
-        frame->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
+        frame->FrontEnd()->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
             shown << text + (detail.isEmpty() ? "" : " | " + detail);
             return MsgAnswer::Ok;
         });
-        frame->SetFileScript([&savePath](IPromptService::FileQuestion) { return savePath; });
+        frame->FrontEnd()->SetFileScript([&savePath](IPromptService::FileQuestion) { return savePath; });
         frame->resize(1260, 860);
         frame->activateWindow();  // no window manager
         QVERIFY(QTest::qWaitForWindowExposed(frame));

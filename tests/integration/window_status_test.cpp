@@ -97,11 +97,11 @@ private slots:
         m_frame = NewMainWindow();
         g_config.ApplyDefaults();
         m_shown.clear();
-        m_frame->SetPromptScript([this](const QString& text, MsgButtons, const QString& detail) {
+        m_frame->FrontEnd()->SetPromptScript([this](const QString& text, MsgButtons, const QString& detail) {
             m_shown << text + (detail.isEmpty() ? "" : " | " + detail);
             return text == kFilterQuestion ? MsgAnswer::No : MsgAnswer::Ok;
         });
-        m_frame->SetFileScript([](IPromptService::FileQuestion) { return QString(); });
+        m_frame->FrontEnd()->SetFileScript([](IPromptService::FileQuestion) { return QString(); });
         m_frame->show();
         m_frame->activateWindow();  // no window manager
         QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
@@ -175,7 +175,7 @@ private slots:
             pcap_dump_close(d);
             pcap_close(dead);
         }
-        m_frame->SetProgressDelay(0);
+        m_frame->FrontEnd()->SetProgressDelay(0);
         QSignalSpy closed(m_frame.get(), &CMainFrame::Closed);
         bool asked = false;
         QTimer closer;

@@ -21,6 +21,7 @@
 #include "app/MainFrame.h"
 #include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "ui/TabWnd.h"
@@ -131,7 +132,7 @@ private slots:
         QCOMPARE(g_config.wideIntake, 1);  // from the settings file
         g_config.ApplyDefaults();
         QStringList shown;
-        frame->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
+        frame->FrontEnd()->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
             shown << text + (detail.isEmpty() ? "" : " | " + detail);
             return MsgAnswer::Ok;
         });

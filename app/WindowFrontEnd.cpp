@@ -1,0 +1,221 @@
+#include "app/WindowFrontEnd.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QThread>
+
+#include <algorithm>
+
+#include "app/ExportCommands.h"
+#include "capture/CaptureFile.h"
+#include "dialogs/DialogPrompt.h"
+
+namespace {
+
+// While a load runs without the dialog, events are still handled this often, so that the window repaints
+// and the lists fill.
+constexpr qint64 kEventSliceMs = 30;
+
+QString FileFilters() {
+    return QStringLiteral("Captured Files (*.cap);;Capture files (*.cap *.pcap *.pcapng);;All Files (*)");
+}
+// Open starts on this one: files from other tools end in .pcap or .pcapng.
+constexpr char kEveryCaptureFile[] = "Capture files (*.cap *.pcap *.pcapng)";
+
+}  // namespace
+
+CWindowFrontEnd::CWindowFrontEnd(QWidget* window) : m_window(window) {
+    g_pMainFrame = this;
+    // Holds the window's input while a load or save shows its progress.
+    qApp->installEventFilter(this);
+}
+
+CWindowFrontEnd::~CWindowFrontEnd() {
+    if (g_pMainFrame == this)
+        g_pMainFrame = nullptr;
+    EndProgress();
+}
+
+void CWindowFrontEnd::BeginCommand() {
+    m_commandRunning = true;
+    m_clock.start();
+    m_lastEventsMs = 0;
+    m_longestStallMs = 0;
+}
+
+void CWindowFrontEnd::EndCommand() {
+    EndProgress();
+    m_waitCursor.Hide();
+    m_commandRunning = false;
+}
+
+// --- Rows -----------------------------------------------------------------------------------------------
+
+void CWindowFrontEnd::RowsCleared() {
+    // The detail views keep showing the packet last activated: each holds its own copy of it.
+    if (m_rows)
+        m_rows->RowsCleared();
+}
+
+void CWindowFrontEnd::InsertRow(int row) {
+    if (m_rows)
+        m_rows->InsertRow(row);
+}
+
+void CWindowFrontEnd::CellsChanged(int row, int first, int last) {
+    if (m_rows)
+        m_rows->CellsChanged(row, first, last);
+}
+
+// --- Questions and messages -----------------------------------------------------------------------------
+
+MsgAnswer CWindowFrontEnd::Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) {
+    const QString message = QString::fromStdString(text);
+    const QString more = QString::fromStdString(detail);
+    if (QThread::currentThread() != thread()) {
+        // From the capture thread: shown by the interface thread later; the capture thread goes on (the
+        // interface thread may be waiting for it to end).
+        QMetaObject::invokeMethod(
+            this, [this, message, buttons, more] { ShowBox(message, buttons, more); }, Qt::QueuedConnection);
+        return MsgAnswer::Ok;
+    }
+    return ShowBox(message, buttons, more);
+}
+
+MsgAnswer CWindowFrontEnd::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
+    // The box reports or asks about the work the progress showed: that dialog must not stay behind it.
+    EndProgress();
+    if (m_promptScript)
+        return m_promptScript(text, buttons, detail);
+    // A question is answered with the normal cursor, whatever work waits behind it.
+    const CWaitCursor::Lift lift(m_waitCursor);
+    return AskUser(m_window, text.toStdString(), buttons, QMessageBox::Warning, detail.toStdString());
+}
+
+std::string CWindowFrontEnd::AskFilePath(FileQuestion question) {
+    EndProgress();
+    const QString path = m_fileScript ? m_fileScript(question) : ChooseFile(question);
+    // The work on the file starts now.
+    if (!path.isEmpty() && m_commandRunning)
+        m_waitCursor.Show();
+    return path.toStdString();
+}
+
+QString CWindowFrontEnd::ChooseFile(FileQuestion question) {
+    QFileDialog dialog(m_window);
+    dialog.setNameFilters(FileFilters().split(";;"));
+    dialog.setDefaultSuffix("cap");
+    if (question == FileQuestion::SaveCapture || question == FileQuestion::ExportPackets) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.selectFile(question == FileQuestion::SaveCapture ? "CapturedData.cap" : "ExportedPackets.cap");
+    } else if (question == FileQuestion::ExportConnections) {
+        SetUpExportConnectionsDialog(dialog);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.selectNameFilter(kEveryCaptureFile);
+        // Named pipes are listed too: a capture can arrive through one.
+        dialog.setFilter(dialog.filter() | QDir::System);
+    }
+    const CWaitCursor::Lift lift(m_waitCursor);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        return dialog.selectedFiles().first();
+    return {};
+}
+
+// --- Progress -------------------------------------------------------------------------------------------
+
+void CWindowFrontEnd::ShowLoadProgress(int64_t done, int64_t total) {
+    if (!StepProgress("Reading the captured packets file...", done, total) &&
+        g_captureState.load() == CAPTURE_RUNNING) {
+        g_captureState = CAPTURE_STOPPING;
+    }
+}
+
+bool CWindowFrontEnd::ShowSaveProgress(int64_t done, int64_t total) {
+    // A save asked for by Start, Open or close runs before their work: the same dialog serves.
+    return StepProgress("Saving the captured packets...", done, total);
+}
+
+bool CWindowFrontEnd::StepProgress(const QString& label, int64_t done, int64_t total) {
+    if (QThread::currentThread() != thread())
+        return true;
+    const qint64 now = m_clock.isValid() ? m_clock.elapsed() : 0;
+    if (!m_progress && now >= m_progressDelayMs) {
+        auto* dialog = new QProgressDialog(label, "Cancel", 0, 1000, m_window);
+        dialog->setWindowTitle("Pacterra");
+        dialog->setWindowModality(Qt::NonModal);
+        dialog->setMinimumDuration(0);
+        dialog->setAutoClose(false);
+        dialog->setAutoReset(false);
+        m_progress = dialog;
+        // The dialog shows that work goes on; its Cancel button wants the normal cursor.
+        m_waitCursor.Hide();
+        dialog->show();
+    }
+    if (m_progress) {
+        m_progress->setLabelText(label);
+        if (total > 0)
+            m_progress->setValue(static_cast<int>(std::clamp<int64_t>(done * 1000 / total, 0, 1000)));
+    }
+    if (m_progress || now - m_lastEventsMs >= kEventSliceMs) {
+        m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
+        // Until the dialog shows, input waits; then the window takes none but the dialog's: a click must not
+        // start another command while the store is being filled or written.
+        QCoreApplication::processEvents(m_progress ? QEventLoop::AllEvents
+                                                   : QEventLoop::ExcludeUserInputEvents);
+        m_lastEventsMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    }
+    if (m_progress && m_progress->wasCanceled()) {
+        // One Cancel ends one piece of work: the next gets a fresh dialog.
+        EndProgress();
+        return false;
+    }
+    return true;
+}
+
+void CWindowFrontEnd::EndProgress() {
+    if (m_progress) {
+        m_progress->close();
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
+}
+
+bool CWindowFrontEnd::eventFilter(QObject* watched, QEvent* event) {
+    return m_progress && IsBlockedInput(watched, event);
+}
+
+bool CWindowFrontEnd::IsBlockedInput(QObject* watched, QEvent* event) const {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ContextMenu:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+            break;
+        case QEvent::Shortcut:  // a command's key, sent to its action
+            return watched->parent() == m_window;
+        default:
+            return false;
+    }
+    if (!watched->isWidgetType())
+        return false;
+    // The window, its floating bars and its menus; not the progress dialog.
+    for (QWidget* w = static_cast<QWidget*>(watched)->window(); w; w = w->parentWidget()) {
+        if (w == m_progress)
+            return false;
+        if (w == m_window)
+            return true;
+    }
+    return false;
+}

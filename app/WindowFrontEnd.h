@@ -1,0 +1,86 @@
+// How the engine reaches the user of the window: it hands new and changed connections to the connections
+// list, asks its questions in message boxes and file dialogs (or of a test's scripts), shows the progress of
+// long loads and saves, and keeps the wait cursor while a file command works. While it lives it is the
+// engine's front end (g_pMainFrame).
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+#include "app/WaitCursor.h"
+#include "frontend/FrontEnd.h"
+
+class QProgressDialog;
+class QWidget;
+
+class CWindowFrontEnd : public QObject, public IMainFrame {
+    Q_OBJECT
+
+public:
+    // `window` owns the dialogs; its input is held while a progress dialog shows.
+    explicit CWindowFrontEnd(QWidget* window);
+    ~CWindowFrontEnd() override;
+
+    // Where the rows go; null drops them (the list is going away).
+    void SetRows(IConnectionRows* rows) { m_rows = rows; }
+
+    // Tests answer the questions instead of a user: every message box goes to `prompt` (on the interface
+    // thread), every file question to `file` ("" cancels).
+    using PromptScript = std::function<MsgAnswer(const QString& text, MsgButtons, const QString& detail)>;
+    using FileScript = std::function<QString(FileQuestion)>;
+    void SetPromptScript(PromptScript prompt) { m_promptScript = std::move(prompt); }
+    void SetFileScript(FileScript file) { m_fileScript = std::move(file); }
+
+    // A load or save that runs longer than this gets a progress dialog with Cancel.
+    void SetProgressDelay(qint64 ms) { m_progressDelayMs = ms; }
+    // Longest time, in milliseconds, between two rounds of event handling during the last file command.
+    qint64 LongestLoadStallMs() const { return m_longestStallMs; }
+
+    // A command that may read or write a file: its progress is timed from here, and when it ends the progress
+    // dialog and the wait cursor go. Commands do not nest.
+    void BeginCommand();
+    void EndCommand();
+    bool IsCommandRunning() const { return m_commandRunning; }
+    // The command's work on a file starts now (a file chosen without the file dialog).
+    void ShowWaitCursor() { m_waitCursor.Show(); }
+
+    // IConnectionRows, from either thread.
+    void RowsCleared() override;
+    void InsertRow(int row) override;
+    void CellsChanged(int row, int first, int last) override;
+    // IPromptService.
+    MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override;
+    std::string AskFilePath(FileQuestion question) override;
+    void ShowLoadProgress(int64_t done, int64_t total) override;
+    bool ShowSaveProgress(int64_t done, int64_t total) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    MsgAnswer ShowBox(const QString& text, MsgButtons buttons, const QString& detail);
+    QString ChooseFile(FileQuestion question);
+    // Shows progress once the work has run for a while and handles events; false when the user cancelled.
+    bool StepProgress(const QString& label, int64_t done, int64_t total);
+    void EndProgress();
+    // While the progress dialog shows, the rest of the window takes no input: the dialog is not modal, so
+    // that a close from the window system still reaches the window (a modal one would swallow it).
+    bool IsBlockedInput(QObject* watched, QEvent* event) const;
+
+    QWidget* m_window;
+    IConnectionRows* m_rows = nullptr;
+    PromptScript m_promptScript;
+    FileScript m_fileScript;
+
+    bool m_commandRunning = false;
+    CWaitCursor m_waitCursor;
+    qint64 m_progressDelayMs = 500;
+    // The dialog appears once a command has run for a while.
+    QElapsedTimer m_clock;
+    qint64 m_lastEventsMs = 0;
+    qint64 m_longestStallMs = 0;
+    QPointer<QProgressDialog> m_progress;
+};
