@@ -89,16 +89,20 @@ MsgAnswer CWindowFrontEnd::Prompt(const std::string& text, MsgButtons buttons, c
 MsgAnswer CWindowFrontEnd::ShowBox(const QString& text, MsgButtons buttons, const QString& detail) {
     // The box reports or asks about the work the progress showed: that dialog must not stay behind it.
     EndProgress();
-    if (m_promptScript)
-        return m_promptScript(text, buttons, detail);
     // A question is answered with the normal cursor, whatever work waits behind it.
     const CWaitCursor::Lift lift(m_waitCursor);
+    if (m_promptScript)
+        return m_promptScript(text, buttons, detail);
     return AskUser(m_window, text.toStdString(), buttons, QMessageBox::Warning, detail.toStdString());
 }
 
 std::string CWindowFrontEnd::AskFilePath(FileQuestion question) {
     EndProgress();
-    const QString path = m_fileScript ? m_fileScript(question) : ChooseFile(question);
+    QString path;
+    {
+        const CWaitCursor::Lift lift(m_waitCursor);
+        path = m_fileScript ? m_fileScript(question) : ChooseFile(question);
+    }
     // The work on the file starts now.
     if (!path.isEmpty() && m_commandRunning)
         m_waitCursor.Show();
@@ -122,7 +126,6 @@ QString CWindowFrontEnd::ChooseFile(FileQuestion question) {
         // Named pipes are listed too: a capture can arrive through one.
         dialog.setFilter(dialog.filter() | QDir::System);
     }
-    const CWaitCursor::Lift lift(m_waitCursor);
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
         return dialog.selectedFiles().first();
     return {};

@@ -140,6 +140,51 @@ private slots:
         QVERIFY(filters.contains("All Files (*)"));
     }
 
+    void waitCursorFollowsTheWork_data() {
+        QTest::addColumn<bool>("inCommand");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("waitAfterQuestion");
+        QTest::newRow("file chosen in a command") << true << kSample << true;
+        QTest::newRow("file question cancelled") << true << QString() << false;
+        QTest::newRow("file chosen outside a command") << false << kSample << false;
+    }
+
+    // The wait cursor shows from the moment a command has its file until the command ends; every question
+    // and the progress dialog get the normal cursor.
+    void waitCursorFollowsTheWork() {
+        QFETCH(bool, inCommand);
+        QFETCH(QString, answer);
+        QFETCH(bool, waitAfterQuestion);
+        const auto waiting = [] {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            return cursor && cursor->shape() == Qt::WaitCursor;
+        };
+        CWindowFrontEnd* front = m_frame->FrontEnd();
+        QList<bool> waitingWhileAsked;
+        front->SetFileScript([&](IPromptService::FileQuestion) {
+            waitingWhileAsked << waiting();
+            return answer;
+        });
+        m_onMessage = [&](const QString&) { waitingWhileAsked << waiting(); };
+        if (inCommand)
+            front->BeginCommand();
+        front->AskFilePath(IPromptService::FileQuestion::OpenCapture);
+        QCOMPARE(waiting(), waitAfterQuestion);
+        front->Prompt("a question in the middle of the work", MsgButtons::YesNo, {});
+        QCOMPARE(waiting(), waitAfterQuestion);
+        front->SetProgressDelay(0);
+        front->ShowLoadProgress(1, 2);
+        QVERIFY(!waiting());
+        front->Prompt("the end of the work", MsgButtons::Ok, {});
+        if (inCommand)
+            front->EndCommand();
+        QVERIFY(!waiting());
+        QCOMPARE(waitingWhileAsked, (QList<bool>{false, false, false}));
+        QVERIFY(!QGuiApplication::overrideCursor());
+        QVERIFY(m_frame->findChildren<QProgressDialog*>().isEmpty() ||
+                !m_frame->findChild<QProgressDialog*>()->isVisible());
+    }
+
     // After Start or Open the tree, the hex view and the payload go on showing the packet last activated,
     // from their own copies: the store they came from is gone.
     void detailViewsKeepTheLastPacket() {
