@@ -284,10 +284,10 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
                    TickText(t, step));
     }
 
-    // The connection's two directions, filled in the packets list's colours, on the bytes scale.
-    auto area = [&](const std::vector<RatePoint>& points, QColor fill, QColor line) {
-        if (points.empty())
-            return;
+    // The connection's two directions, filled in the packets list's colours, on the bytes scale. Their
+    // edges are drawn again over the totals: where the connection carries all the traffic of a bin, its own
+    // line is the one that shows.
+    auto outline = [&](const std::vector<RatePoint>& points) {
         QPolygonF poly;
         poly.reserve(static_cast<qsizetype>(points.size() * 2 + 2));
         poly << QPointF(xOf(points.front().startUs), plot.bottom() + 1);
@@ -296,14 +296,20 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
             poly << QPointF(xOf(pt.startUs), y) << QPointF(xOf(pt.startUs + pt.widthUs), y);
         }
         poly << QPointF(xOf(points.back().startUs + points.back().widthUs), plot.bottom() + 1);
-        // Cosmetic one-pixel pens: wide pens are stroked as paths, which costs far more than the fill.
-        p.setPen(QPen(line, 0));
-        p.setBrush(fill);
-        p.drawPolygon(poly);
-        p.setBrush(Qt::NoBrush);
+        return poly;
     };
-    area(m_toServer, kToServerFill, kToServerLine);
-    area(m_toClient, kToClientFill, kToClientLine);
+    const struct {
+        const std::vector<RatePoint>& points;
+        QColor fill, line;
+    } directions[] = {{m_toServer, kToServerFill, kToServerLine}, {m_toClient, kToClientFill, kToClientLine}};
+    for (const auto& d : directions) {
+        if (d.points.empty())
+            continue;
+        p.setPen(Qt::NoPen);
+        p.setBrush(d.fill);
+        p.drawPolygon(outline(d.points));
+    }
+    p.setBrush(Qt::NoBrush);
 
     auto steps = [&](bool bytes, QColor color) {
         QPolygonF line;
@@ -313,11 +319,18 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
                                    : yOf(PerSecond(pt.packets, pt.widthUs), maxPackets);
             line << QPointF(xOf(pt.startUs), y) << QPointF(xOf(pt.startUs + pt.widthUs), y);
         }
+        // Cosmetic one-pixel pens: wide pens are stroked as paths, which costs far more.
         p.setPen(QPen(color, 0));
         p.drawPolyline(line);
     };
     steps(true, kBytesColor);
     steps(false, kPacketsColor);
+    for (const auto& d : directions) {
+        if (d.points.empty())
+            continue;
+        p.setPen(QPen(d.line, 0));
+        p.drawPolyline(outline(d.points));
+    }
 
     // Legend, and a word when some packets lie beyond the bins.
     int x = plot.left() + 2;
