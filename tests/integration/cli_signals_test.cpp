@@ -33,13 +33,10 @@ std::string ReadFile(const fs::path& p) {
 // `count` UDP datagrams of 1400 bytes to the loopback.
 void Send(int count) {
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = Loopback(9);
     const std::string data(1400, 'd');
     for (int i = 0; i < count; ++i) {
-        if (::sendto(s, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
+        if (::sendto(s, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
             ::usleep(1000);  // the socket's queue is full: let the receiver catch up
     }
     ::close(s);
