@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QVariantMap>
 #include <QtTest>
 
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "../WindowHarness.h"
@@ -27,6 +29,18 @@
 
 // Where the suites keep their screenshots, to be looked at.
 inline const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
+
+// Why this machine cannot run the suite's live tests (no root, no namespace, a tool missing); empty when it
+// can. Set by main before any thread.
+inline std::string g_skipReason;
+
+// For initTestCase: skips the whole suite with its reason where the machine cannot run it (QSKIP marks the
+// suite; what follows here does no harm), else makes the screenshots' folder.
+inline void SkipUnlessReady() {
+    if (!g_skipReason.empty())
+        QSKIP(g_skipReason.c_str());
+    QDir().mkpath(kShots);
+}
 
 // Settings under `configHome` for a start-up that captures at once on `adapter`, the window shown and no
 // tip over it; `more` are settings of the suite's own.

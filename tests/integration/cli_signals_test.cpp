@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "../ChildProcess.h"
 #include "NetNamespace.h"
 
 namespace fs = std::filesystem;
@@ -94,13 +95,8 @@ TEST(CliSignals, ASignalDuringTheSaveLeavesNothingBehind) {
         ::kill(pid, c.duringSave);
         ::kill(pid, SIGCONT);
         int raw = 0;
-        for (int i = 0; i < 2000 && ::waitpid(pid, &raw, WNOHANG) == 0; ++i)
-            ::usleep(10000);
-        if (!WIFEXITED(raw) && !WIFSIGNALED(raw)) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &raw, 0);
+        if (!WaitOrKill(pid, std::chrono::seconds(20), raw))
             ADD_FAILURE() << "still running 20 s after the signal";
-        }
         ASSERT_TRUE(saving) << "no save began: " << ReadFile(err);
         EXPECT_TRUE(WIFEXITED(raw)) << "ended by signal " << (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << ReadFile(err);

@@ -17,7 +17,6 @@
 
 namespace {
 
-std::string g_skipReason;
 constexpr uint16_t kTcpPort = 8081;
 constexpr uint16_t kUdpPort = 9999;
 constexpr int kBursts = 5;
@@ -99,11 +98,7 @@ class TrafficLiveTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-        QDir().mkpath(kShots);
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void burstsAndTheChosenConnection() {
         CMainFrame* frame = StartedWindow();

@@ -20,8 +20,6 @@
 
 namespace {
 
-std::string g_skipReason;
-
 // One HTTP exchange on loopback port 8080.
 bool HttpExchange() {
     return LoopbackHttpExchange(
@@ -35,11 +33,7 @@ class WindowEndToEndTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-        QDir().mkpath(kShots);
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void captureInspectSave() {
         CMainFrame* frame = StartedWindow();

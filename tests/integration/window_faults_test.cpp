@@ -21,7 +21,6 @@
 
 namespace {
 
-std::string g_skipReason;
 const QString kSample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
 const QString kSaveQuestion =
     "Current captured packets will lose without saving. \r\nNote: You can load the saved file again "

@@ -13,8 +13,6 @@
 
 namespace {
 
-std::string g_skipReason;
-
 // One HTTP request and answer on port 80.
 bool WebExchange() {
     return LoopbackHttpExchange(80, "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n",
@@ -39,11 +37,7 @@ class WindowFilterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-        QDir().mkpath(kShots);
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void typingPortEightyDuringACapture() {
         CMainFrame* frame = StartedWindow();

@@ -36,7 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string g_skipReason;
 constexpr uid_t kNobody = 65534;
 constexpr char kGroup[] = "pacterra-e2e";
 constexpr uint16_t kHttpPort = 8080;
@@ -190,10 +189,7 @@ class WindowHelperTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void captureThroughTheHelperAsAnUnprivilegedUser() {
         QCOMPARE(::geteuid(), kNobody);

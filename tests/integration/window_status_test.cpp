@@ -22,7 +22,6 @@
 
 namespace {
 
-std::string g_skipReason;
 const QString kStopQuestion = msg::kStopCapturingQuestion;
 const QString kFilterQuestion = msg::kApplyFilterQuestion;
 

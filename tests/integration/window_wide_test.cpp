@@ -23,7 +23,6 @@
 
 namespace {
 
-std::string g_skipReason;
 constexpr char kPeer[] = "pacterra-wide-peer";
 constexpr uint16_t kHttpPort = 8080;
 pid_t g_server = -1;
@@ -78,11 +77,7 @@ class WindowWideTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-        QDir().mkpath(kShots);
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void cleanupTestCase() { RemoveIpv6Link(); }
 
