@@ -1,10 +1,13 @@
-// What the window suites share: a configuration home of their own, and a main window on an empty store.
+// What the window suites share: a configuration home of their own, a main window on an empty store, its
+// messages answered by the test, and the lists' rows as texts.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 #include "app/MainFrame.h"
@@ -43,4 +46,93 @@ inline bool ShowMainWindow(CMainFrame& frame) {
 inline void CloseMainWindow(std::unique_ptr<CMainFrame>& frame) {
     frame.reset();
     ResetCaptureStore();
+}
+
+// The answer a test gives to one of the window's messages.
+using MessageAnswer = std::function<MsgAnswer(const QString& text, MsgButtons buttons)>;
+
+// Ok where Ok is the only button, No where there is a choice: a user who declines what is offered.
+inline MsgAnswer OkOrNo(const QString&, MsgButtons buttons) {
+    return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+}
+
+// The same answer to every message.
+inline MessageAnswer Always(MsgAnswer answer) {
+    return [answer](const QString&, MsgButtons) { return answer; };
+}
+
+// The window's messages answered by `answer`, and not kept.
+inline void AnswerMessages(CMainFrame& frame, MessageAnswer answer) {
+    frame.FrontEnd()->SetPromptScript(
+        [answer = std::move(answer)](const QString& text, MsgButtons buttons, const QString&) {
+            return answer(text, buttons);
+        });
+}
+
+// The window's messages answered by `answer` and kept in `shown`, each with its detail after " | " where it
+// has one. `shown` outlives the window's messages.
+inline void RecordMessages(CMainFrame& frame, QStringList& shown, MessageAnswer answer) {
+    frame.FrontEnd()->SetPromptScript(
+        [&shown, answer = std::move(answer)](const QString& text, MsgButtons buttons, const QString& detail) {
+            shown << text + (detail.isEmpty() ? "" : " | " + detail);
+            return answer(text, buttons);
+        });
+}
+
+// The same with the texts in `shown` and the details apart in `details`, in the same order.
+inline void RecordMessages(CMainFrame& frame, QStringList& shown, QStringList& details,
+                           MessageAnswer answer) {
+    frame.FrontEnd()->SetPromptScript([&shown, &details, answer = std::move(answer)](
+                                          const QString& text, MsgButtons buttons, const QString& detail) {
+        shown << text;
+        details << detail;
+        return answer(text, buttons);
+    });
+}
+
+// The rows of a list as the cells' texts joined by tabs, as pacterra-cli prints them.
+inline QStringList Rows(const QAbstractItemModel* model) {
+    QStringList rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells << model->index(r, c).data().toString();
+        rows << cells.join('\t');
+    }
+    return rows;
+}
+
+// The texts of one column, top to bottom.
+inline QStringList Column(const QAbstractItemModel* model, int column) {
+    QStringList cells;
+    for (int r = 0; r < model->rowCount(); ++r)
+        cells << model->index(r, column).data().toString();
+    return cells;
+}
+
+// The first row whose cell in `column` contains `part`; -1 when none does.
+inline int FindRow(const QAbstractItemModel* model, int column, const QString& part) {
+    for (int r = 0; r < model->rowCount(); ++r)
+        if (model->index(r, column).data().toString().contains(part))
+            return r;
+    return -1;
+}
+
+// The last such row; -1 when none.
+inline int LastRow(const QAbstractItemModel* model, int column, const QString& part) {
+    for (int r = model->rowCount() - 1; r >= 0; --r)
+        if (model->index(r, column).data().toString().contains(part))
+            return r;
+    return -1;
+}
+
+// How many such rows there are.
+inline int CountRows(const QAbstractItemModel* model, int column, const QString& part) {
+    return static_cast<int>(Column(model, column).filter(part).size());
+}
+
+// A click on the row's first cell, as a user picks it.
+inline void Click(QAbstractItemView* view, int row) {
+    const QRect cell = view->visualRect(view->model()->index(row, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
 }

@@ -81,11 +81,9 @@ private slots:
     void init() {
         m_frame = NewMainWindow();
         m_shown.clear();
-        m_frame->FrontEnd()->SetPromptScript(
-            [this](const QString& text, MsgButtons buttons, const QString& detail) {
-                m_shown << text + (detail.isEmpty() ? "" : " | " + detail);
-                return buttons == MsgButtons::Ok ? MsgAnswer::Ok : m_answer;
-            });
+        RecordMessages(*m_frame, m_shown, [this](const QString&, MsgButtons buttons) {
+            return buttons == MsgButtons::Ok ? MsgAnswer::Ok : m_answer;
+        });
         m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion q) {
             m_asked << q;
             return m_path;

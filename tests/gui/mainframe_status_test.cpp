@@ -62,10 +62,8 @@ class MainFrameStatusTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(m_home.isValid() && m_dir.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
+        QVERIFY(m_dir.isValid());
+        QVERIFY(UseTemporaryHome(m_home));
     }
 
     void init() {
@@ -76,14 +74,11 @@ private slots:
         m_details.clear();
         m_answers.clear();
         m_path.clear();
-        m_frame->FrontEnd()->SetPromptScript(
-            [this](const QString& text, MsgButtons buttons, const QString& detail) {
-                m_shown << text;
-                m_details << detail;
-                if (m_onMessage)
-                    m_onMessage(text);
-                return m_answers.value(text, buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No);
-            });
+        RecordMessages(*m_frame, m_shown, m_details, [this](const QString& text, MsgButtons buttons) {
+            if (m_onMessage)
+                m_onMessage(text);
+            return m_answers.value(text, OkOrNo(text, buttons));
+        });
         m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
         QVERIFY(ShowMainWindow(*m_frame));
     }

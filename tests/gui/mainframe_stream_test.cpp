@@ -23,18 +23,6 @@ const QString kSample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
 const QString kFilterQuestion = msg::kApplyFilterQuestion;
 const QString kSaveQuestion = msg::kSaveUnsavedQuestion;
 
-// The rows of a list as the cells' texts joined by tabs, as pacterra-cli prints them.
-QStringList Rows(const QAbstractItemModel* model) {
-    QStringList rows;
-    for (int r = 0; r < model->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < model->columnCount(); ++c)
-            cells << model->index(r, c).data().toString();
-        rows << cells.join('\t');
-    }
-    return rows;
-}
-
 QStringList g_cliRows;  // what pacterra-cli lists for the sample
 
 }  // namespace
@@ -57,14 +45,9 @@ private slots:
         m_frame = NewMainWindow();
         m_shown.clear();
         m_details.clear();
-        m_frame->FrontEnd()->SetPromptScript(
-            [this](const QString& text, MsgButtons buttons, const QString& detail) {
-                m_shown << text;
-                m_details << detail;
-                if (text == kSaveQuestion)
-                    return MsgAnswer::Cancel;
-                return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
-            });
+        RecordMessages(*m_frame, m_shown, m_details, [](const QString& text, MsgButtons buttons) {
+            return text == kSaveQuestion ? MsgAnswer::Cancel : OkOrNo(text, buttons);
+        });
         m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return m_fifo; });
         QVERIFY(ShowMainWindow(*m_frame));
         QVERIFY(m_dir.isValid());

@@ -35,8 +35,7 @@ private slots:
 
     void init() {
         m_frame = NewMainWindow();
-        m_frame->FrontEnd()->SetPromptScript(
-            [](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
+        AnswerMessages(*m_frame, Always(MsgAnswer::No));
         QVERIFY(ShowMainWindow(*m_frame));
     }
 

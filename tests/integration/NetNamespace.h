@@ -2,6 +2,8 @@
 // only the traffic the tests make and nothing leaves the machine.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -17,4 +19,13 @@ inline std::string EnterPrivateNetwork() {
     if (std::system("ip link set lo up") != 0)
         return "cannot bring loopback up in the test namespace (is iproute2 installed?)";
     return {};
+}
+
+// `port` on the loopback address, where the tests send their traffic.
+inline sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return at;
 }

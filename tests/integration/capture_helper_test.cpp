@@ -162,6 +162,20 @@ std::string ReadSome(int fd, size_t n) {
     return got;
 }
 
+// The helper's stream header once it captures; by then it holds no capability. Then `count` datagrams
+// carrying `marker` to `port` on loopback, for it to capture. Short of the header, nothing more is done.
+std::string CaptureMarkers(const Child& c, int count, uint16_t port, const std::string& marker) {
+    std::string stream = ReadSome(c.out, 24);
+    if (stream.size() != 24u)
+        return stream;
+    const std::string caps = Capabilities(c.pid);
+    EXPECT_TRUE(NoCapabilities(caps)) << caps;
+    for (int i = 0; i < count; ++i)
+        SendUdp(port, marker);
+    std::this_thread::sleep_for(50ms);
+    return stream;
+}
+
 // Counts the frames of a libpcap stream that carry `marker`; -1 when it is no stream.
 int CountFrames(const std::string& stream, const std::string& marker, int* linkType = nullptr) {
     FILE* f = ::fmemopen(const_cast<char*>(stream.data()), stream.size(), "rb");
@@ -276,13 +290,8 @@ TEST_F(CaptureHelperTest, RefusesATerminalOnItsOutput) {
 TEST_F(CaptureHelperTest, CapturesUntilItsCallerStopsIt) {
     for (const bool bySignal : {false, true}) {
         Child c = Spawn({kHelper, "--capture", "lo"});
-        std::string stream = ReadSome(c.out, 24);
+        std::string stream = CaptureMarkers(c, 5, 41000, "helper-marker");
         ASSERT_EQ(stream.size(), 24u) << ReadAll(c.err);
-        const std::string caps = Capabilities(c.pid);
-        EXPECT_TRUE(NoCapabilities(caps)) << caps;
-        for (int i = 0; i < 5; ++i)
-            SendUdp(41000, "helper-marker");
-        std::this_thread::sleep_for(50ms);
         if (bySignal)
             ::kill(c.pid, SIGTERM);
         else
@@ -369,13 +378,8 @@ TEST_F(CaptureHelperTest, AnUnprivilegedUserCapturesThroughACopyThatHoldsTheRigh
     const std::string copy = PrivilegedCopy();
     ASSERT_FALSE(copy.empty()) << "setcap failed";
     Child c = Spawn({copy, "--capture", "lo"}, kNobody);
-    std::string stream = ReadSome(c.out, 24);
+    std::string stream = CaptureMarkers(c, 3, 41002, "nobody-marker");
     ASSERT_EQ(stream.size(), 24u) << ReadAll(c.err);
-    const std::string caps = Capabilities(c.pid);
-    EXPECT_TRUE(NoCapabilities(caps)) << caps;
-    for (int i = 0; i < 3; ++i)
-        SendUdp(41002, "nobody-marker");
-    std::this_thread::sleep_for(50ms);
     ::close(c.in);
     stream += ReadAll(c.out);
     const std::string err = ReadAll(c.err);

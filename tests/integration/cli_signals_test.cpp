@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "../ChildProcess.h"
 #include "NetNamespace.h"
 
 namespace fs = std::filesystem;
@@ -33,13 +34,10 @@ std::string ReadFile(const fs::path& p) {
 // `count` UDP datagrams of 1400 bytes to the loopback.
 void Send(int count) {
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = Loopback(9);
     const std::string data(1400, 'd');
     for (int i = 0; i < count; ++i) {
-        if (::sendto(s, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
+        if (::sendto(s, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
             ::usleep(1000);  // the socket's queue is full: let the receiver catch up
     }
     ::close(s);
@@ -97,13 +95,8 @@ TEST(CliSignals, ASignalDuringTheSaveLeavesNothingBehind) {
         ::kill(pid, c.duringSave);
         ::kill(pid, SIGCONT);
         int raw = 0;
-        for (int i = 0; i < 2000 && ::waitpid(pid, &raw, WNOHANG) == 0; ++i)
-            ::usleep(10000);
-        if (!WIFEXITED(raw) && !WIFSIGNALED(raw)) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &raw, 0);
+        if (!WaitOrKill(pid, std::chrono::seconds(20), raw))
             ADD_FAILURE() << "still running 20 s after the signal";
-        }
         ASSERT_TRUE(saving) << "no save began: " << ReadFile(err);
         EXPECT_TRUE(WIFEXITED(raw)) << "ended by signal " << (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << ReadFile(err);

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "../ConfigCfg.h"
 #include "../unit/FrameBuilder.h"
 #include "NetNamespace.h"
 #include "capture/CaptureFile.h"
@@ -847,11 +848,7 @@ TEST_F(LiveCaptureTest, CommandLineCaptureUsesTheStoredAdapterAndTheRulesOnlyWhe
     CCaptureConfig dropAll;
     dropAll.bufferMB = 50;
     dropAll.defaultAccept = 0;
-    CArchive ar;
-    dropAll.SerializeConfig(ar);
-    std::ofstream(bin / "Config.cfg", std::ios::binary)
-        .write(reinterpret_cast<const char*>(ar.Bytes().data()),
-               static_cast<std::streamsize>(ar.Bytes().size()));
+    WriteConfigFile(bin / "Config.cfg", dropAll);
     const fs::path home = dir / "home";
     fs::create_directories(home / "Morvane");
     std::ofstream(home / "Morvane" / "Pacterra.conf") << "[Config]\nAdapter=lo\n";

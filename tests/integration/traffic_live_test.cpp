@@ -2,45 +2,24 @@
 // sends a burst (UDP datagrams, and a request and its answer on one TCP connection), sleeps, sends again.
 // The graph shows the bursts apart, and the TCP connection, activated in the connections list, gets its
 // own lines in both directions. Screenshots are kept in the build tree (tests/integration/screenshots/).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QDir>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
 #include <thread>
 
-#include "NetNamespace.h"
+#include "WindowSuite.h"
 #include "analysis/StoreRates.h"
-#include "app/MainFrame.h"
-#include "app/TrawlerApp.h"
 #include "app/WindowFrontEnd.h"
-#include "capture/PacketStore.h"
-#include "config/CaptureConfig.h"
 #include "ui/TrafficBar.h"
 #include "views/ListCtrlLeft.h"
 #include "views/TrafficGraph.h"
 
 namespace {
 
-std::string g_skipReason;
-const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
 constexpr uint16_t kTcpPort = 8081;
 constexpr uint16_t kUdpPort = 9999;
 constexpr int kBursts = 5;
-
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return at;
-}
 
 // A TCP server that answers every chunk with a bigger one, and a UDP sink (no ICMP for the datagrams).
 struct Peers {
@@ -88,13 +67,6 @@ void Burst(int udp, int tcp, int n) {
     }
 }
 
-int FindRow(const QAbstractItemModel* model, int column, const QString& text) {
-    for (int r = 0; r < model->rowCount(); ++r)
-        if (model->index(r, column).data().toString().contains(text))
-            return r;
-    return -1;
-}
-
 // The pointer over `at` (without a window manager the window is never active, so QTest's own move does not
 // reach it).
 void Hover(QWidget* widget, QPoint at) {
@@ -126,22 +98,13 @@ class TrafficLiveTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-        QDir().mkpath(kShots);
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void burstsAndTheChosenConnection() {
-        auto* app = qobject_cast<CTrawlerApp*>(qApp);
-        int exitCode = 0;
-        QVERIFY(app->InitInstance(&exitCode));
-        CMainFrame* frame = app->MainFrame();
-        g_config.ApplyDefaults();
-        frame->FrontEnd()->SetPromptScript(
-            [](const QString&, MsgButtons, const QString&) { return MsgAnswer::No; });
-        frame->activateWindow();  // no window manager
-        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        CMainFrame* frame = StartedWindow();
+        QVERIFY(frame);
+        AnswerMessages(*frame, Always(MsgAnswer::No));
+        QVERIFY(Expose(*frame));
         // Shown at start: the setting says the user left it shown.
         CTrafficBar* bar = frame->TrafficBar();
         QVERIFY(bar->isVisible());
@@ -248,8 +211,7 @@ private slots:
         drain.join();
         ::close(tcp);
         ::close(udp);
-        frame->Action(ID_STOP)->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 5000);
+        QVERIFY(StopCapture(*frame, 5000));
         QVERIFY(frame->close());
     }
 };
@@ -257,21 +219,7 @@ private slots:
 int main(int argc, char** argv) {
     // Before the display connection and any thread: the namespace is process-wide.
     g_skipReason = EnterPrivateNetwork();
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-    {
-        QSettings settings(home.path() + "/Morvane/Pacterra.conf", QSettings::IniFormat);
-        settings.setValue("Filter/Startcap", 1);
-        settings.setValue("Filter/Minimized", 0);
-        settings.setValue("Config/Adapter", "lo");
-        settings.setValue("Tip/StartUp", 1);  // no tip over the window
-        settings.setValue(CTrafficBar::kShownKey, true);
-    }
-    int appArgc = 1;
-    CTrawlerApp app(appArgc, argv);
-    TrafficLiveTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return RunCapturingAtStartup<TrafficLiveTest>(argc, argv, "lo", {{CTrafficBar::kShownKey, true}});
 }
 
 #include "traffic_live_test.moc"

@@ -1,11 +1,4 @@
 # The program on a real display (Xvfb) in a network namespace: capture on loopback, inspect, save, compare
 # with pacterra-cli. Root only (skipped with the reason otherwise); screenshots in screenshots/.
-add_executable(window_e2e_tests window_e2e_test.cpp)
-target_link_libraries(window_e2e_tests PRIVATE pacterra_app Qt6::Test)
-target_compile_definitions(window_e2e_tests PRIVATE PACTERRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
-add_dependencies(window_e2e_tests pacterra-cli)
-add_test(NAME window_e2e_tests
-         COMMAND sh -c "if command -v xvfb-run >/dev/null; then exec xvfb-run -a -s '-screen 0 1280x900x24' \"$0\"; \
-else echo 'xvfb-run is not installed: running offscreen'; QT_QPA_PLATFORM=offscreen exec \"$0\"; fi"
-                 $<TARGET_FILE:window_e2e_tests>)
-set_tests_properties(window_e2e_tests PROPERTIES LABELS "gui;tsan" TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "TZ=UTC")
+pacterra_window_suite(window_e2e_tests SOURCES window_e2e_test.cpp LABELS gui tsan TIMEOUT 120
+                      DEPENDS pacterra-cli)

@@ -15,17 +15,12 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "../WindowHarness.h"
-#include "NetNamespace.h"
-#include "app/MainFrame.h"
+#include "WindowSuite.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
-#include "capture/PacketStore.h"
-#include "config/CaptureConfig.h"
 
 namespace {
 
-std::string g_skipReason;
 const QString kSample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
 const QString kSaveQuestion =
     "Current captured packets will lose without saving. \r\nNote: You can load the saved file again "
@@ -65,14 +60,9 @@ private slots:
         m_shown.clear();
         m_details.clear();
         m_saveAnswer = MsgAnswer::Cancel;
-        m_frame->FrontEnd()->SetPromptScript(
-            [this](const QString& text, MsgButtons buttons, const QString& detail) {
-                m_shown << text;
-                m_details << detail;
-                if (text == kSaveQuestion)
-                    return m_saveAnswer;
-                return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
-            });
+        RecordMessages(*m_frame, m_shown, m_details, [this](const QString& text, MsgButtons buttons) {
+            return text == kSaveQuestion ? m_saveAnswer : OkOrNo(text, buttons);
+        });
         m_frame->FrontEnd()->SetFileScript([this](IPromptService::FileQuestion) { return m_path; });
         QVERIFY(ShowMainWindow(*m_frame));
     }
@@ -171,10 +161,7 @@ private:
 int main(int argc, char** argv) {
     // Before any thread: the namespace is process-wide.
     g_skipReason = EnterPrivateNetwork();
-    QApplication app(argc, argv);
-    WindowFaultsTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return RunInAnApplication<WindowFaultsTest>(argc, argv);
 }
 
 #include "window_faults_test.moc"

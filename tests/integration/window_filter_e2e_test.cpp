@@ -2,70 +2,21 @@
 // web exchanges on port 80 mixed with other traffic on loopback; once "port:80" is typed into the filter
 // line, only the web connections show, and new ones appear as they arrive with their own numbers. The
 // screenshot is kept in the build tree (tests/integration/screenshots/filter-port80.png).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QLabel>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <thread>
-
-#include "NetNamespace.h"
-#include "app/MainFrame.h"
-#include "app/TrawlerApp.h"
+#include "WindowSuite.h"
 #include "app/WindowFrontEnd.h"
-#include "capture/PacketStore.h"
-#include "config/CaptureConfig.h"
 #include "views/ConnectionFilterLine.h"
 #include "views/ListCtrlLeft.h"
 
 namespace {
 
-std::string g_skipReason;
-const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
-
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return at;
-}
-
 // One HTTP request and answer on port 80.
 bool WebExchange() {
-    int server = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in at = Loopback(80);
-    if (::bind(server, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || ::listen(server, 1) != 0) {
-        ::close(server);
-        return false;
-    }
-    std::thread answer([server] {
-        int peer = ::accept(server, nullptr, nullptr);
-        char request[512];
-        (void)::recv(peer, request, sizeof request, 0);
-        const char reply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello";
-        (void)::send(peer, reply, sizeof reply - 1, 0);
-        ::close(peer);
-    });
-    int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
-    const char request[] = "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    ok = ok && ::send(client, request, sizeof request - 1, 0) == static_cast<ssize_t>(sizeof request - 1);
-    char reply[256];
-    while (ok && ::recv(client, reply, sizeof reply, 0) > 0) {
-    }
-    ::close(client);
-    answer.join();
-    ::close(server);
-    return ok;
+    return LoopbackHttpExchange(80, "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n",
+                                "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nhello");
 }
 
 // Traffic that is not web: a DNS-like datagram and a refused TCP connection to 8080.
@@ -80,38 +31,20 @@ void OtherTraffic() {
     ::close(tcp);
 }
 
-QStringList Column(const QAbstractItemModel* model, int column) {
-    QStringList cells;
-    for (int r = 0; r < model->rowCount(); ++r)
-        cells << model->index(r, column).data().toString();
-    return cells;
-}
-
 }  // namespace
 
 class WindowFilterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-        QDir().mkpath(kShots);
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void typingPortEightyDuringACapture() {
-        auto* app = qobject_cast<CTrawlerApp*>(qApp);
-        int exitCode = 0;
-        QVERIFY(app->InitInstance(&exitCode));
-        CMainFrame* frame = app->MainFrame();
-        g_config.ApplyDefaults();
+        CMainFrame* frame = StartedWindow();
+        QVERIFY(frame);
         QStringList shown;
-        frame->FrontEnd()->SetPromptScript([&shown](const QString& text, MsgButtons, const QString&) {
-            shown << text;
-            return MsgAnswer::No;  // nothing is saved on close
-        });
-        frame->activateWindow();  // no window manager
-        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        RecordMessages(*frame, shown, Always(MsgAnswer::No));  // nothing is saved on close
+        QVERIFY(Expose(*frame));
         QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_RUNNING), 5000);
 
         // Mixed traffic until the adapter is open and the list shows both kinds.
@@ -166,8 +99,7 @@ private slots:
         QTest::qWait(100);
         frame->grab().save(kShots + "/filter-malformed.png");
 
-        frame->Action(ID_STOP)->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 10000);
+        QVERIFY(StopCapture(*frame, 10000));
         QVERIFY(frame->close());
     }
 };
@@ -175,20 +107,7 @@ private slots:
 int main(int argc, char** argv) {
     // Before the display connection and any thread: the namespace is process-wide.
     g_skipReason = EnterPrivateNetwork();
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-    {
-        QSettings settings(home.path() + "/Morvane/Pacterra.conf", QSettings::IniFormat);
-        settings.setValue("Filter/Startcap", 1);
-        settings.setValue("Filter/Minimized", 0);
-        settings.setValue("Config/Adapter", "lo");
-        settings.setValue("Tip/StartUp", 1);  // no tip over the window
-    }
-    int appArgc = 1;
-    CTrawlerApp app(appArgc, argv);
-    WindowFilterTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return RunCapturingAtStartup<WindowFilterTest>(argc, argv, "lo");
 }
 
 #include "window_filter_e2e_test.moc"

@@ -18,21 +18,16 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSettings>
 #include <QtTest>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "NetNamespace.h"
-#include "app/MainFrame.h"
-#include "app/TrawlerApp.h"
+#include "WindowSuite.h"
 #include "app/TrawlerView.h"
 #include "app/WindowFrontEnd.h"
 #include "capture/LiveCapture.h"
-#include "capture/PacketStore.h"
-#include "config/CaptureConfig.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 #include "views/PayloadTextCtrl.h"
@@ -41,8 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string g_skipReason;
-const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
 constexpr uid_t kNobody = 65534;
 constexpr char kGroup[] = "pacterra-e2e";
 constexpr uint16_t kHttpPort = 8080;
@@ -92,23 +85,9 @@ std::string MakeLink() {
 }
 
 bool HttpExchange() {
-    int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(kHttpPort);
-    ::inet_pton(AF_INET, "198.51.100.2", &at.sin_addr);
-    timeval timeout{2, 0};
-    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
-    const char request[] =
-        "GET /copyright HTTP/1.0\r\nHost: 198.51.100.2:8080\r\nUser-Agent: helper-e2e\r\n\r\n";
-    ok = ok && ::send(client, request, sizeof request - 1, 0) == static_cast<ssize_t>(sizeof request - 1);
-    char reply[4096];
-    ssize_t got = 0, n;
-    while (ok && (n = ::recv(client, reply, sizeof reply, 0)) > 0)
-        got += n;
-    ::close(client);
-    return ok && got > 0;
+    return HttpRequest(
+        "198.51.100.2", kHttpPort,
+        "GET /copyright HTTP/1.0\r\nHost: 198.51.100.2:8080\r\nUser-Agent: helper-e2e\r\n\r\n");
 }
 
 // The group, the helper's copy and the user's folders; a root process that removes them when this one has
@@ -137,14 +116,7 @@ std::string PrepareUser(gid_t& groupId) {
     }
     fs::create_directories(g_dir + "/config/Morvane");
     fs::create_directories(g_dir + "/runtime");
-    {
-        QSettings settings(QString::fromStdString(g_dir + "/config/Morvane/Pacterra.conf"),
-                           QSettings::IniFormat);
-        settings.setValue("Filter/Startcap", 1);
-        settings.setValue("Filter/Minimized", 0);
-        settings.setValue("Config/Adapter", "hv0");
-        settings.setValue("Tip/StartUp", 1);  // no tip over the window
-    }
+    WriteCapturingStartup(QString::fromStdString(g_dir + "/config"), "hv0");
     // The screenshot's file, which the user may write in the build tree.
     QDir().mkpath(kShots);
     const std::string shot = (kShots + "/helper-capture.png").toStdString();
@@ -191,43 +163,6 @@ std::string DropRights(gid_t group) {
     return {};
 }
 
-QStringList Rows(const QAbstractItemModel* model) {
-    QStringList rows;
-    for (int r = 0; r < model->rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < model->columnCount(); ++c)
-            cells << model->index(r, c).data().toString();
-        rows << cells.join('\t');
-    }
-    return rows;
-}
-
-int FindRow(const QAbstractItemModel* model, int column, const QString& part) {
-    for (int r = 0; r < model->rowCount(); ++r)
-        if (model->index(r, column).data().toString().contains(part))
-            return r;
-    return -1;
-}
-
-int CountRows(const QAbstractItemModel* model, int column, const QString& part) {
-    int count = 0;
-    for (int r = 0; r < model->rowCount(); ++r)
-        count += model->index(r, column).data().toString().contains(part) ? 1 : 0;
-    return count;
-}
-
-int LastRow(const QAbstractItemModel* model, int column, const QString& part) {
-    for (int r = model->rowCount() - 1; r >= 0; --r)
-        if (model->index(r, column).data().toString().contains(part))
-            return r;
-    return -1;
-}
-
-void Click(QAbstractItemView* view, int row) {
-    const QRect cell = view->visualRect(view->model()->index(row, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-}
-
 // The helper this process started, found by its parent.
 pid_t HelperChild() {
     for (const auto& entry : fs::directory_iterator("/proc")) {
@@ -254,10 +189,7 @@ class WindowHelperTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void captureThroughTheHelperAsAnUnprivilegedUser() {
         QCOMPARE(::geteuid(), kNobody);
@@ -265,21 +197,14 @@ private slots:
         QCOMPARE(Output("/usr/sbin/getcap", {QFile::symLinkTarget("/proc/self/exe")}), QString());
         QCOMPARE(Output("/usr/sbin/getcap", {QCoreApplication::applicationFilePath()}), QString());
 
-        auto* app = qobject_cast<CTrawlerApp*>(qApp);
-        int exitCode = 0;
-        QVERIFY(app->InitInstance(&exitCode));
-        CMainFrame* frame = app->MainFrame();
-        g_config.ApplyDefaults();
+        CMainFrame* frame = StartedWindow();
+        QVERIFY(frame);
         QStringList shown;
         const QString savePath = QString::fromStdString(g_dir + "/through-helper.cap");
-        frame->FrontEnd()->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
-            shown << text + (detail.isEmpty() ? "" : " | " + detail);
-            return MsgAnswer::Ok;
-        });
+        RecordMessages(*frame, shown, Always(MsgAnswer::Ok));
         frame->FrontEnd()->SetFileScript([&savePath](IPromptService::FileQuestion) { return savePath; });
         frame->resize(1260, 860);
-        frame->activateWindow();  // no window manager
-        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        QVERIFY(Expose(*frame));
         QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_RUNNING), 5000);
 
         CListCtrlLeft* connections = frame->ConnectionsList();
@@ -311,8 +236,7 @@ private slots:
         QTest::qWait(400);  // the status panes' next refresh
         QVERIFY(frame->grab().save(kShots + "/helper-capture.png", "PNG"));
 
-        frame->Action(ID_STOP)->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 5000);
+        QVERIFY(StopCapture(*frame, 5000));
         QTRY_VERIFY(frame->Action(ID_START)->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(HelperChild(), pid_t(-1), 3000);  // the helper has ended and was reaped
         connections->Sync();
@@ -346,11 +270,7 @@ int main(int argc, char** argv) {
         g_skipReason = PrepareUser(group);
     if (g_skipReason.empty())
         g_skipReason = DropRights(group);
-    int appArgc = 1;
-    CTrawlerApp app(appArgc, argv);
-    WindowHelperTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return RunOnTheProgram<WindowHelperTest>(argc, argv);
 }
 
 #include "window_helper_test.moc"

@@ -14,36 +14,27 @@
 
 #include <cstring>
 
-#include "../WindowHarness.h"
 #include "../unit/FrameBuilder.h"
-#include "NetNamespace.h"
-#include "app/MainFrame.h"
+#include "WindowSuite.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
-#include "capture/PacketStore.h"
-#include "config/CaptureConfig.h"
 #include "frontend/Messages.h"
 
 namespace {
 
-std::string g_skipReason;
-const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
 const QString kStopQuestion = msg::kStopCapturingQuestion;
 const QString kFilterQuestion = msg::kApplyFilterQuestion;
 
 // Sends UDP datagrams of 1200 bytes to the discard port on loopback until the capture ends (or 20 s pass).
 void FloodUntilIdle() {
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = Loopback(9);
     const std::string datagram(1200, 'f');
     QElapsedTimer clock;
     clock.start();
     while (g_captureState.load() != CAPTURE_IDLE && clock.elapsed() < 20000) {
         for (int i = 0; i < 50; ++i)
-            (void)::sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
+            (void)::sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                            sizeof to);
         QTest::qWait(5);
     }
@@ -86,10 +77,8 @@ class WindowStatusTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(m_home.isValid() && m_dir.isValid());
-        qputenv("XDG_CONFIG_HOME", m_home.path().toUtf8());
-        QCoreApplication::setOrganizationName("Morvane");
-        QCoreApplication::setApplicationName("Pacterra");
+        QVERIFY(m_dir.isValid());
+        QVERIFY(UseTemporaryHome(m_home));
         QDir().mkpath(kShots);
     }
 
@@ -97,14 +86,12 @@ private slots:
         m_frame = NewMainWindow();
         g_config.ApplyDefaults();
         m_shown.clear();
-        m_frame->FrontEnd()->SetPromptScript([this](const QString& text, MsgButtons, const QString& detail) {
-            m_shown << text + (detail.isEmpty() ? "" : " | " + detail);
+        RecordMessages(*m_frame, m_shown, [](const QString& text, MsgButtons) {
             return text == kFilterQuestion ? MsgAnswer::No : MsgAnswer::Ok;
         });
         m_frame->FrontEnd()->SetFileScript([](IPromptService::FileQuestion) { return QString(); });
         m_frame->show();
-        m_frame->activateWindow();  // no window manager
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QVERIFY(Expose(*m_frame));
     }
 
     void cleanup() {
@@ -212,10 +199,7 @@ private:
 int main(int argc, char** argv) {
     // Before the display connection and any thread: the namespace is process-wide.
     g_skipReason = EnterPrivateNetwork();
-    QApplication app(argc, argv);
-    WindowStatusTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return RunInAnApplication<WindowStatusTest>(argc, argv);
 }
 
 #include "window_status_test.moc"

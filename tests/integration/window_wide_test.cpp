@@ -3,28 +3,17 @@
 // namespace) lists an HTTP exchange over IPv6 with a server on the other end (2001:db8::2, in a second
 // namespace), and shows its IPv6 decode, the decode line's bytes selected in the hex view, and the payload.
 // Root only. Screenshots are kept in the build tree (tests/integration/screenshots/).
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
-#include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdlib>
 
-#include "NetNamespace.h"
-#include "app/MainFrame.h"
-#include "app/TrawlerApp.h"
+#include "WindowSuite.h"
 #include "app/TrawlerView.h"
 #include "app/WindowFrontEnd.h"
-#include "capture/PacketStore.h"
-#include "config/CaptureConfig.h"
-#include "ui/TabWnd.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
 #include "views/ListCtrlLeft.h"
@@ -34,8 +23,6 @@
 
 namespace {
 
-std::string g_skipReason;
-const QString kShots = QStringLiteral(PACTERRA_BINARY_DIR "/tests/integration/screenshots");
 constexpr char kPeer[] = "pacterra-wide-peer";
 constexpr uint16_t kHttpPort = 8080;
 pid_t g_server = -1;
@@ -73,34 +60,8 @@ void RemoveIpv6Link() {
 
 // One HTTP request over IPv6 to the server on the other end; true when an answer came.
 bool HttpExchange() {
-    int client = ::socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 at{};
-    at.sin6_family = AF_INET6;
-    at.sin6_port = htons(kHttpPort);
-    ::inet_pton(AF_INET6, "2001:db8::2", &at.sin6_addr);
-    timeval timeout{2, 0};
-    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
-    const char request[] = "GET / HTTP/1.0\r\nHost: [2001:db8::2]:8080\r\nUser-Agent: wide-e2e\r\n\r\n";
-    ok = ok && ::send(client, request, sizeof request - 1, 0) == static_cast<ssize_t>(sizeof request - 1);
-    char reply[4096];
-    ssize_t got = 0, n;
-    while (ok && (n = ::recv(client, reply, sizeof reply, 0)) > 0)
-        got += n;
-    ::close(client);
-    return ok && got > 0;
-}
-
-int FindRow(const QAbstractItemModel* model, int column, const QString& part) {
-    for (int r = 0; r < model->rowCount(); ++r)
-        if (model->index(r, column).data().toString().contains(part))
-            return r;
-    return -1;
-}
-
-void Click(QAbstractItemView* view, int row) {
-    const QRect cell = view->visualRect(view->model()->index(row, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    return HttpRequest("2001:db8::2", kHttpPort,
+                       "GET / HTTP/1.0\r\nHost: [2001:db8::2]:8080\r\nUser-Agent: wide-e2e\r\n\r\n");
 }
 
 QTreeWidgetItem* FindLine(QTreeWidget* tree, const QString& start) {
@@ -116,29 +77,18 @@ class WindowWideTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        if (!g_skipReason.empty())
-            QSKIP(g_skipReason.c_str());
-        QDir().mkpath(kShots);
-    }
+    void initTestCase() { SkipUnlessReady(); }
 
     void cleanupTestCase() { RemoveIpv6Link(); }
 
     void ipv6HttpExchangeLive() {
-        auto* app = qobject_cast<CTrawlerApp*>(qApp);
-        int exitCode = 0;
-        QVERIFY(app->InitInstance(&exitCode));
-        CMainFrame* frame = app->MainFrame();
-        QCOMPARE(g_config.wideIntake, 1);  // from the settings file
-        g_config.ApplyDefaults();
+        CMainFrame* frame = StartedWindow();
+        QVERIFY(frame);
+        QCOMPARE(g_config.wideIntake, 1);  // from the settings file (the default rules leave it)
         QStringList shown;
-        frame->FrontEnd()->SetPromptScript([&shown](const QString& text, MsgButtons, const QString& detail) {
-            shown << text + (detail.isEmpty() ? "" : " | " + detail);
-            return MsgAnswer::Ok;
-        });
+        RecordMessages(*frame, shown, Always(MsgAnswer::Ok));
         frame->resize(1260, 860);
-        frame->activateWindow();  // no window manager
-        QVERIFY(QTest::qWaitForWindowExposed(frame));
+        QVERIFY(Expose(*frame));
         QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_RUNNING), 5000);
 
         CListCtrlLeft* connections = frame->ConnectionsList();
@@ -172,16 +122,9 @@ private slots:
         CPayloadTextCtrl* payload = frame->MainView()->PayloadViewer();
         QVERIFY(payload->toPlainText().startsWith("GET / HTTP/1.0"));
         QTest::qWait(400);  // the status panes' next refresh
-        frame->grab().save(kShots + "/wide-ipv6-packet.png");
-        auto* tabs = qobject_cast<TTabWnd*>(frame->TabArea());
-        QVERIFY(tabs);
-        QVERIFY(tabs->SelectTab(1, true));
-        QTest::qWait(100);
-        frame->grab().save(kShots + "/wide-ipv6-data.png");
-        QVERIFY(tabs->SelectTab(0, true));
+        QVERIFY(ShootPacketAndDataTabs(*frame, "wide-ipv6"));
 
-        frame->Action(ID_STOP)->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_IDLE), 10000);
+        QVERIFY(StopCapture(*frame, 10000));
         g_unsavedPackets = 0;  // nothing to save here
         QVERIFY(frame->close());
     }
@@ -194,21 +137,8 @@ int main(int argc, char** argv) {
         g_skipReason = "python3 is needed for the HTTP server";
     if (g_skipReason.empty())
         g_skipReason = MakeIpv6Link();
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-    {
-        QSettings settings(home.path() + "/Morvane/Pacterra.conf", QSettings::IniFormat);
-        settings.setValue("Filter/Startcap", 1);
-        settings.setValue("Filter/Minimized", 0);
-        settings.setValue("Config/Adapter", "wide0");
-        settings.setValue("Intake/AlsoKeepWide", 1);
-        settings.setValue("Tip/StartUp", 1);  // no tip over the window
-    }
-    int appArgc = 1;
-    CTrawlerApp app(appArgc, argv);
-    WindowWideTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    const int status = QTest::qExec(&test, argc, argv);
+    const int status =
+        RunCapturingAtStartup<WindowWideTest>(argc, argv, "wide0", {{"Intake/AlsoKeepWide", 1}});
     RemoveIpv6Link();
     return status;
 }

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+#include "../ChildProcess.h"
+#include "../ConfigCfg.h"
 #include "FrameBuilder.h"
 #include "config/CaptureConfig.h"
 
@@ -159,11 +161,7 @@ TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
     dropOne.anyIp = 1;
     dropOne.ports = {1001};
     config.filters = {dropOne};
-    CArchive ar;
-    config.SerializeConfig(ar);
-    std::ofstream(dir / "Config.cfg", std::ios::binary)
-        .write(reinterpret_cast<const char*>(ar.Bytes().data()),
-               static_cast<std::streamsize>(ar.Bytes().size()));
+    WriteConfigFile(dir / "Config.cfg", config);
 
     Result all = Run("connections '" + (dir / "big.cap").string() + "'");
     EXPECT_EQ(all.status, 0);
@@ -250,11 +248,7 @@ TEST_F(CliTest, TheSummaryLineSaysWhenTheBufferLimitStoppedTheLoad) {
     CCaptureConfig config;
     config.bufferMB = 1;
     config.defaultAccept = 1;
-    CArchive ar;
-    config.SerializeConfig(ar);
-    std::ofstream(dir / "Config.cfg", std::ios::binary)
-        .write(reinterpret_cast<const char*>(ar.Bytes().data()),
-               static_cast<std::streamsize>(ar.Bytes().size()));
+    WriteConfigFile(dir / "Config.cfg", config);
     Result r = Run("connections '" + (dir / "big.cap").string() + "' --config '" +
                    (dir / "Config.cfg").string() + "'");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -340,13 +334,8 @@ TEST_F(CliTest, InterruptingAQuietStreamEndsIt) {
     ::usleep(300000);
     ::kill(pid, SIGINT);
     int raw = 0;
-    for (int i = 0; i < 200 && ::waitpid(pid, &raw, WNOHANG) == 0; ++i)
-        ::usleep(10000);
-    if (!WIFEXITED(raw) && !WIFSIGNALED(raw)) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &raw, 0);
+    if (!WaitOrKill(pid, std::chrono::seconds(2), raw))
         ADD_FAILURE() << "still reading two seconds after Ctrl+C";
-    }
     ::close(feed[1]);
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw << ": " << ReadFile(err);
     EXPECT_EQ(ReadFile(err).rfind("1 packets, 1 connections", 0), 0u) << ReadFile(err);
