@@ -456,6 +456,29 @@ TEST_F(CaptureHelperTest, TheAdapterListLearnsTheLinkTypesFromTheHelper) {
     }
 }
 
+// A device that does not deliver Ethernet ("any" is Linux cooked) is refused through the helper with the
+// message of a capture of the program's own, and the helper is ended.
+TEST_F(CaptureHelperTest, AnAdapterThatDoesNotDeliverEthernetIsRefusedThroughTheHelper) {
+    const std::string copy = PrivilegedCopy();
+    ASSERT_FALSE(copy.empty()) << "setcap failed";
+    Child c =
+        Spawn({kCli, "capture", "-i", "any", "-t", "20"}, kNobody, -1,
+              {"PACTERRA_CAPTURE_HELPER=" + copy, "HOME=" + dir.string(), "XDG_CONFIG_HOME=" + dir.string()});
+    ::close(c.in);
+    std::string out;
+    std::thread reader([&] { out = ReadAll(c.out); });
+    const std::string err = ReadAll(c.err);
+    reader.join();
+    EXPECT_NE(WaitExit(c.pid, 10s), 0) << err;
+    EXPECT_NE(err.find("PCAP error: The networking adapter does not deliver Ethernet frames!"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("any: link type 113 (LINUX_SLL); only Ethernet (1) can be captured."),
+              std::string::npos)
+        << err;
+    ::close(c.out), ::close(c.err);
+}
+
 // An adapter that goes away during a capture through the helper ends it with the same message as one of
 // the program's own, and the packets captured before are kept.
 TEST_F(CaptureHelperTest, AnAdapterThatGoesAwayEndsTheCaptureAsUsual) {
