@@ -91,6 +91,19 @@ std::vector<uint8_t> StoredBytes(size_t packet) {
     return std::vector<uint8_t>(p.data, p.data + p.capLen);
 }
 
+std::string ReadWhole(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// A UDP frame between the builder's default endpoints.
+std::vector<uint8_t> UdpFrame(std::string payload) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::move(payload);
+    return BuildFrame(s);
+}
+
 class CaptureFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -141,11 +154,7 @@ protected:
 };
 
 TEST_F(CaptureFileTest, AFrameOfTheLargestIpLengthRoundTrips) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(65535 - 28, 'L');
-    s.payload.back() = 'Z';
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(65535 - 28 - 1, 'L') + 'Z');
     ASSERT_EQ(frame.size(), 65549u);
     const fs::path original = dir / "big.cap";
     WriteCapture(original, {frame}, 262144);
@@ -297,15 +306,6 @@ TEST_F(CaptureFileTest, ALoadTheFrontEndStopsIsNoSuccess) {
     }
 }
 
-}  // namespace
-
-namespace {
-
-std::string ReadWhole(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 // A packet that the capture library hands over after the user's Stop arrived before it and is kept; after
 // a stop the store asked for, nothing more is stored.
 TEST_F(CaptureFileTest, APacketInHandAtTheUsersStopIsStoredButNotAfterTheStoresStop) {
@@ -433,10 +433,7 @@ TEST_F(CaptureFileTest, PcapngWithInterfacesOfDifferentKindsIsNotCalledDamaged) 
 // Memory that runs out part-way through a file is reported with the count kept, and the load is not a
 // success. The address-space limit is set in a child process only.
 TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1400, 'm');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1400, 'm'));
     const fs::path file = dir / "big.cap";
     {
         pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
@@ -489,17 +486,10 @@ TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
 }
 #endif
 
-}  // namespace
-
-namespace {
-
 // Classic files in either byte order, with micro- or nanosecond stamps, and records that straddle the
 // reader's blocks, all read to the same packets.
 TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1400, 'b');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1400, 'b'));
     const int count = 4000;  // about 5.8 MB: more than one block
     struct Case {
         const char* what;
@@ -537,10 +527,6 @@ TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Truncates the file being loaded at the first progress report, as another program might.
 class TruncatingFrontEnd : public ScriptedFrontEnd {
 public:
@@ -554,10 +540,7 @@ public:
 };
 
 TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1000, 'c');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1000, 'c'));
     const fs::path file = dir / "growing.cap";
     WriteCapture(file, std::vector<std::vector<uint8_t>>(20000, frame));  // about 21 MB
     const uintmax_t whole = fs::file_size(file);
@@ -577,10 +560,6 @@ TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
         << cutter.details[0];
 }
 
-}  // namespace
-
-namespace {
-
 // Opening a pipe as a file would wait for a writer for ever; it is refused at once with what it is.
 TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
     const fs::path fifo = dir / "fifo";
@@ -594,16 +573,9 @@ TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
     EXPECT_FALSE(IsStreamPath(dir.string()));
 }
 
-}  // namespace
-
-namespace {
-
 // The process killed in the middle of a save leaves the old file as it was.
 TEST_F(CaptureFileTest, AKilledSaveLeavesTheOldFileIntact) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1400, 'k');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1400, 'k'));
     g_skipFilter = 1;
     g_captureState = CAPTURE_RUNNING;
     for (int i = 0; i < 60000; ++i)  // about 86 MB
