@@ -114,6 +114,23 @@ bool ChooseIntake(pcap_t* p, const std::string& device, Release release) {
     return false;
 }
 
+// Reads the libpcap stream `p` through the chosen intake until it ends. After the user's Stop what had
+// already arrived is still taken in; the store's own stop ends the reading at once. Returns the library's
+// error for a stream that broke off, but a record cut off by the user's Stop is no damage.
+std::string ReadStream(pcap_t* p) {
+    for (;;) {
+        const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
+        if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
+            return {};
+        const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
+                              : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
+        if (n == PCAP_ERROR)
+            return g_stopRequested.load() ? std::string() : std::string(pcap_geterr(p));
+        if (n == 0)
+            return {};  // the end of the stream
+    }
+}
+
 // Publishes the counters of a capture that has ended, then tells the user what cut it short.
 void EndCapture(const CaptureStats& stats, const std::string& device, const std::string& readError) {
     {
@@ -182,20 +199,7 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
         return;
     // Until the helper's stream ends: after the user's Stop the helper delivers what had arrived and ends
     // its stream at once; a full store stops reading, which ends the helper too.
-    std::string damage;
-    for (;;) {
-        const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
-        if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
-            break;
-        const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
-                              : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
-        if (n == PCAP_ERROR) {
-            damage = pcap_geterr(p);
-            break;
-        }
-        if (n == 0)
-            break;
-    }
+    const std::string damage = ReadStream(p);
     CloseHelperInput();
     pcap_close(p);  // a helper still writing gets a broken pipe and ends
     const HelperResult result = FinishCaptureHelper(process);
@@ -386,22 +390,7 @@ void StreamThreadProc(int in, std::string name) {
     }
     if (p) {
         stats.opened = true;
-        for (;;) {
-            const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
-            // After the user's Stop, what the relay had already passed on is still taken in.
-            if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
-                break;
-            const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
-                                  : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
-            if (n == PCAP_ERROR) {
-                // A record cut off by the user's Stop is no damage of the stream.
-                if (!g_stopRequested.load())
-                    damage = pcap_geterr(p);
-                break;
-            }
-            if (n == 0)
-                break;  // the end of the stream
-        }
+        damage = ReadStream(p);
         pcap_close(p);
     }
     g_stopRequested = true;  // ends the relay if the stream has not ended

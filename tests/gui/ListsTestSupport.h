@@ -9,7 +9,7 @@
 
 // The list tests keep every frame they feed.
 inline void StartFeeding() {
-    StartCapture(200, true);
+    StartIntake(200, true);
 }
 
 // One packet of connection `c`, `usec` after 1700000000 s (22:13:20 UTC).

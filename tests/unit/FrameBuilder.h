@@ -85,7 +85,7 @@ inline void FeedFrame(const std::vector<uint8_t>& frame, int64_t sec = 170000000
 
 // Empties the store and starts a capture that keeps by default, in a store of `bufferMB`; with
 // `skipFilter` every frame is kept, even past the buffer size.
-inline void StartCapture(int bufferMB, bool skipFilter) {
+inline void StartIntake(int bufferMB, bool skipFilter) {
     ResetCaptureStore();
     g_config = CCaptureConfig();
     g_config.bufferMB = bufferMB;

@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        StartCapture(50, false);
+        StartIntake(50, false);
         g_pMainFrame = &rows;
     }
     void TearDown() override {

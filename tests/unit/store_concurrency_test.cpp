@@ -18,7 +18,7 @@ namespace {
 TEST(StoreConcurrencyTest, ReaderSeesCompleteRecordsWhileWriterAppends) {
     constexpr int kPackets = 1000000;
     constexpr int kConnections = 5000;
-    StartCapture(200, true);
+    StartIntake(200, true);
 
     // Frames for every connection, both directions, made up front.
     std::vector<std::vector<uint8_t>> frames;

@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        StartCapture(50, false);
+        StartIntake(50, false);
         g_config.wideIntake = 1;
     }
     void TearDown() override {
