@@ -134,6 +134,15 @@ protected:
         ASSERT_EQ(g_unsavedPackets.load(), 1);
     }
 
+    // An empty store, or one unsaved packet, and a front end that will answer `answers`.
+    void Begin(bool unsaved, const std::vector<MsgAnswer>& answers) {
+        ResetCaptureStore();
+        if (unsaved)
+            CapturedPacket();
+        frontEnd = ScriptedFrontEnd();
+        frontEnd.answers.assign(answers.begin(), answers.end());
+    }
+
     // A file of two UDP frames of one connection.
     fs::path TwoFrameFile() {
         FrameSpec s;
@@ -190,11 +199,7 @@ TEST_F(CaptureFileTest, OfferingToSaveUnsavedPackets) {
         {"Yes, saved", true, {MsgAnswer::Yes}, {"good"}, true, 0, 2, 1},
     };
     for (const Case& c : cases) {
-        ResetCaptureStore();
-        if (c.unsaved)
-            CapturedPacket();
-        frontEnd = ScriptedFrontEnd();
-        frontEnd.answers.assign(c.answers.begin(), c.answers.end());
+        Begin(c.unsaved, c.answers);
         for (std::string p : c.paths) {
             if (p == "missing")
                 p = (dir / "missing" / "x.cap").string();
@@ -251,11 +256,7 @@ TEST_F(CaptureFileTest, OpenLoadsTheChosenFileInPlaceOfUnsavedPackets) {
         {"rules applied", true, {MsgAnswer::No, MsgAnswer::Yes}, 0},
     };
     for (const Case& c : cases) {
-        ResetCaptureStore();
-        if (c.unsaved)
-            CapturedPacket();
-        frontEnd = ScriptedFrontEnd();
-        frontEnd.answers.assign(c.answers.begin(), c.answers.end());
+        Begin(c.unsaved, c.answers);
         frontEnd.paths = {file.string()};
         EXPECT_EQ(OpenCommand(), 1) << c.what;
         EXPECT_EQ(frontEnd.asked, (std::vector<Question>{Question::OpenCapture})) << c.what;
