@@ -94,6 +94,58 @@ void CloseHelperInput() {
     g_helperInput = -1;
 }
 
+// Picks the intake for the link type of the opened capture `p`. Every frame is parsed as Ethernet (or Linux
+// cooked, by the wider intake); anything else would be read as garbage, so it is refused: `release` lets go
+// of the capture before the user is told, and the capture ends.
+template <typename Release>
+bool ChooseIntake(pcap_t* p, const std::string& device, Release release) {
+    const int link = pcap_datalink(p);
+    g_liveHandler = IntakeHandlerFor(link, PacketHandler);
+    if (g_liveHandler) {
+        g_storeLinkType = link;
+        return true;
+    }
+    release();
+    g_captureState = CAPTURE_IDLE;
+    ShowMessage(msg::kAdapterNotEthernet, MsgButtons::Ok,
+                device + ": " + LinkTypeText(link) + "; " +
+                    (g_config.wideIntake ? "only Ethernet (1) and Linux cooked (113, 276) can be captured."
+                                         : "only Ethernet (1) can be captured."));
+    return false;
+}
+
+// Reads the libpcap stream `p` through the chosen intake until it ends. After the user's Stop what had
+// already arrived is still taken in; the store's own stop ends the reading at once. Returns the library's
+// error for a stream that broke off, but a record cut off by the user's Stop is no damage.
+std::string ReadStream(pcap_t* p) {
+    for (;;) {
+        const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
+        if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
+            return {};
+        const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
+                              : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
+        if (n == PCAP_ERROR)
+            return g_stopRequested.load() ? std::string() : std::string(pcap_geterr(p));
+        if (n == 0)
+            return {};  // the end of the stream
+    }
+}
+
+// Publishes the counters of a capture that has ended, then tells the user what cut it short.
+void EndCapture(const CaptureStats& stats, const std::string& device, const std::string& readError) {
+    {
+        std::lock_guard lock(g_handleMutex);
+        g_stats = stats;
+    }
+    g_captureState = CAPTURE_IDLE;
+    if (!readError.empty())
+        ShowMessage(ReadFailedMessage(g_packetTable.size()), MsgButtons::Ok, device + ": " + readError);
+    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
+        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
+    if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
+        ShowMessage(ShortPacketsMessage(shortCount));
+}
+
 // Captures on `device` through the capture helper: its stream goes through the same intake as a live
 // adapter, with the same messages; the helper's own words are the detail.
 void CaptureThroughHelper(const std::string& helper, const std::string& device) {
@@ -139,37 +191,15 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
         openFailed(result.messages.empty() ? std::string(buffer) : result.messages);
         return;
     }
-    const int link = pcap_datalink(p);
-    g_liveHandler = IntakeHandlerFor(link, PacketHandler);
-    if (!g_liveHandler) {
-        pcap_close(p);
-        CloseHelperInput();
-        FinishCaptureHelper(process);
-        g_captureState = CAPTURE_IDLE;
-        ShowMessage(
-            msg::kAdapterNotEthernet, MsgButtons::Ok,
-            device + ": " + LinkTypeText(link) + "; " +
-                (g_config.wideIntake ? "only Ethernet (1) and Linux cooked (113, 276) can be captured."
-                                     : "only Ethernet (1) can be captured."));
+    if (!ChooseIntake(p, device, [&] {
+            pcap_close(p);
+            CloseHelperInput();
+            FinishCaptureHelper(process);
+        }))
         return;
-    }
-    g_storeLinkType = link;
     // Until the helper's stream ends: after the user's Stop the helper delivers what had arrived and ends
     // its stream at once; a full store stops reading, which ends the helper too.
-    std::string damage;
-    for (;;) {
-        const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
-        if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
-            break;
-        const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
-                              : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
-        if (n == PCAP_ERROR) {
-            damage = pcap_geterr(p);
-            break;
-        }
-        if (n == 0)
-            break;
-    }
+    const std::string damage = ReadStream(p);
     CloseHelperInput();
     pcap_close(p);  // a helper still writing gets a broken pipe and ends
     const HelperResult result = FinishCaptureHelper(process);
@@ -192,17 +222,7 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
     if (readError.rfind(prefix, 0) == 0)
         readError.erase(0, prefix.size());
     stats.readFailed = !readError.empty();
-    {
-        std::lock_guard lock(g_handleMutex);
-        g_stats = stats;
-    }
-    g_captureState = CAPTURE_IDLE;
-    if (!readError.empty())
-        ShowMessage(ReadFailedMessage(g_packetTable.size()), MsgButtons::Ok, device + ": " + readError);
-    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
-        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
-    if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
-        ShowMessage(ShortPacketsMessage(shortCount));
+    EndCapture(stats, device, readError);
 }
 
 // A read error that lasts this long is taken as the end of the adapter (unplugged, deleted, gone down for
@@ -234,21 +254,8 @@ void CaptureThreadProc(std::string device) {
         ShowMessage(msg::kAdapterOpenError, MsgButtons::Ok, detail);
         return;
     }
-    // Every frame is parsed as Ethernet (or Linux cooked, by the wider intake); anything else would be read
-    // as garbage.
-    const int link = pcap_datalink(p);
-    g_liveHandler = IntakeHandlerFor(link, PacketHandler);
-    if (!g_liveHandler) {
-        pcap_close(p);
-        g_captureState = CAPTURE_IDLE;
-        ShowMessage(
-            msg::kAdapterNotEthernet, MsgButtons::Ok,
-            device + ": " + LinkTypeText(link) + "; " +
-                (g_config.wideIntake ? "only Ethernet (1) and Linux cooked (113, 276) can be captured."
-                                     : "only Ethernet (1) can be captured."));
+    if (!ChooseIntake(p, device, [p] { pcap_close(p); }))
         return;
-    }
-    g_storeLinkType = link;
     {
         std::lock_guard lock(g_handleMutex);
         g_handle = p;
@@ -289,17 +296,7 @@ void CaptureThreadProc(std::string device) {
         stats.interfaceDropped = ps.ps_ifdrop;
     }
     pcap_close(p);
-    {
-        std::lock_guard lock(g_handleMutex);
-        g_stats = stats;
-    }
-    g_captureState = CAPTURE_IDLE;
-    if (!readError.empty())
-        ShowMessage(ReadFailedMessage(g_packetTable.size()), MsgButtons::Ok, device + ": " + readError);
-    if (g_storeStop.load() == STORE_STOP_NO_MEMORY)
-        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
-    if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
-        ShowMessage(ShortPacketsMessage(shortCount));
+    EndCapture(stats, device, readError);
 }
 
 // Copies the stream `in` into the socket `out` until its end, a read error or the user's Stop, without ever
@@ -393,22 +390,7 @@ void StreamThreadProc(int in, std::string name) {
     }
     if (p) {
         stats.opened = true;
-        for (;;) {
-            const bool stopped = g_captureState.load() != CAPTURE_RUNNING;
-            // After the user's Stop, what the relay had already passed on is still taken in.
-            if (stopped && (!g_stopRequested.load() || g_storeStop.load() != STORE_STOP_NONE))
-                break;
-            const int n = stopped ? pcap_dispatch(p, kLoadBatch, DrainHandler, reinterpret_cast<u_char*>(p))
-                                  : DispatchPackets(p, kLoadBatch, g_liveHandler, &g_liveFlag);
-            if (n == PCAP_ERROR) {
-                // A record cut off by the user's Stop is no damage of the stream.
-                if (!g_stopRequested.load())
-                    damage = pcap_geterr(p);
-                break;
-            }
-            if (n == 0)
-                break;  // the end of the stream
-        }
+        damage = ReadStream(p);
         pcap_close(p);
     }
     g_stopRequested = true;  // ends the relay if the stream has not ended

@@ -4,52 +4,22 @@
 // - BM_ExportJsonLines: 200,000 connections (3 packets each) as JSON Lines, Community ID included, into
 //   memory (sink:0) or through the atomic file writer into a file (sink:1). Target: 1,000,000 a second.
 // - BM_ExportCsv: the same as CSV.
-// Connections: 10.x.y.z clients (unique) with ephemeral ports to one of 4096 servers 192.168.a.b on a few
-// well-known ports, 70% TCP.
+// Connections: those of bench::FillStore (BenchStore.h).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "BenchStore.h"
 #include "analysis/ConnectionFilter.h"
 #include "analysis/Export.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 
 namespace {
-
-void FillStore(size_t connections, int packetsEach) {
-    static constexpr uint16_t kServices[] = {80, 443, 53, 22, 25, 8080, 3306, 123};
-    ResetCaptureStore();
-    g_config = CCaptureConfig();
-    g_skipFilter = 1;
-    g_captureState = CAPTURE_RUNNING;
-    std::mt19937_64 rng(1);
-    uint8_t frame[54] = {};
-    for (size_t i = 0; i < connections; ++i) {
-        const uint8_t client[4] = {10, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                                   static_cast<uint8_t>(i)};
-        const uint32_t s = static_cast<uint32_t>(rng() % 4096);
-        const uint8_t server[4] = {192, 168, static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(s | 1)};
-        const uint16_t clientPort = static_cast<uint16_t>(32768 + rng() % 28000);
-        const uint16_t serverPort = kServices[rng() % std::size(kServices)];
-        const int tcp = rng() % 10 < 7;
-        for (int p = 0; p < packetsEach; ++p) {
-            size_t index = 0;
-            const PacketTimestamp stamp{1700000000 + static_cast<int64_t>(i / 1000), static_cast<int32_t>(p)};
-            if (!StorePacket(stamp, frame, sizeof frame, 0, &index))
-                return;
-            if (p % 2 == 0)
-                FindOrAddConnection(tcp, server, client, serverPort, clientPort, index);
-            else
-                FindOrAddConnection(tcp, client, server, clientPort, serverPort, index);
-        }
-    }
-}
 
 const char* const kExpressions[] = {
     "port:80",          "host:10.3.2.1", "-udp", "http", "10.2.3", ":443", "tcp -port:443 packets>1",
@@ -58,7 +28,7 @@ const char* const kExpressions[] = {
 void BM_FilterNewExpression(benchmark::State& state) {
     constexpr size_t kConnections = 1000000;
     if (g_connectionTable.size() != kConnections)
-        FillStore(kConnections, 1);
+        bench::FillStore(kConnections, 1);
     const std::string expression = kExpressions[state.range(0)];
     state.SetLabel(expression);
     std::vector<uint32_t> shown;
@@ -79,7 +49,7 @@ BENCHMARK(BM_FilterNewExpression)->DenseRange(0, std::size(kExpressions) - 1)->U
 
 void Export(benchmark::State& state, ConnectionFormat format) {
     constexpr size_t kConnections = 200000;
-    FillStore(kConnections, 3);
+    bench::FillStore(kConnections, 3);
     const bool toFile = state.range(0) == 1;
     const std::string path =
         (std::filesystem::temp_directory_path() / ("pacterra-bench-export-" + std::to_string(::getpid())))

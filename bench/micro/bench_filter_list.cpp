@@ -6,8 +6,8 @@
 #include "QtBenchmarkMain.h"
 
 #include <QImage>
-#include <random>
 
+#include "BenchStore.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "views/ConnectionFilterLine.h"
@@ -15,35 +15,12 @@
 
 namespace {
 
-// Connection i: a unique 10.x.y.z client on an ephemeral port to one of 4096 servers on a few services.
-void FillStore(size_t connections) {
-    static constexpr uint16_t kServices[] = {80, 443, 53, 22, 25, 8080, 3306, 123};
-    ResetCaptureStore();
-    g_config = CCaptureConfig();
-    g_skipFilter = 1;
-    g_captureState = CAPTURE_RUNNING;
-    std::mt19937_64 rng(1);
-    uint8_t frame[54] = {};
-    for (size_t i = 0; i < connections; ++i) {
-        const uint8_t client[4] = {10, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                                   static_cast<uint8_t>(i)};
-        const uint32_t s = static_cast<uint32_t>(rng() % 4096);
-        const uint8_t server[4] = {192, 168, static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(s | 1)};
-        size_t index = 0;
-        if (!StorePacket(PacketTimestamp{1700000000, 0}, frame, sizeof frame, 0, &index))
-            return;
-        FindOrAddConnection(rng() % 10 < 7, server, client, kServices[rng() % std::size(kServices)],
-                            static_cast<uint16_t>(32768 + rng() % 28000), index);
-    }
-    g_captureState = CAPTURE_IDLE;
-}
-
 const char* const kExpressions[] = {"port:80", "http", "10.2.3", "tcp -port:443 packets>1", ""};
 
 void BM_FilterLineNewExpression(benchmark::State& state) {
     constexpr size_t kConnections = 1000000;
     if (g_connectionTable.size() != kConnections)
-        FillStore(kConnections);
+        bench::FillStore(kConnections, 1);
     CListCtrlLeft* list = new CListCtrlLeft;
     QWidget* pane = CConnectionFilterLine::CreatePane(list);
     auto* line = pane->findChild<CConnectionFilterLine*>();

@@ -7,13 +7,9 @@
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 
+// The list tests keep every frame they feed.
 inline void StartFeeding() {
-    ResetCaptureStore();
-    g_config = CCaptureConfig();
-    g_config.bufferMB = 200;
-    g_config.defaultAccept = 1;
-    g_skipFilter = 1;
-    g_captureState = CAPTURE_RUNNING;
+    StartIntake(200, true);
 }
 
 // One packet of connection `c`, `usec` after 1700000000 s (22:13:20 UTC).

@@ -105,8 +105,9 @@ struct Result {
     std::string out, err;
 };
 
-Result RunProgram(const std::vector<std::string>& argv, uid_t uid = 0) {
-    Child c = Spawn(argv, uid);
+Result RunProgram(const std::vector<std::string>& argv, uid_t uid = 0,
+                  const std::vector<std::string>& env = {}) {
+    Child c = Spawn(argv, uid, -1, env);
     ::close(c.in);
     Result r;
     std::thread reader([&] { r.out = ReadAll(c.out); });
@@ -446,18 +447,30 @@ TEST_F(CaptureHelperTest, TheAdapterListLearnsTheLinkTypesFromTheHelper) {
          "lo\tlo\t127.0.0.1\t255.0.0.0\tNo promiscuous mode. Capture packets from the same computer only.\n"},
     };
     for (const Case& c : cases) {
-        Child child = Spawn({kCli, "adapters"}, kNobody, -1,
-                            {"PACTERRA_CAPTURE_HELPER=" + c.helper, "HOME=" + dir.string(),
-                             "XDG_CONFIG_HOME=" + dir.string()});
-        ::close(child.in);
-        std::string out;
-        std::thread reader([&] { out = ReadAll(child.out); });
-        const std::string err = ReadAll(child.err);
-        reader.join();
-        EXPECT_EQ(WaitExit(child.pid, 10s), 0) << err;
-        EXPECT_NE(out.find(c.loLine), std::string::npos) << c.helper << ":\n" << out << err;
-        ::close(child.out), ::close(child.err);
+        const Result r = RunProgram({kCli, "adapters"}, kNobody,
+                                    {"PACTERRA_CAPTURE_HELPER=" + c.helper, "HOME=" + dir.string(),
+                                     "XDG_CONFIG_HOME=" + dir.string()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(c.loLine), std::string::npos) << c.helper << ":\n" << r.out << r.err;
     }
+}
+
+// A device that does not deliver Ethernet ("any" is Linux cooked) is refused through the helper with the
+// message of a capture of the program's own.
+TEST_F(CaptureHelperTest, AnAdapterThatDoesNotDeliverEthernetIsRefusedThroughTheHelper) {
+    const std::string copy = PrivilegedCopy();
+    ASSERT_FALSE(copy.empty()) << "setcap failed";
+    const Result r = RunProgram(
+        {kCli, "capture", "-i", "any", "-t", "20"}, kNobody,
+        {"PACTERRA_CAPTURE_HELPER=" + copy, "HOME=" + dir.string(), "XDG_CONFIG_HOME=" + dir.string()});
+    const std::string& err = r.err;
+    EXPECT_EQ(r.status, 1) << err;
+    EXPECT_NE(err.find("PCAP error: The networking adapter does not deliver Ethernet frames!"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("any: link type 113 (LINUX_SLL); only Ethernet (1) can be captured."),
+              std::string::npos)
+        << err;
 }
 
 // An adapter that goes away during a capture through the helper ends it with the same message as one of

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "capture/PacketIntake.h"
+#include "capture/PacketStore.h"
+#include "config/CaptureConfig.h"
 
 struct FrameSpec {
     uint8_t src[4] = {10, 0, 0, 1};
@@ -79,4 +81,15 @@ inline void FeedFrame(const std::vector<uint8_t>& frame, int64_t sec = 170000000
     h.caplen = static_cast<bpf_u_int32>(capLen < 0 ? static_cast<int>(frame.size()) : capLen);
     h.len = static_cast<bpf_u_int32>(frame.size());
     PacketHandler(nullptr, &h, frame.data());
+}
+
+// Empties the store and starts a capture that keeps by default, in a store of `bufferMB`; with
+// `skipFilter` every frame is kept, even past the buffer size.
+inline void StartIntake(int bufferMB, bool skipFilter) {
+    ResetCaptureStore();
+    g_config = CCaptureConfig();
+    g_config.bufferMB = bufferMB;
+    g_config.defaultAccept = 1;
+    g_skipFilter = skipFilter ? 1 : 0;
+    g_captureState = CAPTURE_RUNNING;
 }

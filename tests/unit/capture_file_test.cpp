@@ -91,6 +91,19 @@ std::vector<uint8_t> StoredBytes(size_t packet) {
     return std::vector<uint8_t>(p.data, p.data + p.capLen);
 }
 
+std::string ReadWhole(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// A UDP frame between the builder's default endpoints.
+std::vector<uint8_t> UdpFrame(std::string payload) {
+    FrameSpec s;
+    s.protocol = 17;
+    s.payload = std::move(payload);
+    return BuildFrame(s);
+}
+
 class CaptureFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,6 +134,15 @@ protected:
         ASSERT_EQ(g_unsavedPackets.load(), 1);
     }
 
+    // An empty store, or one unsaved packet, and a front end that will answer `answers`.
+    void Begin(bool unsaved, const std::vector<MsgAnswer>& answers) {
+        ResetCaptureStore();
+        if (unsaved)
+            CapturedPacket();
+        frontEnd = ScriptedFrontEnd();
+        frontEnd.answers.assign(answers.begin(), answers.end());
+    }
+
     // A file of two UDP frames of one connection.
     fs::path TwoFrameFile() {
         FrameSpec s;
@@ -141,11 +163,7 @@ protected:
 };
 
 TEST_F(CaptureFileTest, AFrameOfTheLargestIpLengthRoundTrips) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(65535 - 28, 'L');
-    s.payload.back() = 'Z';
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(65535 - 28 - 1, 'L') + 'Z');
     ASSERT_EQ(frame.size(), 65549u);
     const fs::path original = dir / "big.cap";
     WriteCapture(original, {frame}, 262144);
@@ -181,11 +199,7 @@ TEST_F(CaptureFileTest, OfferingToSaveUnsavedPackets) {
         {"Yes, saved", true, {MsgAnswer::Yes}, {"good"}, true, 0, 2, 1},
     };
     for (const Case& c : cases) {
-        ResetCaptureStore();
-        if (c.unsaved)
-            CapturedPacket();
-        frontEnd = ScriptedFrontEnd();
-        frontEnd.answers.assign(c.answers.begin(), c.answers.end());
+        Begin(c.unsaved, c.answers);
         for (std::string p : c.paths) {
             if (p == "missing")
                 p = (dir / "missing" / "x.cap").string();
@@ -242,11 +256,7 @@ TEST_F(CaptureFileTest, OpenLoadsTheChosenFileInPlaceOfUnsavedPackets) {
         {"rules applied", true, {MsgAnswer::No, MsgAnswer::Yes}, 0},
     };
     for (const Case& c : cases) {
-        ResetCaptureStore();
-        if (c.unsaved)
-            CapturedPacket();
-        frontEnd = ScriptedFrontEnd();
-        frontEnd.answers.assign(c.answers.begin(), c.answers.end());
+        Begin(c.unsaved, c.answers);
         frontEnd.paths = {file.string()};
         EXPECT_EQ(OpenCommand(), 1) << c.what;
         EXPECT_EQ(frontEnd.asked, (std::vector<Question>{Question::OpenCapture})) << c.what;
@@ -295,15 +305,6 @@ TEST_F(CaptureFileTest, ALoadTheFrontEndStopsIsNoSuccess) {
         EXPECT_EQ(g_packetTable.size() < many.size(), stop) << stop;
         EXPECT_EQ(g_captureState.load(), CAPTURE_IDLE) << stop;
     }
-}
-
-}  // namespace
-
-namespace {
-
-std::string ReadWhole(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 // A packet that the capture library hands over after the user's Stop arrived before it and is kept; after
@@ -433,10 +434,7 @@ TEST_F(CaptureFileTest, PcapngWithInterfacesOfDifferentKindsIsNotCalledDamaged) 
 // Memory that runs out part-way through a file is reported with the count kept, and the load is not a
 // success. The address-space limit is set in a child process only.
 TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1400, 'm');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1400, 'm'));
     const fs::path file = dir / "big.cap";
     {
         pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
@@ -489,17 +487,10 @@ TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
 }
 #endif
 
-}  // namespace
-
-namespace {
-
 // Classic files in either byte order, with micro- or nanosecond stamps, and records that straddle the
 // reader's blocks, all read to the same packets.
 TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1400, 'b');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1400, 'b'));
     const int count = 4000;  // about 5.8 MB: more than one block
     struct Case {
         const char* what;
@@ -537,10 +528,6 @@ TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Truncates the file being loaded at the first progress report, as another program might.
 class TruncatingFrontEnd : public ScriptedFrontEnd {
 public:
@@ -554,10 +541,7 @@ public:
 };
 
 TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1000, 'c');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1000, 'c'));
     const fs::path file = dir / "growing.cap";
     WriteCapture(file, std::vector<std::vector<uint8_t>>(20000, frame));  // about 21 MB
     const uintmax_t whole = fs::file_size(file);
@@ -577,10 +561,6 @@ TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
         << cutter.details[0];
 }
 
-}  // namespace
-
-namespace {
-
 // Opening a pipe as a file would wait for a writer for ever; it is refused at once with what it is.
 TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
     const fs::path fifo = dir / "fifo";
@@ -594,16 +574,9 @@ TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
     EXPECT_FALSE(IsStreamPath(dir.string()));
 }
 
-}  // namespace
-
-namespace {
-
 // The process killed in the middle of a save leaves the old file as it was.
 TEST_F(CaptureFileTest, AKilledSaveLeavesTheOldFileIntact) {
-    FrameSpec s;
-    s.protocol = 17;
-    s.payload = std::string(1400, 'k');
-    const std::vector<uint8_t> frame = BuildFrame(s);
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1400, 'k'));
     g_skipFilter = 1;
     g_captureState = CAPTURE_RUNNING;
     for (int i = 0; i < 60000; ++i)  // about 86 MB

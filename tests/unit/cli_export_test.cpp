@@ -12,6 +12,7 @@
 #include <string>
 
 #include "FrameBuilder.h"
+#include "ScratchDir.h"
 
 namespace fs = std::filesystem;
 
@@ -22,13 +23,6 @@ struct Result {
     std::string out, err;
     double seconds = 0;
 };
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Single quotes for sh.
 std::string Quote(const std::string& s) {
@@ -42,16 +36,6 @@ const std::string kSample = std::string(PACTERRA_SOURCE_DIR) + "/res/sample.cap"
 
 class CliExportTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pacterra-cli-export-test-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        fs::permissions(dir, fs::perms::owner_all);
-        fs::remove_all(dir);
-    }
-
     // `prefix` goes before the program (a ulimit, say).
     Result Run(const std::string& args, const std::string& prefix = {}) {
         const std::string cmd = prefix + " TZ=UTC HOME=" + Quote(dir.string()) +
@@ -75,15 +59,10 @@ protected:
         const int raw = std::system(cmd.c_str());
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Names() const { return scratch.Names(); }
 
-    fs::path dir;
+    const ScratchDir scratch{"cli-export-test"};
+    const fs::path& dir = scratch.Path();
 };
 
 TEST_F(CliExportTest, JsonLinesParseWithPython) {

@@ -17,6 +17,7 @@
 #include "../ChildProcess.h"
 #include "../ConfigCfg.h"
 #include "FrameBuilder.h"
+#include "ScratchDir.h"
 #include "config/CaptureConfig.h"
 
 namespace fs = std::filesystem;
@@ -28,21 +29,8 @@ struct Result {
     std::string out, err;
 };
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pacterra-cli-test-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // `stdoutPath`: where standard output goes instead of being kept.
     Result Run(const std::string& args, const std::string& stdoutPath = {}) {
         std::string cmd = "TZ=UTC HOME='" + dir.string() + "' XDG_CONFIG_HOME='" + dir.string() + "' '" +
@@ -80,7 +68,8 @@ protected:
         pcap_close(dead);
     }
 
-    fs::path dir;
+    const ScratchDir scratch{"cli-test"};
+    const fs::path& dir = scratch.Path();
 };
 
 TEST_F(CliTest, LoopbackCaptureByTcpdump) {

@@ -16,30 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "TemporaryHome.h"
 #include "config/CaptureConfig.h"
 #include "config/ConfigFile.h"
 #include "frontend/FrontEnd.h"
 
 namespace {
-
-QTemporaryDir* g_home = nullptr;
-
-// Set before any settings object exists: QSettings reads XDG_CONFIG_HOME once.
-class TemporaryHome : public ::testing::Environment {
-public:
-    void SetUp() override {
-        g_home = new QTemporaryDir();
-        ASSERT_TRUE(g_home->isValid());
-        std::string home = g_home->path().toStdString();
-        setenv("HOME", home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (home + "/xdg-config").c_str(), 1);
-    }
-    void TearDown() override {
-        delete g_home;
-        g_home = nullptr;
-    }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TemporaryHome);
 
 class RecordingFrame : public IMainFrame {
 public:

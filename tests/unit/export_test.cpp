@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "AnalysisStore.h"
+#include "ScratchDir.h"
 #include "analysis/CommunityId.h"
 #include "analysis/Export.h"
 #include "capture/Format.h"
@@ -17,35 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class ExportTest : public StoreFixture {
 protected:
-    void SetUp() override {
-        StoreFixture::SetUp();
-        dir = fs::temp_directory_path() / ("pacterra-export-test-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        fs::permissions(dir, fs::perms::owner_all);
-        fs::remove_all(dir);
-        StoreFixture::TearDown();
-    }
-    // The names in `dir`, hidden ones included.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    fs::path dir;
+    std::vector<std::string> Names() const { return scratch.Names(); }
+    const ScratchDir scratch{"export-test"};
+    const fs::path& dir = scratch.Path();
 };
 
 const Endpoint kClient{{192, 168, 1, 23}, 40441};

@@ -30,12 +30,7 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        ResetCaptureStore();
-        g_config = CCaptureConfig();
-        g_config.bufferMB = 50;
-        g_config.defaultAccept = 1;
-        g_skipFilter = 0;
-        g_captureState = CAPTURE_RUNNING;
+        StartIntake(50, false);
         g_pMainFrame = &rows;
     }
     void TearDown() override {

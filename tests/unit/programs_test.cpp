@@ -14,20 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(Programs, ClosedDescriptorsAndOutputThatCannotBeWritten) {
-    const fs::path dir = fs::temp_directory_path() / ("pacterra-programs-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const ScratchDir scratch("programs-test");
+    const fs::path& dir = scratch.Path();
     const std::string bin = std::string(PACTERRA_BINARY_DIR) + "/bin/";
     const std::string sample = std::string(PACTERRA_SOURCE_DIR) + "/res/sample.cap";
     struct Case {
@@ -70,13 +65,13 @@ TEST(Programs, ClosedDescriptorsAndOutputThatCannotBeWritten) {
         EXPECT_EQ(WEXITSTATUS(raw), c.status) << ReadFile(err);
         EXPECT_NE(ReadFile(err).find(c.err), std::string::npos) << ReadFile(err);
     }
-    fs::remove_all(dir);
 }
 
 // A settings file that would be read for ever (a pipe, a device) or is far too large is reported once and
 // left alone; the tool goes on with the default options.
 TEST(Programs, UnfitSettingsFilesAreNotRead) {
-    const fs::path dir = fs::temp_directory_path() / ("pacterra-settings-test-" + std::to_string(::getpid()));
+    const ScratchDir scratch("settings-test");
+    const fs::path& dir = scratch.Path();
     fs::create_directories(dir / "Morvane");
     const fs::path settings = dir / "Morvane" / "Pacterra.conf";
     const std::string cli = std::string(PACTERRA_BINARY_DIR) + "/bin/pacterra-cli";
@@ -108,7 +103,6 @@ TEST(Programs, UnfitSettingsFilesAreNotRead) {
         EXPECT_EQ(text.find(report), text.rfind(report)) << "reported twice: " << text;
         EXPECT_FALSE(fs::exists(settings.string() + ".damaged"));
     }
-    fs::remove_all(dir);
 }
 
 // Starts `argv` with standard output and error to /dev/null, and waits until it handles `signal` itself.
@@ -152,8 +146,8 @@ int WaitFor(pid_t pid, int seconds, int& raw) {
 // SIGTERM, SIGINT and SIGHUP close the window as the window system would; while a question of that close
 // (or any other) is open, a second signal ends the program at once, and neither is killed by a signal.
 TEST(Programs, TheWindowEndsCleanlyOnSignals) {
-    const fs::path dir = fs::temp_directory_path() / ("pacterra-signals-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const ScratchDir scratch("signals-test");
+    const fs::path& dir = scratch.Path();
     const fs::path fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -199,7 +193,6 @@ TEST(Programs, TheWindowEndsCleanlyOnSignals) {
             EXPECT_EQ(WEXITSTATUS(raw), c.status);
         }
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

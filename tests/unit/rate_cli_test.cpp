@@ -16,19 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 // One bin: frames and bytes of each column (the capture; with a connection also each direction).
 using Row = std::vector<long long>;
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 int Shell(const std::string& cmd) {
     const int raw = std::system(cmd.c_str());
@@ -100,12 +95,8 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class RateCliTest : public ::testing::TestWithParam<Case> {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pacterra-rate-test-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
+    const ScratchDir scratch{"rate-test"};
+    const fs::path& dir = scratch.Path();
 };
 
 TEST_P(RateCliTest, AgreesWithTsharkBinForBin) {

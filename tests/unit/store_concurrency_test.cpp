@@ -18,12 +18,7 @@ namespace {
 TEST(StoreConcurrencyTest, ReaderSeesCompleteRecordsWhileWriterAppends) {
     constexpr int kPackets = 1000000;
     constexpr int kConnections = 5000;
-    ResetCaptureStore();
-    g_config = CCaptureConfig();
-    g_config.bufferMB = 200;
-    g_config.defaultAccept = 1;
-    g_skipFilter = 1;
-    g_captureState = CAPTURE_RUNNING;
+    StartIntake(200, true);
 
     // Frames for every connection, both directions, made up front.
     std::vector<std::vector<uint8_t>> frames;

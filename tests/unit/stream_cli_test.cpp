@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,21 +30,8 @@ std::string Body(uint32_t seed, size_t size) {
     return out;
 }
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class StreamCli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pacterra-stream-test-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Standard output of a command; the exit status in `status`.
     std::string Run(const std::string& command, int* status = nullptr) {
         const fs::path out = dir / "out";
@@ -85,7 +74,8 @@ protected:
         return static_cast<size_t>(std::count(list.begin(), list.end(), '\n'));
     }
 
-    fs::path dir;
+    const ScratchDir scratch{"stream-test"};
+    const fs::path& dir = scratch.Path();
 };
 
 // Whether a stream's text holds a marked line (random payload bytes never spell these).

@@ -30,13 +30,8 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        ResetCaptureStore();
-        g_config = CCaptureConfig();
-        g_config.bufferMB = 50;
-        g_config.defaultAccept = 1;
+        StartIntake(50, false);
         g_config.wideIntake = 1;
-        g_skipFilter = 0;
-        g_captureState = CAPTURE_RUNNING;
     }
     void TearDown() override {
         ResetCaptureStore();
