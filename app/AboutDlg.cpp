@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/Pictures.h"
-#include "app/TrawlerApp.h"
+#include "app/Version.h"
 #include "frontend/Addresses.h"
 #include "ui/LinkLabel.h"
 

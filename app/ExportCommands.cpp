@@ -1,6 +1,5 @@
 #include "app/ExportCommands.h"
 
-#include <QAction>
 #include <QFileDialog>
 #include <QStatusBar>
 
@@ -10,10 +9,9 @@
 #include <vector>
 
 #include "analysis/Export.h"
-#include "app/MainFrame.h"
-#include "app/WindowFrontEnd.h"
 #include "capture/CaptureFile.h"
 #include "capture/PacketStore.h"
+#include "frontend/FrontEnd.h"
 #include "views/ListCtrlLeft.h"
 
 namespace {
@@ -42,23 +40,23 @@ int ChosenConnection(CListCtrlLeft* list) {
     return selected >= 0 ? selected : list->HighlightedConnection();
 }
 
-void SavePackets(CMainFrame* frame, const std::vector<uint32_t>& connections, const QString& what) {
-    const std::string path = frame->FrontEnd()->AskFilePath(IPromptService::FileQuestion::ExportPackets);
+void SavePackets(const ExportPlace& place, const std::vector<uint32_t>& connections, const QString& what) {
+    const std::string path = place.prompts->AskFilePath(IPromptService::FileQuestion::ExportPackets);
     if (path.empty())
         return;
     const std::vector<uint32_t> packets = PacketsOfConnections(connections);
     // Failures are told by the save itself; a cancelled save leaves nothing behind.
     if (SaveCaptureFile(g_packetTable, path, packets))
-        frame->statusBar()->showMessage(QStringLiteral("%1 packets of %2 exported to %3.")
-                                            .arg(packets.size())
-                                            .arg(what, QString::fromStdString(path)),
-                                        kStatusMs);
+        place.status->showMessage(QStringLiteral("%1 packets of %2 exported to %3.")
+                                      .arg(packets.size())
+                                      .arg(what, QString::fromStdString(path)),
+                                  kStatusMs);
 }
 
 }  // namespace
 
-void ExportConnectionsCommand(CMainFrame* frame) {
-    CListCtrlLeft* list = frame->ConnectionsList();
+void ExportConnectionsCommand(const ExportPlace& place) {
+    CListCtrlLeft* list = place.list;
     const size_t total = g_connectionTable.size();
     if (total == 0)
         return;
@@ -77,46 +75,46 @@ void ExportConnectionsCommand(CMainFrame* frame) {
             onlyShown = answer == MsgAnswer::Yes;
         }
     }
-    const std::string path = frame->FrontEnd()->AskFilePath(IPromptService::FileQuestion::ExportConnections);
+    const std::string path = place.prompts->AskFilePath(IPromptService::FileQuestion::ExportConnections);
     if (path.empty())
         return;
     const size_t count = onlyShown ? shown.size() : g_connectionTable.size();
     const std::string error = ExportConnectionsToFile(
-        FormatOf(path), onlyShown ? &shown : nullptr, path, [frame](size_t done, size_t all) {
-            return frame->FrontEnd()->ShowSaveProgress(static_cast<int64_t>(done), static_cast<int64_t>(all));
+        FormatOf(path), onlyShown ? &shown : nullptr, path, [&place](size_t done, size_t all) {
+            return place.prompts->ShowSaveProgress(static_cast<int64_t>(done), static_cast<int64_t>(all));
         });
     if (error == "cancelled") {
-        frame->statusBar()->showMessage(QStringLiteral("The export was cancelled; nothing was written."),
-                                        kStatusMs);
+        place.status->showMessage(QStringLiteral("The export was cancelled; nothing was written."),
+                                  kStatusMs);
     } else if (!error.empty()) {
         ShowMessage("Error when exporting the connections! Nothing was written.", MsgButtons::Ok, error);
     } else {
-        frame->statusBar()->showMessage(
+        place.status->showMessage(
             QStringLiteral("%1 connections exported to %2.").arg(count).arg(QString::fromStdString(path)),
             kStatusMs);
     }
 }
 
-void ExportConnectionPacketsCommand(CMainFrame* frame) {
-    const int connection = ChosenConnection(frame->ConnectionsList());
+void ExportConnectionPacketsCommand(const ExportPlace& place) {
+    const int connection = ChosenConnection(place.list);
     if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
         return;
-    SavePackets(frame, {static_cast<uint32_t>(connection)}, QStringLiteral("connection %1").arg(connection));
+    SavePackets(place, {static_cast<uint32_t>(connection)}, QStringLiteral("connection %1").arg(connection));
 }
 
-void ExportShownPacketsCommand(CMainFrame* frame) {
-    const std::vector<uint32_t> shown = frame->ConnectionsList()->ShownConnections();
+void ExportShownPacketsCommand(const ExportPlace& place) {
+    const std::vector<uint32_t> shown = place.list->ShownConnections();
     if (shown.empty())
         return;
-    SavePackets(frame, shown, QStringLiteral("%1 connections").arg(shown.size()));
+    SavePackets(place, shown, QStringLiteral("%1 connections").arg(shown.size()));
 }
 
-void UpdateExportStates(CMainFrame* frame, bool allowed) {
-    CListCtrlLeft* list = frame->ConnectionsList();
-    const bool rows = list->model()->rowCount() > 0;
-    frame->Action(ID_EXPORT_CONNECTIONS)->setEnabled(allowed && !g_connectionTable.empty());
-    frame->Action(ID_EXPORT_CONNECTION_PACKETS)->setEnabled(allowed && ChosenConnection(list) >= 0);
-    frame->Action(ID_EXPORT_SHOWN_PACKETS)->setEnabled(allowed && rows);
+ExportStates ExportCommandStates(CListCtrlLeft* list) {
+    ExportStates states;
+    states.connections = !g_connectionTable.empty();
+    states.connectionPackets = ChosenConnection(list) >= 0;
+    states.shownPackets = list->model()->rowCount() > 0;
+    return states;
 }
 
 void SetUpExportConnectionsDialog(QFileDialog& dialog) {

@@ -2,18 +2,33 @@
 // CSV or JSON Lines, the selected connection's packets, and the packets of the connections shown.
 #pragma once
 
-class CMainFrame;
+class CListCtrlLeft;
+class IPromptService;
 class QFileDialog;
+class QStatusBar;
+
+// What the exports work with: the list they export from, the front end that asks for the file and shows
+// the progress, and the status bar that says what was written.
+struct ExportPlace {
+    CListCtrlLeft* list;
+    IPromptService* prompts;
+    QStatusBar* status;
+};
 
 // "Export Connections...": all connections, or only those the filter shows when the user says so.
-void ExportConnectionsCommand(CMainFrame* frame);
+void ExportConnectionsCommand(const ExportPlace& place);
 // "Export Connection Packets...": the selected connection (else the highlighted one) to a capture file.
-void ExportConnectionPacketsCommand(CMainFrame* frame);
+void ExportConnectionPacketsCommand(const ExportPlace& place);
 // "Export Shown Packets...": the packets of every connection the list shows, in stored order.
-void ExportShownPacketsCommand(CMainFrame* frame);
+void ExportShownPacketsCommand(const ExportPlace& place);
 
-// Enables the three commands by what the list holds; none while `allowed` is false.
-void UpdateExportStates(CMainFrame* frame, bool allowed);
+// Which of the three commands have something to export, by what the store and `list` hold.
+struct ExportStates {
+    bool connections = false;
+    bool connectionPackets = false;
+    bool shownPackets = false;
+};
+ExportStates ExportCommandStates(CListCtrlLeft* list);
 
 // The save dialog of Export Connections: CSV or JSON Lines, the suffix following the chosen type.
 void SetUpExportConnectionsDialog(QFileDialog& dialog);

@@ -14,12 +14,12 @@
 
 #include <algorithm>
 
+#include "app/AppCommands.h"
 #include "app/ExportCommands.h"
 #include "app/ListWiring.h"
 #include "app/NotKeptPane.h"
 #include "app/Pictures.h"
 #include "app/StreamWiring.h"
-#include "app/TrawlerApp.h"
 #include "app/TrawlerView.h"
 #include "app/WindowFrontEnd.h"
 #include "app/WindowLayout.h"
@@ -184,11 +184,11 @@ void CMainFrame::CreateMenus() {
     connect(Action(ID_OPEN), &QAction::triggered, this, &CMainFrame::OnOpen);
     connect(Action(ID_SAVE), &QAction::triggered, this, &CMainFrame::OnSave);
     connect(Action(ID_EXPORT_CONNECTIONS), &QAction::triggered, this,
-            [this] { RunFileCommand([this] { ExportConnectionsCommand(this); }); });
+            [this] { RunFileCommand([this] { ExportConnectionsCommand(ExportPlaceOfWindow()); }); });
     connect(Action(ID_EXPORT_CONNECTION_PACKETS), &QAction::triggered, this,
-            [this] { RunFileCommand([this] { ExportConnectionPacketsCommand(this); }); });
+            [this] { RunFileCommand([this] { ExportConnectionPacketsCommand(ExportPlaceOfWindow()); }); });
     connect(Action(ID_EXPORT_SHOWN_PACKETS), &QAction::triggered, this,
-            [this] { RunFileCommand([this] { ExportShownPacketsCommand(this); }); });
+            [this] { RunFileCommand([this] { ExportShownPacketsCommand(ExportPlaceOfWindow()); }); });
     connect(Action(ID_TIP_OF_THE_DAY), &QAction::triggered, this, [this] { ShowTipOfTheDay(this); });
     connect(Action(ID_HELP_CONTENTS), &QAction::triggered, this, [] { OpenHelpContents(); });
     connect(Action(ID_TUTORIAL), &QAction::triggered, this, [] { OpenTutorial(); });
@@ -209,6 +209,10 @@ void CMainFrame::CreateMenus() {
         ClearStateMessage();
         SelectAdapter(this);
     });
+}
+
+ExportPlace CMainFrame::ExportPlaceOfWindow() {
+    return {m_connectionsList, m_frontEnd.get(), statusBar()};
 }
 
 void CMainFrame::CreateToolbar() {
@@ -345,7 +349,12 @@ void CMainFrame::UpdateCommandStates() {
     // The capture thread reads the rules and the adapter: they change only while it does not run.
     Action(ID_CONFIGURE)->setEnabled(state == CAPTURE_IDLE && !m_frontEnd->IsCommandRunning());
     Action(ID_SELECT_ADAPTER)->setEnabled(state == CAPTURE_IDLE && !m_frontEnd->IsCommandRunning());
-    UpdateExportStates(this, !m_frontEnd->IsCommandRunning());
+    // The exports: none while a file command runs.
+    const bool allowed = !m_frontEnd->IsCommandRunning();
+    const ExportStates exports = ExportCommandStates(m_connectionsList);
+    Action(ID_EXPORT_CONNECTIONS)->setEnabled(allowed && exports.connections);
+    Action(ID_EXPORT_CONNECTION_PACKETS)->setEnabled(allowed && exports.connectionPackets);
+    Action(ID_EXPORT_SHOWN_PACKETS)->setEnabled(allowed && exports.shownPackets);
     Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
     Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
     Action(ID_VIEW_CONNECTIONS_BAR)->setChecked(!m_connectionsBar->isHidden());

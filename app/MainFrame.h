@@ -25,6 +25,7 @@ class CListCtrlLeft;
 class CListCtrlRight;
 class TVisualFramework;
 class CWindowFrontEnd;
+struct ExportPlace;
 
 // Command numbers, kept as the actions' data so that tests and scripts can find them.
 enum FrameCommand : int {
@@ -121,6 +122,8 @@ private:
     void CreateBars();
     bool CreateTabArea();
     void CreateTray();
+    // The connections list, the front end and the status bar, for the export commands.
+    ExportPlace ExportPlaceOfWindow();
     // Runs a command that may read or write a file: one at a time, with its progress and wait cursor.
     void RunFileCommand(const std::function<void()>& command);
     // A new command on the capture: the message about the last one goes.

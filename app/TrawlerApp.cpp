@@ -5,30 +5,24 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
 
-#include "app/AboutDlg.h"
+#include "app/AppCommands.h"
 #include "app/MainFrame.h"
 #include "app/Pictures.h"
 #include "app/SignalClose.h"
+#include "app/Version.h"
 #include "app/WindowFrontEnd.h"
 #include "app/WindowLayout.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
 #include "config/SettingsStore.h"
-#include "dialogs/AdapterDlg.h"
-#include "dialogs/ConfigDlg.h"
-#include "frontend/Addresses.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/StandardStreams.h"
-#include "ui/DailyTipDlg.h"
-#include "ui/DataFiles.h"
-#include "ui/LinkLabel.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 
@@ -211,64 +205,7 @@ void CTrawlerApp::RunCaptureBenchmark(const QString& device, long long count) {
     beat->start(5);
 }
 
-// --- Commands -------------------------------------------------------------------------------------------
-
-namespace {
-
-void OpenDataFile(const QString& name) {
-    // A missing page is said so (with where it was looked for), rather than the command doing nothing.
-    const QString path = FindProgramDataFile(name);
-    CLinkLabel::OpenAndReport(path, path);
-}
-
-}  // namespace
-
-void ShowAboutBox(QWidget* parent) {
-    CAboutDlg dialog(parent);
-    dialog.exec();
-}
-
-void ShowTipOfTheDay(QWidget* parent) {
-    CDailyTipDlg dialog(parent);
-    dialog.exec();
-}
-
-void ShowTipAtStartup(QWidget* parent) {
-    // Asked first, so that a tip is only used up when it is shown.
-    if (!CDailyTipDlg::WantedAtStartup())
-        return;
-    CDailyTipDlg dialog(parent);
-    if (dialog.ShowAtStartup())
-        dialog.exec();
-}
-
-void OpenHelpContents() {
-    OpenDataFile("help/index.html");
-}
-
-void OpenTutorial() {
-    OpenDataFile("help/tutorial.html");
-}
-
-void OpenHomePage() {
-    CLinkLabel::OpenAndReport(kHomePageUrl, kHomePageUrl);
-}
-
-bool StartNewWindow() {
-    return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
-}
-
 void LoadStartupConfiguration() {
     g_config.LoadStartupSettings();
     g_config.programDir = GetProgramDirectory();
-}
-
-void ConfigureCapture(QWidget* parent) {
-    EditConfiguration(g_config, parent);
-}
-
-void SelectAdapter(QWidget* parent) {
-    // The choice is stored by the dialog itself; the next Start uses it.
-    CAdapterDlg dialog(g_config, parent);
-    dialog.exec();
 }

@@ -1,5 +1,5 @@
 // The application: start-up (settings, the main window, start hidden, start capturing, a file to open,
-// the tip of the day) and the commands that do not depend on the window.
+// the tip of the day) and the command line's benchmark modes.
 #pragma once
 
 #include <QApplication>
@@ -7,7 +7,6 @@
 #include <memory>
 
 class CMainFrame;
-class QWidget;
 
 class CTrawlerApp : public QApplication {
     Q_OBJECT
@@ -28,24 +27,6 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
 };
 
-// The text of the About box and of --version.
-inline constexpr char kProductVersion[] = PACTERRA_VERSION;
-
-// The application's commands; `parent` owns the dialogs they show.
-void ShowAboutBox(QWidget* parent);
-void ShowTipOfTheDay(QWidget* parent);
-// The tip of the day, when the user has not switched it off.
-void ShowTipAtStartup(QWidget* parent);
-void OpenHelpContents();
-void OpenTutorial();
-void OpenHomePage();
-// A second, independent instance of this program. false when it could not be started.
-bool StartNewWindow();
-
 // Reads Config.cfg and the chosen adapter into the configuration. Start-up calls it once the main window
 // exists, so that a damaged file is reported in a box over the window.
 void LoadStartupConfiguration();
-
-// The configuration dialogs (only while no capture runs).
-void ConfigureCapture(QWidget* parent);
-void SelectAdapter(QWidget* parent);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/TrawlerApp.h"
+#include "app/Version.h"
 #include "frontend/StandardStreams.h"
 
 namespace {

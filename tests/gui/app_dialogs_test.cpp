@@ -6,7 +6,7 @@
 #include "DesktopFakes.h"
 #include "ModalDriver.h"
 #include "app/AboutDlg.h"
-#include "app/TrawlerApp.h"
+#include "app/AppCommands.h"
 #include "frontend/Addresses.h"
 #include "ui/DataFiles.h"
 #include "ui/LinkLabel.h"

@@ -1,0 +1,20 @@
+// The application's commands that do not depend on the main window: About, the tip of the day, help, the
+// home page, a new window, and the configuration dialogs.
+#pragma once
+
+class QWidget;
+
+// The application's commands; `parent` owns the dialogs they show.
+void ShowAboutBox(QWidget* parent);
+void ShowTipOfTheDay(QWidget* parent);
+// The tip of the day, when the user has not switched it off.
+void ShowTipAtStartup(QWidget* parent);
+void OpenHelpContents();
+void OpenTutorial();
+void OpenHomePage();
+// A second, independent instance of this program. false when it could not be started.
+bool StartNewWindow();
+
+// The configuration dialogs (only while no capture runs).
+void ConfigureCapture(QWidget* parent);
+void SelectAdapter(QWidget* parent);
