@@ -5,11 +5,11 @@
 #include <QHeaderView>
 #include <QIODevice>
 #include <QList>
+#include <QMainWindow>
 #include <QSettings>
 #include <QSplitter>
 #include <QTableView>
 
-#include "app/MainFrame.h"
 #include "config/ConfigFile.h"
 #include "ui/ListBars.h"
 #include "views/ListCtrlLeft.h"
@@ -29,8 +29,16 @@ constexpr qsizetype kMaxLayoutBytes = 64 * 1024;
 constexpr quint8 kMaxCount = 32;
 constexpr int kMaxExtent = 100000;  // pixels
 
-QSplitter* PacketPanes(const CMainFrame& frame) {
-    return frame.TreeView() ? qobject_cast<QSplitter*>(frame.TreeView()->parentWidget()) : nullptr;
+// The window's parts that the layout covers, found by their types: the window holds one of each.
+CListCtrlLeft* ConnectionsList(const QMainWindow& frame) {
+    return frame.findChild<CListCtrlLeft*>();
+}
+CListCtrlRight* PacketsList(const QMainWindow& frame) {
+    return frame.findChild<CListCtrlRight*>();
+}
+QSplitter* PacketPanes(const QMainWindow& frame) {
+    const auto* tree = frame.findChild<CProtocolTreeView*>();
+    return tree ? qobject_cast<QSplitter*>(tree->parentWidget()) : nullptr;
 }
 
 QList<int> ColumnWidths(const QTableView* list) {
@@ -77,19 +85,19 @@ void SetColumnWidths(QTableView* list, const QList<int>& widths) {
 
 }  // namespace
 
-QByteArray SaveWindowLayout(const CMainFrame& frame) {
+QByteArray SaveWindowLayout(const QMainWindow& frame) {
     QByteArray payload;
     QDataStream out(&payload, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_0);
     out << kMagic << kFormat << frame.saveGeometry() << frame.saveState(kStateVersion);
     const QSplitter* panes = PacketPanes(frame);
     WriteInts(out, panes ? panes->sizes() : QList<int>());
-    WriteInts(out, ColumnWidths(frame.ConnectionsList()));
-    WriteInts(out, ColumnWidths(frame.PacketsList()));
+    WriteInts(out, ColumnWidths(ConnectionsList(frame)));
+    WriteInts(out, ColumnWidths(PacketsList(frame)));
     return payload + QCryptographicHash::hash(payload, kHash);
 }
 
-bool RestoreWindowLayout(CMainFrame& frame, const QByteArray& bytes) {
+bool RestoreWindowLayout(QMainWindow& frame, const QByteArray& bytes) {
     if (bytes.size() <= kHashBytes || bytes.size() > kMaxLayoutBytes)
         return false;
     const QByteArray payload = bytes.first(bytes.size() - kHashBytes);
@@ -114,36 +122,39 @@ bool RestoreWindowLayout(CMainFrame& frame, const QByteArray& bytes) {
     QSplitter* splitter = PacketPanes(frame);
     const bool panesFit = splitter && panes.size() == splitter->count() && InRange(panes, 0) &&
                           std::any_of(panes.begin(), panes.end(), [](int v) { return v > 0; });
-    if (!panesFit || !FitsColumns(frame.ConnectionsList(), connections) ||
-        !FitsColumns(frame.PacketsList(), packets))
+    if (!panesFit || !FitsColumns(ConnectionsList(frame), connections) ||
+        !FitsColumns(PacketsList(frame), packets))
         return false;
 
     const QByteArray before = frame.saveGeometry();
     if (!frame.restoreGeometry(geometry))
         return false;
     // The bars take the sizes the layout gives them, not the ones they remember for their new places.
-    const QList<CSizingControlBar*> bars = {frame.ConnectionsBar(), frame.PacketsBar()};
+    const QList<CSizingControlBar*> bars = {frame.findChild<CConnectionsBar*>(),
+                                            frame.findChild<CPacketsBar*>()};
     for (CSizingControlBar* bar : bars)
-        bar->SetKeepSizeOnMove(true);
+        if (bar)
+            bar->SetKeepSizeOnMove(true);
     const bool restored = frame.restoreState(state, kStateVersion);
     for (CSizingControlBar* bar : bars)
-        bar->SetKeepSizeOnMove(false);
+        if (bar)
+            bar->SetKeepSizeOnMove(false);
     if (!restored) {
         frame.restoreGeometry(before);
         return false;
     }
     splitter->setSizes(panes);
-    SetColumnWidths(frame.ConnectionsList(), connections);
-    SetColumnWidths(frame.PacketsList(), packets);
+    SetColumnWidths(ConnectionsList(frame), connections);
+    SetColumnWidths(PacketsList(frame), packets);
     return true;
 }
 
-void StoreWindowLayout(const CMainFrame& frame) {
+void StoreWindowLayout(const QMainWindow& frame) {
     QSettings settings = OpenSettings();
     settings.setValue(QLatin1String(kLayoutKey), SaveWindowLayout(frame));
 }
 
-bool LoadWindowLayout(CMainFrame& frame) {
+bool LoadWindowLayout(QMainWindow& frame) {
     const QVariant stored = OpenSettings().value(QLatin1String(kLayoutKey));
     return stored.typeId() == QMetaType::QByteArray && RestoreWindowLayout(frame, stored.toByteArray());
 }

@@ -7,14 +7,14 @@
 
 #include <QByteArray>
 
-class CMainFrame;
+class QMainWindow;
 
 // The layout of `frame` as the bytes stored.
-QByteArray SaveWindowLayout(const CMainFrame& frame);
+QByteArray SaveWindowLayout(const QMainWindow& frame);
 // Gives `frame` the layout in `bytes`; false, with `frame` left as it was, when they are not a sound layout
 // of this program (call before the window is first shown).
-bool RestoreWindowLayout(CMainFrame& frame, const QByteArray& bytes);
+bool RestoreWindowLayout(QMainWindow& frame, const QByteArray& bytes);
 
 // SaveWindowLayout into the settings store, and RestoreWindowLayout from it.
-void StoreWindowLayout(const CMainFrame& frame);
-bool LoadWindowLayout(CMainFrame& frame);
+void StoreWindowLayout(const QMainWindow& frame);
+bool LoadWindowLayout(QMainWindow& frame);

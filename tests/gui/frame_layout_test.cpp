@@ -519,6 +519,9 @@ private slots:
         QCOMPARE(m_frame->geometry(), geometry);
         QCOMPARE(m_frame->dockWidgetArea(conns), Qt::TopDockWidgetArea);
         QCOMPARE(m_frame->ConnectionsList()->horizontalHeader()->sectionSize(0), width0);
+        // A window without the lists and bars the layout names takes none of it.
+        QMainWindow plain;
+        QVERIFY(!RestoreWindowLayout(plain, bytes));
         // The undamaged bytes do move it.
         QVERIFY(RestoreWindowLayout(*m_frame, bytes));
         QCOMPARE(m_frame->dockWidgetArea(conns), Qt::BottomDockWidgetArea);
