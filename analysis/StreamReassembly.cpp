@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "capture/FrameLayout.h"
 #include "capture/PacketStore.h"
 
 namespace {
@@ -22,91 +23,28 @@ StreamDirection Other(StreamDirection d) {
     return d == StreamDirection::ToServer ? StreamDirection::ToClient : StreamDirection::ToServer;
 }
 
-uint16_t Be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-// Where a frame's transport header starts and its IP packet ends.
-struct FrameLayout {
-    uint8_t protocol = 0;
-    size_t transport = 0;
-    size_t ipEnd = 0;
-    bool laterFragment = false;
-};
-
-bool ReadLayout(const uint8_t* f, size_t capLen, FrameLayout& out) {
-    if (!f || capLen < 14)
-        return false;
-    size_t at = 14;
-    uint16_t type = Be16(f + 12);
-    for (int tags = 0; (type == 0x8100 || type == 0x88A8) && tags < 2; ++tags) {
-        if (capLen < at + 4)
-            return false;
-        type = Be16(f + at + 2);
-        at += 4;
-    }
-    if (type == 0x0800) {
-        if (capLen < at + 20)
-            return false;
-        const size_t header = (f[at] & 0x0Fu) * 4u;
-        if (header < 20)
-            return false;
-        out.protocol = f[at + 9];
-        out.transport = at + header;
-        out.ipEnd = at + Be16(f + at + 2);
-        out.laterFragment = (Be16(f + at + 6) & 0x1FFF) != 0;
-    } else if (type == 0x86DD) {
-        if (capLen < at + 40)
-            return false;
-        out.ipEnd = at + 40 + Be16(f + at + 4);
-        uint8_t next = f[at + 6];
-        size_t h = at + 40;
-        // Hop-by-hop, routing, fragment and destination options headers come before the transport header.
-        for (int i = 0; i < 8 && (next == 0 || next == 43 || next == 44 || next == 60); ++i) {
-            if (capLen < h + 8)
-                return false;
-            if (next == 44) {
-                out.laterFragment = (Be16(f + h + 2) & 0xFFF8) != 0;
-                next = f[h];
-                h += 8;
-            } else {
-                const uint8_t n = f[h];
-                h += (size_t{f[h + 1]} + 1) * 8;
-                next = n;
-            }
-        }
-        out.protocol = next;
-        out.transport = h;
-    } else {
-        return false;
-    }
-    out.ipEnd = std::min(out.ipEnd, capLen);
-    return out.transport <= out.ipEnd;
+// A stored frame's layout; false when the frame is not one the intake keeps.
+bool ReadLayout(int linkType, const uint8_t* frame, size_t capLen, FrameLayout& out) {
+    return frame && capLen <= UINT32_MAX &&
+           ParseFrame(linkType, frame, static_cast<uint32_t>(capLen), out) == FrameVerdict::Kept;
 }
 
 }  // namespace
 
-bool ReadTcpSegment(const uint8_t* frame, size_t capLen, StreamSegment& out) {
+bool ReadTcpSegment(int linkType, const uint8_t* frame, size_t capLen, StreamSegment& out) {
     FrameLayout l;
-    if (!ReadLayout(frame, capLen, l) || l.protocol != 6 || l.laterFragment || l.transport + 20 > l.ipEnd)
+    if (!ReadLayout(linkType, frame, capLen, l) || l.protocol != kProtocolTcp || l.laterFragment)
         return false;
     const uint8_t* t = frame + l.transport;
-    const size_t header = (t[12] >> 4) * 4u;
-    if (header < 20 || l.transport + header > l.ipEnd)
-        return false;
-    out.seq = Be32(t + 4);
-    out.ack = Be32(t + 8);
+    out.seq = ReadBE32(t + 4);
+    out.ack = ReadBE32(t + 8);
     out.flags = t[13];
     return true;
 }
 
-bool IsLaterFragment(const uint8_t* frame, size_t capLen) {
+bool IsLaterFragment(int linkType, const uint8_t* frame, size_t capLen) {
     FrameLayout l;
-    return ReadLayout(frame, capLen, l) && l.laterFragment;
+    return ReadLayout(linkType, frame, capLen, l) && l.laterFragment;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -435,15 +373,7 @@ StreamReassembly::StreamReassembly(size_t connection) : m_connection(connection)
 std::span<const uint8_t> StreamReassembly::Payload(uint32_t packet) const {
     if (packet >= g_packetTable.size())
         return {};
-    const PacketRecord& r = g_packetTable[packet];
-    FrameLayout l;
-    if (r.payloadLen <= 0 || !ReadLayout(r.data, static_cast<size_t>(r.capLen), l))
-        return {};
-    // The payload is the bytes that end where the IP packet ends (never Ethernet padding).
-    const size_t n = static_cast<size_t>(r.payloadLen);
-    if (n > l.ipEnd - l.transport)
-        return {};
-    return {r.data + l.ipEnd - n, n};
+    return PacketPayload(g_packetTable[packet]);
 }
 
 size_t StreamReassembly::Extend(size_t maxPackets) {
@@ -454,6 +384,7 @@ size_t StreamReassembly::Extend(size_t maxPackets) {
     const size_t stop = count - m_read > maxPackets ? m_read + maxPackets : count;
     const size_t packets = g_packetTable.size();
     const size_t first = m_read;
+    const int linkType = g_storeLinkType.load(std::memory_order_relaxed);
     for (; m_read < stop; ++m_read) {
         const uint32_t p = c.packetIndices[m_read];
         if (p >= packets) {
@@ -465,7 +396,7 @@ size_t StreamReassembly::Extend(size_t maxPackets) {
                                                                                : StreamDirection::ToClient;
         if (m_tcp) {
             StreamSegment s;
-            if (!ReadTcpSegment(r.data, static_cast<size_t>(r.capLen), s)) {
+            if (!ReadTcpSegment(linkType, r.data, static_cast<size_t>(r.capLen), s)) {
                 ++m_unreadable;
                 continue;
             }
@@ -481,7 +412,7 @@ size_t StreamReassembly::Extend(size_t maxPackets) {
             piece.length = n;
             piece.packet = p;
             piece.direction = dir;
-            piece.newLine = !IsLaterFragment(r.data, static_cast<size_t>(r.capLen));
+            piece.newLine = !IsLaterFragment(linkType, r.data, static_cast<size_t>(r.capLen));
             m_datagrams.push_back(piece);
             m_udpBytes[Index(dir)] += n;
         }

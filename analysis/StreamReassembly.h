@@ -171,8 +171,8 @@ private:
     uint64_t m_udpBytes[2] = {};
 };
 
-// Reads the TCP header of a stored frame (Ethernet, up to two VLAN tags, IPv4 or IPv6). False when the frame
-// holds no readable TCP header (a later IPv4 fragment, for one).
-bool ReadTcpSegment(const uint8_t* frame, size_t capLen, StreamSegment& out);
-// Whether a stored UDP frame is a later fragment of an IPv4 datagram (it continues the datagram before it).
-bool IsLaterFragment(const uint8_t* frame, size_t capLen);
+// Reads the TCP header of a stored frame of the link type `linkType` (FrameLayout.h). False when the frame
+// holds no readable TCP header (a later fragment, for one).
+bool ReadTcpSegment(int linkType, const uint8_t* frame, size_t capLen, StreamSegment& out);
+// Whether a stored UDP frame is a later fragment of a datagram (it continues the datagram before it).
+bool IsLaterFragment(int linkType, const uint8_t* frame, size_t capLen);

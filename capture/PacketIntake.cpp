@@ -4,17 +4,13 @@
 #include <unordered_map>
 
 #include "capture/Format.h"
+#include "capture/FrameLayout.h"
 #include "capture/PacketStore.h"
 #include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 #include "frontend/FrontEnd.h"
 
 namespace {
-
-constexpr uint32_t kEthernetHeader = 14;
-constexpr uint16_t kEtherTypeIPv4 = 0x0800;
-constexpr int kTcp = 6;
-constexpr int kUdp = 17;
 
 // Fragments after the first carry no transport header. They join the connection of the first fragment of
 // their datagram, found by source, destination, protocol and identification.
@@ -112,59 +108,36 @@ int DispatchPackets(pcap_t* pcap, int count, pcap_handler handler, u_char* user)
 void PacketHandler(u_char* /*live flag: live and file packets alike keep the library's timestamp*/,
                    const struct pcap_pkthdr* header, const u_char* bytes) noexcept {
     const uint32_t capLen = header->caplen;
+    // A frame this short is not even counted, whatever it carries.
     if (capLen <= 34)
         return;
-    if (ReadBE16(bytes + 12) != kEtherTypeIPv4) {
-        // Off the IPv4 path: what the wider intake would keep is only counted while it is off.
-        if (g_config.wideIntake != 0)
-            WideIntake(kLinkEthernet, header, bytes);
-        else
-            g_notKeptCount.fetch_add(1, std::memory_order_relaxed);
-        return;
+    FrameLayout f;
+    switch (ParseEthernetIpv4(bytes, capLen, f)) {
+        case FrameVerdict::Kept:
+            break;
+        case FrameVerdict::OtherFamily:
+            // Off the IPv4 path: what the wider intake would keep is only counted while it is off.
+            if (g_config.wideIntake != 0)
+                WideIntake(kLinkEthernet, header, bytes);
+            else
+                g_notKeptCount.fetch_add(1, std::memory_order_relaxed);
+            return;
+        case FrameVerdict::Short:
+            g_shortPacketCount.fetch_add(1, std::memory_order_relaxed);
+            return;
+        case FrameVerdict::Dropped:
+            return;
     }
-    const u_char* ip = bytes + kEthernetHeader;
-    const uint32_t total = ReadBE16(ip + 2);
-    if (total + kEthernetHeader > capLen) {
-        g_shortPacketCount.fetch_add(1, std::memory_order_relaxed);
-        return;
-    }
-    const int protocol = ip[9];
-    if (protocol != kTcp && protocol != kUdp)
-        return;
-    // From here on everything read lies inside the IP packet, and so inside the captured bytes.
-    const uint32_t ipHeader = (ip[0] & 0x0F) * 4u;
-    if (ipHeader < 20 || ipHeader > total)
-        return;
+    const u_char* ip = bytes + f.ip;
     const u_char* srcIp = ip + 12;
     const u_char* dstIp = ip + 16;
-    const uint16_t fragment = ReadBE16(ip + 6);
-    const bool moreFragments = (fragment & 0x2000) != 0;
-    const bool laterFragment = (fragment & 0x1FFF) != 0;
-
-    uint16_t srcPort, dstPort;
-    int32_t payloadLen;
-    if (laterFragment) {
+    uint16_t srcPort = f.srcPort, dstPort = f.dstPort;
+    if (f.laterFragment) {
         auto it = g_fragments.find(MakeFragmentKey(ip));
         if (it == g_fragments.end())
             return;
         srcPort = it->second.srcPort;
         dstPort = it->second.dstPort;
-        payloadLen = static_cast<int32_t>(total - ipHeader);
-    } else {
-        const u_char* l4 = ip + ipHeader;
-        uint32_t transportHeader = 8;
-        if (protocol == kTcp) {
-            if (total < ipHeader + 20)
-                return;
-            transportHeader = (l4[12] >> 4) * 4u;
-            if (transportHeader < 20)
-                return;
-        }
-        if (total < ipHeader + transportHeader)
-            return;
-        srcPort = ReadBE16(l4);
-        dstPort = ReadBE16(l4 + 2);
-        payloadLen = static_cast<int32_t>(total - ipHeader - transportHeader);
     }
 
     if (g_skipFilter.load(std::memory_order_relaxed) == 0 &&
@@ -173,13 +146,13 @@ void PacketHandler(u_char* /*live flag: live and file packets alike keep the lib
 
     const PacketTimestamp stamp{header->ts.tv_sec, static_cast<int32_t>(header->ts.tv_usec)};
     size_t index;
-    if (!StorePacket(stamp, bytes, static_cast<int>(capLen), payloadLen, &index))
+    if (!StorePacket(stamp, bytes, static_cast<int>(capLen), f.payloadLen, &index))
         return;
     const size_t n = g_connectionTable.size();
-    const int h = FindOrAddConnection(protocol == kTcp, dstIp, srcIp, dstPort, srcPort, index);
+    const int h = FindOrAddConnection(f.protocol == kProtocolTcp, dstIp, srcIp, dstPort, srcPort, index);
     if (h < 0)
         return;
-    if (moreFragments && !laterFragment)
+    if (f.firstFragment)
         RememberFirstFragment(MakeFragmentKey(ip), srcPort, dstPort);
 
     if (IConnectionRows* rows = g_pMainFrame) {

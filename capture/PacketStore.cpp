@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "capture/Format.h"
+#include "capture/FrameLayout.h"
 #include "capture/PacketIntake.h"
 #include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
@@ -405,17 +406,23 @@ void ResetCaptureStore() {
 }
 
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet) {
-    // Stored frames passed the intake's checks: the IP packet lies within the captured bytes.
-    if (packet.capLen < 18 || packet.payloadLen <= 0)
+    if (packet.payloadLen <= 0 || packet.capLen <= 0)
         return {};
-    if (g_storeLinkType.load(std::memory_order_relaxed) != kLinkEthernet ||
-        IsWideEtherType(ReadBE16(packet.data + 12)))
-        return WidePacketPayload(packet);
-    size_t ipEnd = 14 + ReadBE16(packet.data + 16);
-    size_t len = static_cast<size_t>(packet.payloadLen);
-    if (ipEnd > static_cast<size_t>(packet.capLen) || len > ipEnd)
+    const auto capLen = static_cast<uint32_t>(packet.capLen);
+    const int linkType = g_storeLinkType.load(std::memory_order_relaxed);
+    FrameLayout f;
+    // Most stored frames are Ethernet IPv4: the intake's own path reads them.
+    FrameVerdict verdict =
+        linkType == kLinkEthernet ? ParseEthernetIpv4(packet.data, capLen, f) : FrameVerdict::OtherFamily;
+    if (verdict == FrameVerdict::OtherFamily) {
+        f = FrameLayout();
+        verdict = ParseFrame(linkType, packet.data, capLen, f);
+    }
+    // The payload is the bytes that end where the IP packet ends (never Ethernet padding).
+    const auto len = static_cast<uint32_t>(packet.payloadLen);
+    if (verdict != FrameVerdict::Kept || len > f.ipEnd - f.transport)
         return {};
-    return {packet.data + ipEnd - len, len};
+    return {packet.data + f.ipEnd - len, len};
 }
 
 void SetFrameBlockPrefault(void (*prefault)(void*, size_t)) {

@@ -130,8 +130,8 @@ void ClearPacketStore();
 // ClearPacketStore, then every counter and flag back to 0.
 void ResetCaptureStore();
 
-// The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends (found
-// through the wider intake's parser for frames that are not plain Ethernet IPv4).
+// The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends, as the
+// frame's layout (FrameLayout.h, of the store's link type) places it.
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet);
 
 // While set, the store makes its next frame block ahead of use and passes it to `prefault` (a file load

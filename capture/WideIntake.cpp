@@ -11,121 +11,6 @@
 
 namespace {
 
-constexpr uint16_t kTypeIpv4 = 0x0800;
-constexpr uint16_t kTypeIpv6 = 0x86DD;
-constexpr int kTcp = 6;
-constexpr int kUdp = 17;
-
-bool IsTagType(uint16_t type) {
-    return IsWideEtherType(type) && type != kTypeIpv6;
-}
-
-WideVerdict ParseIpv4(const uint8_t* bytes, uint32_t capLen, WideFrame& f) {
-    const uint32_t at = f.ip;
-    // As PacketHandler: a frame that ends inside the fixed header is no IPv4 packet worth a count.
-    if (capLen <= at + 20)
-        return WideVerdict::Dropped;
-    const uint8_t* ip = bytes + at;
-    const uint32_t total = ReadBE16(ip + 2);
-    if (total + at > capLen)
-        return WideVerdict::Short;
-    f.ipEnd = at + total;
-    f.protocol = ip[9];
-    if (f.protocol != kTcp && f.protocol != kUdp)
-        return WideVerdict::Dropped;
-    const uint32_t ipHeader = (ip[0] & 0x0F) * 4u;
-    if (ipHeader < 20 || ipHeader > total)
-        return WideVerdict::Dropped;
-    const uint16_t fragment = ReadBE16(ip + 6);
-    f.fragmentId = ReadBE16(ip + 4);
-    f.laterFragment = (fragment & 0x1FFF) != 0;
-    f.firstFragment = !f.laterFragment && (fragment & 0x2000) != 0;
-    f.transport = at + ipHeader;
-    if (f.laterFragment) {
-        f.payloadLen = static_cast<int32_t>(total - ipHeader);
-        return WideVerdict::Kept;
-    }
-    uint32_t transportHeader = 8;
-    if (f.protocol == kTcp) {
-        if (total < ipHeader + 20)
-            return WideVerdict::Dropped;
-        transportHeader = (bytes[f.transport + 12] >> 4) * 4u;
-        if (transportHeader < 20)
-            return WideVerdict::Dropped;
-    }
-    if (total < ipHeader + transportHeader)
-        return WideVerdict::Dropped;
-    f.srcPort = ReadBE16(bytes + f.transport);
-    f.dstPort = ReadBE16(bytes + f.transport + 2);
-    f.payloadLen = static_cast<int32_t>(total - ipHeader - transportHeader);
-    return WideVerdict::Kept;
-}
-
-WideVerdict ParseIpv6(const uint8_t* bytes, uint32_t capLen, WideFrame& f) {
-    const uint32_t at = f.ip;
-    if (capLen < at + 40)
-        return WideVerdict::Short;
-    const uint8_t* ip = bytes + at;
-    if ((ip[0] >> 4) != 6)
-        return WideVerdict::Dropped;
-    f.ipEnd = at + 40 + ReadBE16(ip + 4);
-    if (f.ipEnd > capLen)
-        return WideVerdict::Short;
-    uint8_t next = ip[6];
-    uint32_t pos = at + 40;
-    for (;;) {
-        if (next == kTcp || next == kUdp)
-            break;
-        const bool options = next == 0 || next == 43 || next == 60;
-        if (!options && next != 44)
-            return WideVerdict::Dropped;  // ESP, AH, ICMPv6, no next header, ...
-        if (f.extensionCount == kMaxExtensionHeaders)
-            return WideVerdict::Dropped;
-        // Every header this walk skips is at least 8 bytes long; its length byte is the second.
-        if (pos + 8 > capLen)
-            return WideVerdict::Short;
-        if (pos + 8 > f.ipEnd)
-            return WideVerdict::Dropped;
-        const uint32_t length = options ? (bytes[pos + 1] + 1u) * 8u : 8u;
-        if (pos + length > capLen)
-            return WideVerdict::Short;
-        if (pos + length > f.ipEnd)
-            return WideVerdict::Dropped;
-        f.extensions[f.extensionCount++] = {next, pos, length};
-        const uint8_t following = bytes[pos];
-        if (next == 44) {
-            const uint16_t offsetField = ReadBE16(bytes + pos + 2);
-            f.fragmentId = ReadBE32(bytes + pos + 4);
-            if ((offsetField >> 3) != 0) {
-                // A later fragment: its data begins here, and only its first fragment knows the ports.
-                f.laterFragment = true;
-                f.transport = pos + length;
-                f.payloadLen = static_cast<int32_t>(f.ipEnd - f.transport);
-                return WideVerdict::Kept;
-            }
-            f.firstFragment = (offsetField & 1) != 0;
-        }
-        next = following;
-        pos += length;
-    }
-    f.protocol = next;
-    f.transport = pos;
-    uint32_t transportHeader = 8;
-    if (f.protocol == kTcp) {
-        if (f.ipEnd < pos + 20)
-            return WideVerdict::Dropped;
-        transportHeader = (bytes[pos + 12] >> 4) * 4u;
-        if (transportHeader < 20)
-            return WideVerdict::Dropped;
-    }
-    if (f.ipEnd < pos + transportHeader)
-        return WideVerdict::Dropped;
-    f.srcPort = ReadBE16(bytes + pos);
-    f.dstPort = ReadBE16(bytes + pos + 2);
-    f.payloadLen = static_cast<int32_t>(f.ipEnd - pos - transportHeader);
-    return WideVerdict::Kept;
-}
-
 // IPv6 fragments after the first join the connection of their first fragment, found by source,
 // destination and identification, as IPv4 fragments do.
 struct Ipv6FragmentKey {
@@ -179,62 +64,19 @@ void CountNotKept() {
 
 }  // namespace
 
-WideVerdict ParseWideFrame(int linkType, const uint8_t* bytes, uint32_t capLen, WideFrame& f) noexcept {
-    uint16_t type;
-    if (linkType == kLinkEthernet) {
-        if (capLen < 14)
-            return WideVerdict::Dropped;
-        f.linkHeader = 14;
-        type = ReadBE16(bytes + 12);
-    } else if (linkType == kLinkLinuxCooked) {
-        if (capLen < 16)
-            return WideVerdict::Dropped;
-        f.linkHeader = 16;
-        type = ReadBE16(bytes + 14);
-    } else if (linkType == kLinkLinuxCooked2) {
-        if (capLen < 20)
-            return WideVerdict::Dropped;
-        f.linkHeader = 20;
-        type = ReadBE16(bytes);
-    } else {
-        return WideVerdict::OtherFamily;
-    }
-    uint32_t at = f.linkHeader;
-    while (IsTagType(type)) {
-        if (f.tagCount == kMaxVlanTags)
-            return WideVerdict::OtherFamily;
-        if (capLen < at + 4)
-            return WideVerdict::Dropped;  // a tag cut off at the end of the frame
-        f.tags[f.tagCount++] = at;
-        type = ReadBE16(bytes + at + 2);
-        at += 4;
-    }
-    f.etherType = type;
-    f.ip = at;
-    if (type == kTypeIpv4) {
-        f.family = 4;
-        return ParseIpv4(bytes, capLen, f);
-    }
-    if (type == kTypeIpv6) {
-        f.family = 6;
-        return ParseIpv6(bytes, capLen, f);
-    }
-    return WideVerdict::OtherFamily;
-}
-
 void WideIntake(int linkType, const struct pcap_pkthdr* header, const u_char* bytes) noexcept {
     const uint32_t capLen = header->caplen;
-    WideFrame f;
-    switch (ParseWideFrame(linkType, bytes, capLen, f)) {
-        case WideVerdict::Kept:
+    FrameLayout f;
+    switch (ParseFrame(linkType, bytes, capLen, f)) {
+        case FrameVerdict::Kept:
             break;
-        case WideVerdict::OtherFamily:
+        case FrameVerdict::OtherFamily:
             CountNotKept();
             return;
-        case WideVerdict::Short:
+        case FrameVerdict::Short:
             g_shortPacketCount.fetch_add(1, std::memory_order_relaxed);
             return;
-        case WideVerdict::Dropped:
+        case FrameVerdict::Dropped:
             return;
     }
     const u_char* ip = bytes + f.ip;
@@ -270,8 +112,9 @@ void WideIntake(int linkType, const struct pcap_pkthdr* header, const u_char* by
     if (!StorePacket(stamp, bytes, static_cast<int>(capLen), f.payloadLen, &index))
         return;
     const size_t n = g_connectionTable.size();
-    const int h = ipv6 ? FindOrAddConnectionIpv6(protocol == kTcp, dstIp, srcIp, dstPort, srcPort, index)
-                       : FindOrAddConnection(protocol == kTcp, dstIp, srcIp, dstPort, srcPort, index);
+    const int h =
+        ipv6 ? FindOrAddConnectionIpv6(protocol == kProtocolTcp, dstIp, srcIp, dstPort, srcPort, index)
+             : FindOrAddConnection(protocol == kProtocolTcp, dstIp, srcIp, dstPort, srcPort, index);
     if (h < 0)
         return;
     if (f.firstFragment) {
@@ -313,18 +156,6 @@ pcap_handler IntakeHandlerFor(int linkType, pcap_handler ethernetHandler) {
 const char* ReadableLinkTypesText() {
     return g_config.wideIntake != 0 ? "only Ethernet (1) and Linux cooked captures (113, 276) can be read."
                                     : "only Ethernet (1) can be read.";
-}
-
-std::span<const uint8_t> WidePacketPayload(const PacketRecord& packet) {
-    WideFrame f;
-    if (packet.payloadLen <= 0 ||
-        ParseWideFrame(g_storeLinkType.load(std::memory_order_relaxed), packet.data,
-                       static_cast<uint32_t>(packet.capLen), f) != WideVerdict::Kept)
-        return {};
-    const auto len = static_cast<uint32_t>(packet.payloadLen);
-    if (len > f.ipEnd - f.ip)
-        return {};
-    return {packet.data + f.ipEnd - len, len};
 }
 
 void ClearIpv6FragmentIndex() {

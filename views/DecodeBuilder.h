@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/Format.h"
+#include "capture/FrameLayout.h"
 #include "views/PacketDecode.h"
 
 namespace decode {
@@ -54,20 +55,12 @@ private:
     std::vector<DecodeLine> m_lines;
 };
 
-struct Ipv4Lines {
-    int end = 0;             // where the transport header starts (after the real header length)
-    bool transport = false;  // a transport header follows (the protocol byte is there, not a later fragment)
-    int protocol = 0;
-};
-
-// The "IP Header" line of the IPv4 header at `at` and its fields (those that the frame holds), expanded.
-inline Ipv4Lines AddIpv4Lines(TreeBuilder& t, int root, int at) {
-    // The header length decides where the transport header starts; a bogus one (below 5 words) is taken
-    // as the minimum.
-    const int headerWords = t.U8(at) & 0x0F;
-    const int ipLength = (headerWords < 5 ? 5 : headerWords) * 4;
-    Ipv4Lines r;
-    r.end = at + ipLength;
+// The "IP Header" line of the IPv4 header that `f` places (the frame holds its first 5 bytes) and its fields
+// (those that the frame holds), expanded.
+inline void AddIpv4Lines(TreeBuilder& t, int root, const FrameLayout& f) {
+    const int at = static_cast<int>(f.ip);
+    // The header's length places the transport header (a bogus one, below 20 bytes, counts as 20).
+    const int ipLength = static_cast<int>(f.transport - f.ip);
     // A header longer than the frame (options cut off) stands for the bytes that are there.
     const int ipShown = std::min(ipLength, t.Length() - at);
     const int ip = t.Add(root, TreeImage::Header, {at, ipShown}, "IP Header");
@@ -77,26 +70,21 @@ inline Ipv4Lines AddIpv4Lines(TreeBuilder& t, int root, int at) {
         int offset, width;
         const char* format;
     };
-    t.Add(ip, TreeImage::Field, {at, 1}, Printf("Header Length: %d", headerWords));
+    t.Add(ip, TreeImage::Field, {at, 1}, Printf("Header Length: %d", static_cast<int>(f.ipHeader / 4)));
     t.Add(ip, TreeImage::Field, {at, 1}, Printf("Version: %d", t.U8(at) >> 4));
     const IpField numbers[] = {{1, 1, "Service Type: %d"}, {2, 2, "Total length: %d"},
                                {4, 2, "Identifier: %d"},   {6, 2, "Offset: %d"},
                                {8, 1, "TTL: %d"},          {9, 1, "Protocol: %d"},
                                {10, 2, "Check Sum: %d"}};
-    for (const IpField& f : numbers)
-        if (t.Fits(at + f.offset, f.width))
-            t.Add(ip, TreeImage::Field, {at + f.offset, f.width},
-                  Printf(f.format, f.width == 1 ? t.U8(at + f.offset) : t.U16(at + f.offset)));
+    for (const IpField& field : numbers)
+        if (t.Fits(at + field.offset, field.width))
+            t.Add(
+                ip, TreeImage::Field, {at + field.offset, field.width},
+                Printf(field.format, field.width == 1 ? t.U8(at + field.offset) : t.U16(at + field.offset)));
     if (t.Fits(at + 12, 4))
         t.Add(ip, TreeImage::Field, {at + 12, 4}, Printf("Src IP: %s", IpToText(t.At(at + 12)).c_str()));
     if (t.Fits(at + 16, 4))
         t.Add(ip, TreeImage::Field, {at + 16, 4}, Printf("Dst IP: %s", IpToText(t.At(at + 16)).c_str()));
-    if (!t.Fits(at + 9, 1))
-        return r;
-    r.protocol = t.U8(at + 9);
-    // A fragment after the first carries no transport header: its first bytes are data, not ports.
-    r.transport = (t.U16(at + 6) & 0x1FFF) == 0;
-    return r;
 }
 
 enum class Transport { Added, NoRoom, Other };
@@ -140,6 +128,18 @@ inline Transport AddTransportLines(TreeBuilder& t, int root, int protocol, int l
         return Transport::Added;
     }
     return Transport::Other;
+}
+
+// The IPv4 header that `f` places and the transport header after it, when the frame holds them. A fragment
+// after the first carries no transport header: its first bytes are data, not ports. A transport other than
+// TCP or UDP leaves the tree folded.
+inline void AddIpv4Packet(TreeBuilder& t, int root, const FrameLayout& f) {
+    if (f.family != 4 || !t.Fits(static_cast<int>(f.ip), 5))
+        return;
+    AddIpv4Lines(t, root, f);
+    if (f.hasProtocol && !f.laterFragment &&
+        AddTransportLines(t, root, f.protocol, static_cast<int>(f.transport)) == Transport::Other)
+        t.CollapseAll();
 }
 
 }  // namespace decode

@@ -13,33 +13,23 @@ namespace {
 using decode::Printf;
 using decode::TreeBuilder;
 
-constexpr int kEthernet = 14;
-
 }  // namespace
 
 std::vector<DecodeLine> DecodePacket(const uint8_t* bytes, size_t length) {
+    FrameLayout f;
+    ParseEthernetIpv4(bytes, static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX)), f);
     TreeBuilder t(bytes, length);
     const int root = t.Add(-1, TreeImage::Packet, {}, Printf("Packet: %zu bytes", length));
-    if (length < kEthernet)
+    if (f.linkHeader == 0)
         return t.Take();
 
-    const int eth = t.Add(root, TreeImage::Header, {0, kEthernet}, "Ethernet Header");
+    const int eth = t.Add(root, TreeImage::Header, {0, 14}, "Ethernet Header");
     t.Add(eth, TreeImage::Field, {0, 6}, Printf("Dst Mac Address: %s", MacToText(t.At(0)).c_str()));
     t.Add(eth, TreeImage::Field, {6, 6}, Printf("Src Mac Address: %s", MacToText(t.At(6)).c_str()));
-    const uint16_t type = t.U16(12);
-    t.Add(eth, TreeImage::Field, {12, 2}, Printf("Type: %d", type));
+    t.Add(eth, TreeImage::Field, {12, 2}, Printf("Type: %d", f.etherType));
     t.Expand(root);
     t.Expand(eth);
-    if (type != 0x0800 || length < 19)
-        return t.Take();
-
-    const decode::Ipv4Lines v4 = decode::AddIpv4Lines(t, root, kEthernet);
-    if (!v4.transport)
-        return t.Take();
-
-    // Neither TCP nor UDP: the tree starts folded.
-    if (decode::AddTransportLines(t, root, v4.protocol, v4.end) == decode::Transport::Other)
-        t.CollapseAll();
+    decode::AddIpv4Packet(t, root, f);
     return t.Take();
 }
 

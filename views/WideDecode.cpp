@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "capture/FrameLayout.h"
 #include "capture/PacketStore.h"
-#include "capture/WideIntake.h"
 #include "views/DecodeBuilder.h"
 
 namespace {
@@ -94,7 +94,7 @@ const char* ExtensionName(uint8_t type) {
     }
 }
 
-void AddIpv6Lines(TreeBuilder& t, int root, const WideFrame& f) {
+void AddIpv6Lines(TreeBuilder& t, int root, const FrameLayout& f) {
     const int at = static_cast<int>(f.ip);
     if (!t.Fits(at, 1))
         return;
@@ -117,7 +117,7 @@ void AddIpv6Lines(TreeBuilder& t, int root, const WideFrame& f) {
         t.Add(ip, TreeImage::Field, {at + 24, 16}, Printf("Dst IP: %s", Ipv6Text(t.At(at + 24)).c_str()));
     // The parse only lists headers that lie inside the frame.
     for (int i = 0; i < f.extensionCount; ++i) {
-        const WideExtension& e = f.extensions[i];
+        const FrameExtension& e = f.extensions[i];
         const int o = static_cast<int>(e.offset);
         const int x = t.Add(ip, TreeImage::Header, {o, static_cast<int>(e.length)}, ExtensionName(e.type));
         t.Expand(x);
@@ -140,7 +140,11 @@ void AddIpv6Lines(TreeBuilder& t, int root, const WideFrame& f) {
 }  // namespace
 
 std::vector<DecodeLine> DecodeFrame(int linkType, const uint8_t* bytes, size_t length) {
-    if (linkType == kLinkEthernet && (length < 14 || !IsWideEtherType(ReadBE16(bytes + 12))))
+    FrameLayout f;
+    const FrameVerdict verdict =
+        ParseFrame(linkType, bytes, static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX)), f);
+    // Plain Ethernet frames without tags or IPv6 decode exactly as DecodePacket has them.
+    if (linkType == kLinkEthernet && f.tagCount == 0 && f.etherType != kEtherTypeIpv6)
         return DecodePacket(bytes, length);
 
     TreeBuilder t(bytes, length);
@@ -148,19 +152,13 @@ std::vector<DecodeLine> DecodeFrame(int linkType, const uint8_t* bytes, size_t l
     t.Expand(root);
     if (!AddLinkLines(t, root, linkType))
         return t.Take();
-    WideFrame f;
-    const WideVerdict verdict =
-        ParseWideFrame(linkType, bytes, static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX)), f);
     for (int i = 0; i < f.tagCount; ++i)
         AddVlanTag(t, root, static_cast<int>(f.tags[i]));
-    if (f.family == 4 && t.Fits(static_cast<int>(f.ip), 5)) {
-        const decode::Ipv4Lines v4 = decode::AddIpv4Lines(t, root, static_cast<int>(f.ip));
-        if (v4.transport &&
-            decode::AddTransportLines(t, root, v4.protocol, v4.end) == decode::Transport::Other)
-            t.CollapseAll();
+    if (f.family == 4) {
+        decode::AddIpv4Packet(t, root, f);
     } else if (f.family == 6) {
         AddIpv6Lines(t, root, f);
-        if (verdict == WideVerdict::Kept && !f.laterFragment)
+        if (verdict == FrameVerdict::Kept && !f.laterFragment)
             decode::AddTransportLines(t, root, f.protocol, static_cast<int>(f.transport));
     }
     return t.Take();

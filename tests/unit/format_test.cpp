@@ -90,6 +90,10 @@ struct StoredFrame {
     std::vector<uint8_t> bytes;
     PacketRecord record;
     explicit StoredFrame(const std::string& payload) : bytes(42, 0) {
+        // Ethernet, IPv4, UDP: a frame the intake keeps.
+        bytes[12] = 0x08;
+        bytes[14] = 0x45;
+        bytes[23] = 17;
         uint16_t total = static_cast<uint16_t>(28 + payload.size());
         bytes[16] = static_cast<uint8_t>(total >> 8);
         bytes[17] = static_cast<uint8_t>(total);

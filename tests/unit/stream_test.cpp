@@ -10,6 +10,7 @@
 
 #include "FrameBuilder.h"
 #include "TcpFrames.h"
+#include "WideFrames.h"
 #include "analysis/StreamReassembly.h"
 #include "analysis/StreamText.h"
 #include "capture/PacketStore.h"
@@ -393,6 +394,42 @@ TEST_F(StoreStream, ConnectionWhoseFirstPacketIsFromTheServer) {
     StreamReassembly r(0);
     EXPECT_EQ(r.Extend(), 2u);
     EXPECT_EQ(TextOf(r), "> 220 mail ready\n< EHLO x\n");
+}
+
+TEST_F(StoreStream, CookedAndTaggedCapturesGiveTheBytesSent) {
+    // The same conversation behind the link headers of the "any" device (Linux cooked v1 and v2) and a tag.
+    for (const LinkSpec& link :
+         {LinkSpec{kLinkLinuxCooked, {}, 0x0800, 0}, LinkSpec{kLinkLinuxCooked2, {}, 0x0800, 0},
+          LinkSpec{kLinkEthernet, {7}, 0x0800, 6}}) {
+        ResetCaptureStore();
+        g_config.wideIntake = 1;
+        g_storeLinkType = link.linkType;
+        TcpFrameSpec c;
+        c.seq = 100;
+        c.payload = "hello ";
+        TcpFrameSpec s = Reply(c);
+        s.seq = 900;
+        s.payload = "ok";
+        TcpFrameSpec c2 = c;
+        c2.seq = 106;
+        c2.payload = "world";
+        for (const TcpFrameSpec& spec : {c, s, c2}) {
+            const std::vector<uint8_t> frame = BuildTcpFrame(spec);
+            FeedLinkFrame(link.linkType, WrapPacket(link, {frame.begin() + 14, frame.end()}));
+        }
+        StreamReassembly r(0);
+        EXPECT_EQ(r.Extend(), 3u) << link.linkType;
+        r.Finish();
+        EXPECT_EQ(r.Unreadable(), 0u) << link.linkType;
+        for (bool client : {true, false}) {
+            std::string bytes;
+            WriteStreamBytes(r, r.Pieces(), client, !client, [&](std::span<const uint8_t> b) {
+                return bytes.append(b.begin(), b.end()), true;
+            });
+            EXPECT_EQ(bytes, client ? "hello world" : "ok") << link.linkType;
+        }
+    }
+    g_config.wideIntake = 0;
 }
 
 TEST_F(StoreStream, CaptureCutMidSegment) {
