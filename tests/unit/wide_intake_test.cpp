@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "WideFrames.h"
@@ -127,6 +128,86 @@ TEST_F(WideIntakeTest, KeepsIpv6TaggedAndCookedFramesWithTheirEndpointsAndPayloa
         EXPECT_EQ(PayloadText(g_packetTable[0]), expected) << c.what;
         EXPECT_EQ(g_notKeptCount.load(), 0) << c.what;
     }
+}
+
+// The one frame parser: every kind of frame the intake reads, whole, padded, and cut at every length.
+TEST(FrameLayoutTest, PlacesEveryHeaderAndNeverReadsPastACutFrame) {
+    FrameSpec v4, options, first4, later4;
+    v4.payload = options.payload = first4.payload = later4.payload = "data";
+    options.ipOptionsWords = 2;
+    options.protocol = 17;
+    first4.fragmentField = 0x2000;
+    later4.fragmentField = 0x0004;
+    auto v6 = [](std::vector<uint8_t> extensions, uint16_t offset = 0) {
+        Ipv6Spec s = Http6();
+        s.extensions = std::move(extensions);
+        s.extensionWords = 1;
+        s.fragmentOffset = offset;
+        s.moreFragments = offset == 0;
+        return Ipv6Packet(s);
+    };
+    const LinkSpec eth4{kLinkEthernet, {}, 0x0800, 0}, eth6{kLinkEthernet, {}, 0x86DD, 0};
+    struct Case {
+        const char* what;
+        LinkSpec link;
+        std::vector<uint8_t> packet;
+        uint32_t ip, transport, payload;
+        int extensions;
+        char fragment;  // '-' none, 'F' first, 'L' later
+    } cases[] = {
+        {"Ethernet, IPv4", eth4, Ipv4Packet(v4), 14, 34, 54, 0, '-'},
+        {"IPv4 options, UDP", eth4, Ipv4Packet(options), 14, 42, 50, 0, '-'},
+        {"one tag", {kLinkEthernet, {0x64}, 0x0800, 0}, Ipv4Packet(v4), 18, 38, 58, 0, '-'},
+        {"two tags, IPv6", {kLinkEthernet, {1, 2}, 0x86DD, 0}, v6({}), 22, 62, 82, 0, '-'},
+        {"cooked v1", {kLinkLinuxCooked, {}, 0x0800, 0}, Ipv4Packet(v4), 16, 36, 56, 0, '-'},
+        {"cooked v2", {kLinkLinuxCooked2, {}, 0x86DD, 0}, v6({}), 20, 60, 80, 0, '-'},
+        {"hop-by-hop", eth6, v6({0}), 14, 70, 90, 1, '-'},
+        {"routing", eth6, v6({43}), 14, 70, 90, 1, '-'},
+        {"destination options", eth6, v6({60}), 14, 70, 90, 1, '-'},
+        {"IPv6 first fragment", eth6, v6({0, 43, 60, 44}), 14, 110, 130, 4, 'F'},
+        {"IPv6 later fragment", eth6, v6({44}, 4), 14, 62, 62, 1, 'L'},
+        {"IPv4 first fragment", eth4, Ipv4Packet(first4), 14, 34, 54, 0, 'F'},
+        {"IPv4 later fragment", eth4, Ipv4Packet(later4), 14, 34, 34, 0, 'L'},
+    };
+    for (const Case& c : cases) {
+        const bool ipv6 = c.link.etherType == 0x86DD;
+        std::vector<uint8_t> frame = WrapPacket(c.link, c.packet);
+        const auto size = static_cast<uint32_t>(frame.size());
+        frame.resize(size + 6, 0xEE);  // Ethernet padding: no part of the IP packet
+        for (uint32_t n = 0; n <= size + 6; ++n) {
+            const std::vector<uint8_t> cut(frame.begin(),
+                                           frame.begin() + n);  // exact size for the sanitizers
+            FrameLayout f;
+            const FrameVerdict v = ParseFrame(c.link.linkType, cut.data(), n, f);
+            const FrameVerdict expected = n >= size        ? FrameVerdict::Kept
+                                          : n < c.ip       ? FrameVerdict::Dropped
+                                          : ipv6           ? FrameVerdict::Short
+                                          : n <= c.ip + 20 ? FrameVerdict::Dropped
+                                                           : FrameVerdict::Short;
+            ASSERT_EQ(v, expected) << c.what << ", " << n << " bytes";
+            for (int i = 0; i < f.extensionCount; ++i)
+                EXPECT_LE(f.extensions[i].offset + f.extensions[i].length, n) << c.what;
+            if (c.link.linkType == kLinkEthernet && !ipv6 && c.link.tags.empty()) {
+                FrameLayout fast;  // the intake's own path gives the same
+                EXPECT_EQ(ParseEthernetIpv4(cut.data(), n, fast), v) << c.what << ", " << n << " bytes";
+                EXPECT_EQ(std::tie(fast.transport, fast.payload, fast.payloadLen, fast.ipEnd),
+                          std::tie(f.transport, f.payload, f.payloadLen, f.ipEnd));
+            }
+            if (v != FrameVerdict::Kept)
+                continue;
+            EXPECT_EQ(f.family, ipv6 ? 6 : 4) << c.what;
+            EXPECT_EQ(f.tagCount, static_cast<int>(c.link.tags.size())) << c.what;
+            EXPECT_EQ(f.extensionCount, c.extensions) << c.what;
+            EXPECT_EQ(std::tie(f.ip, f.transport, f.payload, f.ipEnd),
+                      std::tie(c.ip, c.transport, c.payload, size))
+                << c.what;
+            EXPECT_EQ(f.payloadLen, static_cast<int32_t>(size - c.payload)) << c.what;
+            EXPECT_EQ(f.firstFragment, c.fragment == 'F') << c.what;
+            EXPECT_EQ(f.laterFragment, c.fragment == 'L') << c.what;
+        }
+    }
+    FrameLayout f;
+    EXPECT_EQ(ParseFrame(101, nullptr, 0, f), FrameVerdict::OtherFamily);  // raw IP: no link type read
 }
 
 TEST_F(WideIntakeTest, BadFramesAreDroppedWithoutReadingPastTheCapture) {
