@@ -274,8 +274,8 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
         return 0;
     const size_t count = subset ? subset->size() : table.size();
     auto packetAt = [&](size_t k) -> const PacketRecord& { return table[subset ? (*subset)[k] : k]; };
-    // 65536 like a live capture, unless a file with larger frames was opened: a reader cuts records to the
-    // file's snapshot length.
+    // The snapshot length of a live capture, unless a file with larger frames was opened: a reader cuts
+    // records to the file's snapshot length.
     int snapshot = kSnapshotLength;
     for (size_t i = 0; i < count; ++i)
         snapshot = std::max(snapshot, packetAt(i).capLen);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "helper/HelperProtocol.h"
+
 // Counters of the capture library for the last live capture (read after it ended).
 struct CaptureStats {
     bool opened = false;            // the adapter was opened and captured from
@@ -15,7 +17,7 @@ struct CaptureStats {
 };
 
 // Parameters of every live capture.
-inline constexpr int kSnapshotLength = 65536;
+inline constexpr int kSnapshotLength = capture_helper::kSnapshotLength;
 // The kernel hands packets over in blocks, a fast stream a block at a time, and a block that is not full
 // after this time anyway: so the lists follow slow traffic within a tenth of a second, and Stop collects
 // the last, partly filled block in that time too.

@@ -27,6 +27,11 @@ inline constexpr char kStatsWord[] = "stats ";
 //   address <TAB> FAMILY (4 or 6) <TAB> ADDRESS <TAB> NETMASK (may be empty)
 inline constexpr char kListHeader[] = "pacterra-capture adapters 1";
 
+// The snapshot length of every live capture, the helper's and the window's own: the capture library's
+// largest. Loopback (MTU 65536) and segment offload hand over frames above 65,536 bytes; a smaller one
+// would cut them, and the intake would drop them as short.
+inline constexpr int kSnapshotLength = 262144;
+
 inline constexpr size_t kMaxDeviceName = 64;
 
 // Device names as libpcap's devices are named on Linux ("eth0", "veth-a.10", "usbmon1", "any",

@@ -30,7 +30,6 @@ namespace {
 using namespace capture_helper;
 
 // The same parameters as a capture inside the window (see capture/LiveCapture.h).
-constexpr int kSnapshotLength = 65536;
 constexpr int kReadTimeoutMs = 100;
 constexpr int kKernelBufferBytes = 64 << 20;
 // A read error that lasts this long means the device is gone.
