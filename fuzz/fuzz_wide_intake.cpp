@@ -33,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const pcap_handler handler = IntakeHandlerFor(link, PacketHandler);
     fuzz::Check(handler != nullptr);
     fuzz::FeedFrames(data, size, 1, handler, [link](const std::vector<uint8_t>& frame) {
+        // The frame parser places a kept frame's parts in order, inside its bytes; the intake's Ethernet IPv4
+        // path agrees with it.
+        const auto n = static_cast<uint32_t>(frame.size());
+        FrameLayout f, fast;
+        const FrameVerdict v = ParseFrame(link, frame.data(), n, f);
+        fuzz::Check(v != FrameVerdict::Kept ||
+                    (f.ip < f.transport && f.transport <= f.payload &&
+                     f.payload + uint32_t(f.payloadLen) == f.ipEnd && f.ipEnd <= n));
+        const FrameVerdict quick =
+            link == kLinkEthernet ? ParseEthernetIpv4(frame.data(), n, fast) : FrameVerdict::OtherFamily;
+        fuzz::Check(quick == FrameVerdict::OtherFamily || (quick == v && fast.payloadLen == f.payloadLen));
         // Every frame decodes inside its bytes, kept or not.
         for (const DecodeLine& l : DecodeFrame(link, frame.data(), frame.size()))
             fuzz::Check(l.range.offset >= 0 &&

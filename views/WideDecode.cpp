@@ -29,11 +29,11 @@ std::string Ipv6Text(const uint8_t* p) {
     return ZeroCompressedIpv6Text(p).str();
 }
 
-// The Ethernet or Linux cooked header; false when the frame does not hold it whole.
-bool AddLinkLines(TreeBuilder& t, int root, int linkType) {
+// The Ethernet or Linux cooked header; false when the frame does not hold it whole (the layout found none).
+bool AddLinkLines(TreeBuilder& t, int root, int linkType, const FrameLayout& f) {
+    if (f.linkHeader == 0)
+        return false;
     if (linkType == kLinkEthernet) {
-        if (!t.Fits(0, 14))
-            return false;
         const int eth = t.Add(root, TreeImage::Header, {0, 14}, "Ethernet Header");
         t.Add(eth, TreeImage::Field, {0, 6}, Printf("Dst Mac Address: %s", MacToText(t.At(0)).c_str()));
         t.Add(eth, TreeImage::Field, {6, 6}, Printf("Src Mac Address: %s", MacToText(t.At(6)).c_str()));
@@ -42,8 +42,6 @@ bool AddLinkLines(TreeBuilder& t, int root, int linkType) {
         return true;
     }
     if (linkType == kLinkLinuxCooked) {
-        if (!t.Fits(0, 16))
-            return false;
         const int sll = t.Add(root, TreeImage::Header, {0, 16}, "Linux Cooked Header");
         t.Add(sll, TreeImage::Field, {0, 2}, Printf("Packet Type: %d", t.U16(0)));
         t.Add(sll, TreeImage::Field, {2, 2}, Printf("Link-Layer Address Type: %d", t.U16(2)));
@@ -55,8 +53,6 @@ bool AddLinkLines(TreeBuilder& t, int root, int linkType) {
         return true;
     }
     if (linkType == kLinkLinuxCooked2) {
-        if (!t.Fits(0, 20))
-            return false;
         const int sll = t.Add(root, TreeImage::Header, {0, 20}, "Linux Cooked Header");
         t.Add(sll, TreeImage::Field, {0, 2}, Printf("Protocol: %d", t.U16(0)));
         t.Add(sll, TreeImage::Field, {4, 4}, Printf("Interface Index: %u", t.U32(4)));
@@ -150,7 +146,7 @@ std::vector<DecodeLine> DecodeFrame(int linkType, const uint8_t* bytes, size_t l
     TreeBuilder t(bytes, length);
     const int root = t.Add(-1, TreeImage::Packet, {}, Printf("Packet: %zu bytes", length));
     t.Expand(root);
-    if (!AddLinkLines(t, root, linkType))
+    if (!AddLinkLines(t, root, linkType, f))
         return t.Take();
     for (int i = 0; i < f.tagCount; ++i)
         AddVlanTag(t, root, static_cast<int>(f.tags[i]));
