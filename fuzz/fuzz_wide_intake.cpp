@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const pcap_handler handler = IntakeHandlerFor(link, PacketHandler);
     fuzz::Check(handler != nullptr);
     fuzz::FeedFrames(data, size, 1, handler, [link](const std::vector<uint8_t>& frame) {
-        // The frame parser places a kept frame's parts in order, inside its bytes; the intake's Ethernet IPv4
-        // path agrees with it.
+        // The parser places a kept frame's parts in order, inside its bytes; the intake's own path agrees.
         const auto n = static_cast<uint32_t>(frame.size());
         FrameLayout f, fast;
         const FrameVerdict v = ParseFrame(link, frame.data(), n, f);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FrameBuilder.h"
@@ -404,17 +405,13 @@ TEST_F(StoreStream, CookedAndTaggedCapturesGiveTheBytesSent) {
         ResetCaptureStore();
         g_config.wideIntake = 1;
         g_storeLinkType = link.linkType;
-        TcpFrameSpec c;
-        c.seq = 100;
-        c.payload = "hello ";
-        TcpFrameSpec s = Reply(c);
-        s.seq = 900;
-        s.payload = "ok";
-        TcpFrameSpec c2 = c;
-        c2.seq = 106;
-        c2.payload = "world";
-        for (const TcpFrameSpec& spec : {c, s, c2}) {
-            const std::vector<uint8_t> frame = BuildTcpFrame(spec);
+        for (const auto& [toServer, seq, payload] :
+             {std::tuple(true, 100u, "hello "), std::tuple(false, 900u, "ok"),
+              std::tuple(true, 106u, "world")}) {
+            TcpFrameSpec spec;
+            spec.seq = seq;
+            spec.payload = payload;
+            const std::vector<uint8_t> frame = BuildTcpFrame(toServer ? spec : Reply(spec));
             FeedLinkFrame(link.linkType, WrapPacket(link, {frame.begin() + 14, frame.end()}));
         }
         StreamReassembly r(0);
