@@ -39,6 +39,7 @@
 #include "views/ListCtrlRight.h"
 #include "views/PayloadTextCtrl.h"
 #include "views/ProtocolTreeView.h"
+#include "views/StoreWatcher.h"
 #include "views/StreamView.h"
 
 namespace {
@@ -66,10 +67,26 @@ CMainFrame::CMainFrame(QWidget* parent)
         qFatal("the view area of the main window cannot be created");
     CreateTray();
 
-    m_updateTimer = new QTimer(this);
-    connect(m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
-    m_updateTimer->start(kUpdateIntervalMs);
+    WireCommandStates();
     UpdateCommandStates();
+}
+
+void CMainFrame::WireCommandStates() {
+    // The capture state at once; the counts of a growing store at the panes' pace.
+    CStoreWatcher* watcher = CStoreWatcher::Instance();
+    auto* panes = new CPacedAction(
+        kUpdateIntervalMs, [this] { UpdateCommandStates(); }, this);
+    connect(watcher, &CStoreWatcher::grew, panes, &CPacedAction::Request);
+    connect(watcher, &CStoreWatcher::cleared, this, &CMainFrame::UpdateCommandStates);
+    connect(watcher, &CStoreWatcher::stateChanged, this, &CMainFrame::UpdateCommandStates);
+    // The exports follow the connections list's selection, highlight and filter.
+    connect(m_connectionsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CMainFrame::UpdateCommandStates);
+    connect(m_connectionsList, &CListCtrlLeft::connectionActivated, this, &CMainFrame::UpdateCommandStates);
+    connect(m_connectionsList->model(), &QAbstractItemModel::modelReset, this,
+            &CMainFrame::UpdateCommandStates);
+    if (auto* toolbar = findChild<QToolBar*>("toolbar"))
+        connect(toolbar, &QToolBar::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
 }
 
 CMainFrame::~CMainFrame() {
@@ -254,8 +271,6 @@ void CMainFrame::CreateBars() {
     m_packetsList = m_packetsBar->m_wndList;
     for (int id : {ID_EXPORT_CONNECTIONS, ID_EXPORT_CONNECTION_PACKETS, ID_EXPORT_SHOWN_PACKETS})
         m_connectionsList->AddRowAction(Action(id));
-    // From here on the capture thread may hand rows to the list.
-    m_frontEnd->SetRows(m_connectionsList->RowSink());
     // One row at the top, the connections on the left, sized from the frame's first size.
     resize(1000, 700);
     DockListBars(this, m_connectionsBar, m_packetsBar);
@@ -390,6 +405,9 @@ void CMainFrame::UpdateStateMessage(int state) {
         m_liveDevice.clear();
     } else if (!m_liveDevice.isEmpty()) {
         m_stateMessage = QString("Capturing on %1").arg(m_liveDevice);
+        // Said at once, not only in the box at Stop: the frames are being lost now.
+        if (const int cut = g_shortPacketCount.load(); cut > 0)
+            m_stateMessage += QString(" (%1 packets captured shorter than their actual lengths)").arg(cut);
     }
     m_messagePane->setText(MessagePaneText());
     if (m_tray)
@@ -415,6 +433,7 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     if (m_frontEnd->IsCommandRunning())
         return;
     m_frontEnd->BeginCommand();
+    UpdateCommandStates();
     ClearStateMessage();
     command();
     m_frontEnd->EndCommand();
