@@ -72,13 +72,23 @@ CMainFrame::CMainFrame(QWidget* parent)
 }
 
 void CMainFrame::WireCommandStates() {
-    // The capture state at once; the counts of a growing store at the panes' pace.
+    // The counts of a growing store at the panes' pace.
     CStoreWatcher* watcher = CStoreWatcher::Instance();
     auto* panes = new CPacedAction(
         kUpdateIntervalMs, [this] { UpdateCommandStates(); }, this);
     connect(watcher, &CStoreWatcher::grew, panes, &CPacedAction::Request);
     connect(watcher, &CStoreWatcher::cleared, this, &CMainFrame::UpdateCommandStates);
-    connect(watcher, &CStoreWatcher::stateChanged, this, &CMainFrame::UpdateCommandStates);
+    // Start and Stop at once; the counters of dropped frames, which may change at every reading, at that
+    // pace.
+    connect(watcher, &CStoreWatcher::stateChanged, this,
+            [this, panes, state = -1](const StoreCounts& counts) mutable {
+                if (counts.captureState == state) {
+                    panes->Request();
+                    return;
+                }
+                state = counts.captureState;
+                UpdateCommandStates();
+            });
     // The exports follow the connections list's selection, highlight and filter.
     connect(m_connectionsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CMainFrame::UpdateCommandStates);
@@ -90,8 +100,8 @@ void CMainFrame::WireCommandStates() {
 }
 
 CMainFrame::~CMainFrame() {
-    // The capture thread reaches the lists through the front end: it must have ended first. The front end,
-    // a member, goes before the lists, which are children.
+    // The capture thread writes the store the lists read, and asks through the front end: it must have ended
+    // first. The front end, a member, goes before the lists, which are children.
     StopCaptureAndWait();
     // The bars are hidden as the window goes: their signals must not reach a frame half destroyed.
     m_connectionsBar->disconnect(this);
@@ -436,6 +446,8 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     UpdateCommandStates();
     ClearStateMessage();
     command();
+    // What the command did to the store shows now, not at the watcher's next reading.
+    CStoreWatcher::Instance()->Poll();
     m_frontEnd->EndCommand();
     UpdateCommandStates();
     if (m_closeAfterLoad) {
