@@ -1,9 +1,8 @@
 // The packets list: the packets of the connection last activated in the connections list, in arrival
 // order, kept up to date every 300 ms while the store grows (it follows the store's news, at that pace).
-// Activating a row emits packetActivated with the packet's index in
-// the store (the window shows it in the payload view, the hex viewer and the decode tree, in that order).
-// Its caption ("Packets", or "%d Packets in Connection No.%d") goes out through captionChanged; the bar
-// that hosts the list shows it as its title.
+// Activating a row emits packetActivated with the packet's index in the store (the window shows it in the
+// payload view, the hex viewer and the decode tree, in that order). Its caption ("Packets", or "%d Packets
+// in Connection No.%d") goes out through captionChanged; the bar that hosts the list shows it as its title.
 #pragma once
 
 #include <cstdint>

@@ -29,7 +29,7 @@ class CStoreWatcher : public QObject {
     Q_OBJECT
 
 public:
-    // At most the connections list's old refresh period: rows reach the list at least this often.
+    // New rows reach the connections list at least this often while packets arrive (100 ms at most).
     static constexpr int kPeriodMs = 50;
 
     // The program's watcher, made on first use on the interface thread and kept until the end.
