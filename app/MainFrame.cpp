@@ -39,6 +39,7 @@
 #include "views/ListCtrlRight.h"
 #include "views/PayloadTextCtrl.h"
 #include "views/ProtocolTreeView.h"
+#include "views/StoreWatcher.h"
 #include "views/StreamView.h"
 
 namespace {
@@ -66,15 +67,41 @@ CMainFrame::CMainFrame(QWidget* parent)
         qFatal("the view area of the main window cannot be created");
     CreateTray();
 
-    m_updateTimer = new QTimer(this);
-    connect(m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
-    m_updateTimer->start(kUpdateIntervalMs);
+    WireCommandStates();
     UpdateCommandStates();
 }
 
+void CMainFrame::WireCommandStates() {
+    // The counts of a growing store at the panes' pace.
+    CStoreWatcher* watcher = CStoreWatcher::Instance();
+    auto* panes = new CPacedAction(
+        kUpdateIntervalMs, [this] { UpdateCommandStates(); }, this);
+    connect(watcher, &CStoreWatcher::grew, panes, &CPacedAction::Request);
+    connect(watcher, &CStoreWatcher::cleared, this, &CMainFrame::UpdateCommandStates);
+    // Start and Stop at once; the counters of dropped frames, which may change at every reading, at that
+    // pace.
+    connect(watcher, &CStoreWatcher::stateChanged, this,
+            [this, panes, state = -1](const StoreCounts& counts) mutable {
+                if (counts.captureState == state) {
+                    panes->Request();
+                    return;
+                }
+                state = counts.captureState;
+                UpdateCommandStates();
+            });
+    // The exports follow the connections list's selection, highlight and filter.
+    connect(m_connectionsList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CMainFrame::UpdateCommandStates);
+    connect(m_connectionsList, &CListCtrlLeft::connectionActivated, this, &CMainFrame::UpdateCommandStates);
+    connect(m_connectionsList->model(), &QAbstractItemModel::modelReset, this,
+            &CMainFrame::UpdateCommandStates);
+    if (auto* toolbar = findChild<QToolBar*>("toolbar"))
+        connect(toolbar, &QToolBar::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
+}
+
 CMainFrame::~CMainFrame() {
-    // The capture thread reaches the lists through the front end: it must have ended first. The front end,
-    // a member, goes before the lists, which are children.
+    // The capture thread writes the store the lists read, and asks through the front end: it must have ended
+    // first. The front end, a member, goes before the lists, which are children.
     StopCaptureAndWait();
     // The bars are hidden as the window goes: their signals must not reach a frame half destroyed.
     m_connectionsBar->disconnect(this);
@@ -254,8 +281,6 @@ void CMainFrame::CreateBars() {
     m_packetsList = m_packetsBar->m_wndList;
     for (int id : {ID_EXPORT_CONNECTIONS, ID_EXPORT_CONNECTION_PACKETS, ID_EXPORT_SHOWN_PACKETS})
         m_connectionsList->AddRowAction(Action(id));
-    // From here on the capture thread may hand rows to the list.
-    m_frontEnd->SetRows(m_connectionsList->RowSink());
     // One row at the top, the connections on the left, sized from the frame's first size.
     resize(1000, 700);
     DockListBars(this, m_connectionsBar, m_packetsBar);
@@ -390,6 +415,9 @@ void CMainFrame::UpdateStateMessage(int state) {
         m_liveDevice.clear();
     } else if (!m_liveDevice.isEmpty()) {
         m_stateMessage = QString("Capturing on %1").arg(m_liveDevice);
+        // Said at once, not only in the box at Stop: the frames are being lost now.
+        if (const int cut = g_shortPacketCount.load(); cut > 0)
+            m_stateMessage += QString(" (%1 packets captured shorter than their actual lengths)").arg(cut);
     }
     m_messagePane->setText(MessagePaneText());
     if (m_tray)
@@ -415,8 +443,11 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     if (m_frontEnd->IsCommandRunning())
         return;
     m_frontEnd->BeginCommand();
+    UpdateCommandStates();
     ClearStateMessage();
     command();
+    // What the command did to the store shows now, not at the watcher's next reading.
+    CStoreWatcher::Instance()->Poll();
     m_frontEnd->EndCommand();
     UpdateCommandStates();
     if (m_closeAfterLoad) {

@@ -16,7 +16,6 @@ class CTrafficBar;
 class QLabel;
 class QMenu;
 class QSystemTrayIcon;
-class QTimer;
 class CHexView;
 class CProtocolTreeView;
 class CTrawlerView;
@@ -122,6 +121,8 @@ private:
     void CreateBars();
     bool CreateTabArea();
     void CreateTray();
+    // The command states and panes follow the store's news and the connections list.
+    void WireCommandStates();
     // The connections list, the front end and the status bar, for the export commands.
     ExportPlace ExportPlaceOfWindow();
     // Runs a command that may read or write a file: one at a time, with its progress and wait cursor.
@@ -152,7 +153,6 @@ private:
     QLabel* m_messagePane = nullptr;
     QString m_stateMessage;  // shown instead of "Ready"
     QString m_liveDevice;    // the adapter of the live capture this window started, until it ends
-    QTimer* m_updateTimer = nullptr;
 
     bool m_visible = true;          // shown, not hidden to the tray
     bool m_restoreNormal = true;    // comes back normal, not maximised

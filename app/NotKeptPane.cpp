@@ -1,21 +1,23 @@
 #include "app/NotKeptPane.h"
 
+#include <QEvent>
+
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
-
-namespace {
-
-constexpr int kUpdateMs = 250;  // as the other panes, at idle-time pace
-
-}  // namespace
+#include "views/StoreWatcher.h"
 
 CNotKeptPane::CNotKeptPane(QWidget* parent) : QLabel(parent) {
     setObjectName(QStringLiteral("notKeptPane"));
     setAlignment(Qt::AlignCenter);
     setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("Not kept: 100000")) + 8);
-    connect(&m_timer, &QTimer::timeout, this, &CNotKeptPane::Update);
-    m_timer.start(kUpdateMs);
+    connect(CStoreWatcher::Instance(), &CStoreWatcher::stateChanged, this, &CNotKeptPane::Update);
     Update();
+}
+
+bool CNotKeptPane::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip)
+        Update();
+    return QLabel::event(event);
 }
 
 void CNotKeptPane::Update() {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QLabel>
-#include <QTimer>
 
 class CNotKeptPane : public QLabel {
     Q_OBJECT
@@ -11,9 +10,10 @@ class CNotKeptPane : public QLabel {
 public:
     explicit CNotKeptPane(QWidget* parent = nullptr);
 
-    // Reads the counter (the capture thread adds to it) and the option.
+    // Reads the counter (the capture thread adds to it) and the option. The store's news calls it, and so
+    // does a tooltip about to show (the option changes without news).
     void Update();
 
-private:
-    QTimer m_timer;
+protected:
+    bool event(QEvent* event) override;
 };

@@ -12,12 +12,10 @@ void WireStreamView(CListCtrlLeft* connections, CListCtrlRight* packets, CStream
     if (!connections || !packets || !stream)
         return;
     QPointer<CListCtrlRight> list(packets);
-    // The packets list's caption changes when it shows another connection, when its connection grew (its
-    // 300 ms refresh) and when it is emptied: the moments the stream has to follow.
-    QObject::connect(packets, &CListCtrlRight::captionChanged, stream, [list, stream] {
-        const int c = list ? list->CurrentConnection() : -1;
-        if (c != stream->Connection())
-            stream->ShowConnection(c);
+    // The stream shows the packets list's connection; it follows the store's news by itself.
+    QObject::connect(packets, &CListCtrlRight::connectionShown, stream, [stream](int connection) {
+        if (connection != stream->Connection())
+            stream->ShowConnection(connection);
         else
             stream->Follow();
     });

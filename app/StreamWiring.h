@@ -1,6 +1,6 @@
 // The Stream tab's place among the lists: it shows the connection the packets list shows (the one last
-// activated in the connections list) and grows on the packets list's refresh; "Follow Stream" on a row of
-// either list shows that row's connection in the Stream tab. `showTab` brings the tab to the front.
+// activated in the connections list) and grows with the store's news; "Follow Stream" on a row of either
+// list shows that row's connection in the Stream tab. `showTab` brings the tab to the front.
 #pragma once
 
 #include <functional>

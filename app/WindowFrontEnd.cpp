@@ -53,24 +53,6 @@ void CWindowFrontEnd::EndCommand() {
     m_commandRunning = false;
 }
 
-// --- Rows -----------------------------------------------------------------------------------------------
-
-void CWindowFrontEnd::RowsCleared() {
-    // The detail views keep showing the packet last activated: each holds its own copy of it.
-    if (m_rows)
-        m_rows->RowsCleared();
-}
-
-void CWindowFrontEnd::InsertRow(int row) {
-    if (m_rows)
-        m_rows->InsertRow(row);
-}
-
-void CWindowFrontEnd::CellsChanged(int row, int first, int last) {
-    if (m_rows)
-        m_rows->CellsChanged(row, first, last);
-}
-
 // --- Questions and messages -----------------------------------------------------------------------------
 
 MsgAnswer CWindowFrontEnd::Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) {

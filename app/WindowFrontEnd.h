@@ -1,7 +1,6 @@
-// How the engine reaches the user of the window: it hands new and changed connections to the connections
-// list, asks its questions in message boxes and file dialogs (or of a test's scripts), shows the progress of
-// long loads and saves, and keeps the wait cursor while a file command works. While it lives it is the
-// engine's front end (g_pMainFrame).
+// How the engine reaches the user of the window: it asks its questions in message boxes and file dialogs (or
+// of a test's scripts), shows the progress of long loads and saves, and keeps the wait cursor while a file
+// command works. While it lives it is the engine's front end (g_pMainFrame).
 #pragma once
 
 #include <QElapsedTimer>
@@ -24,9 +23,6 @@ public:
     explicit CWindowFrontEnd(QWidget* window);
     ~CWindowFrontEnd() override;
 
-    // Where the rows go; null drops them (the list is going away).
-    void SetRows(IConnectionRows* rows) { m_rows = rows; }
-
     // Tests answer the questions instead of a user: every message box goes to `prompt` (on the interface
     // thread), every file question to `file` ("" cancels).
     using PromptScript = std::function<MsgAnswer(const QString& text, MsgButtons, const QString& detail)>;
@@ -47,10 +43,6 @@ public:
     // The command's work on a file starts now (a file chosen without the file dialog).
     void ShowWaitCursor() { m_waitCursor.Show(); }
 
-    // IConnectionRows, from either thread.
-    void RowsCleared() override;
-    void InsertRow(int row) override;
-    void CellsChanged(int row, int first, int last) override;
     // IPromptService.
     MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override;
     std::string AskFilePath(FileQuestion question) override;
@@ -71,7 +63,6 @@ private:
     bool IsBlockedInput(QObject* watched, QEvent* event) const;
 
     QWidget* m_window;
-    IConnectionRows* m_rows = nullptr;
     PromptScript m_promptScript;
     FileScript m_fileScript;
 

@@ -451,8 +451,6 @@ bool StartStreamThread(const std::string& path, bool applyRules) {
 void ResetCapture() {
     StopCaptureAndWait();
     ResetCaptureStore();
-    if (g_pMainFrame)
-        g_pMainFrame->RowsCleared();
 }
 
 int StartCapture() {

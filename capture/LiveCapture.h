@@ -54,8 +54,8 @@ void JoinCaptureThread();
 // Stops a running capture and waits for its end (the close and Open commands, after the user agreed).
 void StopCaptureAndWait();
 
-// Stops and waits for a running capture, then ResetCaptureStore and the front end's rows (the main frame's
-// ResetCapture).
+// Stops and waits for a running capture, then ResetCaptureStore (the lists learn of it from the store's
+// generation).
 void ResetCapture();
 
 CaptureStats LastCaptureStats();

@@ -148,17 +148,9 @@ void PacketHandler(u_char* /*live flag: live and file packets alike keep the lib
     size_t index;
     if (!StorePacket(stamp, bytes, static_cast<int>(capLen), f.payloadLen, &index))
         return;
-    const size_t n = g_connectionTable.size();
     const int h = FindOrAddConnection(f.protocol == kProtocolTcp, dstIp, srcIp, dstPort, srcPort, index);
     if (h < 0)
         return;
     if (f.firstFragment)
         RememberFirstFragment(MakeFragmentKey(ip), srcPort, dstPort);
-
-    if (IConnectionRows* rows = g_pMainFrame) {
-        if (static_cast<size_t>(h) == n)
-            rows->InsertRow(h);
-        else
-            rows->CellsChanged(h, 5, 6);
-    }
 }

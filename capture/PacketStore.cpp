@@ -1,5 +1,6 @@
 #include "capture/PacketStore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -21,12 +22,27 @@ std::atomic<int32_t> g_skipFilter{0};
 std::atomic<int32_t> g_shortPacketCount{0};
 std::atomic<int32_t> g_captureState{CAPTURE_IDLE};
 std::atomic<uint64_t> g_storeGeneration{0};
+std::atomic<uint64_t> g_grownConnections{kNoGrownConnections};
 std::atomic<size_t> g_packetLimit{0};
 std::atomic<int32_t> g_storeStop{STORE_STOP_NONE};
 std::atomic<int32_t> g_notKeptCount{0};
 std::atomic<int32_t> g_storeLinkType{kLinkEthernet};
 
 namespace {
+
+// Per packet of an existing connection: a load, and an exchange only when the range widens.
+void MarkConnectionGrown(uint32_t connection) {
+    const uint64_t r = connection;
+    uint64_t old = g_grownConnections.load(std::memory_order_relaxed);
+    for (;;) {
+        const uint64_t first = std::min(old >> 32, r);
+        const uint64_t last = std::max(old & UINT32_MAX, r);
+        const uint64_t next = (first << 32) | last;
+        if (next == old || g_grownConnections.compare_exchange_weak(old, next, std::memory_order_release,
+                                                                    std::memory_order_relaxed))
+            return;
+    }
+}
 
 ByteArena g_frameArena;  // frame copies
 ByteArena g_indexArena;  // grown packet index lists
@@ -305,6 +321,7 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
             RequestStop(STORE_STOP_NO_MEMORY);
             return -1;
         }
+        MarkConnectionGrown(static_cast<uint32_t>(found));
         return static_cast<int>(found);
     }
 
@@ -344,6 +361,7 @@ int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcI
             RequestStop(STORE_STOP_NO_MEMORY);
             return -1;
         }
+        MarkConnectionGrown(static_cast<uint32_t>(found));
         return static_cast<int>(found);
     }
 
@@ -387,7 +405,14 @@ void ClearPacketStore() {
     g_packetTable.Clear();
     g_indexArena.Clear();
     g_frameArena.Clear();
+    g_grownConnections.store(kNoGrownConnections, std::memory_order_relaxed);
     g_storeGeneration.fetch_add(1, std::memory_order_release);
+}
+
+void TakeGrownConnections(uint32_t* first, uint32_t* last) {
+    const uint64_t range = g_grownConnections.exchange(kNoGrownConnections, std::memory_order_acquire);
+    *first = static_cast<uint32_t>(range >> 32);
+    *last = static_cast<uint32_t>(range & UINT32_MAX);
 }
 
 void ResetCaptureStore() {

@@ -97,6 +97,11 @@ extern std::atomic<int32_t> g_storeLinkType;
 // Goes up each time the store is emptied: a reader that keeps figures about the stored packets (counts
 // per time bin) starts over when it changes.
 extern std::atomic<uint64_t> g_storeGeneration;
+// The connections whose packet counts grew since the interface last took them (new connections are not
+// marked: a reader sees them through the table's count). One word, the first in the high half and the last
+// in the low half, so that taking the range is one exchange and no mark is lost between two reads.
+extern std::atomic<uint64_t> g_grownConnections;
+constexpr uint64_t kNoGrownConnections = uint64_t{UINT32_MAX} << 32;  // first > last: none
 // When not 0, the store keeps at most this many packets and then asks the capture to stop.
 extern std::atomic<size_t> g_packetLimit;
 
@@ -129,6 +134,10 @@ void ClearPacketStore();
 
 // ClearPacketStore, then every counter and flag back to 0.
 void ResetCaptureStore();
+
+// Takes the range of connections marked in g_grownConnections since the last call: *first > *last when
+// none. For the one reader on the interface thread.
+void TakeGrownConnections(uint32_t* first, uint32_t* last);
 
 // The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends, as the
 // frame's layout (FrameLayout.h, of the store's link type) places it.

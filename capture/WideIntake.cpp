@@ -111,7 +111,6 @@ void WideIntake(int linkType, const struct pcap_pkthdr* header, const u_char* by
     size_t index;
     if (!StorePacket(stamp, bytes, static_cast<int>(capLen), f.payloadLen, &index))
         return;
-    const size_t n = g_connectionTable.size();
     const int h =
         ipv6 ? FindOrAddConnectionIpv6(protocol == kProtocolTcp, dstIp, srcIp, dstPort, srcPort, index)
              : FindOrAddConnection(protocol == kProtocolTcp, dstIp, srcIp, dstPort, srcPort, index);
@@ -123,13 +122,6 @@ void WideIntake(int linkType, const struct pcap_pkthdr* header, const u_char* by
                                       {srcPort, dstPort, static_cast<uint8_t>(protocol)});
         else
             RememberFirstFragmentPorts(ip, srcPort, dstPort);
-    }
-
-    if (IConnectionRows* rows = g_pMainFrame) {
-        if (static_cast<size_t>(h) == n)
-            rows->InsertRow(h);
-        else
-            rows->CellsChanged(h, 5, 6);
     }
 }
 

@@ -1,5 +1,5 @@
-// The two ways the engine reaches the user: the rows of the connections list, and messages/questions.
-// The window and the command-line tool each implement them.
+// How the engine reaches the user: messages and questions. The window and the command-line tool each
+// implement it; what the store holds they read from the store itself.
 #pragma once
 
 #include <cstddef>
@@ -8,17 +8,6 @@
 
 enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
-
-class IConnectionRows {
-public:
-    virtual ~IConnectionRows() = default;
-    // The store was emptied: drop every row (and anything shown from the store).
-    virtual void RowsCleared() {}
-    // Connection `row` was created; its cells are ConnectionCellText(row, 0..6).
-    virtual void InsertRow(int row) = 0;
-    // Cells `first`..`last` of an existing row changed.
-    virtual void CellsChanged(int row, int first, int last) = 0;
-};
 
 class IPromptService {
 public:
@@ -43,7 +32,7 @@ public:
     virtual bool ShowSaveProgress(int64_t /*done*/, int64_t /*total*/) { return true; }
 };
 
-class IMainFrame : public IConnectionRows, public IPromptService {};
+class IMainFrame : public IPromptService {};
 
 // Set by the front end before any packet is handled; null means nobody listens (messages then go to
 // standard error and questions get their first button).

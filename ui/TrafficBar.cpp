@@ -17,6 +17,9 @@ CTrafficBar::CTrafficBar(QMainWindow* frame, CListCtrlRight* packets)
     m_graph->setMinimumSize(1, 1);
     setWidget(m_graph);
     m_graph->SetConnectionSource([this] { return m_packets ? m_packets->CurrentConnection() : -1; });
+    // Another connection in the list: the graph draws its lines now, not at the store's next news.
+    if (m_packets)
+        connect(m_packets, &CListCtrlRight::connectionShown, m_graph, &CTrafficGraph::Refresh);
     connect(m_graph, &CTrafficGraph::momentChosen, this, &CTrafficBar::SelectPacketAt);
 
     m_toggle->setData(kToggleCommand);

@@ -7,13 +7,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTextCharFormat>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "analysis/ConnectionFilter.h"
 #include "capture/PacketStore.h"
 #include "views/ConnectionsModel.h"
 #include "views/ListCtrlLeft.h"
+#include "views/StoreWatcher.h"
 
 namespace {
 
@@ -29,14 +29,17 @@ const char kHelp[] =
 }  // namespace
 
 CConnectionFilterLine::CConnectionFilterLine(CListCtrlLeft* list, QWidget* parent)
-    : QLineEdit(parent), m_list(list), m_countTimer(new QTimer(this)) {
+    : QLineEdit(parent), m_list(list) {
     setObjectName(QStringLiteral("connectionFilter"));
     setPlaceholderText(QStringLiteral("Filter connections: port:80  host:10.0.0.1  http  -udp  packets>10"));
     setClearButtonEnabled(true);
     setToolTip(QString::fromLatin1(kHelp));
     connect(this, &QLineEdit::textChanged, this, &CConnectionFilterLine::Apply);
     // While a filter hides connections the count follows the store (new connections may be hidden ones).
-    connect(m_countTimer, &QTimer::timeout, this, &CConnectionFilterLine::UpdateCount);
+    connect(CStoreWatcher::Instance(), &CStoreWatcher::grew, this, [this] {
+        if (m_list && m_list->IsFiltered())
+            UpdateCount();
+    });
     if (m_list) {
         CConnectionsModel* model = m_list->Model();
         connect(model, &QAbstractItemModel::rowsInserted, this, &CConnectionFilterLine::UpdateCount);
@@ -87,10 +90,6 @@ QString CConnectionFilterLine::CountText() const {
 
 void CConnectionFilterLine::UpdateCount() {
     const QString text = CountText();
-    if (text.isEmpty())
-        m_countTimer->stop();
-    else if (!m_countTimer->isActive())
-        m_countTimer->start(250);
     if (m_count) {
         m_count->setText(text);
         m_count->setVisible(!text.isEmpty());

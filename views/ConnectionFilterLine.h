@@ -11,7 +11,6 @@
 
 class CListCtrlLeft;
 class QLabel;
-class QTimer;
 
 class CConnectionFilterLine : public QLineEdit {
     Q_OBJECT
@@ -38,5 +37,4 @@ private:
     QPointer<CListCtrlLeft> m_list;
     QList<QPair<int, int>> m_malformed;
     QLabel* m_count = nullptr;
-    QTimer* m_countTimer;
 };

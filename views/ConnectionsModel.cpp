@@ -6,10 +6,14 @@
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
 #include "views/ReportListView.h"
+#include "views/StoreWatcher.h"
 
 CConnectionsModel::CConnectionsModel(QObject* parent) : QAbstractTableModel(parent) {
-    connect(&m_sync, &QTimer::timeout, this, &CConnectionsModel::Sync);
-    m_sync.start(kSyncIntervalMs);
+    CStoreWatcher* watcher = CStoreWatcher::Instance();
+    connect(watcher, &CStoreWatcher::grew, this,
+            [this](const StoreCounts&, uint32_t first, uint32_t last) { TakeUp(first, last); });
+    // What the store holds already: the watcher tells only what changes from now on.
+    TakeUp(1, 0);
 }
 
 int CConnectionsModel::rowCount(const QModelIndex& parent) const {
@@ -59,25 +63,10 @@ QVariant CConnectionsModel::headerData(int section, Qt::Orientation orientation,
     return {};
 }
 
-void CConnectionsModel::MarkCellsChanged(int row) {
-    if (row < 0)
-        return;
-    const uint64_t r = static_cast<uint32_t>(row);
-    uint64_t old = m_changed.load(std::memory_order_relaxed);
-    for (;;) {
-        const uint64_t first = std::min(old >> 32, r);
-        const uint64_t last = std::max(old & UINT32_MAX, r);
-        const uint64_t next = (first << 32) | last;
-        if (next == old || m_changed.compare_exchange_weak(old, next, std::memory_order_relaxed))
-            return;
-    }
-}
-
-void CConnectionsModel::Sync() {
+void CConnectionsModel::TakeUp(uint32_t firstGrown, uint32_t lastGrown) {
     const size_t stored = std::min<size_t>(g_connectionTable.size(), INT32_MAX);
-    const uint64_t changed = m_changed.exchange(kNoChange, std::memory_order_relaxed);
     if (m_filter) {
-        SyncFiltered(stored, changed);
+        TakeUpFiltered(stored, firstGrown, lastGrown);
         return;
     }
     if (static_cast<int>(stored) < m_rows) {
@@ -95,14 +84,14 @@ void CConnectionsModel::Sync() {
         endInsertRows();
     }
     // Only rows that were there already: new rows are painted fresh anyway.
-    const int64_t first = static_cast<int64_t>(changed >> 32);
-    const int64_t last = std::min<int64_t>(static_cast<int64_t>(changed & UINT32_MAX), before - 1);
+    const int64_t first = firstGrown;
+    const int64_t last = std::min<int64_t>(lastGrown, before - 1);
     if (first <= last)
         emit dataChanged(index(static_cast<int>(first), 5), index(static_cast<int>(last), 6),
                          {Qt::DisplayRole});
 }
 
-void CConnectionsModel::SyncFiltered(size_t stored, uint64_t changed) {
+void CConnectionsModel::TakeUpFiltered(size_t stored, uint32_t firstGrown, uint32_t lastGrown) {
     if (stored < m_scanned) {
         // The store was emptied without word to the list: test what it holds now.
         beginResetModel();
@@ -115,8 +104,8 @@ void CConnectionsModel::SyncFiltered(size_t stored, uint64_t changed) {
         return;
     }
     const size_t before = m_scanned;
-    const size_t first = static_cast<size_t>(changed >> 32);
-    const size_t last = std::min<size_t>(changed & UINT32_MAX, before == 0 ? 0 : before - 1);
+    const size_t first = firstGrown;
+    const size_t last = std::min<size_t>(lastGrown, before == 0 ? 0 : before - 1);
     const auto lo = std::lower_bound(m_shown.begin(), m_shown.end(), static_cast<uint32_t>(first));
     const auto hi = std::upper_bound(lo, m_shown.end(), static_cast<uint32_t>(last));
     if (first <= last && before > 0 && m_filter->DependsOnPacketCount()) {
@@ -161,8 +150,6 @@ void CConnectionsModel::SetFilter(std::shared_ptr<const ConnectionFilter> filter
     if (!filter && !m_filter)
         return;
     const size_t stored = std::min<size_t>(g_connectionTable.size(), INT32_MAX);
-    // Marks already taken belong to the rows as they are now: the reset repaints everything anyway.
-    m_changed.store(kNoChange, std::memory_order_relaxed);
     beginResetModel();
     m_filter = std::move(filter);
     m_shown.clear();
@@ -216,7 +203,6 @@ void CConnectionsModel::Clear() {
     m_shown.clear();
     m_scanned = 0;
     m_highlight = -1;
-    m_changed.store(kNoChange, std::memory_order_relaxed);
     endResetModel();
 }
 

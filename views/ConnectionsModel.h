@@ -1,6 +1,6 @@
 // The connections list's rows: row i is connection i of the store, its texts made only for the rows that
-// are painted. Rows follow the store's published connection count; the capture thread only marks changed
-// cells, and the interface thread takes the marks up in batches.
+// are painted. Rows follow the store's news (CStoreWatcher::grew): the new connections in one insertion, and
+// the packet counts and last times of the connections that grew in one dataChanged.
 //
 // With a filter the rows are the matching connections in their order, and "#" still shows each one's
 // number: the interface thread tests new connections as it takes them up (the capture thread does nothing
@@ -8,8 +8,6 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QTimer>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -20,9 +18,6 @@ class CConnectionsModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    // How often the interface thread takes up new rows and changed cells.
-    static constexpr int kSyncIntervalMs = 50;
-
     explicit CConnectionsModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -30,13 +25,10 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    // Any thread, wait-free: cells of `row` changed. No lock, no allocation, no event.
-    void MarkCellsChanged(int row);
-
-    // Interface thread. Takes up what the store gained since the last call: one rowsInserted for all new
-    // connections and one dataChanged for the changed cells. Runs on its own timer as well.
-    void Sync();
-    // Interface thread: no rows, no highlight, no pending marks.
+    // Takes up what the store gained: one rowsInserted for all new connections and one dataChanged for the
+    // cells of connections firstGrown..lastGrown (none when first > last). The watcher's `grew` calls it.
+    void TakeUp(uint32_t firstGrown, uint32_t lastGrown);
+    // No rows, no highlight.
     void Clear();
 
     // The row last activated (-1: none, or hidden by the filter) and its connection.
@@ -59,16 +51,11 @@ public:
 private:
     // Filtered rows: tests the connections the store gained, and those whose cells changed when the filter
     // reads packet counts.
-    void SyncFiltered(size_t stored, uint64_t changed);
-    static constexpr uint64_t kNoChange = uint64_t{UINT32_MAX} << 32;  // first > last: empty
+    void TakeUpFiltered(size_t stored, uint32_t firstGrown, uint32_t lastGrown);
 
     int m_rows = 0;
     int m_highlight = -1;  // a connection
     std::shared_ptr<const ConnectionFilter> m_filter;
     std::vector<uint32_t> m_shown;  // with a filter: the rows' connections, ascending
     size_t m_scanned = 0;           // with a filter: connections tested so far
-    // Rows whose cells changed: the first in the high half, the last in the low half (one word, so that
-    // taking the range is one exchange and no mark is lost between two reads).
-    std::atomic<uint64_t> m_changed{kNoChange};
-    QTimer m_sync;
 };

@@ -9,25 +9,8 @@
 #include "analysis/ConnectionFilter.h"
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
-#include "frontend/FrontEnd.h"
 #include "views/ConnectionsModel.h"
-
-class CListCtrlLeft::Sink : public IConnectionRows {
-public:
-    explicit Sink(CListCtrlLeft* list) : m_list(list), m_model(list->m_model) {}
-
-    // New rows follow the store's published count; nothing to mark.
-    void InsertRow(int) override {}
-    void CellsChanged(int row, int, int) override { m_model->MarkCellsChanged(row); }
-    void RowsCleared() override {
-        m_list->ClearAll();
-        emit m_list->rowsCleared();
-    }
-
-private:
-    CListCtrlLeft* m_list;
-    CConnectionsModel* m_model;
-};
+#include "views/StoreWatcher.h"
 
 namespace {
 
@@ -67,7 +50,11 @@ CListCtrlLeft::CListCtrlLeft(QWidget* parent)
                   {60, kServiceLabels},
                   {0, {count}},
                   {76, {time}}});
-    m_sink = std::make_unique<Sink>(this);
+    // The store was emptied (a capture or a load starts): so is the list, and whatever shows from it.
+    connect(CStoreWatcher::Instance(), &CStoreWatcher::cleared, this, [this] {
+        ClearAll();
+        emit rowsCleared();
+    });
     // IPv6 endpoints are wider than the columns were made for: they widen to fit what they hold.
     connect(m_model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { FitEndpointColumns(first, last); });
@@ -109,12 +96,8 @@ void CListCtrlLeft::ClearAll() {
     viewport()->update();
 }
 
-IConnectionRows* CListCtrlLeft::RowSink() {
-    return m_sink.get();
-}
-
 void CListCtrlLeft::Sync() {
-    m_model->Sync();
+    CStoreWatcher::Instance()->Poll();
 }
 
 int CListCtrlLeft::HighlightedRow() const {

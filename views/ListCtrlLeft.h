@@ -1,13 +1,9 @@
 // The connections list: one row per captured connection, in the order they were created; activating a
 // row emits connectionActivated with that connection (the window lists its packets in the packets list).
 //
-// Live rows: give the engine RowSink() (the main frame forwards IConnectionRows calls to it). Its
-// InsertRow and CellsChanged may be called from the capture thread: they only set an atomic mark (no
-// lock, no allocation, no event), and the list takes the marks and the store's new connections up on the
-// interface thread every CConnectionsModel::kSyncIntervalMs, in one insertion and one repaint. RowsCleared
-// must come on the interface thread, after the store was emptied: it empties this list and emits rowsCleared
-// (the window empties the packets list on it). The sink lives as long as the list; stop forwarding to it
-// before the list is destroyed.
+// Live rows: the list follows the store's news (CStoreWatcher): new connections and grown counts in one
+// insertion and one repaint per reading of the watcher; when the store was emptied it empties itself and
+// emits rowsCleared (the window empties the packets list on it). The capture thread does nothing for it.
 //
 // A filter (SetFilter) hides the connections it does not match; "#" keeps showing connection numbers, and
 // activation, the highlight and the selection follow connections, not rows.
@@ -21,7 +17,6 @@
 
 class CConnectionsModel;
 class ConnectionFilter;
-class IConnectionRows;
 
 class CListCtrlLeft : public CReportListView {
     Q_OBJECT
@@ -35,9 +30,8 @@ public:
     // No rows, no highlight (the store was emptied).
     void ClearAll();
 
-    // The engine's row sink; see the top of this file.
-    IConnectionRows* RowSink();
-    // Takes up new connections and changed cells now instead of at the next tick.
+    // Takes up the store's news now instead of at the watcher's next reading (every view that follows the
+    // store does so with it).
     void Sync();
 
     // The row last activated, or -1.
@@ -68,11 +62,8 @@ private:
     // Widens the client and server columns to the IPv6 endpoints of rows first..last.
     void FitEndpointColumns(int first, int last);
 
-    class Sink;
-
     CConnectionsModel* m_model;
     // Kept across a reset of the rows: the selected connection and the one at the top of the view.
     int m_keepSelected = -1;
     int m_keepTop = -1;
-    std::unique_ptr<Sink> m_sink;
 };

@@ -4,6 +4,7 @@
 #include <QScrollBar>
 
 #include "views/PacketsModel.h"
+#include "views/StoreWatcher.h"
 
 CListCtrlRight::CListCtrlRight(QWidget* parent)
     : CReportListView(kCopyLineCommand, parent), m_model(new CPacketsModel(this)) {
@@ -15,8 +16,16 @@ CListCtrlRight::CListCtrlRight(QWidget* parent)
     const QString length = QStringLiteral("00000");
     SetUpColumns({{100, {QStringLiteral("00:00:00.000")}, true}, {40, {length}}, {40, {length}}, {300, {}}});
     m_caption = QStringLiteral("Packets");
-    connect(&m_follow, &QTimer::timeout, this, &CListCtrlRight::Follow);
-    m_follow.start(kFollowIntervalMs);
+    m_follow = new CPacedAction(
+        kFollowIntervalMs, [this] { Follow(); }, this);
+    CStoreWatcher* watcher = CStoreWatcher::Instance();
+    // Any news may concern the shown connection (a store emptied under it, too); Follow is cheap otherwise.
+    auto news = [this] {
+        if (m_model->Connection() >= 0)
+            m_follow->Request();
+    };
+    connect(watcher, &CStoreWatcher::grew, this, news);
+    connect(watcher, &CStoreWatcher::cleared, this, news);
 }
 
 CListCtrlRight::~CListCtrlRight() = default;
@@ -25,6 +34,7 @@ void CListCtrlRight::ClearAll() {
     m_model->Clear();
     SetCaption(QStringLiteral("Packets"));
     viewport()->update();
+    emit connectionShown(-1);
 }
 
 void CListCtrlRight::ShowConnection(int connection) {
@@ -32,6 +42,7 @@ void CListCtrlRight::ShowConnection(int connection) {
     UpdateCaption();
     scrollToTop();
     viewport()->update();
+    emit connectionShown(m_model->Connection());
 }
 
 void CListCtrlRight::Follow() {

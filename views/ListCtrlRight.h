@@ -1,15 +1,15 @@
 // The packets list: the packets of the connection last activated in the connections list, in arrival
-// order, kept up to date every 300 ms. Activating a row emits packetActivated with the packet's index in
-// the store (the window shows it in the payload view, the hex viewer and the decode tree, in that order).
-// Its caption ("Packets", or "%d Packets in Connection No.%d") goes out through captionChanged; the bar
-// that hosts the list shows it as its title.
+// order, kept up to date every 300 ms while the store grows (it follows the store's news, at that pace).
+// Activating a row emits packetActivated with the packet's index in the store (the window shows it in the
+// payload view, the hex viewer and the decode tree, in that order). Its caption ("Packets", or "%d Packets
+// in Connection No.%d") goes out through captionChanged; the bar that hosts the list shows it as its title.
 #pragma once
 
-#include <QTimer>
 #include <cstdint>
 
 #include "views/ReportListView.h"
 
+class CPacedAction;
 class CPacketsModel;
 
 class CListCtrlRight : public CReportListView {
@@ -26,7 +26,7 @@ public:
     void ClearAll();
     // Lists the packets of `connection` (an index outside the store shows nothing); no highlight.
     void ShowConnection(int connection);
-    // Appends the rows of packets the shown connection received since (its timer does this).
+    // Appends the rows of packets the shown connection received since (the store's news does this).
     void Follow();
 
     int CurrentConnection() const;
@@ -36,6 +36,8 @@ public:
 
 signals:
     void captionChanged(const QString& caption);
+    // The list shows `connection` now (-1: none): ShowConnection, or ClearAll.
+    void connectionShown(int connection);
     // A row was activated: `packetIndex` is its packet's index in the store.
     void packetActivated(int64_t packetIndex);
 
@@ -47,6 +49,6 @@ private:
     void UpdateCaption();
 
     CPacketsModel* m_model;
-    QTimer m_follow;
+    CPacedAction* m_follow;
     QString m_caption;
 };

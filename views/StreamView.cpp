@@ -24,6 +24,7 @@
 #include "views/PacketsModel.h"
 #include "views/PayloadScan.h"
 #include "views/PayloadTextCtrl.h"
+#include "views/StoreWatcher.h"
 
 namespace {
 
@@ -181,11 +182,19 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
 
     m_reader.setInterval(0);
     connect(&m_reader, &QTimer::timeout, this, &CStreamView::ContinueReading);
-    m_ender.setInterval(1000);
-    connect(&m_ender, &QTimer::timeout, this, [this] {
+    m_follow = new CPacedAction(
+        kFollowMs, [this] { Follow(); }, this);
+    CStoreWatcher* watcher = CStoreWatcher::Instance();
+    connect(watcher, &CStoreWatcher::grew, this, [this](const StoreCounts&, uint32_t first, uint32_t last) {
+        if (m_stream && first <= m_stream->Connection() && m_stream->Connection() <= last)
+            m_follow->Request();
+    });
+    // Once the capture is over nothing can fill the holes: they are given up.
+    connect(watcher, &CStoreWatcher::stateChanged, this, [this] {
         if (m_stream && !m_finished && !m_reader.isActive() && CaptureOver())
             Follow();
     });
+    connect(watcher, &CStoreWatcher::cleared, this, &CStreamView::Clear);
     Clear();
 }
 
@@ -205,7 +214,6 @@ const QTextCharFormat& CStreamView::FormatOf(PayloadKind kind, StreamDirection d
 
 void CStreamView::Clear() {
     m_reader.stop();
-    m_ender.stop();
     m_stream.reset();
     m_writer.reset();
     m_text->clear();
@@ -230,7 +238,6 @@ void CStreamView::ShowConnection(int connection) {
         m_reader.start();
     else
         m_reader.stop();
-    m_ender.start();
 }
 
 bool CStreamView::WorkLeft() const {

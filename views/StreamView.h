@@ -19,6 +19,7 @@
 #include "analysis/StreamText.h"
 #include "views/PayloadScan.h"
 
+class CPacedAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -36,6 +37,9 @@ public:
     static constexpr size_t kReadStep = 4000;
     static constexpr size_t kFirstText = size_t{64} << 10;
     static constexpr size_t kTextStep = size_t{256} << 10;
+    // While the capture runs, the packets of the shown connection are read at most this often (the packets
+    // list's pace).
+    static constexpr int kFollowMs = 300;
     // Choices of "Show:".
     enum Show { Both = 0, ClientOnly = 1, ServerOnly = 2 };
 
@@ -111,8 +115,8 @@ private:
     QToolButton* m_findNext;
     QToolButton* m_findPrevious;
     QLabel* m_findStatus;
-    QTimer m_reader;  // reads the rest of a big connection after the first screen
-    QTimer m_ender;   // notices that the capture ended, to give up the holes
+    QTimer m_reader;         // reads the rest of a big connection after the first screen
+    CPacedAction* m_follow;  // follows the store's news at the packets list's pace
 
     static constexpr size_t kKinds = static_cast<size_t>(PayloadKind::Keyword) + 1;
     std::array<std::array<QTextCharFormat, kKinds>, 2> m_formats;

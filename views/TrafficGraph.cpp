@@ -4,12 +4,12 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
 #include "capture/PacketStore.h"
+#include "views/StoreWatcher.h"
 
 namespace {
 
@@ -83,13 +83,18 @@ QString TickText(int64_t us, int64_t step) {
 
 }  // namespace
 
-CTrafficGraph::CTrafficGraph(QWidget* parent) : QWidget(parent), m_timer(new QTimer(this)) {
+CTrafficGraph::CTrafficGraph(QWidget* parent)
+    : QWidget(parent),
+      m_refresh(new CPacedAction(
+          kRefreshMs, [this] { Refresh(); }, this)) {
     setObjectName(QStringLiteral("trafficGraph"));
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(m_timer, &QTimer::timeout, this, &CTrafficGraph::Refresh);
-    m_timer->start(kRefreshMs);
+    CStoreWatcher* watcher = CStoreWatcher::Instance();
+    connect(watcher, &CStoreWatcher::grew, m_refresh, &CPacedAction::Request);
+    connect(watcher, &CStoreWatcher::cleared, m_refresh, &CPacedAction::Request);
+    connect(watcher, &CStoreWatcher::stateChanged, m_refresh, &CPacedAction::Request);
 }
 
 void CTrafficGraph::ShowConnection(int connection) {

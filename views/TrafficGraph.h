@@ -1,11 +1,11 @@
 // The traffic graph: packets per second and bytes per second of everything stored, over the capture's
 // time, on their own axes (packets at the left, bytes at the right), and the chosen connection's bytes per
 // second in each direction over them, filled in the packets list's direction colours. It reads the store
-// through StoreRates every refresh, so it grows during a capture; while the capture runs it keeps the last
-// minute in view, otherwise the whole capture, until the user zooms (wheel, around the cursor; + and -) or
-// pans (drag; Left and Right). A double click or Home fits everything again. The bin width follows the
-// zoom, never narrower than a pixel. Hovering shows the time and values under the cursor; a click tells
-// the moment under it (momentChosen) with the start of the bin there.
+// through StoreRates on the store's news, at most every kRefreshMs, so it grows during a capture; while the
+// capture runs it keeps the last minute in view, otherwise the whole capture, until the user zooms (wheel,
+// around the cursor; + and -) or pans (drag; Left and Right). A double click or Home fits everything again.
+// The bin width follows the zoom, never narrower than a pixel. Hovering shows the time and values under the
+// cursor; a click tells the moment under it (momentChosen) with the start of the bin there.
 #pragma once
 
 #include <QWidget>
@@ -14,7 +14,7 @@
 
 #include "analysis/StoreRates.h"
 
-class QTimer;
+class CPacedAction;
 
 class CTrafficGraph : public QWidget {
     Q_OBJECT
@@ -38,7 +38,7 @@ public:
     void ShowConnection(int connection);
     int Connection() const { return m_rates.Connection(); }
 
-    // Takes up what the store gained and repaints when shown (the timer calls it).
+    // Takes up what the store gained and repaints when shown (the store's news calls it).
     void Refresh();
     const StoreRates& Rates() const { return m_rates; }
 
@@ -88,7 +88,7 @@ private:
 
     StoreRates m_rates;
     std::function<int()> m_connectionSource;
-    QTimer* m_timer;
+    CPacedAction* m_refresh;
     bool m_automatic = true;
     int64_t m_from = 0;
     int64_t m_to = 1'000'000;

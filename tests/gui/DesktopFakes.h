@@ -13,8 +13,6 @@
 struct MessageCatcher : IMainFrame {
     MessageCatcher() { g_pMainFrame = this; }
     ~MessageCatcher() override { g_pMainFrame = nullptr; }
-    void InsertRow(int) override {}
-    void CellsChanged(int, int, int) override {}
     MsgAnswer Prompt(const std::string& text, MsgButtons, const std::string& detail) override {
         shown << QString::fromStdString(text);
         details << QString::fromStdString(detail);

@@ -1,13 +1,13 @@
 // Both lists shown while another thread feeds the store through the intake, as during a live capture: no
-// row lost or doubled, counts right, the models consistent throughout, and the row sink's calls on the
-// feeding thread allocate nothing. Meant to run under ThreadSanitizer as well as in the plain build.
+// row lost or doubled, counts right, the models consistent throughout, and the feeding thread never reaches
+// the window (the lists learn everything from the store's watcher). Meant to run under ThreadSanitizer as
+// well as in the plain build.
 #include <QAbstractItemModelTester>
 #include <QHBoxLayout>
 #include <QtTest>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <new>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -18,55 +18,7 @@
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 #include "views/PacketsModel.h"
-
-namespace {
-
-thread_local uint64_t t_allocations = 0;
-
-// Forwards the intake's row calls to the list, counting what the calls allocate on the calling thread.
-class Frame : public IMainFrame {
-public:
-    explicit Frame(IConnectionRows* rows) : m_rows(rows) {}
-    void InsertRow(int row) override {
-        const uint64_t before = t_allocations;
-        m_rows->InsertRow(row);
-        allocations += t_allocations - before;
-        inserted.fetch_add(1, std::memory_order_relaxed);
-    }
-    void CellsChanged(int row, int first, int last) override {
-        const uint64_t before = t_allocations;
-        m_rows->CellsChanged(row, first, last);
-        allocations += t_allocations - before;
-    }
-    MsgAnswer Prompt(const std::string&, MsgButtons, const std::string&) override { return MsgAnswer::Ok; }
-
-    std::atomic<uint64_t> allocations{0};
-    std::atomic<int> inserted{0};
-
-private:
-    IConnectionRows* m_rows;
-};
-
-}  // namespace
-
-// Allocations are counted where the allocator can be replaced: ThreadSanitizer brings its own.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kCountsAllocations = false;
-#else
-constexpr bool kCountsAllocations = true;
-void* operator new(size_t size) {
-    ++t_allocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-#endif
+#include "views/StoreWatcher.h"
 
 class ListsLiveTest : public QObject {
     Q_OBJECT
@@ -89,8 +41,15 @@ private slots:
         QAbstractItemModelTester leftTester(left->model());
         QAbstractItemModelTester rightTester(right->model());
 
-        Frame frame(left->RowSink());
-        g_pMainFrame = &frame;
+        // Each connection is told once: the watcher's counts only go up while the store is not emptied.
+        int inserted = 0;
+        size_t known = g_connectionTable.size();
+        QObject::connect(CStoreWatcher::Instance(), &CStoreWatcher::grew, this,
+                         [&](const StoreCounts& counts) {
+                             inserted += static_cast<int>(counts.connections - known);
+                             known = counts.connections;
+                         });
+        QObject::connect(CStoreWatcher::Instance(), &CStoreWatcher::cleared, this, [&] { known = 0; });
         FeedPacket(0, true, "first");
         std::atomic<bool> done{false};
         std::thread feeder([&] {
@@ -120,13 +79,12 @@ private slots:
             right->scrollToBottom();
         }
         feeder.join();
-        g_pMainFrame = nullptr;
         left->Sync();
         right->Follow();
+        CStoreWatcher::Instance()->disconnect(this);
 
-        if (kCountsAllocations)
-            QCOMPARE(frame.allocations.load(), uint64_t{0});
-        QCOMPARE(frame.inserted.load(), kConnections);
+        QCOMPARE(g_pMainFrame, nullptr);
+        QCOMPARE(inserted, kConnections);
         QCOMPARE(left->model()->rowCount(), kConnections);
         int packets = 0;
         for (int r = 0; r < kConnections; ++r) {
@@ -140,6 +98,62 @@ private slots:
         QCOMPARE(right->model()->rowCount(), static_cast<int>(g_connectionTable[0].packetIndices.size()));
         QCOMPARE(right->Caption(),
                  QString("%1 Packets in Connection No.0").arg(g_connectionTable[0].packetIndices.size()));
+        ResetCaptureStore();
+    }
+
+    // Each change is told once, in the reading after it, and nothing when nothing changed.
+    void watcherTellsEachChangeOnce() {
+        StartFeeding();
+        CStoreWatcher watcher(0);
+        QSignalSpy cleared(&watcher, &CStoreWatcher::cleared), grew(&watcher, &CStoreWatcher::grew),
+            state(&watcher, &CStoreWatcher::stateChanged);
+        struct Step {
+            const char* what;
+            std::function<void()> change;
+            int cleared, grew, state;
+            int grown;  // the one connection told as grown, or -1
+        };
+        const Step steps[] = {
+            {"nothing", [] {}, 0, 0, 0, -1},
+            {"a new connection", [] { FeedPacket(0, true, "a"); }, 0, 1, 0, -1},
+            {"a packet of it", [] { FeedPacket(0, false, "b"); }, 0, 1, 0, 0},
+            {"a frame not kept", [] { ++g_notKeptCount; }, 0, 0, 1, -1},
+            {"a frame cut short", [] { ++g_shortPacketCount; }, 0, 0, 1, -1},
+            {"a connection, and the capture ends",
+             [] {
+                 FeedPacket(1, true, "c");
+                 g_captureState = CAPTURE_IDLE;
+             },
+             0, 1, 1, -1},
+            {"emptied", [] { ResetCaptureStore(); }, 1, 0, 1, -1},
+            {"emptied and filled again",
+             [] {
+                 ResetCaptureStore();
+                 g_captureState = CAPTURE_RUNNING;
+                 FeedPacket(0, true, "d");
+                 FeedPacket(0, false, "e");
+             },
+             1, 1, 1, -1},
+        };
+        for (const Step& step : steps) {
+            for (int reading = 0; reading < 2; ++reading) {
+                cleared.clear(), grew.clear(), state.clear();
+                if (reading == 0)
+                    step.change();
+                watcher.Poll();
+                const bool told = reading == 0;
+                QVERIFY2(cleared.count() == (told ? step.cleared : 0), step.what);
+                QVERIFY2(grew.count() == (told ? step.grew : 0), step.what);
+                QVERIFY2(state.count() == (told ? step.state : 0), step.what);
+                if (told && step.grew) {
+                    const uint32_t first = grew[0][1].value<uint32_t>(), last = grew[0][2].value<uint32_t>();
+                    QVERIFY2(step.grown < 0 ? first > last : first == uint32_t(step.grown) && last == first,
+                             step.what);
+                    QVERIFY2(grew[0][0].value<StoreCounts>().connections == g_connectionTable.size(),
+                             step.what);
+                }
+            }
+        }
         ResetCaptureStore();
     }
 };

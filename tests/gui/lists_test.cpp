@@ -289,9 +289,9 @@ private slots:
         FeedThree();
         Click(m_left, 0);
         Click(m_right, 0);
-        // As Start and Open do: the store is emptied, then the rows.
+        // As Start and Open do: the store is emptied; the lists hear of it from the store's watcher.
         ResetCaptureStore();
-        m_left->RowSink()->RowsCleared();
+        m_left->Sync();
         QCOMPARE(m_left->model()->rowCount(), 0);
         QCOMPARE(m_right->model()->rowCount(), 0);
         QCOMPARE(m_left->HighlightedRow(), -1);

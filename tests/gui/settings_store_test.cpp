@@ -20,8 +20,6 @@ namespace {
 class RecordingFrame : public IMainFrame {
 public:
     QStringList messages;
-    void InsertRow(int) override {}
-    void CellsChanged(int, int, int) override {}
     MsgAnswer Prompt(const std::string& text, MsgButtons, const std::string&) override {
         messages << QString::fromStdString(text);
         return MsgAnswer::Ok;

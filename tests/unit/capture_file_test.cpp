@@ -31,8 +31,6 @@ namespace {
 // request nobody scripted is cancelled. Records everything it was shown.
 class ScriptedFrontEnd : public IMainFrame {
 public:
-    void InsertRow(int) override {}
-    void CellsChanged(int, int, int) override {}
     MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override {
         shown.push_back(text);
         details.push_back(detail);

@@ -26,8 +26,6 @@ namespace {
 class RecordingFrame : public IMainFrame {
 public:
     std::vector<std::string> messages;
-    void InsertRow(int) override {}
-    void CellsChanged(int, int, int) override {}
     MsgAnswer Prompt(const std::string& text, MsgButtons, const std::string&) override {
         messages.push_back(text);
         return MsgAnswer::Ok;

@@ -38,8 +38,6 @@ struct Message {
 class RecordingFrame : public IMainFrame {
 public:
     std::vector<Message> messages;
-    void InsertRow(int) override {}
-    void CellsChanged(int, int, int) override {}
     MsgAnswer Prompt(const std::string& text, MsgButtons, const std::string& detail) override {
         messages.push_back({text, detail});
         return MsgAnswer::Ok;
