@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/AtomicFile.h"
 #include "capture/FileReader.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
@@ -170,96 +171,23 @@ int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadPro
 
 namespace {
 
-// What a save replaces. A regular file (also through a symbolic link, which stays a link) is replaced by a
-// complete new file made beside it under a name no one can choose in advance; anything else that exists (a
-// device, a pipe) is written directly.
-struct SaveTarget {
-    std::string final;     // the file to replace or create
-    bool existed = false;  // a regular file is there
-    bool direct = false;   // not a regular file: written in place as it is
-    struct stat old {};    // of the existing file
-    std::string refusal;   // not empty: nothing is written, for this reason
+// The libpcap file format, written as pcap_dump writes it: in this machine's byte order, microsecond stamps.
+struct PcapFileHeader {
+    uint32_t magic = 0xA1B2C3D4;
+    uint16_t major = 2, minor = 4;
+    int32_t thisZone = 0;
+    uint32_t sigFigs = 0;
+    uint32_t snapshot = 0;
+    uint32_t linkType = 0;
 };
+struct PcapRecordHeader {
+    uint32_t sec = 0, usec = 0, capLen = 0, len = 0;
+};
+static_assert(sizeof(PcapFileHeader) == 24 && sizeof(PcapRecordHeader) == 16);
 
-SaveTarget PlanSave(const std::string& path) {
-    SaveTarget t;
-    t.final = path;
-    struct stat entry {};
-    if (::lstat(path.c_str(), &entry) != 0)
-        return t;  // a new file (or a directory that does not exist, which the temporary file reports)
-    if (::stat(path.c_str(), &t.old) != 0) {
-        t.refusal = errno == ENOENT ? "it is a symbolic link to a file that does not exist"
-                                    : std::string(std::strerror(errno));
-        return t;
-    }
-    if (!S_ISREG(t.old.st_mode)) {
-        t.direct = true;
-        return t;
-    }
-    t.existed = true;
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        t.final = real;
-        std::free(real);
-    }
-    return t;
-}
-
-// Overwrites the regular file `path` with `bytes`, for a directory where no new file can be made. The room
-// for the new bytes is reserved before any old byte changes, and the old bytes are written back should the
-// writing fail all the same. 0, or the errno of the failure.
-int OverwriteInPlace(const std::string& path, const char* bytes, size_t size) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    auto fail = [fd](int error) {
-        ::close(fd);
-        return error;
-    };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(errno ? errno : EINVAL);
-    std::string old(static_cast<size_t>(st.st_size), '\0');
-    for (size_t done = 0; done < old.size();) {
-        ssize_t n = ::pread(fd, old.data() + done, old.size() - done, static_cast<off_t>(done));
-        if (n <= 0)
-            return fail(n < 0 ? errno : EIO);
-        done += static_cast<size_t>(n);
-    }
-    if (int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size)); error != 0) {
-        (void)::ftruncate(fd, st.st_size);
-        return fail(error);
-    }
-    auto writeAll = [fd](const char* data, size_t length) {
-        for (size_t done = 0; done < length;) {
-            ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(done));
-            if (n < 0)
-                return errno;
-            done += static_cast<size_t>(n);
-        }
-        return 0;
-    };
-    int error = writeAll(bytes, size);
-    if (error == 0 && ::ftruncate(fd, static_cast<off_t>(size)) != 0)
-        error = errno;
-    if (error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (error != 0) {
-        (void)writeAll(old.data(), old.size());
-        (void)::ftruncate(fd, st.st_size);
-        (void)::fsync(fd);
-    }
-    ::close(fd);
-    return error;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+template <typename T>
+std::string_view BytesOf(const T& value) {
+    return {reinterpret_cast<const char*>(&value), sizeof value};
 }
 
 }  // namespace
@@ -280,72 +208,19 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
     for (size_t i = 0; i < count; ++i)
         snapshot = std::max(snapshot, packetAt(i).capLen);
 
-    const SaveTarget target = PlanSave(path);
-    auto openFailed = [&](const std::string& detail) {
-        ShowMessage(msg::kDumpOpenError, MsgButtons::Ok, detail);
+    AtomicFileWriter file(path);
+    if (!file.Open()) {
+        ShowMessage(msg::kDumpOpenError, MsgButtons::Ok, file.Error());
         return 0;
-    };
-    if (!target.refusal.empty())
-        return openFailed(path + ": " + target.refusal);
-
-    // Where the bytes go first: a new file beside the target (O_CREAT|O_EXCL, never through a link), or,
-    // when its directory takes no new file but the file itself is writable, memory.
-    std::string temporary;
-    char* memory = nullptr;
-    size_t memorySize = 0;
-    bool inMemory = false;
-    FILE* f = nullptr;
-    if (target.direct) {
-        f = std::fopen(target.final.c_str(), "wb");
-        if (!f)
-            return openFailed(path + ": " + std::strerror(errno));
-    } else {
-        temporary = DirectoryOf(target.final) + "/." + NameOf(target.final) + ".XXXXXX";
-        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            f = ::fdopen(fd, "wb");
-            if (!f) {
-                const int error = errno;
-                ::close(fd);
-                ::unlink(temporary.c_str());
-                return openFailed(path + ": " + std::strerror(error));
-            }
-        } else {
-            const int error = errno;
-            temporary.clear();
-            if (!target.existed || (error != EACCES && error != EPERM && error != EROFS) ||
-                ::access(target.final.c_str(), W_OK) != 0)
-                return openFailed(path + ": " + std::strerror(error));
-            f = ::open_memstream(&memory, &memorySize);
-            inMemory = true;
-            if (!f)
-                return openFailed(path + ": " + std::strerror(errno));
-        }
     }
-    auto dropTemporary = [&] {
-        if (!temporary.empty())
-            ::unlink(temporary.c_str());
-    };
-
-    // The frames keep the link type they came with (Ethernet unless the wider intake read cooked frames).
-    pcap_t* dead = pcap_open_dead(g_storeLinkType.load(), snapshot);
-    if (!dead) {
-        std::fclose(f);
-        std::free(memory);
-        dropTemporary();
-        return openFailed("out of memory");
-    }
-    pcap_dumper_t* dumper = pcap_dump_fopen(dead, f);
-    if (!dumper) {
-        std::string error = pcap_geterr(dead);
-        pcap_close(dead);
-        std::fclose(f);
-        std::free(memory);
-        dropTemporary();
-        return openFailed(error);
-    }
+    // The frames keep the link type they came with (Ethernet unless the wider intake read cooked frames);
+    // the link types read have the same number in a file as in the library.
+    PcapFileHeader header;
+    header.snapshot = static_cast<uint32_t>(snapshot);
+    header.linkType = static_cast<uint32_t>(g_storeLinkType.load());
+    bool ok = file.Write(BytesOf(header));
     bool cancelled = false;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; ok && i < count; ++i) {
         if (i % kSaveBatch == 0 && i != 0 &&
             (g_abandonSaves.load(std::memory_order_relaxed) ||
              (g_pMainFrame &&
@@ -354,54 +229,20 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
             break;
         }
         const PacketRecord& p = packetAt(i);
-        pcap_pkthdr h{};
-        h.ts.tv_sec = static_cast<time_t>(p.stamp.sec);
-        h.ts.tv_usec = p.stamp.usec;
-        h.caplen = static_cast<bpf_u_int32>(p.capLen);
-        h.len = h.caplen;  // the length on the wire is not kept
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &h, p.data);
+        PcapRecordHeader record;
+        record.sec = static_cast<uint32_t>(p.stamp.sec);
+        record.usec = static_cast<uint32_t>(p.stamp.usec);
+        record.capLen = static_cast<uint32_t>(p.capLen);
+        record.len = record.capLen;  // the length on the wire is not kept
+        ok = file.Write(BytesOf(record)) &&
+             file.Write({reinterpret_cast<const char*>(p.data), static_cast<size_t>(p.capLen)});
     }
-    // (The progress report may have pumped the events that asked to end the program.)
-    cancelled = cancelled || g_abandonSaves.load();
-    // pcap_dump reports nothing: a full disk shows up in the stream's error state.
-    bool ok = !cancelled && pcap_dump_flush(dumper) == 0 && !std::ferror(f);
-    int error = errno;
-    if (ok && !temporary.empty()) {
-        // The replacement keeps the old file's owner and permissions (captured traffic may be private); a
-        // new file gets what a plain create would give it.
-        if (target.existed) {
-            (void)::fchown(fileno(f), target.old.st_uid, target.old.st_gid);
-            (void)::fchmod(fileno(f), target.old.st_mode & 07777);
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            (void)::fchmod(fileno(f), 0666 & ~mask);
-        }
-        if (::fsync(fileno(f)) != 0) {
-            ok = false;
-            error = errno;
-        }
-    }
-    pcap_dump_close(dumper);  // closes the stream; a memory stream's bytes are final now
-    pcap_close(dead);
-    if (ok && g_abandonSaves.load()) {
-        ok = false;
-        cancelled = true;
-    }
-    if (ok && !temporary.empty() && std::rename(temporary.c_str(), target.final.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && inMemory) {
-        error = memory ? OverwriteInPlace(target.final, memory, memorySize) : ENOMEM;
-        ok = error == 0;
-    }
-    std::free(memory);
-    if (!ok) {
-        dropTemporary();
-        if (cancelled)
-            return 0;  // the user knows
-        ShowMessage(msg::kDumpWriteError, MsgButtons::Ok, path + ": " + std::strerror(error));
+    // (The progress report may have pumped the events that asked to end the program.) A cancelled save
+    // leaves nothing: the writer removes its file.
+    if (cancelled || g_abandonSaves.load())
+        return 0;  // the user knows
+    if (!ok || !file.Commit()) {
+        ShowMessage(msg::kDumpWriteError, MsgButtons::Ok, file.Error());
         return 0;
     }
     return 1;

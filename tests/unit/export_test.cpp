@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sys/resource.h>
@@ -12,6 +13,7 @@
 #include "ScratchDir.h"
 #include "analysis/CommunityId.h"
 #include "analysis/Export.h"
+#include "capture/CaptureFile.h"
 #include "capture/Format.h"
 
 namespace fs = std::filesystem;
@@ -130,6 +132,54 @@ TEST_F(ExportTest, FailuresLeaveNoPartialFile) {
     // A directory is no file to write.
     EXPECT_NE(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, dir.string()).find("directory"),
               std::string::npos);
+}
+
+// Save and the exports write through one writer: a replaced file keeps its owner and permissions, and in a
+// folder that takes no new file an existing file is rewritten in place and a new one refused.
+TEST_F(ExportTest, SaveAndExportKeepTheOwnerAndWorkInAReadOnlyFolder) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    Packet(kClient, kWeb);
+    struct Case {
+        const char* what;
+        bool save, existing, asNobody;  // nobody may write its own file but not root's folder
+    } cases[] = {
+        {"save over another's file", true, true, false},
+        {"export over another's file", false, true, false},
+        {"save in a read-only folder", true, true, true},
+        {"export in a read-only folder", false, true, true},
+        {"new save, read-only folder", true, false, true},
+        {"new export, read-only folder", false, false, true},
+    };
+    for (const Case& c : cases) {
+        const fs::path target = dir / "out";
+        if (c.existing) {
+            std::ofstream(target) << "old";
+            ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (c.asNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(3);
+            ::_exit(c.save
+                        ? SaveCaptureFile(g_packetTable, target.string())
+                        : ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()).empty());
+        }
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        EXPECT_EQ(WEXITSTATUS(raw), c.existing ? 1 : 0) << c.what;
+        struct stat st {};
+        EXPECT_EQ(::stat(target.c_str(), &st) == 0, c.existing) << c.what;
+        if (c.existing) {
+            EXPECT_EQ(st.st_uid, 65534u) << c.what;
+            EXPECT_EQ(st.st_mode & 07777, 0640u) << c.what;
+            EXPECT_GT(st.st_size, 3) << c.what;
+        }
+        EXPECT_EQ(Names(), c.existing ? std::vector<std::string>{"out"} : std::vector<std::string>{})
+            << c.what;
+        fs::remove(target);
+    }
 }
 
 TEST_F(ExportTest, PacketsOfConnectionsComeInStoredOrder) {
