@@ -183,22 +183,23 @@ bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* conn
     return write(out);
 }
 
-std::string ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
-                                    const std::string& path, const ExportProgress& progress) {
+ExportResult ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                                     const std::string& path, const ExportProgress& progress,
+                                     const CancelToken& cancel) {
     AtomicFileWriter file(path);
     if (!file.Open())
-        return file.Error();
+        return {CommandResult::Failed, file.Error()};
     bool cancelled = false;
     const bool written = WriteConnections(
         format, connections, [&](std::string_view bytes) { return file.Write(bytes); },
         [&](size_t done, size_t total) {
-            cancelled = progress && !progress(done, total);
+            cancelled = cancel.IsCancelled() || (progress && !progress(done, total));
             return !cancelled;
         });
     if (cancelled)
-        return "cancelled";
+        return {CommandResult::Cancelled, {}};
     if (!written || !file.Commit())
-        return file.Error();
+        return {CommandResult::Failed, file.Error()};
     return {};
 }
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/Command.h"
 #include "capture/PacketStore.h"
 
 enum class ConnectionFormat { Csv, JsonLines };
@@ -34,9 +35,16 @@ void AppendConnectionCsv(size_t connection, std::string& out);
 // "2023-11-14T22:13:20.000042Z"
 void AppendUtcTime(const PacketTimestamp& stamp, std::string& out);
 
-// CSV or JSON Lines of `connections` (null: all) to `path`. Empty on success, else the reason.
-std::string ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
-                                    const std::string& path, const ExportProgress& progress = {});
+struct ExportResult {
+    CommandResult status = CommandResult::Done;
+    std::string error;  // "PATH: reason" when it failed
+};
+
+// CSV or JSON Lines of `connections` (null: all) to `path`. Cancelled (nothing written) when `progress`
+// refused or `cancel` was set.
+ExportResult ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                                     const std::string& path, const ExportProgress& progress = {},
+                                     const CancelToken& cancel = CancelToken::Never());
 
 // The stored packets of `connections`, in the order they were stored (each once).
 std::vector<uint32_t> PacketsOfConnections(const std::vector<uint32_t>& connections);

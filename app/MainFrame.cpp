@@ -428,7 +428,7 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
 void CMainFrame::OnStart() {
     // Its offer to save may write a large file: the same cursor and progress as the Save command.
     RunFileCommand([this] {
-        if (StartCapture())
+        if (StartCapture(*m_frontEnd) == CommandResult::Done)
             m_liveDevice = QString::fromStdString(g_config.adapter);
     });
 }
@@ -440,33 +440,33 @@ void CMainFrame::OnStop() {
 }
 
 void CMainFrame::OnOpen() {
-    RunFileCommand([this] { FinishOpen(OpenCommand()); });
+    RunFileCommand([this] { FinishOpen(OpenCommand(*m_frontEnd)); });
 }
 
-void CMainFrame::FinishOpen(int opened) {
+void CMainFrame::FinishOpen(OpenResult opened) {
     // A stream goes on arriving on the capture thread: it is finished when the capture state says so.
-    m_streamRunning = opened == kStreamStarted;
-    if (opened == kBufferFilled)
+    m_streamRunning = opened == OpenResult::StreamStarted;
+    if (opened == OpenResult::BufferFilled)
         m_stateMessage = QString::fromStdString(BufferFilledMessage(g_packetTable.size(), false));
     // A load the user stopped did not open the file "successfully": the status bar says what happened.
-    if (opened == kLoadStopped)
+    if (opened == OpenResult::Stopped)
         statusBar()->showMessage(QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()),
                                  10000);
     if (m_streamRunning)
         statusBar()->showMessage("Reading the stream until it ends (Stop ends it now)...");
     else
-        emit LoadFinished(opened == 1 || opened == kLoadStopped);
+        emit LoadFinished(opened == OpenResult::Loaded || opened == OpenResult::Stopped);
 }
 
 void CMainFrame::OnSave() {
-    RunFileCommand([] { SaveCommand(); });
+    RunFileCommand([this] { SaveCommand(*m_frontEnd); });
 }
 
 void CMainFrame::OpenFileAtStartup(const QString& path) {
     RunFileCommand([this, path] {
-        const bool apply = AskToApplyRules();
+        const bool apply = AskToApplyRules(*m_frontEnd);
         m_frontEnd->ShowWaitCursor();
-        FinishOpen(OpenCaptureSource(path.toStdString(), apply));
+        FinishOpen(OpenCaptureSource(path.toStdString(), apply, *m_frontEnd));
     });
 }
 
@@ -515,7 +515,7 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (g_captureState.load() != CAPTURE_IDLE) {
-        if (ShowMessage(msg::kStopCapturingQuestion, MsgButtons::OkCancel) != MsgAnswer::Ok)
+        if (m_frontEnd->Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
             return;
         if (m_frontEnd->IsCommandRunning()) {
             // A file is being read further down this stack: it ends after its batch (cancelled, not a
@@ -533,7 +533,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     }
     // A cancelled or failed save keeps the window open, so no packet is lost without the user saying so.
     bool dropStore = false;
-    RunFileCommand([&dropStore] { dropStore = OfferToSaveUnsavedPackets(); });
+    RunFileCommand([this, &dropStore] { dropStore = OfferToSaveUnsavedPackets(*m_frontEnd); });
     if (!dropStore)
         return;
     StoreWindowLayout(*this);

@@ -26,6 +26,7 @@ class CListCtrlRight;
 class TVisualFramework;
 class CWindowFrontEnd;
 struct ExportPlace;
+enum class OpenResult;
 
 // Command numbers, kept as the actions' data so that tests and scripts can find them.
 enum FrameCommand : int {
@@ -130,7 +131,7 @@ private:
     void ClearStateMessage();
     void UpdateStateMessage(int state);
     // After the Open command's work: LoadFinished now for a file, once the stream ends for a stream.
-    void FinishOpen(int opened);
+    void FinishOpen(OpenResult opened);
 
     std::unique_ptr<CWindowFrontEnd> m_frontEnd;
     TVisualFramework* m_framework;

@@ -25,6 +25,13 @@ namespace {
 
 bool g_loadingFile = false;  // interface thread only
 
+// What ReadCaptureFile returns for a load that was cancelled or stopped by the front end.
+constexpr int kLoadStopped = 4;
+
+MsgAnswer Tell(IPromptService& prompts, const std::string& text, const std::string& detail = {}) {
+    return prompts.Prompt(text, MsgButtons::Ok, detail);
+}
+
 // libpcap reads a pcapng file only while every interface in it has the first one's link type and snapshot
 // length: such a file is whole, just beyond what can be read in one go.
 bool IsMixedInterfacesError(const std::string& error) {
@@ -39,7 +46,7 @@ int64_t FileSize(const std::string& path) {
 
 // Opens `path` as a capture file that can be read: a regular, non-empty file in a libpcap format holding
 // Ethernet frames. Otherwise says why, naming the file, and returns null; nothing else changes.
-pcap_t* OpenCheckedCaptureFile(const std::string& path) {
+pcap_t* OpenCheckedCaptureFile(const std::string& path, IPromptService& prompts) {
     // What is no capture file at all is named as such; a pipe would also leave the load waiting for a
     // writer (streams are read by StartStreamThread).
     struct stat st {};
@@ -57,7 +64,7 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
             notAFile = path + ": the file is empty (0 bytes).";
     }
     if (!notAFile.empty()) {
-        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, notAFile);
+        Tell(prompts, msg::kFileOpenError, notAFile);
         return nullptr;
     }
     char error[PCAP_ERRBUF_SIZE] = "";
@@ -67,31 +74,37 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
         std::string detail = error;
         if (detail.rfind(path, 0) != 0)
             detail = path + ": " + detail;
-        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, detail);
+        Tell(prompts, msg::kFileOpenError, detail);
         return nullptr;
     }
     // Records are parsed as Ethernet frames (or Linux cooked ones, by the wider intake); anything else would
     // be read as garbage.
     if (int link = pcap_datalink(pcap); !IntakeHandlerFor(link, PacketHandler)) {
         pcap_close(pcap);
-        ShowMessage(msg::kFileNotEthernet, MsgButtons::Ok,
-                    path + ": the file has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
+        Tell(prompts, msg::kFileNotEthernet,
+             path + ": the file has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
         return nullptr;
     }
     return pcap;
 }
 
 // Reads the file that OpenCheckedCaptureFile opened as `pcap` (and closes it), as LoadCaptureFile does.
-int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
-                    const LoadProgress& progress) {
+// A load ends early when `cancel` is set, or when something else (the store, or a front end of its own
+// accord) moves g_captureState on from CAPTURE_RUNNING.
+bool LoadGoesOn(const CancelToken& cancel) {
+    return g_captureState.load() == CAPTURE_RUNNING && !cancel.IsCancelled();
+}
+
+int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path, IPromptService& prompts,
+                    const CancelToken& cancel) {
     char error[PCAP_ERRBUF_SIZE] = "";
     const int link = pcap_datalink(pcap);
     handler = IntakeHandlerFor(link, handler);
     if (!handler) {  // a cooked file given to a reader of Ethernet frames only
         pcap_close(pcap);
         g_captureState = CAPTURE_IDLE;
-        ShowMessage(msg::kFileNotEthernet, MsgButtons::Ok,
-                    path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+        Tell(prompts, msg::kFileNotEthernet,
+             path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
         return 0;
     }
     g_storeLinkType = link;
@@ -106,10 +119,15 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         pcap = nullptr;
     }
     ClassicReadResult fast = ClassicReadResult::NotClassic;
-    if (classic && g_captureState.load() == CAPTURE_RUNNING) {
-        ReadProgress blockProgress;
-        if (progress)
-            blockProgress = [&](int64_t done) { progress(done, total); };
+    if (classic && LoadGoesOn(cancel)) {
+        ReadProgress blockProgress = [&](int64_t done) {
+            prompts.ShowLoadProgress(done, total);
+            // The block reader reads on while the capture runs: a cancel stops it as Stop would.
+            if (cancel.IsCancelled()) {
+                int expected = CAPTURE_RUNNING;
+                g_captureState.compare_exchange_strong(expected, CAPTURE_STOPPING);
+            }
+        };
         fast = ReadClassicCaptureFile(path, handler, nullptr, blockProgress, damage);
         if (fast == ClassicReadResult::NotClassic) {
             pcap = pcap_open_offline(path.c_str(), error);
@@ -117,7 +135,7 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
                 damage = error;
         }
     }
-    while (pcap && g_captureState.load() == CAPTURE_RUNNING) {
+    while (pcap && LoadGoesOn(cancel)) {
         int n = DispatchPackets(pcap, kLoadBatch, handler, nullptr);
         if (n == PCAP_ERROR) {
             damage = pcap_geterr(pcap);
@@ -125,16 +143,15 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         }
         if (n <= 0)
             break;  // end of the file (0) or a break requested
-        if (progress) {
-            FILE* f = pcap_file(pcap);
-            progress(f ? static_cast<int64_t>(std::ftell(f)) : 0, total);
-        }
+        FILE* f = pcap_file(pcap);
+        prompts.ShowLoadProgress(f ? static_cast<int64_t>(std::ftell(f)) : 0, total);
     }
     if (pcap)
         pcap_close(pcap);
     g_loadingFile = false;
     // Stopped by the front end (its progress was cancelled, or its window closed), not by the store.
-    const bool stopped = g_captureState.load() == CAPTURE_STOPPING && g_storeStop.load() == STORE_STOP_NONE;
+    const bool stopped = (cancel.IsCancelled() || g_captureState.load() == CAPTURE_STOPPING) &&
+                         g_storeStop.load() == STORE_STOP_NONE;
     g_captureState = CAPTURE_IDLE;
     // The packets came from a file: nothing is lost if they are not saved again.
     g_unsavedPackets = 0;
@@ -145,13 +162,13 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         damage += "\nThe file changed while it was read: it had " + std::to_string(total) +
                   " bytes when reading began and has " + std::to_string(now) + " now.";
     if (!damage.empty() && IsMixedInterfacesError(damage))
-        ShowMessage(msg::kFileMixedInterfaces, MsgButtons::Ok, damage);
+        Tell(prompts, msg::kFileMixedInterfaces, damage);
     else if (!damage.empty())
-        ShowMessage(msg::kFileDamaged, MsgButtons::Ok, damage);
+        Tell(prompts, msg::kFileDamaged, damage);
     if (outOfMemory)
-        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
+        Tell(prompts, OutOfMemoryMessage(g_packetTable.size()));
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
-        ShowMessage(ShortPacketsMessage(shortCount));
+        Tell(prompts, ShortPacketsMessage(shortCount));
     if (!damage.empty() || outOfMemory)
         return 0;
     return stopped ? kLoadStopped : 1;
@@ -159,13 +176,14 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
 
 }  // namespace
 
-int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadProgress& progress) {
-    pcap_t* pcap = OpenCheckedCaptureFile(path);
+int LoadCaptureFile(pcap_handler handler, const std::string& path, IPromptService& prompts,
+                    const CancelToken& cancel) {
+    pcap_t* pcap = OpenCheckedCaptureFile(path, prompts);
     if (!pcap) {
         g_captureState = CAPTURE_IDLE;
         return 0;
     }
-    const int loaded = ReadCaptureFile(pcap, handler, path, progress);
+    const int loaded = ReadCaptureFile(pcap, handler, path, prompts, cancel);
     return loaded == kLoadStopped ? 1 : loaded;
 }
 
@@ -197,9 +215,11 @@ std::atomic<bool> g_abandonSaves{false};
 namespace {
 
 // `subset`: the packets to write, in order; null writes every packet below the count read at the start.
-int SavePackets(const PacketTable& table, const std::string& path, const std::vector<uint32_t>* subset) {
-    if (g_abandonSaves.load())
-        return 0;
+CommandResult SavePackets(const PacketTable& table, const std::string& path,
+                          const std::vector<uint32_t>* subset, IPromptService& prompts,
+                          const CancelToken& cancel) {
+    if (g_abandonSaves.load() || cancel.IsCancelled())
+        return CommandResult::Cancelled;
     const size_t count = subset ? subset->size() : table.size();
     auto packetAt = [&](size_t k) -> const PacketRecord& { return table[subset ? (*subset)[k] : k]; };
     // 65536 like a live capture, unless a file with larger frames was opened: a reader cuts records to the
@@ -210,8 +230,8 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
 
     AtomicFileWriter file(path);
     if (!file.Open()) {
-        ShowMessage(msg::kDumpOpenError, MsgButtons::Ok, file.Error());
-        return 0;
+        Tell(prompts, msg::kDumpOpenError, file.Error());
+        return CommandResult::Failed;
     }
     // The frames keep the link type they came with (Ethernet unless the wider intake read cooked frames);
     // the link types read have the same number in a file as in the library.
@@ -222,9 +242,8 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
     bool cancelled = false;
     for (size_t i = 0; ok && i < count; ++i) {
         if (i % kSaveBatch == 0 && i != 0 &&
-            (g_abandonSaves.load(std::memory_order_relaxed) ||
-             (g_pMainFrame &&
-              !g_pMainFrame->ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count))))) {
+            (g_abandonSaves.load(std::memory_order_relaxed) || cancel.IsCancelled() ||
+             !prompts.ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count)))) {
             cancelled = true;
             break;
         }
@@ -239,51 +258,53 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
     }
     // (The progress report may have pumped the events that asked to end the program.) A cancelled save
     // leaves nothing: the writer removes its file.
-    if (cancelled || g_abandonSaves.load())
-        return 0;  // the user knows
+    if (cancelled || g_abandonSaves.load() || cancel.IsCancelled())
+        return CommandResult::Cancelled;  // the user knows
     if (!ok || !file.Commit()) {
-        ShowMessage(msg::kDumpWriteError, MsgButtons::Ok, file.Error());
-        return 0;
+        Tell(prompts, msg::kDumpWriteError, file.Error());
+        return CommandResult::Failed;
     }
-    return 1;
+    return CommandResult::Done;
 }
 
 }  // namespace
 
-int SaveCaptureFile(const PacketTable& table, const std::string& path) {
-    return SavePackets(table, path, nullptr);
+CommandResult SaveCaptureFile(const PacketTable& table, const std::string& path, IPromptService& prompts,
+                              const CancelToken& cancel) {
+    return SavePackets(table, path, nullptr, prompts, cancel);
 }
 
-int SaveCaptureFile(const PacketTable& table, const std::string& path, const std::vector<uint32_t>& packets) {
+CommandResult SaveCaptureFile(const PacketTable& table, const std::string& path,
+                              const std::vector<uint32_t>& packets, IPromptService& prompts,
+                              const CancelToken& cancel) {
     for (uint32_t p : packets)
         if (p >= table.size())
             throw std::out_of_range("packet index out of range");
-    return SavePackets(table, path, &packets);
+    return SavePackets(table, path, &packets, prompts, cancel);
 }
 
-int SaveCommand() {
-    std::string path;
-    if (g_pMainFrame)
-        path = g_pMainFrame->AskFilePath(IPromptService::FileQuestion::SaveCapture);
+CommandResult SaveCommand(IPromptService& prompts, const CancelToken& cancel) {
+    const std::string path = prompts.AskFilePath(IPromptService::FileQuestion::SaveCapture);
     if (path.empty())
-        return 0;
-    if (!SaveCaptureFile(g_packetTable, path))
-        return 0;
+        return CommandResult::Cancelled;
+    if (const CommandResult saved = SaveCaptureFile(g_packetTable, path, prompts, cancel);
+        saved != CommandResult::Done)
+        return saved;
     // A running capture goes on storing packets that the file does not hold: they stay unsaved.
     if (g_captureState.load() == CAPTURE_IDLE)
         g_unsavedPackets = 0;
-    ShowMessage(msg::kPacketsSaved);
-    return 1;
+    Tell(prompts, msg::kPacketsSaved);
+    return CommandResult::Done;
 }
 
-bool OfferToSaveUnsavedPackets() {
+bool OfferToSaveUnsavedPackets(IPromptService& prompts, const CancelToken& cancel) {
     if (g_unsavedPackets.load() == 0)
         return true;
-    switch (ShowMessage(msg::kSaveUnsavedQuestion, MsgButtons::YesNoCancel)) {
+    switch (prompts.Prompt(msg::kSaveUnsavedQuestion, MsgButtons::YesNoCancel, {})) {
         case MsgAnswer::No:
             return true;
         case MsgAnswer::Yes:
-            return SaveCommand() == 1;
+            return SaveCommand(prompts, cancel) == CommandResult::Done;
         default:
             return false;
     }
@@ -291,75 +312,75 @@ bool OfferToSaveUnsavedPackets() {
 
 namespace {
 
-// OpenCaptureFile, telling a load that the front end stopped (kLoadStopped) from a whole one.
-int OpenAndReadCaptureFile(const std::string& path, bool applyRules) {
-    // A front end that pumps its events during a load could ask for another one: the first must finish (or
-    // be cancelled) before the store is cleared under it.
+// OpenCaptureFile, telling a cancelled load (kLoadStopped) from a whole one.
+int OpenAndReadCaptureFile(const std::string& path, bool applyRules, IPromptService& prompts,
+                           const CancelToken& cancel) {
+    // A front end that handles its events during a load could ask for another one: the first must finish
+    // (or be cancelled) before the store is cleared under it.
     if (g_loadingFile)
         return 0;
     // Checked before the store is emptied: a file that cannot be read leaves the capture shown as it was.
-    pcap_t* pcap = OpenCheckedCaptureFile(path);
+    pcap_t* pcap = OpenCheckedCaptureFile(path, prompts);
     if (!pcap)
         return 0;
     ResetCapture();
     g_skipFilter = applyRules ? 0 : 1;
     g_captureState = CAPTURE_RUNNING;
-    LoadProgress progress;
-    if (g_pMainFrame)
-        progress = [](int64_t done, int64_t total) { g_pMainFrame->ShowLoadProgress(done, total); };
-    return ReadCaptureFile(pcap, PacketHandler, path, progress);
+    return ReadCaptureFile(pcap, PacketHandler, path, prompts, cancel);
 }
 
 }  // namespace
 
-int OpenCaptureFile(const std::string& path, bool applyRules) {
-    const int loaded = OpenAndReadCaptureFile(path, applyRules);
+int OpenCaptureFile(const std::string& path, bool applyRules, IPromptService& prompts,
+                    const CancelToken& cancel) {
+    const int loaded = OpenAndReadCaptureFile(path, applyRules, prompts, cancel);
     return loaded == kLoadStopped ? 1 : loaded;
 }
 
-bool AskToApplyRules() {
-    return ShowMessage(msg::kApplyFilterQuestion, MsgButtons::YesNo) == MsgAnswer::Yes;
+bool AskToApplyRules(IPromptService& prompts) {
+    return prompts.Prompt(msg::kApplyFilterQuestion, MsgButtons::YesNo, {}) == MsgAnswer::Yes;
 }
 
-int OpenCommand() {
+OpenResult OpenCommand(IPromptService& prompts, const CancelToken& cancel) {
     if (g_loadingFile)
-        return 0;
+        return OpenResult::Cancelled;
     if (g_captureState.load() != CAPTURE_IDLE) {
-        if (ShowMessage(msg::kStopCapturingQuestion, MsgButtons::OkCancel) != MsgAnswer::Ok)
-            return 0;
+        if (prompts.Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
+            return OpenResult::Cancelled;
         StopCaptureAndWait();
     }
-    if (!OfferToSaveUnsavedPackets())
-        return 0;
-    std::string path;
-    if (g_pMainFrame)
-        path = g_pMainFrame->AskFilePath(IPromptService::FileQuestion::OpenCapture);
+    if (!OfferToSaveUnsavedPackets(prompts, cancel))
+        return OpenResult::Cancelled;
+    const std::string path = prompts.AskFilePath(IPromptService::FileQuestion::OpenCapture);
     if (path.empty())
-        return 0;
-    const bool apply = AskToApplyRules();
-    return OpenCaptureSource(path, apply);
+        return OpenResult::Cancelled;
+    const bool apply = AskToApplyRules(prompts);
+    return OpenCaptureSource(path, apply, prompts, cancel);
 }
 
-int OpenCaptureSource(const std::string& path, bool applyRules) {
+OpenResult OpenCaptureSource(const std::string& path, bool applyRules, IPromptService& prompts,
+                             const CancelToken& cancel) {
     if (g_loadingFile)
-        return 0;
+        return OpenResult::Cancelled;
     if (IsStreamPath(path)) {
         ResetCapture();
-        return StartStreamThread(path, applyRules) ? kStreamStarted : 0;
+        return StartStreamThread(path, applyRules) ? OpenResult::StreamStarted : OpenResult::Failed;
     }
-    const int loaded = OpenAndReadCaptureFile(path, applyRules);
-    if (loaded == 0 || loaded == kLoadStopped)
-        return loaded;  // a stopped load is no success either: the front end that stopped it says so
+    const int loaded = OpenAndReadCaptureFile(path, applyRules, prompts, cancel);
+    if (loaded == 0)
+        return OpenResult::Failed;
+    if (loaded == kLoadStopped)
+        return OpenResult::Stopped;  // no success either: the front end that stopped it says so
     // With the rules applied the buffer limit can end the load early: that is no success.
     if (g_storeStop.load() == STORE_STOP_BUFFER_FULL) {
-        ShowMessage(
+        prompts.Prompt(
             BufferFilledMessage(g_packetTable.size(), false), MsgButtons::Ok,
-            "Choose a larger buffer under Configure, or open the file without applying the filter, to "
-            "read every packet.");
-        return kBufferFilled;
+            "Choose a larger buffer under Configure, or open the file without applying the filter, "
+            "to read every packet.");
+        return OpenResult::BufferFilled;
     }
-    ShowMessage(msg::kFileOpened);
-    return 1;
+    Tell(prompts, msg::kFileOpened);
+    return OpenResult::Loaded;
 }
 
 std::string BufferFilledMessage(size_t kept, bool stream) {

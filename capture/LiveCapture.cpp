@@ -455,14 +455,14 @@ void ResetCapture() {
         g_pMainFrame->RowsCleared();
 }
 
-int StartCapture() {
+CommandResult StartCapture(IPromptService& prompts, const CancelToken& cancel) {
     if (g_captureState.load() != CAPTURE_IDLE)
-        return 0;
-    if (!OfferToSaveUnsavedPackets())
-        return 0;
+        return CommandResult::Failed;
+    if (!OfferToSaveUnsavedPackets(prompts, cancel))
+        return CommandResult::Cancelled;
     ResetCapture();
     StartCaptureThread(g_config.adapter);
-    return 1;
+    return CommandResult::Done;
 }
 
 void StartCaptureThread(const std::string& device) {

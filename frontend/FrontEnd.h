@@ -52,6 +52,10 @@ extern IMainFrame* g_pMainFrame;
 MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
                       const std::string& detail = {});
 
+// The prompt service of a program without a window (the command-line tool): messages go to standard error
+// with plain line ends, a question takes its first button, and no file is chosen.
+IPromptService& StandardErrorPrompts();
+
 // "link type 113 (LINUX_SLL)": the detail of a refusal of anything but Ethernet.
 std::string LinkTypeText(int linkType);
 

@@ -183,7 +183,7 @@ private slots:
     // After Start or Open the tree, the hex view and the payload go on showing the packet last activated,
     // from their own copies: the store they came from is gone.
     void detailViewsKeepTheLastPacket() {
-        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false), 1);
+        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()), 1);
         CListCtrlLeft* connections = m_frame->ConnectionsList();
         connections->Sync();
         int connection = -1;  // one whose first packet has a payload
@@ -247,7 +247,7 @@ private slots:
         if (file.endsWith("unreadable.cap") && QFile(file).open(QIODevice::ReadOnly))
             QSKIP("root reads any file");
 
-        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false), 1);
+        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()), 1);
         CListCtrlLeft* connections = m_frame->ConnectionsList();
         connections->Sync();
         connections->SelectAndActivate(1);

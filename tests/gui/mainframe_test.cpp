@@ -252,7 +252,7 @@ private slots:
         QFETCH(MsgAnswer, saveAnswer);
         QFETCH(QString, savePath);
         QFETCH(bool, closes);
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         const size_t packets = g_packetTable.size();
         QVERIFY(packets > 0);
         g_unsavedPackets = 1;
@@ -284,7 +284,7 @@ private slots:
 
     // Save, then Open the file again: the same store, the panes say so, nothing is left unsaved.
     void saveThenOpen() {
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         const size_t packets = g_packetTable.size(), connections = g_connectionTable.size();
         g_unsavedPackets = 1;
         QTemporaryDir dir;
@@ -329,7 +329,7 @@ private slots:
         QFETCH(MsgAnswer, saveAnswer);
         QFETCH(QString, file);
         QFETCH(bool, kept);
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         const size_t packets = g_packetTable.size();
         g_unsavedPackets = 1;
         m_answers.script[kSaveQuestion] = saveAnswer;

@@ -85,7 +85,7 @@ TEST_F(ExportTest, FileIsReplacedOnlyWhenComplete) {
     const fs::path target = dir / "conns.csv";
     std::ofstream(target) << "old";
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()), "");
+    EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()).error, "");
     EXPECT_EQ(ReadFile(target).rfind("#,Start Time", 0), 0u);
     EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
@@ -96,8 +96,9 @@ TEST_F(ExportTest, FileIsReplacedOnlyWhenComplete) {
         Packet({{10, 1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}, 1000}, kWeb);
     const std::string before = ReadFile(target);
     EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, target.string(),
-                                      [](size_t done, size_t) { return done < 10000; }),
-              "cancelled");
+                                      [](size_t done, size_t) { return done < 10000; })
+                  .status,
+              CommandResult::Cancelled);
     EXPECT_EQ(ReadFile(target), before);
     EXPECT_EQ(Names(), std::vector<std::string>{"conns.csv"});
 }
@@ -111,7 +112,7 @@ TEST_F(ExportTest, FailuresLeaveNoPartialFile) {
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
     const fs::path unwritable = ::geteuid() == 0 ? dir / "missing" / "c.jsonl" : locked / "c.jsonl";
     const std::string error =
-        ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, unwritable.string());
+        ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, unwritable.string()).error;
     EXPECT_NE(error.find(unwritable.string() + ": "), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(unwritable));
 
@@ -123,14 +124,15 @@ TEST_F(ExportTest, FailuresLeaveNoPartialFile) {
     small.rlim_cur = 64 * 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const fs::path big = dir / "big.jsonl";
-    const std::string full = ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, big.string());
+    const std::string full =
+        ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, big.string()).error;
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_NE(full.find("File too large"), std::string::npos) << full;
     EXPECT_EQ(Names(), std::vector<std::string>{"locked"});
 
     // A directory is no file to write.
-    EXPECT_NE(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, dir.string()).find("directory"),
+    EXPECT_NE(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, dir.string()).error.find("directory"),
               std::string::npos);
 }
 
@@ -163,8 +165,10 @@ TEST_F(ExportTest, SaveAndExportKeepTheOwnerAndWorkInAReadOnlyFolder) {
             if (c.asNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0))
                 ::_exit(3);
             ::_exit(c.save
-                        ? SaveCaptureFile(g_packetTable, target.string())
-                        : ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()).empty());
+                        ? SaveCaptureFile(g_packetTable, target.string(), StandardErrorPrompts()) ==
+                              CommandResult::Done
+                        : ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()).status ==
+                              CommandResult::Done);
         }
         int raw = 0;
         ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
