@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
@@ -419,10 +421,36 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     command();
     m_frontEnd->EndCommand();
     UpdateCommandStates();
-    if (m_closeAfterLoad) {
-        m_closeAfterLoad = false;
+    if (m_closeAfterSave) {
+        m_closeAfterSave = false;
         QTimer::singleShot(0, this, &QWidget::close);
     }
+}
+
+void CMainFrame::RunOpenCommand(const std::function<void(OpenDone)>& open) {
+    if (m_frontEnd->IsCommandRunning())
+        return;
+    m_frontEnd->BeginCommand();
+    ClearStateMessage();
+    open([this](OpenResult opened) {
+        // After a load the capture thread reports here: the window hears of it on its own thread.
+        if (QThread::currentThread() == thread())
+            EndOpen(opened);
+        else
+            QMetaObject::invokeMethod(
+                this,
+                [this, opened] {
+                    JoinCaptureThread();  // it ends with this report
+                    EndOpen(opened);
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void CMainFrame::EndOpen(OpenResult opened) {
+    FinishOpen(opened);
+    m_frontEnd->EndCommand();
+    UpdateCommandStates();
 }
 
 void CMainFrame::OnStart() {
@@ -440,7 +468,9 @@ void CMainFrame::OnStop() {
 }
 
 void CMainFrame::OnOpen() {
-    RunFileCommand([this] { FinishOpen(OpenCommand(*m_frontEnd)); });
+    RunOpenCommand([this](OpenDone done) {
+        OpenCommandInBackground(*m_frontEnd, m_frontEnd->CommandCancel(), std::move(done));
+    });
 }
 
 void CMainFrame::FinishOpen(OpenResult opened) {
@@ -463,10 +493,11 @@ void CMainFrame::OnSave() {
 }
 
 void CMainFrame::OpenFileAtStartup(const QString& path) {
-    RunFileCommand([this, path] {
+    RunOpenCommand([this, path](OpenDone done) {
         const bool apply = AskToApplyRules(*m_frontEnd);
         m_frontEnd->ShowWaitCursor();
-        FinishOpen(OpenCaptureSource(path.toStdString(), apply, *m_frontEnd));
+        OpenCaptureSourceInBackground(path.toStdString(), apply, *m_frontEnd, m_frontEnd->CommandCancel(),
+                                      std::move(done));
     });
 }
 
@@ -517,18 +548,15 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     if (g_captureState.load() != CAPTURE_IDLE) {
         if (m_frontEnd->Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
             return;
-        if (m_frontEnd->IsCommandRunning()) {
-            // A file is being read further down this stack: it ends after its batch (cancelled, not a
-            // success), then the window closes.
-            g_captureState = CAPTURE_STOPPING;
-            m_closeAfterLoad = true;
-            return;
-        }
+        // A load on the capture thread ends after its batch (cancelled, not a success) and is joined; its
+        // end, already posted here, is taken now so that the close goes on.
+        m_frontEnd->CommandCancel().Cancel();
         StopCaptureAndWait();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
     if (m_frontEnd->IsCommandRunning()) {
         // A file is being written further down this stack: the questions come again once it is done.
-        m_closeAfterLoad = true;
+        m_closeAfterSave = true;
         return;
     }
     // A cancelled or failed save keeps the window open, so no packet is lost without the user saying so.

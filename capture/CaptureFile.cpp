@@ -23,7 +23,8 @@
 
 namespace {
 
-bool g_loadingFile = false;  // interface thread only
+// From the checks before a load until it ended (a load runs on the capture thread or the caller's).
+std::atomic<bool> g_loadingFile{false};
 
 // What ReadCaptureFile returns for a load that was cancelled or stopped by the front end.
 constexpr int kLoadStopped = 4;
@@ -312,21 +313,63 @@ bool OfferToSaveUnsavedPackets(IPromptService& prompts, const CancelToken& cance
 
 namespace {
 
-// OpenCaptureFile, telling a cancelled load (kLoadStopped) from a whole one.
-int OpenAndReadCaptureFile(const std::string& path, bool applyRules, IPromptService& prompts,
-                           const CancelToken& cancel) {
-    // A front end that handles its events during a load could ask for another one: the first must finish
-    // (or be cancelled) before the store is cleared under it.
-    if (g_loadingFile)
-        return 0;
-    // Checked before the store is emptied: a file that cannot be read leaves the capture shown as it was.
+// The checks before the store is touched: a file that cannot be read leaves the capture shown as it was.
+// Then a fresh store and the state of a running load. Null (told) when the file cannot be read.
+pcap_t* PrepareLoad(const std::string& path, bool applyRules, IPromptService& prompts) {
     pcap_t* pcap = OpenCheckedCaptureFile(path, prompts);
     if (!pcap)
-        return 0;
+        return nullptr;
     ResetCapture();
     g_skipFilter = applyRules ? 0 : 1;
     g_captureState = CAPTURE_RUNNING;
-    return ReadCaptureFile(pcap, PacketHandler, path, prompts, cancel);
+    g_loadingFile = true;
+    return pcap;
+}
+
+// OpenCaptureFile, telling a cancelled load (kLoadStopped) from a whole one.
+int OpenAndReadCaptureFile(const std::string& path, bool applyRules, IPromptService& prompts,
+                           const CancelToken& cancel) {
+    // A load still running must finish (or be cancelled) before the store is cleared under it.
+    if (g_loadingFile)
+        return 0;
+    pcap_t* pcap = PrepareLoad(path, applyRules, prompts);
+    return pcap ? ReadCaptureFile(pcap, PacketHandler, path, prompts, cancel) : 0;
+}
+
+// What Open says after a load that ReadCaptureFile ended with `loaded`.
+OpenResult FinishLoad(int loaded, IPromptService& prompts) {
+    if (loaded == 0)
+        return OpenResult::Failed;
+    if (loaded == kLoadStopped)
+        return OpenResult::Stopped;  // no success either: the front end that stopped it says so
+    // With the rules applied the buffer limit can end the load early: that is no success.
+    if (g_storeStop.load() == STORE_STOP_BUFFER_FULL) {
+        prompts.Prompt(
+            BufferFilledMessage(g_packetTable.size(), false), MsgButtons::Ok,
+            "Choose a larger buffer under Configure, or open the file without applying the filter, "
+            "to read every packet.");
+        return OpenResult::BufferFilled;
+    }
+    Tell(prompts, msg::kFileOpened);
+    return OpenResult::Loaded;
+}
+
+// The questions of the Open command; false when one was cancelled (or the save before it failed).
+bool AskWhatToOpen(IPromptService& prompts, const CancelToken& cancel, std::string& path, bool& applyRules) {
+    if (g_loadingFile)
+        return false;
+    if (g_captureState.load() != CAPTURE_IDLE) {
+        if (prompts.Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
+            return false;
+        StopCaptureAndWait();
+    }
+    if (!OfferToSaveUnsavedPackets(prompts, cancel))
+        return false;
+    path = prompts.AskFilePath(IPromptService::FileQuestion::OpenCapture);
+    if (path.empty())
+        return false;
+    applyRules = AskToApplyRules(prompts);
+    return true;
 }
 
 }  // namespace
@@ -342,20 +385,19 @@ bool AskToApplyRules(IPromptService& prompts) {
 }
 
 OpenResult OpenCommand(IPromptService& prompts, const CancelToken& cancel) {
-    if (g_loadingFile)
+    std::string path;
+    bool apply = false;
+    if (!AskWhatToOpen(prompts, cancel, path, apply))
         return OpenResult::Cancelled;
-    if (g_captureState.load() != CAPTURE_IDLE) {
-        if (prompts.Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
-            return OpenResult::Cancelled;
-        StopCaptureAndWait();
-    }
-    if (!OfferToSaveUnsavedPackets(prompts, cancel))
-        return OpenResult::Cancelled;
-    const std::string path = prompts.AskFilePath(IPromptService::FileQuestion::OpenCapture);
-    if (path.empty())
-        return OpenResult::Cancelled;
-    const bool apply = AskToApplyRules(prompts);
     return OpenCaptureSource(path, apply, prompts, cancel);
+}
+
+void OpenCommandInBackground(IPromptService& prompts, const CancelToken& cancel, OpenDone done) {
+    std::string path;
+    bool apply = false;
+    if (!AskWhatToOpen(prompts, cancel, path, apply))
+        return done(OpenResult::Cancelled);
+    OpenCaptureSourceInBackground(path, apply, prompts, cancel, std::move(done));
 }
 
 OpenResult OpenCaptureSource(const std::string& path, bool applyRules, IPromptService& prompts,
@@ -366,21 +408,21 @@ OpenResult OpenCaptureSource(const std::string& path, bool applyRules, IPromptSe
         ResetCapture();
         return StartStreamThread(path, applyRules) ? OpenResult::StreamStarted : OpenResult::Failed;
     }
-    const int loaded = OpenAndReadCaptureFile(path, applyRules, prompts, cancel);
-    if (loaded == 0)
-        return OpenResult::Failed;
-    if (loaded == kLoadStopped)
-        return OpenResult::Stopped;  // no success either: the front end that stopped it says so
-    // With the rules applied the buffer limit can end the load early: that is no success.
-    if (g_storeStop.load() == STORE_STOP_BUFFER_FULL) {
-        prompts.Prompt(
-            BufferFilledMessage(g_packetTable.size(), false), MsgButtons::Ok,
-            "Choose a larger buffer under Configure, or open the file without applying the filter, "
-            "to read every packet.");
-        return OpenResult::BufferFilled;
-    }
-    Tell(prompts, msg::kFileOpened);
-    return OpenResult::Loaded;
+    return FinishLoad(OpenAndReadCaptureFile(path, applyRules, prompts, cancel), prompts);
+}
+
+void OpenCaptureSourceInBackground(const std::string& path, bool applyRules, IPromptService& prompts,
+                                   const CancelToken& cancel, OpenDone done) {
+    if (g_loadingFile || IsStreamPath(path))
+        return done(OpenCaptureSource(path, applyRules, prompts, cancel));
+    pcap_t* pcap = PrepareLoad(path, applyRules, prompts);
+    if (!pcap)
+        return done(OpenResult::Failed);
+    // The capture thread is the store's one writer, for a file as for a live capture; Stop and
+    // StopCaptureAndWait end and join a load as they do a capture.
+    RunOnCaptureThread([pcap, path, &prompts, &cancel, done = std::move(done)] {
+        done(FinishLoad(ReadCaptureFile(pcap, PacketHandler, path, prompts, cancel), prompts));
+    });
 }
 
 std::string BufferFilledMessage(size_t kept, bool stream) {

@@ -72,6 +72,18 @@ bool AskToApplyRules(IPromptService& prompts);
 OpenResult OpenCaptureSource(const std::string& path, bool applyRules, IPromptService& prompts,
                              const CancelToken& cancel = CancelToken::Never());
 
+// Called once with what an Open in the background ended with: on the capture thread after a load (its
+// messages told), else on the caller's thread before the call returns.
+using OpenDone = std::function<void(OpenResult)>;
+
+// OpenCommand and OpenCaptureSource for a front end with an event loop: the questions and the checks
+// before the store is touched are made here, then a file is read on the capture thread (the store's
+// writer), which shows its progress and tells its messages through `prompts` from that thread. `prompts`
+// and `cancel` must outlive the load (JoinCaptureThread).
+void OpenCommandInBackground(IPromptService& prompts, const CancelToken& cancel, OpenDone done);
+void OpenCaptureSourceInBackground(const std::string& path, bool applyRules, IPromptService& prompts,
+                                   const CancelToken& cancel, OpenDone done);
+
 // Loads `path` into a fresh store with or without the rules, as the Open command does after its questions.
 // A file that cannot be opened as a capture file is reported before the store is touched. 1 when it was
 // read (a cancelled load included), 0 after a reported failure.

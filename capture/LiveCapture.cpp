@@ -478,6 +478,12 @@ void StartCaptureThread(const std::string& device) {
     g_captureThread = std::thread(CaptureThreadProc, device);
 }
 
+void RunOnCaptureThread(std::function<void()> work) {
+    JoinCaptureThread();
+    g_stopRequested = false;
+    g_captureThread = std::thread(std::move(work));
+}
+
 void StopCapture() {
     g_stopRequested = true;
     int expected = CAPTURE_RUNNING;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "capture/Command.h"
@@ -32,6 +33,10 @@ inline constexpr int kKernelBufferBytes = 64 << 20;
 // command), empties the store through ResetCapture, and starts the capture thread on `g_config.adapter`.
 // Done when the thread was started; Failed while a capture or load runs.
 CommandResult StartCapture(IPromptService& prompts, const CancelToken& cancel = CancelToken::Never());
+
+// Runs `work` as the capture thread (the store's writer), as a load of a file does; the store must be
+// reset and g_captureState CAPTURE_RUNNING. Stop and StopCaptureAndWait end and join it as a capture.
+void RunOnCaptureThread(std::function<void()> work);
 
 // Starts the capture thread on `device` without any question (a running capture is stopped first); the
 // store must already be reset.

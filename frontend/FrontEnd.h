@@ -34,8 +34,8 @@ public:
     // Asks for a file to write or to read; empty when the user cancels.
     virtual std::string AskFilePath(FileQuestion) { return {}; }
 
-    // Progress of a long file load, between batches (done and total in bytes). A front end may process its
-    // events here, and ends the load by setting g_captureState to CAPTURE_STOPPING.
+    // Progress of a long file load, between batches (done and total in bytes); from the capture thread when
+    // the load runs there. The load ends early through the token its command was given.
     virtual void ShowLoadProgress(int64_t /*done*/, int64_t /*total*/) {}
 
     // Progress of a save, between batches of packets (done and total in packets). false cancels the save:
