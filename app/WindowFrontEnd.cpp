@@ -142,10 +142,17 @@ QString CWindowFrontEnd::ChooseFile(FileQuestion question) {
 void CWindowFrontEnd::ShowLoadProgress(int64_t done, int64_t total) {
     if (QThread::currentThread() != thread()) {
         // A load on the capture thread: the interface thread shows it, and Cancel sets the command's token.
-        // The load waits while its last report is not taken yet, so that it never floods the window and a
-        // Cancel takes effect within a batch of what the dialog shows; a cancel or Stop ends the wait.
+        // One report is in flight at a time, so that the window is never flooded. Until the dialog is due,
+        // the load runs free and a report is dropped while the last one is not taken; from then on, the
+        // load waits for the window, so that a Cancel takes effect within a batch of what the dialog says.
+        // A cancel or Stop ends the wait.
         {
             std::unique_lock lock(m_reportMutex);
+            // (The clock and the delay are set before the load starts.)
+            const bool dialogDue =
+                m_dialogShown.load() || (m_clock.isValid() && m_clock.elapsed() >= m_progressDelayMs);
+            if (m_reportPending && !dialogDue)
+                return;
             while (m_reportPending && !m_cancel.IsCancelled() && g_captureState.load() == CAPTURE_RUNNING)
                 m_reportTaken.wait_for(lock, std::chrono::milliseconds(10));
             m_reportPending = true;
@@ -198,6 +205,7 @@ bool CWindowFrontEnd::UpdateProgress(const QString& label, int64_t done, int64_t
         dialog->setAutoClose(false);
         dialog->setAutoReset(false);
         m_progress = dialog;
+        m_dialogShown = true;
         // A load on the capture thread hears of Cancel through the command's token.
         connect(dialog, &QProgressDialog::canceled, this, [this] { m_cancel.Cancel(); });
         // The dialog shows that work goes on; its Cancel button wants the normal cursor.
@@ -234,6 +242,7 @@ bool CWindowFrontEnd::StepProgress(const QString& label, int64_t done, int64_t t
 }
 
 void CWindowFrontEnd::EndProgress() {
+    m_dialogShown = false;
     if (m_progress) {
         m_progress->close();
         m_progress->deleteLater();

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -91,6 +92,7 @@ private:
     std::mutex m_reportMutex;
     std::condition_variable m_reportTaken;
     bool m_reportPending = false;
+    std::atomic<bool> m_dialogShown{false};  // m_progress is there, for the capture thread
     CWaitCursor m_waitCursor;
     qint64 m_progressDelayMs = 500;
     // The dialog appears once a command has run for a while.
