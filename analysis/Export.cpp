@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "analysis/CommunityId.h"
+#include "capture/AtomicFile.h"
 #include "capture/Format.h"
 
 namespace {
@@ -63,10 +64,6 @@ void AppendCsvField(std::string_view s, std::string& out) {
         out += c;
     }
     out += '"';
-}
-
-std::string Describe(const std::string& path, int error) {
-    return path + ": " + std::strerror(error);
 }
 
 }  // namespace
@@ -186,128 +183,23 @@ bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* conn
     return write(out);
 }
 
-// --- Atomic files ---------------------------------------------------------------------------------------
-
-AtomicFileWriter::AtomicFileWriter(std::string path) : m_path(std::move(path)) {}
-
-AtomicFileWriter::~AtomicFileWriter() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (!m_temporary.empty())
-        ::unlink(m_temporary.c_str());
-}
-
-bool AtomicFileWriter::Fail(int error) {
-    if (m_error.empty())
-        m_error = Describe(m_path, error);
-    return false;
-}
-
-bool AtomicFileWriter::Open() {
-    m_final = m_path;
-    struct stat entry {};
-    if (::lstat(m_path.c_str(), &entry) == 0) {
-        struct stat target {};
-        if (::stat(m_path.c_str(), &target) != 0) {
-            if (errno == ENOENT) {
-                m_error = m_path + ": it is a symbolic link to a file that does not exist";
-                return false;
-            }
-            return Fail(errno);
-        }
-        if (S_ISDIR(target.st_mode)) {
-            m_error = m_path + ": it is a directory";
-            return false;
-        }
-        if (!S_ISREG(target.st_mode)) {
-            // A device or a pipe is written as it is.
-            m_fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC);
-            return m_fd >= 0 || Fail(errno);
-        }
-        m_existed = true;
-        m_oldMode = target.st_mode & 07777;
-        if (char* real = ::realpath(m_path.c_str(), nullptr)) {
-            m_final = real;
-            std::free(real);
-        }
-    }
-    const size_t slash = m_final.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : m_final.substr(0, slash);
-    const std::string name = slash == std::string::npos ? m_final : m_final.substr(slash + 1);
-    std::string temporary = dir + "/." + name + ".XXXXXX";
-    m_fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (m_fd < 0)
-        return Fail(errno);
-    m_temporary = std::move(temporary);
-    return true;
-}
-
-bool AtomicFileWriter::Flush() {
-    size_t done = 0;
-    while (done < m_buffer.size()) {
-        const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return Fail(errno);
-        }
-        done += static_cast<size_t>(n);
-    }
-    m_buffer.clear();
-    return true;
-}
-
-bool AtomicFileWriter::Write(std::string_view bytes) {
-    if (m_fd < 0 || !m_error.empty())
-        return false;
-    m_buffer += bytes;
-    return m_buffer.size() < kFlushBytes || Flush();
-}
-
-bool AtomicFileWriter::Commit() {
-    if (m_fd < 0 || !m_error.empty() || !Flush())
-        return false;
-    if (!m_temporary.empty()) {
-        // A replaced file keeps its permissions (the traffic may be private); a new one gets what a plain
-        // create would give it.
-        mode_t mode = static_cast<mode_t>(m_oldMode);
-        if (!m_existed) {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        (void)::fchmod(m_fd, mode);
-        if (::fsync(m_fd) != 0)
-            return Fail(errno);
-    }
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0)
-        return Fail(errno);
-    if (!m_temporary.empty()) {
-        if (::rename(m_temporary.c_str(), m_final.c_str()) != 0)
-            return Fail(errno);
-        m_temporary.clear();
-    }
-    return true;
-}
-
-std::string ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
-                                    const std::string& path, const ExportProgress& progress) {
+ExportResult ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                                     const std::string& path, const ExportProgress& progress,
+                                     const CancelToken& cancel) {
     AtomicFileWriter file(path);
     if (!file.Open())
-        return file.Error();
+        return {CommandResult::Failed, file.Error()};
     bool cancelled = false;
     const bool written = WriteConnections(
         format, connections, [&](std::string_view bytes) { return file.Write(bytes); },
         [&](size_t done, size_t total) {
-            cancelled = progress && !progress(done, total);
+            cancelled = cancel.IsCancelled() || (progress && !progress(done, total));
             return !cancelled;
         });
     if (cancelled)
-        return "cancelled";
+        return {CommandResult::Cancelled, {}};
     if (!written || !file.Commit())
-        return file.Error();
+        return {CommandResult::Failed, file.Error()};
     return {};
 }
 

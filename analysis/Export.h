@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/Command.h"
 #include "capture/PacketStore.h"
 
 enum class ConnectionFormat { Csv, JsonLines };
@@ -34,40 +35,16 @@ void AppendConnectionCsv(size_t connection, std::string& out);
 // "2023-11-14T22:13:20.000042Z"
 void AppendUtcTime(const PacketTimestamp& stamp, std::string& out);
 
-// Writes a file in one piece: the bytes go to a new file beside `path` and replace it only on Commit. A
-// destroyed writer that was not committed removes what it wrote.
-class AtomicFileWriter {
-public:
-    explicit AtomicFileWriter(std::string path);
-    ~AtomicFileWriter();
-    AtomicFileWriter(const AtomicFileWriter&) = delete;
-    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
-
-    // false (with Error() set) when the file cannot be made.
-    bool Open();
-    bool Write(std::string_view bytes);
-    // Flushes, syncs and puts the file in place. false (with Error() set) on any failure.
-    bool Commit();
-    // "PATH: reason" of the first failure.
-    const std::string& Error() const { return m_error; }
-
-private:
-    bool Fail(int error);
-    bool Flush();
-
-    std::string m_path;       // as given
-    std::string m_final;      // the file replaced (a symbolic link's target)
-    std::string m_temporary;  // empty when written in place (a device or a pipe)
-    int m_fd = -1;
-    bool m_existed = false;
-    unsigned m_oldMode = 0;
-    std::string m_buffer;
-    std::string m_error;
+struct ExportResult {
+    CommandResult status = CommandResult::Done;
+    std::string error;  // "PATH: reason" when it failed
 };
 
-// CSV or JSON Lines of `connections` (null: all) to `path`. Empty on success, else the reason.
-std::string ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
-                                    const std::string& path, const ExportProgress& progress = {});
+// CSV or JSON Lines of `connections` (null: all) to `path`. Cancelled (nothing written) when `progress`
+// refused or `cancel` was set.
+ExportResult ExportConnectionsToFile(ConnectionFormat format, const std::vector<uint32_t>* connections,
+                                     const std::string& path, const ExportProgress& progress = {},
+                                     const CancelToken& cancel = CancelToken::Never());
 
 // The stored packets of `connections`, in the order they were stored (each once).
 std::vector<uint32_t> PacketsOfConnections(const std::vector<uint32_t>& connections);

@@ -46,7 +46,7 @@ void SavePackets(const ExportPlace& place, const std::vector<uint32_t>& connecti
         return;
     const std::vector<uint32_t> packets = PacketsOfConnections(connections);
     // Failures are told by the save itself; a cancelled save leaves nothing behind.
-    if (SaveCaptureFile(g_packetTable, path, packets))
+    if (SaveCaptureFile(g_packetTable, path, packets, *place.prompts) == CommandResult::Done)
         place.status->showMessage(QStringLiteral("%1 packets of %2 exported to %3.")
                                       .arg(packets.size())
                                       .arg(what, QString::fromStdString(path)),
@@ -65,11 +65,11 @@ void ExportConnectionsCommand(const ExportPlace& place) {
     if (list->IsFiltered()) {
         shown = list->ShownConnections();
         if (shown.size() < total) {
-            const MsgAnswer answer = ShowMessage(
+            const MsgAnswer answer = place.prompts->Prompt(
                 "The filter shows " + std::to_string(shown.size()) + " of " + std::to_string(total) +
                     " connections.\r\n\r\nDo you want to export only the connections shown? (No "
                     "exports all of them.)",
-                MsgButtons::YesNoCancel);
+                MsgButtons::YesNoCancel, {});
             if (answer != MsgAnswer::Yes && answer != MsgAnswer::No)
                 return;
             onlyShown = answer == MsgAnswer::Yes;
@@ -79,15 +79,16 @@ void ExportConnectionsCommand(const ExportPlace& place) {
     if (path.empty())
         return;
     const size_t count = onlyShown ? shown.size() : g_connectionTable.size();
-    const std::string error = ExportConnectionsToFile(
+    const ExportResult result = ExportConnectionsToFile(
         FormatOf(path), onlyShown ? &shown : nullptr, path, [&place](size_t done, size_t all) {
             return place.prompts->ShowSaveProgress(static_cast<int64_t>(done), static_cast<int64_t>(all));
         });
-    if (error == "cancelled") {
+    if (result.status == CommandResult::Cancelled) {
         place.status->showMessage(QStringLiteral("The export was cancelled; nothing was written."),
                                   kStatusMs);
-    } else if (!error.empty()) {
-        ShowMessage("Error when exporting the connections! Nothing was written.", MsgButtons::Ok, error);
+    } else if (result.status == CommandResult::Failed) {
+        place.prompts->Prompt("Error when exporting the connections! Nothing was written.", MsgButtons::Ok,
+                              result.error);
     } else {
         place.status->showMessage(
             QStringLiteral("%1 connections exported to %2.").arg(count).arg(QString::fromStdString(path)),

@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
@@ -450,16 +452,42 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     CStoreWatcher::Instance()->Poll();
     m_frontEnd->EndCommand();
     UpdateCommandStates();
-    if (m_closeAfterLoad) {
-        m_closeAfterLoad = false;
+    if (m_closeAfterSave) {
+        m_closeAfterSave = false;
         QTimer::singleShot(0, this, &QWidget::close);
     }
+}
+
+void CMainFrame::RunOpenCommand(const std::function<void(OpenDone)>& open) {
+    if (m_frontEnd->IsCommandRunning())
+        return;
+    m_frontEnd->BeginCommand();
+    ClearStateMessage();
+    open([this](OpenResult opened) {
+        // After a load the capture thread reports here: the window hears of it on its own thread.
+        if (QThread::currentThread() == thread())
+            EndOpen(opened);
+        else
+            QMetaObject::invokeMethod(
+                this,
+                [this, opened] {
+                    JoinCaptureThread();  // it ends with this report
+                    EndOpen(opened);
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void CMainFrame::EndOpen(OpenResult opened) {
+    FinishOpen(opened);
+    m_frontEnd->EndCommand();
+    UpdateCommandStates();
 }
 
 void CMainFrame::OnStart() {
     // Its offer to save may write a large file: the same cursor and progress as the Save command.
     RunFileCommand([this] {
-        if (StartCapture())
+        if (StartCapture(*m_frontEnd) == CommandResult::Done)
             m_liveDevice = QString::fromStdString(g_config.adapter);
     });
 }
@@ -471,33 +499,36 @@ void CMainFrame::OnStop() {
 }
 
 void CMainFrame::OnOpen() {
-    RunFileCommand([this] { FinishOpen(OpenCommand()); });
+    RunOpenCommand([this](OpenDone done) {
+        OpenCommandInBackground(*m_frontEnd, m_frontEnd->CommandCancel(), std::move(done));
+    });
 }
 
-void CMainFrame::FinishOpen(int opened) {
+void CMainFrame::FinishOpen(OpenResult opened) {
     // A stream goes on arriving on the capture thread: it is finished when the capture state says so.
-    m_streamRunning = opened == kStreamStarted;
-    if (opened == kBufferFilled)
+    m_streamRunning = opened == OpenResult::StreamStarted;
+    if (opened == OpenResult::BufferFilled)
         m_stateMessage = QString::fromStdString(BufferFilledMessage(g_packetTable.size(), false));
     // A load the user stopped did not open the file "successfully": the status bar says what happened.
-    if (opened == kLoadStopped)
+    if (opened == OpenResult::Stopped)
         statusBar()->showMessage(QString("Reading stopped: %1 packets were read.").arg(g_packetTable.size()),
                                  10000);
     if (m_streamRunning)
         statusBar()->showMessage("Reading the stream until it ends (Stop ends it now)...");
     else
-        emit LoadFinished(opened == 1 || opened == kLoadStopped);
+        emit LoadFinished(opened == OpenResult::Loaded || opened == OpenResult::Stopped);
 }
 
 void CMainFrame::OnSave() {
-    RunFileCommand([] { SaveCommand(); });
+    RunFileCommand([this] { SaveCommand(*m_frontEnd); });
 }
 
 void CMainFrame::OpenFileAtStartup(const QString& path) {
-    RunFileCommand([this, path] {
-        const bool apply = AskToApplyRules();
+    RunOpenCommand([this, path](OpenDone done) {
+        const bool apply = AskToApplyRules(*m_frontEnd);
         m_frontEnd->ShowWaitCursor();
-        FinishOpen(OpenCaptureSource(path.toStdString(), apply));
+        OpenCaptureSourceInBackground(path.toStdString(), apply, *m_frontEnd, m_frontEnd->CommandCancel(),
+                                      std::move(done));
     });
 }
 
@@ -546,25 +577,22 @@ void CMainFrame::changeEvent(QEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (g_captureState.load() != CAPTURE_IDLE) {
-        if (ShowMessage(msg::kStopCapturingQuestion, MsgButtons::OkCancel) != MsgAnswer::Ok)
+        if (m_frontEnd->Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
             return;
-        if (m_frontEnd->IsCommandRunning()) {
-            // A file is being read further down this stack: it ends after its batch (cancelled, not a
-            // success), then the window closes.
-            g_captureState = CAPTURE_STOPPING;
-            m_closeAfterLoad = true;
-            return;
-        }
+        // A load on the capture thread ends after its batch (cancelled, not a success) and is joined; its
+        // end, already posted here, is taken now so that the close goes on.
+        m_frontEnd->CommandCancel().Cancel();
         StopCaptureAndWait();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
     if (m_frontEnd->IsCommandRunning()) {
         // A file is being written further down this stack: the questions come again once it is done.
-        m_closeAfterLoad = true;
+        m_closeAfterSave = true;
         return;
     }
     // A cancelled or failed save keeps the window open, so no packet is lost without the user saying so.
     bool dropStore = false;
-    RunFileCommand([&dropStore] { dropStore = OfferToSaveUnsavedPackets(); });
+    RunFileCommand([this, &dropStore] { dropStore = OfferToSaveUnsavedPackets(*m_frontEnd); });
     if (!dropStore)
         return;
     StoreWindowLayout(*this);

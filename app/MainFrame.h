@@ -25,6 +25,7 @@ class CListCtrlRight;
 class TVisualFramework;
 class CWindowFrontEnd;
 struct ExportPlace;
+enum class OpenResult;
 
 // Command numbers, kept as the actions' data so that tests and scripts can find them.
 enum FrameCommand : int {
@@ -131,7 +132,10 @@ private:
     void ClearStateMessage();
     void UpdateStateMessage(int state);
     // After the Open command's work: LoadFinished now for a file, once the stream ends for a stream.
-    void FinishOpen(int opened);
+    void FinishOpen(OpenResult opened);
+    // Open's questions run now; a file's load goes on on the capture thread, and the command ends with it.
+    void RunOpenCommand(const std::function<void(std::function<void(OpenResult)>)>& open);
+    void EndOpen(OpenResult opened);
 
     std::unique_ptr<CWindowFrontEnd> m_frontEnd;
     TVisualFramework* m_framework;
@@ -156,6 +160,6 @@ private:
 
     bool m_visible = true;          // shown, not hidden to the tray
     bool m_restoreNormal = true;    // comes back normal, not maximised
-    bool m_closeAfterLoad = false;  // a close came while a file command ran: it comes again afterwards
+    bool m_closeAfterSave = false;  // a close came while a save ran: it comes again afterwards
     bool m_streamRunning = false;   // a stream opened by Open is being read
 };

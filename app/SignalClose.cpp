@@ -14,6 +14,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
+#include "frontend/FrontEnd.h"
 
 namespace {
 
@@ -94,5 +95,6 @@ void CSignalClose::OnSignals() {
 bool CSignalClose::AnswerEndOfSession(bool mayAsk) {
     if (!mayAsk || g_unsavedPackets.load() == 0)
         return true;
-    return OfferToSaveUnsavedPackets();
+    return OfferToSaveUnsavedPackets(g_pMainFrame ? static_cast<IPromptService&>(*g_pMainFrame)
+                                                  : StandardErrorPrompts());
 }

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 
 #include "app/ExportCommands.h"
 #include "capture/CaptureFile.h"
@@ -42,6 +43,11 @@ CWindowFrontEnd::~CWindowFrontEnd() {
 
 void CWindowFrontEnd::BeginCommand() {
     m_commandRunning = true;
+    m_cancel.Reset();
+    {
+        std::lock_guard lock(m_reportMutex);
+        m_reportPending = false;
+    }
     m_clock.start();
     m_lastEventsMs = 0;
     m_longestStallMs = 0;
@@ -116,6 +122,36 @@ QString CWindowFrontEnd::ChooseFile(FileQuestion question) {
 // --- Progress -------------------------------------------------------------------------------------------
 
 void CWindowFrontEnd::ShowLoadProgress(int64_t done, int64_t total) {
+    if (QThread::currentThread() != thread()) {
+        // A load on the capture thread: the interface thread shows it, and Cancel sets the command's token.
+        // One report is in flight at a time, so that the window is never flooded. Until the dialog is due,
+        // the load runs free and a report is dropped while the last one is not taken; from then on, the
+        // load waits for the window, so that a Cancel takes effect within a batch of what the dialog says.
+        // A cancel or Stop ends the wait.
+        {
+            std::unique_lock lock(m_reportMutex);
+            // (The clock and the delay are set before the load starts.)
+            const bool dialogDue =
+                m_dialogShown.load() || (m_clock.isValid() && m_clock.elapsed() >= m_progressDelayMs);
+            if (m_reportPending && !dialogDue)
+                return;
+            while (m_reportPending && !m_cancel.IsCancelled() && g_captureState.load() == CAPTURE_RUNNING)
+                m_reportTaken.wait_for(lock, std::chrono::milliseconds(10));
+            m_reportPending = true;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, done, total] {
+                StepLoadProgress(done, total);
+                {
+                    std::lock_guard lock(m_reportMutex);
+                    m_reportPending = false;
+                }
+                m_reportTaken.notify_one();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (!StepProgress("Reading the captured packets file...", done, total) &&
         g_captureState.load() == CAPTURE_RUNNING) {
         g_captureState = CAPTURE_STOPPING;
@@ -127,9 +163,21 @@ bool CWindowFrontEnd::ShowSaveProgress(int64_t done, int64_t total) {
     return StepProgress("Saving the captured packets...", done, total);
 }
 
-bool CWindowFrontEnd::StepProgress(const QString& label, int64_t done, int64_t total) {
-    if (QThread::currentThread() != thread())
-        return true;
+void CWindowFrontEnd::StepLoadProgress(int64_t done, int64_t total) {
+    // After the load ended, or once it was cancelled, its last reports change nothing.
+    if (!m_commandRunning || m_cancel.IsCancelled() || g_captureState.load() != CAPTURE_RUNNING)
+        return;
+    // How long the window went without hearing of the load: it is busy with other events meanwhile.
+    const qint64 now = m_clock.isValid() ? m_clock.elapsed() : 0;
+    m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
+    m_lastEventsMs = now;
+    if (!UpdateProgress("Reading the captured packets file...", done, total)) {
+        m_cancel.Cancel();
+        EndProgress();
+    }
+}
+
+bool CWindowFrontEnd::UpdateProgress(const QString& label, int64_t done, int64_t total) {
     const qint64 now = m_clock.isValid() ? m_clock.elapsed() : 0;
     if (!m_progress && now >= m_progressDelayMs) {
         auto* dialog = new QProgressDialog(label, "Cancel", 0, 1000, m_window);
@@ -139,6 +187,9 @@ bool CWindowFrontEnd::StepProgress(const QString& label, int64_t done, int64_t t
         dialog->setAutoClose(false);
         dialog->setAutoReset(false);
         m_progress = dialog;
+        m_dialogShown = true;
+        // A load on the capture thread hears of Cancel through the command's token.
+        connect(dialog, &QProgressDialog::canceled, this, [this] { m_cancel.Cancel(); });
         // The dialog shows that work goes on; its Cancel button wants the normal cursor.
         m_waitCursor.Hide();
         dialog->show();
@@ -148,6 +199,14 @@ bool CWindowFrontEnd::StepProgress(const QString& label, int64_t done, int64_t t
         if (total > 0)
             m_progress->setValue(static_cast<int>(std::clamp<int64_t>(done * 1000 / total, 0, 1000)));
     }
+    return !(m_progress && m_progress->wasCanceled());
+}
+
+bool CWindowFrontEnd::StepProgress(const QString& label, int64_t done, int64_t total) {
+    if (QThread::currentThread() != thread())
+        return true;
+    UpdateProgress(label, done, total);
+    const qint64 now = m_clock.isValid() ? m_clock.elapsed() : 0;
     if (m_progress || now - m_lastEventsMs >= kEventSliceMs) {
         m_longestStallMs = std::max(m_longestStallMs, now - m_lastEventsMs);
         // Until the dialog shows, input waits; then the window takes none but the dialog's: a click must not
@@ -165,6 +224,7 @@ bool CWindowFrontEnd::StepProgress(const QString& label, int64_t done, int64_t t
 }
 
 void CWindowFrontEnd::EndProgress() {
+    m_dialogShown = false;
     if (m_progress) {
         m_progress->close();
         m_progress->deleteLater();

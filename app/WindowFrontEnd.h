@@ -7,9 +7,13 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include "app/WaitCursor.h"
+#include "capture/Command.h"
 #include "frontend/FrontEnd.h"
 
 class QProgressDialog;
@@ -32,7 +36,8 @@ public:
 
     // A load or save that runs longer than this gets a progress dialog with Cancel.
     void SetProgressDelay(qint64 ms) { m_progressDelayMs = ms; }
-    // Longest time, in milliseconds, between two rounds of event handling during the last file command.
+    // Longest time, in milliseconds, between two rounds of event handling during the last file command (for
+    // a load on the capture thread: between two of its progress reports taken by the window).
     qint64 LongestLoadStallMs() const { return m_longestStallMs; }
 
     // A command that may read or write a file: its progress is timed from here, and when it ends the progress
@@ -40,6 +45,8 @@ public:
     void BeginCommand();
     void EndCommand();
     bool IsCommandRunning() const { return m_commandRunning; }
+    // Cancels the running command: set by the progress dialog's Cancel, cleared when a command begins.
+    CancelToken& CommandCancel() { return m_cancel; }
     // The command's work on a file starts now (a file chosen without the file dialog).
     void ShowWaitCursor() { m_waitCursor.Show(); }
 
@@ -57,6 +64,10 @@ private:
     QString ChooseFile(FileQuestion question);
     // Shows progress once the work has run for a while and handles events; false when the user cancelled.
     bool StepProgress(const QString& label, int64_t done, int64_t total);
+    // The dialog part of it: shown after the delay, then updated; false once the user cancelled.
+    bool UpdateProgress(const QString& label, int64_t done, int64_t total);
+    // Progress of a load on the capture thread, handed to the interface thread.
+    void StepLoadProgress(int64_t done, int64_t total);
     void EndProgress();
     // While the progress dialog shows, the rest of the window takes no input: the dialog is not modal, so
     // that a close from the window system still reaches the window (a modal one would swallow it).
@@ -67,6 +78,12 @@ private:
     FileScript m_fileScript;
 
     bool m_commandRunning = false;
+    CancelToken m_cancel;
+    // One progress report of a load on the capture thread is in flight at a time.
+    std::mutex m_reportMutex;
+    std::condition_variable m_reportTaken;
+    bool m_reportPending = false;
+    std::atomic<bool> m_dialogShown{false};  // m_progress is there, for the capture thread
     CWaitCursor m_waitCursor;
     qint64 m_progressDelayMs = 500;
     // The dialog appears once a command has run for a while.

@@ -17,6 +17,7 @@
 #include "app/TrawlerView.h"
 #include "capture/CaptureFile.h"
 #include "capture/PacketStore.h"
+#include "frontend/FrontEnd.h"
 #include "ui/ListBars.h"
 #include "views/HexView.h"
 #include "views/ListCtrlLeft.h"
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     if (args.isEmpty() || args.size() > 2)
         parser.showHelp(2);
 
-    if (!OpenCaptureFile(args[0].toStdString(), false))
+    if (!OpenCaptureFile(args[0].toStdString(), false, StandardErrorPrompts()))
         return 1;
     if (g_packetTable.size() == 0) {
         std::fprintf(stderr, "pacterra-viewer: the file holds no TCP or UDP packet over IPv4\n");

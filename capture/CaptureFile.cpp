@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/AtomicFile.h"
 #include "capture/FileReader.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
@@ -22,7 +23,15 @@
 
 namespace {
 
-bool g_loadingFile = false;  // interface thread only
+// From the checks before a load until it ended (a load runs on the capture thread or the caller's).
+std::atomic<bool> g_loadingFile{false};
+
+// What ReadCaptureFile returns for a load that was cancelled or stopped by the front end.
+constexpr int kLoadStopped = 4;
+
+MsgAnswer Tell(IPromptService& prompts, const std::string& text, const std::string& detail = {}) {
+    return prompts.Prompt(text, MsgButtons::Ok, detail);
+}
 
 // libpcap reads a pcapng file only while every interface in it has the first one's link type and snapshot
 // length: such a file is whole, just beyond what can be read in one go.
@@ -38,7 +47,7 @@ int64_t FileSize(const std::string& path) {
 
 // Opens `path` as a capture file that can be read: a regular, non-empty file in a libpcap format holding
 // Ethernet frames. Otherwise says why, naming the file, and returns null; nothing else changes.
-pcap_t* OpenCheckedCaptureFile(const std::string& path) {
+pcap_t* OpenCheckedCaptureFile(const std::string& path, IPromptService& prompts) {
     // What is no capture file at all is named as such; a pipe would also leave the load waiting for a
     // writer (streams are read by StartStreamThread).
     struct stat st {};
@@ -56,7 +65,7 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
             notAFile = path + ": the file is empty (0 bytes).";
     }
     if (!notAFile.empty()) {
-        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, notAFile);
+        Tell(prompts, msg::kFileOpenError, notAFile);
         return nullptr;
     }
     char error[PCAP_ERRBUF_SIZE] = "";
@@ -66,31 +75,37 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path) {
         std::string detail = error;
         if (detail.rfind(path, 0) != 0)
             detail = path + ": " + detail;
-        ShowMessage(msg::kFileOpenError, MsgButtons::Ok, detail);
+        Tell(prompts, msg::kFileOpenError, detail);
         return nullptr;
     }
     // Records are parsed as Ethernet frames (or Linux cooked ones, by the wider intake); anything else would
     // be read as garbage.
     if (int link = pcap_datalink(pcap); !IntakeHandlerFor(link, PacketHandler)) {
         pcap_close(pcap);
-        ShowMessage(msg::kFileNotEthernet, MsgButtons::Ok,
-                    path + ": the file has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
+        Tell(prompts, msg::kFileNotEthernet,
+             path + ": the file has " + LinkTypeText(link) + "; " + ReadableLinkTypesText());
         return nullptr;
     }
     return pcap;
 }
 
 // Reads the file that OpenCheckedCaptureFile opened as `pcap` (and closes it), as LoadCaptureFile does.
-int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
-                    const LoadProgress& progress) {
+// A load ends early when `cancel` is set, or when something else (the store, or a front end of its own
+// accord) moves g_captureState on from CAPTURE_RUNNING.
+bool LoadGoesOn(const CancelToken& cancel) {
+    return g_captureState.load() == CAPTURE_RUNNING && !cancel.IsCancelled();
+}
+
+int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path, IPromptService& prompts,
+                    const CancelToken& cancel) {
     char error[PCAP_ERRBUF_SIZE] = "";
     const int link = pcap_datalink(pcap);
     handler = IntakeHandlerFor(link, handler);
     if (!handler) {  // a cooked file given to a reader of Ethernet frames only
         pcap_close(pcap);
         g_captureState = CAPTURE_IDLE;
-        ShowMessage(msg::kFileNotEthernet, MsgButtons::Ok,
-                    path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
+        Tell(prompts, msg::kFileNotEthernet,
+             path + ": the file has " + LinkTypeText(link) + "; only Ethernet (1) can be read.");
         return 0;
     }
     g_storeLinkType = link;
@@ -105,10 +120,15 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         pcap = nullptr;
     }
     ClassicReadResult fast = ClassicReadResult::NotClassic;
-    if (classic && g_captureState.load() == CAPTURE_RUNNING) {
-        ReadProgress blockProgress;
-        if (progress)
-            blockProgress = [&](int64_t done) { progress(done, total); };
+    if (classic && LoadGoesOn(cancel)) {
+        ReadProgress blockProgress = [&](int64_t done) {
+            prompts.ShowLoadProgress(done, total);
+            // The block reader reads on while the capture runs: a cancel stops it as Stop would.
+            if (cancel.IsCancelled()) {
+                int expected = CAPTURE_RUNNING;
+                g_captureState.compare_exchange_strong(expected, CAPTURE_STOPPING);
+            }
+        };
         fast = ReadClassicCaptureFile(path, handler, nullptr, blockProgress, damage);
         if (fast == ClassicReadResult::NotClassic) {
             pcap = pcap_open_offline(path.c_str(), error);
@@ -116,7 +136,7 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
                 damage = error;
         }
     }
-    while (pcap && g_captureState.load() == CAPTURE_RUNNING) {
+    while (pcap && LoadGoesOn(cancel)) {
         int n = DispatchPackets(pcap, kLoadBatch, handler, nullptr);
         if (n == PCAP_ERROR) {
             damage = pcap_geterr(pcap);
@@ -124,16 +144,15 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         }
         if (n <= 0)
             break;  // end of the file (0) or a break requested
-        if (progress) {
-            FILE* f = pcap_file(pcap);
-            progress(f ? static_cast<int64_t>(std::ftell(f)) : 0, total);
-        }
+        FILE* f = pcap_file(pcap);
+        prompts.ShowLoadProgress(f ? static_cast<int64_t>(std::ftell(f)) : 0, total);
     }
     if (pcap)
         pcap_close(pcap);
     g_loadingFile = false;
     // Stopped by the front end (its progress was cancelled, or its window closed), not by the store.
-    const bool stopped = g_captureState.load() == CAPTURE_STOPPING && g_storeStop.load() == STORE_STOP_NONE;
+    const bool stopped = (cancel.IsCancelled() || g_captureState.load() == CAPTURE_STOPPING) &&
+                         g_storeStop.load() == STORE_STOP_NONE;
     g_captureState = CAPTURE_IDLE;
     // The packets came from a file: nothing is lost if they are not saved again.
     g_unsavedPackets = 0;
@@ -144,13 +163,13 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         damage += "\nThe file changed while it was read: it had " + std::to_string(total) +
                   " bytes when reading began and has " + std::to_string(now) + " now.";
     if (!damage.empty() && IsMixedInterfacesError(damage))
-        ShowMessage(msg::kFileMixedInterfaces, MsgButtons::Ok, damage);
+        Tell(prompts, msg::kFileMixedInterfaces, damage);
     else if (!damage.empty())
-        ShowMessage(msg::kFileDamaged, MsgButtons::Ok, damage);
+        Tell(prompts, msg::kFileDamaged, damage);
     if (outOfMemory)
-        ShowMessage(OutOfMemoryMessage(g_packetTable.size()));
+        Tell(prompts, OutOfMemoryMessage(g_packetTable.size()));
     if (int shortCount = g_shortPacketCount.load(); shortCount != 0)
-        ShowMessage(ShortPacketsMessage(shortCount));
+        Tell(prompts, ShortPacketsMessage(shortCount));
     if (!damage.empty() || outOfMemory)
         return 0;
     return stopped ? kLoadStopped : 1;
@@ -158,108 +177,36 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
 
 }  // namespace
 
-int LoadCaptureFile(pcap_handler handler, const std::string& path, const LoadProgress& progress) {
-    pcap_t* pcap = OpenCheckedCaptureFile(path);
+int LoadCaptureFile(pcap_handler handler, const std::string& path, IPromptService& prompts,
+                    const CancelToken& cancel) {
+    pcap_t* pcap = OpenCheckedCaptureFile(path, prompts);
     if (!pcap) {
         g_captureState = CAPTURE_IDLE;
         return 0;
     }
-    const int loaded = ReadCaptureFile(pcap, handler, path, progress);
+    const int loaded = ReadCaptureFile(pcap, handler, path, prompts, cancel);
     return loaded == kLoadStopped ? 1 : loaded;
 }
 
 namespace {
 
-// What a save replaces. A regular file (also through a symbolic link, which stays a link) is replaced by a
-// complete new file made beside it under a name no one can choose in advance; anything else that exists (a
-// device, a pipe) is written directly.
-struct SaveTarget {
-    std::string final;     // the file to replace or create
-    bool existed = false;  // a regular file is there
-    bool direct = false;   // not a regular file: written in place as it is
-    struct stat old {};    // of the existing file
-    std::string refusal;   // not empty: nothing is written, for this reason
+// The libpcap file format, written as pcap_dump writes it: in this machine's byte order, microsecond stamps.
+struct PcapFileHeader {
+    uint32_t magic = 0xA1B2C3D4;
+    uint16_t major = 2, minor = 4;
+    int32_t thisZone = 0;
+    uint32_t sigFigs = 0;
+    uint32_t snapshot = 0;
+    uint32_t linkType = 0;
 };
+struct PcapRecordHeader {
+    uint32_t sec = 0, usec = 0, capLen = 0, len = 0;
+};
+static_assert(sizeof(PcapFileHeader) == 24 && sizeof(PcapRecordHeader) == 16);
 
-SaveTarget PlanSave(const std::string& path) {
-    SaveTarget t;
-    t.final = path;
-    struct stat entry {};
-    if (::lstat(path.c_str(), &entry) != 0)
-        return t;  // a new file (or a directory that does not exist, which the temporary file reports)
-    if (::stat(path.c_str(), &t.old) != 0) {
-        t.refusal = errno == ENOENT ? "it is a symbolic link to a file that does not exist"
-                                    : std::string(std::strerror(errno));
-        return t;
-    }
-    if (!S_ISREG(t.old.st_mode)) {
-        t.direct = true;
-        return t;
-    }
-    t.existed = true;
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        t.final = real;
-        std::free(real);
-    }
-    return t;
-}
-
-// Overwrites the regular file `path` with `bytes`, for a directory where no new file can be made. The room
-// for the new bytes is reserved before any old byte changes, and the old bytes are written back should the
-// writing fail all the same. 0, or the errno of the failure.
-int OverwriteInPlace(const std::string& path, const char* bytes, size_t size) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    auto fail = [fd](int error) {
-        ::close(fd);
-        return error;
-    };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(errno ? errno : EINVAL);
-    std::string old(static_cast<size_t>(st.st_size), '\0');
-    for (size_t done = 0; done < old.size();) {
-        ssize_t n = ::pread(fd, old.data() + done, old.size() - done, static_cast<off_t>(done));
-        if (n <= 0)
-            return fail(n < 0 ? errno : EIO);
-        done += static_cast<size_t>(n);
-    }
-    if (int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size)); error != 0) {
-        (void)::ftruncate(fd, st.st_size);
-        return fail(error);
-    }
-    auto writeAll = [fd](const char* data, size_t length) {
-        for (size_t done = 0; done < length;) {
-            ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(done));
-            if (n < 0)
-                return errno;
-            done += static_cast<size_t>(n);
-        }
-        return 0;
-    };
-    int error = writeAll(bytes, size);
-    if (error == 0 && ::ftruncate(fd, static_cast<off_t>(size)) != 0)
-        error = errno;
-    if (error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (error != 0) {
-        (void)writeAll(old.data(), old.size());
-        (void)::ftruncate(fd, st.st_size);
-        (void)::fsync(fd);
-    }
-    ::close(fd);
-    return error;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+template <typename T>
+std::string_view BytesOf(const T& value) {
+    return {reinterpret_cast<const char*>(&value), sizeof value};
 }
 
 }  // namespace
@@ -269,9 +216,11 @@ std::atomic<bool> g_abandonSaves{false};
 namespace {
 
 // `subset`: the packets to write, in order; null writes every packet below the count read at the start.
-int SavePackets(const PacketTable& table, const std::string& path, const std::vector<uint32_t>* subset) {
-    if (g_abandonSaves.load())
-        return 0;
+CommandResult SavePackets(const PacketTable& table, const std::string& path,
+                          const std::vector<uint32_t>* subset, IPromptService& prompts,
+                          const CancelToken& cancel) {
+    if (g_abandonSaves.load() || cancel.IsCancelled())
+        return CommandResult::Cancelled;
     const size_t count = subset ? subset->size() : table.size();
     auto packetAt = [&](size_t k) -> const PacketRecord& { return table[subset ? (*subset)[k] : k]; };
     // The snapshot length of a live capture, unless a file with larger frames was opened: a reader cuts
@@ -280,169 +229,83 @@ int SavePackets(const PacketTable& table, const std::string& path, const std::ve
     for (size_t i = 0; i < count; ++i)
         snapshot = std::max(snapshot, packetAt(i).capLen);
 
-    const SaveTarget target = PlanSave(path);
-    auto openFailed = [&](const std::string& detail) {
-        ShowMessage(msg::kDumpOpenError, MsgButtons::Ok, detail);
-        return 0;
-    };
-    if (!target.refusal.empty())
-        return openFailed(path + ": " + target.refusal);
-
-    // Where the bytes go first: a new file beside the target (O_CREAT|O_EXCL, never through a link), or,
-    // when its directory takes no new file but the file itself is writable, memory.
-    std::string temporary;
-    char* memory = nullptr;
-    size_t memorySize = 0;
-    bool inMemory = false;
-    FILE* f = nullptr;
-    if (target.direct) {
-        f = std::fopen(target.final.c_str(), "wb");
-        if (!f)
-            return openFailed(path + ": " + std::strerror(errno));
-    } else {
-        temporary = DirectoryOf(target.final) + "/." + NameOf(target.final) + ".XXXXXX";
-        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            f = ::fdopen(fd, "wb");
-            if (!f) {
-                const int error = errno;
-                ::close(fd);
-                ::unlink(temporary.c_str());
-                return openFailed(path + ": " + std::strerror(error));
-            }
-        } else {
-            const int error = errno;
-            temporary.clear();
-            if (!target.existed || (error != EACCES && error != EPERM && error != EROFS) ||
-                ::access(target.final.c_str(), W_OK) != 0)
-                return openFailed(path + ": " + std::strerror(error));
-            f = ::open_memstream(&memory, &memorySize);
-            inMemory = true;
-            if (!f)
-                return openFailed(path + ": " + std::strerror(errno));
-        }
+    AtomicFileWriter file(path);
+    if (!file.Open()) {
+        Tell(prompts, msg::kDumpOpenError, file.Error());
+        return CommandResult::Failed;
     }
-    auto dropTemporary = [&] {
-        if (!temporary.empty())
-            ::unlink(temporary.c_str());
-    };
-
-    // The frames keep the link type they came with (Ethernet unless the wider intake read cooked frames).
-    pcap_t* dead = pcap_open_dead(g_storeLinkType.load(), snapshot);
-    if (!dead) {
-        std::fclose(f);
-        std::free(memory);
-        dropTemporary();
-        return openFailed("out of memory");
-    }
-    pcap_dumper_t* dumper = pcap_dump_fopen(dead, f);
-    if (!dumper) {
-        std::string error = pcap_geterr(dead);
-        pcap_close(dead);
-        std::fclose(f);
-        std::free(memory);
-        dropTemporary();
-        return openFailed(error);
-    }
+    // The frames keep the link type they came with (Ethernet unless the wider intake read cooked frames);
+    // the link types read have the same number in a file as in the library.
+    PcapFileHeader header;
+    header.snapshot = static_cast<uint32_t>(snapshot);
+    header.linkType = static_cast<uint32_t>(g_storeLinkType.load());
+    bool ok = file.Write(BytesOf(header));
     bool cancelled = false;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; ok && i < count; ++i) {
         if (i % kSaveBatch == 0 && i != 0 &&
-            (g_abandonSaves.load(std::memory_order_relaxed) ||
-             (g_pMainFrame &&
-              !g_pMainFrame->ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count))))) {
+            (g_abandonSaves.load(std::memory_order_relaxed) || cancel.IsCancelled() ||
+             !prompts.ShowSaveProgress(static_cast<int64_t>(i), static_cast<int64_t>(count)))) {
             cancelled = true;
             break;
         }
         const PacketRecord& p = packetAt(i);
-        pcap_pkthdr h{};
-        h.ts.tv_sec = static_cast<time_t>(p.stamp.sec);
-        h.ts.tv_usec = p.stamp.usec;
-        h.caplen = static_cast<bpf_u_int32>(p.capLen);
-        h.len = h.caplen;  // the length on the wire is not kept
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &h, p.data);
+        PcapRecordHeader record;
+        record.sec = static_cast<uint32_t>(p.stamp.sec);
+        record.usec = static_cast<uint32_t>(p.stamp.usec);
+        record.capLen = static_cast<uint32_t>(p.capLen);
+        record.len = record.capLen;  // the length on the wire is not kept
+        ok = file.Write(BytesOf(record)) &&
+             file.Write({reinterpret_cast<const char*>(p.data), static_cast<size_t>(p.capLen)});
     }
-    // (The progress report may have pumped the events that asked to end the program.)
-    cancelled = cancelled || g_abandonSaves.load();
-    // pcap_dump reports nothing: a full disk shows up in the stream's error state.
-    bool ok = !cancelled && pcap_dump_flush(dumper) == 0 && !std::ferror(f);
-    int error = errno;
-    if (ok && !temporary.empty()) {
-        // The replacement keeps the old file's owner and permissions (captured traffic may be private); a
-        // new file gets what a plain create would give it.
-        if (target.existed) {
-            (void)::fchown(fileno(f), target.old.st_uid, target.old.st_gid);
-            (void)::fchmod(fileno(f), target.old.st_mode & 07777);
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            (void)::fchmod(fileno(f), 0666 & ~mask);
-        }
-        if (::fsync(fileno(f)) != 0) {
-            ok = false;
-            error = errno;
-        }
+    // (The progress report may have pumped the events that asked to end the program.) A cancelled save
+    // leaves nothing: the writer removes its file.
+    if (cancelled || g_abandonSaves.load() || cancel.IsCancelled())
+        return CommandResult::Cancelled;  // the user knows
+    if (!ok || !file.Commit()) {
+        Tell(prompts, msg::kDumpWriteError, file.Error());
+        return CommandResult::Failed;
     }
-    pcap_dump_close(dumper);  // closes the stream; a memory stream's bytes are final now
-    pcap_close(dead);
-    if (ok && g_abandonSaves.load()) {
-        ok = false;
-        cancelled = true;
-    }
-    if (ok && !temporary.empty() && std::rename(temporary.c_str(), target.final.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && inMemory) {
-        error = memory ? OverwriteInPlace(target.final, memory, memorySize) : ENOMEM;
-        ok = error == 0;
-    }
-    std::free(memory);
-    if (!ok) {
-        dropTemporary();
-        if (cancelled)
-            return 0;  // the user knows
-        ShowMessage(msg::kDumpWriteError, MsgButtons::Ok, path + ": " + std::strerror(error));
-        return 0;
-    }
-    return 1;
+    return CommandResult::Done;
 }
 
 }  // namespace
 
-int SaveCaptureFile(const PacketTable& table, const std::string& path) {
-    return SavePackets(table, path, nullptr);
+CommandResult SaveCaptureFile(const PacketTable& table, const std::string& path, IPromptService& prompts,
+                              const CancelToken& cancel) {
+    return SavePackets(table, path, nullptr, prompts, cancel);
 }
 
-int SaveCaptureFile(const PacketTable& table, const std::string& path, const std::vector<uint32_t>& packets) {
+CommandResult SaveCaptureFile(const PacketTable& table, const std::string& path,
+                              const std::vector<uint32_t>& packets, IPromptService& prompts,
+                              const CancelToken& cancel) {
     for (uint32_t p : packets)
         if (p >= table.size())
             throw std::out_of_range("packet index out of range");
-    return SavePackets(table, path, &packets);
+    return SavePackets(table, path, &packets, prompts, cancel);
 }
 
-int SaveCommand() {
-    std::string path;
-    if (g_pMainFrame)
-        path = g_pMainFrame->AskFilePath(IPromptService::FileQuestion::SaveCapture);
+CommandResult SaveCommand(IPromptService& prompts, const CancelToken& cancel) {
+    const std::string path = prompts.AskFilePath(IPromptService::FileQuestion::SaveCapture);
     if (path.empty())
-        return 0;
-    if (!SaveCaptureFile(g_packetTable, path))
-        return 0;
+        return CommandResult::Cancelled;
+    if (const CommandResult saved = SaveCaptureFile(g_packetTable, path, prompts, cancel);
+        saved != CommandResult::Done)
+        return saved;
     // A running capture goes on storing packets that the file does not hold: they stay unsaved.
     if (g_captureState.load() == CAPTURE_IDLE)
         g_unsavedPackets = 0;
-    ShowMessage(msg::kPacketsSaved);
-    return 1;
+    Tell(prompts, msg::kPacketsSaved);
+    return CommandResult::Done;
 }
 
-bool OfferToSaveUnsavedPackets() {
+bool OfferToSaveUnsavedPackets(IPromptService& prompts, const CancelToken& cancel) {
     if (g_unsavedPackets.load() == 0)
         return true;
-    switch (ShowMessage(msg::kSaveUnsavedQuestion, MsgButtons::YesNoCancel)) {
+    switch (prompts.Prompt(msg::kSaveUnsavedQuestion, MsgButtons::YesNoCancel, {})) {
         case MsgAnswer::No:
             return true;
         case MsgAnswer::Yes:
-            return SaveCommand() == 1;
+            return SaveCommand(prompts, cancel) == CommandResult::Done;
         default:
             return false;
     }
@@ -450,75 +313,116 @@ bool OfferToSaveUnsavedPackets() {
 
 namespace {
 
-// OpenCaptureFile, telling a load that the front end stopped (kLoadStopped) from a whole one.
-int OpenAndReadCaptureFile(const std::string& path, bool applyRules) {
-    // A front end that pumps its events during a load could ask for another one: the first must finish (or
-    // be cancelled) before the store is cleared under it.
-    if (g_loadingFile)
-        return 0;
-    // Checked before the store is emptied: a file that cannot be read leaves the capture shown as it was.
-    pcap_t* pcap = OpenCheckedCaptureFile(path);
+// The checks before the store is touched: a file that cannot be read leaves the capture shown as it was.
+// Then a fresh store and the state of a running load. Null (told) when the file cannot be read.
+pcap_t* PrepareLoad(const std::string& path, bool applyRules, IPromptService& prompts) {
+    pcap_t* pcap = OpenCheckedCaptureFile(path, prompts);
     if (!pcap)
-        return 0;
+        return nullptr;
     ResetCapture();
     g_skipFilter = applyRules ? 0 : 1;
     g_captureState = CAPTURE_RUNNING;
-    LoadProgress progress;
-    if (g_pMainFrame)
-        progress = [](int64_t done, int64_t total) { g_pMainFrame->ShowLoadProgress(done, total); };
-    return ReadCaptureFile(pcap, PacketHandler, path, progress);
+    g_loadingFile = true;
+    return pcap;
+}
+
+// OpenCaptureFile, telling a cancelled load (kLoadStopped) from a whole one.
+int OpenAndReadCaptureFile(const std::string& path, bool applyRules, IPromptService& prompts,
+                           const CancelToken& cancel) {
+    // A load still running must finish (or be cancelled) before the store is cleared under it.
+    if (g_loadingFile)
+        return 0;
+    pcap_t* pcap = PrepareLoad(path, applyRules, prompts);
+    return pcap ? ReadCaptureFile(pcap, PacketHandler, path, prompts, cancel) : 0;
+}
+
+// What Open says after a load that ReadCaptureFile ended with `loaded`.
+OpenResult FinishLoad(int loaded, IPromptService& prompts) {
+    if (loaded == 0)
+        return OpenResult::Failed;
+    if (loaded == kLoadStopped)
+        return OpenResult::Stopped;  // no success either: the front end that stopped it says so
+    // With the rules applied the buffer limit can end the load early: that is no success.
+    if (g_storeStop.load() == STORE_STOP_BUFFER_FULL) {
+        prompts.Prompt(
+            BufferFilledMessage(g_packetTable.size(), false), MsgButtons::Ok,
+            "Choose a larger buffer under Configure, or open the file without applying the filter, "
+            "to read every packet.");
+        return OpenResult::BufferFilled;
+    }
+    Tell(prompts, msg::kFileOpened);
+    return OpenResult::Loaded;
+}
+
+// The questions of the Open command; false when one was cancelled (or the save before it failed).
+bool AskWhatToOpen(IPromptService& prompts, const CancelToken& cancel, std::string& path, bool& applyRules) {
+    if (g_loadingFile)
+        return false;
+    if (g_captureState.load() != CAPTURE_IDLE) {
+        if (prompts.Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
+            return false;
+        StopCaptureAndWait();
+    }
+    if (!OfferToSaveUnsavedPackets(prompts, cancel))
+        return false;
+    path = prompts.AskFilePath(IPromptService::FileQuestion::OpenCapture);
+    if (path.empty())
+        return false;
+    applyRules = AskToApplyRules(prompts);
+    return true;
 }
 
 }  // namespace
 
-int OpenCaptureFile(const std::string& path, bool applyRules) {
-    const int loaded = OpenAndReadCaptureFile(path, applyRules);
+int OpenCaptureFile(const std::string& path, bool applyRules, IPromptService& prompts,
+                    const CancelToken& cancel) {
+    const int loaded = OpenAndReadCaptureFile(path, applyRules, prompts, cancel);
     return loaded == kLoadStopped ? 1 : loaded;
 }
 
-bool AskToApplyRules() {
-    return ShowMessage(msg::kApplyFilterQuestion, MsgButtons::YesNo) == MsgAnswer::Yes;
+bool AskToApplyRules(IPromptService& prompts) {
+    return prompts.Prompt(msg::kApplyFilterQuestion, MsgButtons::YesNo, {}) == MsgAnswer::Yes;
 }
 
-int OpenCommand() {
-    if (g_loadingFile)
-        return 0;
-    if (g_captureState.load() != CAPTURE_IDLE) {
-        if (ShowMessage(msg::kStopCapturingQuestion, MsgButtons::OkCancel) != MsgAnswer::Ok)
-            return 0;
-        StopCaptureAndWait();
-    }
-    if (!OfferToSaveUnsavedPackets())
-        return 0;
+OpenResult OpenCommand(IPromptService& prompts, const CancelToken& cancel) {
     std::string path;
-    if (g_pMainFrame)
-        path = g_pMainFrame->AskFilePath(IPromptService::FileQuestion::OpenCapture);
-    if (path.empty())
-        return 0;
-    const bool apply = AskToApplyRules();
-    return OpenCaptureSource(path, apply);
+    bool apply = false;
+    if (!AskWhatToOpen(prompts, cancel, path, apply))
+        return OpenResult::Cancelled;
+    return OpenCaptureSource(path, apply, prompts, cancel);
 }
 
-int OpenCaptureSource(const std::string& path, bool applyRules) {
+void OpenCommandInBackground(IPromptService& prompts, const CancelToken& cancel, OpenDone done) {
+    std::string path;
+    bool apply = false;
+    if (!AskWhatToOpen(prompts, cancel, path, apply))
+        return done(OpenResult::Cancelled);
+    OpenCaptureSourceInBackground(path, apply, prompts, cancel, std::move(done));
+}
+
+OpenResult OpenCaptureSource(const std::string& path, bool applyRules, IPromptService& prompts,
+                             const CancelToken& cancel) {
     if (g_loadingFile)
-        return 0;
+        return OpenResult::Cancelled;
     if (IsStreamPath(path)) {
         ResetCapture();
-        return StartStreamThread(path, applyRules) ? kStreamStarted : 0;
+        return StartStreamThread(path, applyRules) ? OpenResult::StreamStarted : OpenResult::Failed;
     }
-    const int loaded = OpenAndReadCaptureFile(path, applyRules);
-    if (loaded == 0 || loaded == kLoadStopped)
-        return loaded;  // a stopped load is no success either: the front end that stopped it says so
-    // With the rules applied the buffer limit can end the load early: that is no success.
-    if (g_storeStop.load() == STORE_STOP_BUFFER_FULL) {
-        ShowMessage(
-            BufferFilledMessage(g_packetTable.size(), false), MsgButtons::Ok,
-            "Choose a larger buffer under Configure, or open the file without applying the filter, to "
-            "read every packet.");
-        return kBufferFilled;
-    }
-    ShowMessage(msg::kFileOpened);
-    return 1;
+    return FinishLoad(OpenAndReadCaptureFile(path, applyRules, prompts, cancel), prompts);
+}
+
+void OpenCaptureSourceInBackground(const std::string& path, bool applyRules, IPromptService& prompts,
+                                   const CancelToken& cancel, OpenDone done) {
+    if (g_loadingFile || IsStreamPath(path))
+        return done(OpenCaptureSource(path, applyRules, prompts, cancel));
+    pcap_t* pcap = PrepareLoad(path, applyRules, prompts);
+    if (!pcap)
+        return done(OpenResult::Failed);
+    // The capture thread is the store's one writer, for a file as for a live capture; Stop and
+    // StopCaptureAndWait end and join a load as they do a capture.
+    RunOnCaptureThread([pcap, path, &prompts, &cancel, done = std::move(done)] {
+        done(FinishLoad(ReadCaptureFile(pcap, PacketHandler, path, prompts, cancel), prompts));
+    });
 }
 
 std::string BufferFilledMessage(size_t kept, bool stream) {

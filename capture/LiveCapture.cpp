@@ -453,14 +453,14 @@ void ResetCapture() {
     ResetCaptureStore();
 }
 
-int StartCapture() {
+CommandResult StartCapture(IPromptService& prompts, const CancelToken& cancel) {
     if (g_captureState.load() != CAPTURE_IDLE)
-        return 0;
-    if (!OfferToSaveUnsavedPackets())
-        return 0;
+        return CommandResult::Failed;
+    if (!OfferToSaveUnsavedPackets(prompts, cancel))
+        return CommandResult::Cancelled;
     ResetCapture();
     StartCaptureThread(g_config.adapter);
-    return 1;
+    return CommandResult::Done;
 }
 
 void StartCaptureThread(const std::string& device) {
@@ -474,6 +474,12 @@ void StartCaptureThread(const std::string& device) {
     g_storeStop = STORE_STOP_NONE;
     g_captureState = CAPTURE_RUNNING;
     g_captureThread = std::thread(CaptureThreadProc, device);
+}
+
+void RunOnCaptureThread(std::function<void()> work) {
+    JoinCaptureThread();
+    g_stopRequested = false;
+    g_captureThread = std::thread(std::move(work));
 }
 
 void StopCapture() {

@@ -3,9 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "capture/Command.h"
 #include "helper/HelperProtocol.h"
+
+class IPromptService;
 
 // Counters of the capture library for the last live capture (read after it ended).
 struct CaptureStats {
@@ -26,10 +30,14 @@ inline constexpr int kReadTimeoutMs = 100;
 // being dropped.
 inline constexpr int kKernelBufferBytes = 64 << 20;
 
-// The Start command: offers to save unsaved packets (a cancelled or failed save ends the command), empties
-// the store through ResetCapture, and starts the capture thread on `g_config.adapter`. Returns 1 when the
-// thread was started.
-int StartCapture();
+// The Start command: offers to save unsaved packets through `prompts` (a cancelled or failed save ends the
+// command), empties the store through ResetCapture, and starts the capture thread on `g_config.adapter`.
+// Done when the thread was started; Failed while a capture or load runs.
+CommandResult StartCapture(IPromptService& prompts, const CancelToken& cancel = CancelToken::Never());
+
+// Runs `work` as the capture thread (the store's writer), as a load of a file does; the store must be
+// reset and g_captureState CAPTURE_RUNNING. Stop and StopCaptureAndWait end and join it as a capture.
+void RunOnCaptureThread(std::function<void()> work);
 
 // Starts the capture thread on `device` without any question (a running capture is stopped first); the
 // store must already be reset.

@@ -479,12 +479,12 @@ int Capture(const Options& opt) {
                  static_cast<unsigned long long>(stats.interfaceDropped));
     if (!opt.writePath.empty()) {
         g_saving = 1;
-        const int saved = SaveCaptureFile(g_packetTable, opt.writePath);
+        const CommandResult saved = SaveCaptureFile(g_packetTable, opt.writePath, StandardErrorPrompts());
         g_saving = 0;
-        if (!saved && g_abandonSaves.load())
+        if (saved == CommandResult::Cancelled)
             std::fprintf(stderr, "pacterra-cli: the save to %s was interrupted; nothing was written\n",
                          opt.writePath.c_str());
-        if (!saved)
+        if (saved != CommandResult::Done)
             return 1;
     }
     return endedByFailure ? 1 : 0;
@@ -524,7 +524,7 @@ int ExportPackets(const Options& opt, std::vector<uint32_t>& connections) {
         connections.push_back(static_cast<uint32_t>(c));
     }
     const std::vector<uint32_t> packets = PacketsOfConnections(connections);
-    if (!SaveCaptureFile(g_packetTable, opt.writePath, packets))
+    if (SaveCaptureFile(g_packetTable, opt.writePath, packets, StandardErrorPrompts()) != CommandResult::Done)
         return 1;
     std::fprintf(stderr, "%zu packets of %zu connections written to %s\n", packets.size(), connections.size(),
                  opt.writePath.c_str());
@@ -671,7 +671,7 @@ int main(int argc, char** argv) {
         opt.connection = errno == ERANGE || n > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(n);
     }
 
-    // No front end: messages go to standard error (see ShowMessage).
+    // No front end: messages go to standard error (StandardErrorPrompts).
 
     // As the program's Open: rules (or not), a fresh store, then the file through the intake.
     if (opt.rules) {
@@ -687,7 +687,8 @@ int main(int argc, char** argv) {
     g_config.wideIntake = opt.wide ? 1 : 0;
     if (live)
         return CheckOutput(Capture(opt));
-    const int loaded = IsStreamPath(opt.file) ? ReadStream(opt) : OpenCaptureFile(opt.file, opt.rules);
+    const int loaded = IsStreamPath(opt.file) ? ReadStream(opt)
+                                              : OpenCaptureFile(opt.file, opt.rules, StandardErrorPrompts());
 
     int status = loaded ? 0 : 1;
     std::vector<uint32_t> shown;

@@ -10,26 +10,41 @@
 
 IMainFrame* g_pMainFrame = nullptr;
 
+namespace {
+
+class StandardErrorPromptService : public IPromptService {
+public:
+    MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override {
+        std::string plain = text;
+        for (size_t at; (at = plain.find("\r\n")) != std::string::npos;)
+            plain.erase(at, 1);
+        std::fprintf(stderr, "%s\n", plain.c_str());
+        if (!detail.empty())
+            std::fprintf(stderr, "%s\n", detail.c_str());
+        switch (buttons) {
+            case MsgButtons::Ok:
+            case MsgButtons::OkCancel:
+                return MsgAnswer::Ok;
+            case MsgButtons::YesNo:
+            case MsgButtons::YesNoCancel:
+                return MsgAnswer::Yes;
+        }
+        return MsgAnswer::Ok;
+    }
+};
+
+}  // namespace
+
+IPromptService& StandardErrorPrompts() {
+    static StandardErrorPromptService prompts;
+    return prompts;
+}
+
 MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons, const std::string& detail) {
+    // Nobody to ask (the command-line tool): standard error.
     if (g_pMainFrame)
         return g_pMainFrame->Prompt(text, buttons, detail);
-    // Nobody to ask (the command-line tool): the text goes to standard error with plain line ends, and a
-    // question takes its first button.
-    std::string plain = text;
-    for (size_t at; (at = plain.find("\r\n")) != std::string::npos;)
-        plain.erase(at, 1);
-    std::fprintf(stderr, "%s\n", plain.c_str());
-    if (!detail.empty())
-        std::fprintf(stderr, "%s\n", detail.c_str());
-    switch (buttons) {
-        case MsgButtons::Ok:
-        case MsgButtons::OkCancel:
-            return MsgAnswer::Ok;
-        case MsgButtons::YesNo:
-        case MsgButtons::YesNoCancel:
-            return MsgAnswer::Yes;
-    }
-    return MsgAnswer::Ok;
+    return StandardErrorPrompts().Prompt(text, buttons, detail);
 }
 
 std::string LinkTypeText(int linkType) {

@@ -23,8 +23,8 @@ public:
     // Asks for a file to write or to read; empty when the user cancels.
     virtual std::string AskFilePath(FileQuestion) { return {}; }
 
-    // Progress of a long file load, between batches (done and total in bytes). A front end may process its
-    // events here, and ends the load by setting g_captureState to CAPTURE_STOPPING.
+    // Progress of a long file load, between batches (done and total in bytes); from the capture thread when
+    // the load runs there. The load ends early through the token its command was given.
     virtual void ShowLoadProgress(int64_t /*done*/, int64_t /*total*/) {}
 
     // Progress of a save, between batches of packets (done and total in packets). false cancels the save:
@@ -40,6 +40,10 @@ extern IMainFrame* g_pMainFrame;
 
 MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
                       const std::string& detail = {});
+
+// The prompt service of a program without a window (the command-line tool): messages go to standard error
+// with plain line ends, a question takes its first button, and no file is chosen.
+IPromptService& StandardErrorPrompts();
 
 // "link type 113 (LINUX_SLL)": the detail of a refusal of anything but Ethernet.
 std::string LinkTypeText(int linkType);

@@ -42,6 +42,11 @@ inline bool ShowMainWindow(CMainFrame& frame) {
     return QTest::qWaitForWindowExposed(&frame);
 }
 
+// Open reads a file on the capture thread: waits until the command has ended in the window.
+inline bool WaitForOpen(CMainFrame& frame, int timeoutMs = 10000) {
+    return QTest::qWaitFor([&frame] { return !frame.FrontEnd()->IsCommandRunning(); }, timeoutMs);
+}
+
 // Closes the window, then empties the store it showed.
 inline void CloseMainWindow(std::unique_ptr<CMainFrame>& frame) {
     frame.reset();

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -10,7 +11,6 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "capture/AtomicFile.h"
 #include "capture/PacketStore.h"
 #include "views/PacketsModel.h"
 #include "views/PayloadScan.h"
@@ -402,19 +403,17 @@ bool CStreamView::SaveTo(const QString& path, QString* error) {
     while (m_stream->Extend(SIZE_MAX) > 0) {
     }
     ReadAndAppend(0, kTextStep);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
+    AtomicFileWriter file(QFile::encodeName(path).toStdString());
+    if (!file.Open())
+        return fail(QString::fromStdString(file.Error()));
     const Show show = CurrentShow();
     WriteStreamBytes(*m_stream, m_stream->Pieces(), show != ServerOnly, show != ClientOnly,
                      [&](std::span<const uint8_t> bytes) {
-                         return file.write(reinterpret_cast<const char*>(bytes.data()),
-                                           static_cast<qint64>(bytes.size())) ==
-                                static_cast<qint64>(bytes.size());
+                         return file.Write({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
                      });
-    // commit() reports a failed write too, and leaves the old file in place then.
-    if (!file.commit())
-        return fail(file.errorString());
+    // Commit reports a failed write too, and leaves the old file in place then.
+    if (!file.Commit())
+        return fail(QString::fromStdString(file.Error()));
     return true;
 }
 

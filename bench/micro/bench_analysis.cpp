@@ -57,7 +57,8 @@ void Export(benchmark::State& state, ConnectionFormat format) {
     size_t bytes = 0;
     for (auto _ : state) {
         if (toFile) {
-            if (const std::string error = ExportConnectionsToFile(format, nullptr, path); !error.empty())
+            if (const std::string error = ExportConnectionsToFile(format, nullptr, path).error;
+                !error.empty())
                 state.SkipWithError(error.c_str());
         } else {
             bytes = 0;

@@ -318,6 +318,7 @@ private:
     void OpenSample() {
         m_answer = MsgAnswer::No;  // the rules' question: every packet
         m_frame->OpenFileAtStartup(kSample);
+        QVERIFY(WaitForOpen(*m_frame));
         m_list->Sync();
         m_shown.clear();
         m_asked.clear();

@@ -304,7 +304,7 @@ private slots:
     // ----
 
     void ctrlEndKeepsTheFirstColumns() {
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         CListCtrlLeft* connections = m_frame->ConnectionsList();
         connections->Sync();
         QVERIFY(connections->model()->rowCount() > 10);
@@ -337,7 +337,7 @@ private slots:
 
     // A click on the part of the Data cell that shows leaves "Time Offset" in view.
     void clickOnDataKeepsTheFirstColumns() {
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         CListCtrlLeft* connections = m_frame->ConnectionsList();
         connections->Sync();
         // The Data column would fit in the list, but starts near its right edge.

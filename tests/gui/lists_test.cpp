@@ -133,7 +133,7 @@ private slots:
 
     void matchesTheCommandLineTool() {
         const QString sample = QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap");
-        QVERIFY(OpenCaptureFile(sample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(sample.toStdString(), false, StandardErrorPrompts()));
         m_left->Sync();
         const QList<QByteArray> connections = CommandLineRows({"connections", sample});
         QVERIFY(!connections.isEmpty());

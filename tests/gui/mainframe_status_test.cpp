@@ -183,7 +183,7 @@ private slots:
     // After Start or Open the tree, the hex view and the payload go on showing the packet last activated,
     // from their own copies: the store they came from is gone.
     void detailViewsKeepTheLastPacket() {
-        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false), 1);
+        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()), 1);
         CListCtrlLeft* connections = m_frame->ConnectionsList();
         connections->Sync();
         int connection = -1;  // one whose first packet has a payload
@@ -202,6 +202,7 @@ private slots:
         m_answers[kFilterQuestion] = MsgAnswer::No;
         m_path = kSample;
         m_frame->OnOpen();
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(m_shown.last(), kOpened);
         QCOMPARE(m_frame->PacketsList()->model()->rowCount(), 0);
         QVERIFY(hex->Data() == bytes);
@@ -247,7 +248,7 @@ private slots:
         if (file.endsWith("unreadable.cap") && QFile(file).open(QIODevice::ReadOnly))
             QSKIP("root reads any file");
 
-        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false), 1);
+        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()), 1);
         CListCtrlLeft* connections = m_frame->ConnectionsList();
         connections->Sync();
         connections->SelectAndActivate(1);
@@ -261,6 +262,7 @@ private slots:
         m_path = file;
 
         m_frame->OnOpen();
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(m_shown, (QStringList{kSaveQuestion, kFilterQuestion, message}));
         QVERIFY2(m_details.last().startsWith(file + ": "), qPrintable(m_details.last()));
         QCOMPARE(g_packetTable.size(), packets);
@@ -284,6 +286,7 @@ private slots:
         m_answers[kFilterQuestion] = MsgAnswer::Yes;
         QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
         m_frame->OpenFileAtStartup(file);
+        QVERIFY(WaitForOpen(*m_frame));
         const size_t kept = g_packetTable.size();
         QVERIFY(kept > 900 && kept < size_t(records));
         const QString filled = QString(
@@ -307,6 +310,7 @@ private slots:
         m_shown.clear();
         m_answers[kFilterQuestion] = MsgAnswer::No;
         m_frame->OpenFileAtStartup(file);
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(m_shown, (QStringList{kFilterQuestion, kOpened}));
         QCOMPARE(g_packetTable.size(), size_t(records));
         QCOMPARE(m_frame->MessagePaneText(), QString("Ready"));
@@ -336,6 +340,7 @@ private slots:
         m_answers[kFilterQuestion] = MsgAnswer::Yes;
         QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
         m_frame->OpenFileAtStartup(fifo);
+        QVERIFY(WaitForOpen(*m_frame));
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
         writer.join();
         const size_t kept = g_packetTable.size();
@@ -377,6 +382,7 @@ private slots:
         };
         m_answers[kFilterQuestion] = MsgAnswer::No;
         m_frame->OpenFileAtStartup(file);
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(m_shown, (QStringList{kFilterQuestion, kOpened}));
         QVERIFY(progressShown);
         QVERIFY(!progressAtBox);

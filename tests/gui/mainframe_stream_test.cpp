@@ -75,6 +75,7 @@ private slots:
         QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
         Write(0, m_sample.size() / 2);
         m_frame->OpenFileAtStartup(m_fifo);
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(m_shown, QStringList{kFilterQuestion});
         QCOMPARE(g_captureState.load(), int(CAPTURE_RUNNING));
         CListCtrlLeft* list = m_frame->ConnectionsList();
@@ -106,6 +107,7 @@ private slots:
         QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
         Write(0, m_sample.size() / 2);
         m_frame->OnOpen();
+        QVERIFY(WaitForOpen(*m_frame));
         QTRY_VERIFY(g_packetTable.size() > 0);
         QTRY_VERIFY(m_frame->Action(ID_STOP)->isEnabled());
         m_frame->Action(ID_STOP)->trigger();
@@ -138,6 +140,7 @@ private slots:
         QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
         Write(0, bytes);
         m_frame->OpenFileAtStartup(m_fifo);
+        QVERIFY(WaitForOpen(*m_frame));
         // Closed once read: a pipe with neither end open forgets what it held.
         ::close(m_writer);
         m_writer = -1;

@@ -252,7 +252,7 @@ private slots:
         QFETCH(MsgAnswer, saveAnswer);
         QFETCH(QString, savePath);
         QFETCH(bool, closes);
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         const size_t packets = g_packetTable.size();
         QVERIFY(packets > 0);
         g_unsavedPackets = 1;
@@ -284,7 +284,7 @@ private slots:
 
     // Save, then Open the file again: the same store, the panes say so, nothing is left unsaved.
     void saveThenOpen() {
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         const size_t packets = g_packetTable.size(), connections = g_connectionTable.size();
         g_unsavedPackets = 1;
         QTemporaryDir dir;
@@ -297,6 +297,7 @@ private slots:
         m_answers.script[kFilterQuestion] = MsgAnswer::No;
         QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
         m_frame->OnOpen();
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished[0][0].toBool(), true);
         QCOMPARE(m_answers.shown,
@@ -329,13 +330,14 @@ private slots:
         QFETCH(MsgAnswer, saveAnswer);
         QFETCH(QString, file);
         QFETCH(bool, kept);
-        QVERIFY(OpenCaptureFile(kSample.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()));
         const size_t packets = g_packetTable.size();
         g_unsavedPackets = 1;
         m_answers.script[kSaveQuestion] = saveAnswer;
         m_answers.script[kFilterQuestion] = MsgAnswer::No;
         m_answers.path = file;
         m_frame->OnOpen();
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(g_packetTable.size(), kept ? packets : size_t(0));
         QCOMPARE(g_captureState.load(), int(CAPTURE_IDLE));
         if (file.endsWith("README.md"))
@@ -376,6 +378,7 @@ private slots:
         m_answers.path = all;
         CancelProgressSoon();
         m_frame->OnOpen();
+        QVERIFY(WaitForOpen(*m_frame));
         QVERIFY(g_packetTable.size() > 0);
         QVERIFY(g_packetTable.size() < size_t(count));
         QCOMPARE(g_captureState.load(), int(CAPTURE_IDLE));
@@ -390,6 +393,7 @@ private slots:
     void openFileAtStartup() {
         m_answers.script[kFilterQuestion] = MsgAnswer::No;
         m_frame->OpenFileAtStartup(kSample);
+        QVERIFY(WaitForOpen(*m_frame));
         QCOMPARE(m_answers.shown,
                  (QStringList{kFilterQuestion, "Captured packets file opened successfully!"}));
         QVERIFY(g_packetTable.size() > 0);

@@ -70,7 +70,7 @@ private slots:
     }
 
     void httpExchangeInBothColoursWithHighlighting() {
-        QVERIFY(OpenCaptureFile(kHttp.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kHttp.toStdString(), false, StandardErrorPrompts()));
         CStreamView view;
         view.resize(900, 600);
         view.ShowConnection(0);
@@ -93,7 +93,7 @@ private slots:
     }
 
     void findBarFindsHeadersAndSaysNotFound() {
-        QVERIFY(OpenCaptureFile(kHttp.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kHttp.toStdString(), false, StandardErrorPrompts()));
         CStreamView view;
         view.resize(900, 600);
         view.show();
@@ -125,7 +125,7 @@ private slots:
     }
 
     void showChoosesTheDirectionsAndSaveWritesThem() {
-        QVERIFY(OpenCaptureFile(kHttp.toStdString(), false));
+        QVERIFY(OpenCaptureFile(kHttp.toStdString(), false, StandardErrorPrompts()));
         CStreamView view;
         view.ShowConnection(0);
         QTemporaryDir dir;

@@ -78,6 +78,7 @@ private slots:
     void fileFitsAndClickSelectsPacket() {
         Show();
         m_frame->OpenFileAtStartup(kSample);
+        QVERIFY(WaitForOpen(*m_frame));
         CTrafficGraph* graph = m_frame->TrafficBar()->Graph();
         graph->Refresh();
         const RateBins& all = graph->Rates().All();
@@ -132,6 +133,7 @@ private slots:
     void zoomPanAndFit() {
         Show();
         m_frame->OpenFileAtStartup(kSample);
+        QVERIFY(WaitForOpen(*m_frame));
         CTrafficGraph* graph = m_frame->TrafficBar()->Graph();
         graph->Refresh();
         graph->grab();
@@ -171,6 +173,7 @@ private slots:
     void resetEmptiesTheGraph() {
         Show();
         m_frame->OpenFileAtStartup(kSample);
+        QVERIFY(WaitForOpen(*m_frame));
         CTrafficGraph* graph = m_frame->TrafficBar()->Graph();
         graph->Refresh();
         QVERIFY(graph->Rates().All().TotalPackets() > 0);

@@ -393,7 +393,7 @@ TEST_F(LiveCaptureTest, OpeningAFileDuringACaptureStopsTheCaptureFirst) {
         ::close(s);
     });
     std::this_thread::sleep_for(200ms);
-    const int loaded = OpenCaptureFile(file.string(), false);
+    const int loaded = OpenCaptureFile(file.string(), false, frontEnd);
     EXPECT_EQ(g_captureState.load(), CAPTURE_IDLE);
     std::this_thread::sleep_for(300ms);  // a capture still running would store the live datagrams now
     sending = false;
@@ -439,9 +439,9 @@ TEST_F(LiveCaptureTest, SavingAndReopeningGivesIdenticalTables) {
 
     frontEnd.path = (dir / "saved.cap").string();
     ASSERT_EQ(g_unsavedPackets.load(), 1);
-    ASSERT_EQ(SaveCommand(), 1) << frontEnd.AllMessages();
+    ASSERT_EQ(SaveCommand(frontEnd), CommandResult::Done) << frontEnd.AllMessages();
     EXPECT_EQ(g_unsavedPackets.load(), 0);
-    ASSERT_EQ(OpenCaptureFile(frontEnd.path, false), 1) << frontEnd.AllMessages();
+    ASSERT_EQ(OpenCaptureFile(frontEnd.path, false, frontEnd), 1) << frontEnd.AllMessages();
     EXPECT_EQ(Tables(), captured);
 }
 
@@ -490,7 +490,7 @@ TEST_F(LiveCaptureTest, AFailedSaveIsReportedAndKeepsThePacketsUnsaved) {
     };
     for (const Case& c : cases) {
         frontEnd.path = c.path;
-        EXPECT_EQ(SaveCommand(), 0) << c.path;
+        EXPECT_EQ(SaveCommand(frontEnd), CommandResult::Failed) << c.path;
         EXPECT_EQ(g_unsavedPackets.load(), 1) << c.path;
         EXPECT_NE(frontEnd.AllMessages().find(c.message), std::string::npos) << frontEnd.AllMessages();
         EXPECT_EQ(frontEnd.AllMessages().find("saved successfully"), std::string::npos);
@@ -539,7 +539,7 @@ TEST_F(LiveCaptureTest, AFailedSaveOverAnExistingFileKeepsItEvenForRoot) {
             }
             if (c.lockedDirectory && (::setgid(65534) != 0 || ::setuid(65534) != 0))
                 ::_exit(3);
-            int saved = SaveCaptureFile(g_packetTable, existing.string());
+            int saved = SaveCaptureFile(g_packetTable, existing.string(), frontEnd) == CommandResult::Done;
             if (FILE* f = std::fopen(report.c_str(), "w")) {
                 std::fputs(frontEnd.AllMessages().c_str(), f);
                 std::fclose(f);
@@ -579,7 +579,8 @@ TEST_F(LiveCaptureTest, SavingOverASymbolicLinkWritesItsTargetAndKeepsTheLinkAnd
     const fs::path link = dir / "link.cap";
     fs::create_symlink(fs::path("real") / "target.cap", link);
 
-    ASSERT_EQ(SaveCaptureFile(g_packetTable, link.string()), 1) << frontEnd.AllMessages();
+    ASSERT_EQ(SaveCaptureFile(g_packetTable, link.string(), frontEnd), CommandResult::Done)
+        << frontEnd.AllMessages();
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(fs::read_symlink(link), fs::path("real") / "target.cap");
     EXPECT_EQ(static_cast<int>(fs::status(target).permissions() & fs::perms::all), 0600);
@@ -590,7 +591,7 @@ TEST_F(LiveCaptureTest, SavingOverASymbolicLinkWritesItsTargetAndKeepsTheLinkAnd
         left.push_back(e.path().lexically_relative(dir).string());
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"link.cap", "real", "real/target.cap"}));
-    ASSERT_EQ(OpenCaptureFile(link.string(), false), 1);
+    ASSERT_EQ(OpenCaptureFile(link.string(), false, frontEnd), 1);
     EXPECT_EQ(g_packetTable.size(), 3u);
 }
 
@@ -864,7 +865,7 @@ TEST_F(LiveCaptureTest, CommandLineCaptureSavesWhatItPrints) {
     traffic.join();
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
     EXPECT_TRUE(fs::exists(interrupted));
-    EXPECT_EQ(OpenCaptureFile(interrupted.string(), false), 1);
+    EXPECT_EQ(OpenCaptureFile(interrupted.string(), false, frontEnd), 1);
     EXPECT_GT(g_packetTable.size(), 0u);
 }
 

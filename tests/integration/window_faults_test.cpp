@@ -115,7 +115,7 @@ private slots:
     // The save is reported as failed, the old file is untouched, and the packets are still offered on close.
     void diskFillsDuringSave() {
         QVERIFY(m_dir.isValid());
-        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false), 1);
+        QCOMPARE(OpenCaptureFile(kSample.toStdString(), false, StandardErrorPrompts()), 1);
         const size_t packets = g_packetTable.size();
         g_unsavedPackets = 1;
         m_path = m_dir.path() + "/old.cap";

@@ -188,7 +188,7 @@ private slots:
         });
         closer.start(0);
         m_frame->OpenFileAtStartup(file);
-        QVERIFY(asked);
+        QTRY_VERIFY_WITH_TIMEOUT(asked, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 10000);
         QCOMPARE(m_shown, (QStringList{kFilterQuestion, kStopQuestion}));
         QVERIFY(!m_frame->isVisible());

@@ -166,11 +166,11 @@ TEST_F(CaptureFileTest, AFrameOfTheLargestIpLengthRoundTrips) {
     const fs::path original = dir / "big.cap";
     WriteCapture(original, {frame}, 262144);
 
-    ASSERT_EQ(OpenCaptureFile(original.string(), false), 1);
+    ASSERT_EQ(OpenCaptureFile(original.string(), false, frontEnd), 1);
     ASSERT_EQ(g_packetTable.size(), 1u);
     const fs::path saved = dir / "saved.cap";
-    ASSERT_EQ(SaveCaptureFile(g_packetTable, saved.string()), 1);
-    ASSERT_EQ(OpenCaptureFile(saved.string(), false), 1);
+    ASSERT_EQ(SaveCaptureFile(g_packetTable, saved.string(), frontEnd), CommandResult::Done);
+    ASSERT_EQ(OpenCaptureFile(saved.string(), false, frontEnd), 1);
     ASSERT_EQ(g_packetTable.size(), 1u);
     EXPECT_EQ(g_shortPacketCount.load(), 0);
     EXPECT_TRUE(StoredBytes(0) == frame) << "the reloaded frame differs";
@@ -205,7 +205,7 @@ TEST_F(CaptureFileTest, OfferingToSaveUnsavedPackets) {
                 p = (dir / "good.cap").string();
             frontEnd.paths.push_back(p);
         }
-        EXPECT_EQ(OfferToSaveUnsavedPackets(), c.goOn) << c.what;
+        EXPECT_EQ(OfferToSaveUnsavedPackets(frontEnd), c.goOn) << c.what;
         EXPECT_EQ(g_unsavedPackets.load(), c.unsavedAfter) << c.what;
         EXPECT_EQ(g_packetTable.size(), c.unsaved ? 1u : 0u) << c.what << ": the store is never touched";
         ASSERT_EQ(frontEnd.shown.size(), c.questions) << c.what;
@@ -226,7 +226,7 @@ TEST_F(CaptureFileTest, OpenEndsWhenTheSaveBeforeItFails) {
     CapturedPacket();
     frontEnd.answers = {MsgAnswer::Yes};
     frontEnd.paths = {(dir / "missing" / "x.cap").string(), file.string()};
-    EXPECT_EQ(OpenCommand(), 0);
+    EXPECT_EQ(OpenCommand(frontEnd), OpenResult::Cancelled);
     EXPECT_EQ(frontEnd.asked, (std::vector<Question>{Question::SaveCapture})) << "no file is asked for";
     EXPECT_EQ(g_unsavedPackets.load(), 1);
     ASSERT_EQ(g_packetTable.size(), 1u) << "the captured packet is kept";
@@ -256,7 +256,7 @@ TEST_F(CaptureFileTest, OpenLoadsTheChosenFileInPlaceOfUnsavedPackets) {
     for (const Case& c : cases) {
         Begin(c.unsaved, c.answers);
         frontEnd.paths = {file.string()};
-        EXPECT_EQ(OpenCommand(), 1) << c.what;
+        EXPECT_EQ(OpenCommand(frontEnd), OpenResult::Loaded) << c.what;
         EXPECT_EQ(frontEnd.asked, (std::vector<Question>{Question::OpenCapture})) << c.what;
         ASSERT_FALSE(frontEnd.shown.empty()) << c.what;
         EXPECT_EQ(frontEnd.shown.back(), kOpened) << c.what;
@@ -295,9 +295,9 @@ TEST_F(CaptureFileTest, ALoadTheFrontEndStopsIsNoSuccess) {
         StoppingFrontEnd front;
         front.stop = stop;
         g_pMainFrame = &front;
-        const int opened = OpenCaptureSource(file.string(), false);
+        const OpenResult opened = OpenCaptureSource(file.string(), false, front);
         g_pMainFrame = &frontEnd;
-        EXPECT_EQ(opened, stop ? kLoadStopped : 1) << stop;
+        EXPECT_EQ(opened, stop ? OpenResult::Stopped : OpenResult::Loaded) << stop;
         EXPECT_EQ(front.shown, stop ? std::vector<std::string>{} : std::vector<std::string>{kOpened}) << stop;
         EXPECT_GT(g_packetTable.size(), 0u) << stop;
         EXPECT_EQ(g_packetTable.size() < many.size(), stop) << stop;
@@ -343,8 +343,8 @@ TEST_F(CaptureFileTest, SavingLeavesPlantedNamesAloneAndRefusesADanglingLink) {
     std::ofstream(dir / "other.pcap.part") << "someone's work";
     fs::create_symlink(dir / "nowhere" / "x.pcap", dir / "dangling.pcap");
 
-    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "cap.pcap").string()), 1);
-    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "other.pcap").string()), 1);
+    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "cap.pcap").string(), frontEnd), CommandResult::Done);
+    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "other.pcap").string(), frontEnd), CommandResult::Done);
     EXPECT_EQ(ReadWhole(victim), "root's own file");
     EXPECT_EQ(fs::read_symlink(dir / "cap.pcap.part"), victim);
     EXPECT_EQ(ReadWhole(dir / "other.pcap.part"), "someone's work");
@@ -354,7 +354,8 @@ TEST_F(CaptureFileTest, SavingLeavesPlantedNamesAloneAndRefusesADanglingLink) {
     }
 
     frontEnd.shown.clear();
-    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "dangling.pcap").string()), 0);
+    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "dangling.pcap").string(), frontEnd),
+              CommandResult::Failed);
     EXPECT_TRUE(fs::is_symlink(dir / "dangling.pcap"));
     EXPECT_FALSE(fs::exists(dir / "nowhere"));
     ASSERT_EQ(frontEnd.shown.size(), 1u);
@@ -414,7 +415,7 @@ TEST_F(CaptureFileTest, PcapngWithInterfacesOfDifferentKindsIsNotCalledDamaged) 
         std::ofstream(path, std::ios::binary) << file;
 
         frontEnd = ScriptedFrontEnd();
-        EXPECT_EQ(OpenCaptureFile(path.string(), false), 0) << c.what;
+        EXPECT_EQ(OpenCaptureFile(path.string(), false, frontEnd), 0) << c.what;
         EXPECT_EQ(g_packetTable.size(), 1u) << c.what << ": the packet before is kept";
         ASSERT_EQ(frontEnd.shown.size(), 1u) << c.what;
         EXPECT_EQ(frontEnd.shown[0].find("damaged"), std::string::npos) << frontEnd.shown[0];
@@ -458,7 +459,7 @@ TEST_F(CaptureFileTest, RunningOutOfMemoryIsReportedWithThePacketsKept) {
             static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (64 << 20);
         rlimit r{limit, limit};
         ::setrlimit(RLIMIT_AS, &r);
-        const int loaded = OpenCaptureFile(file.string(), false);
+        const int loaded = OpenCaptureFile(file.string(), false, frontEnd);
         std::ofstream out(report);
         out << loaded << "\n" << g_packetTable.size() << "\n";
         for (const std::string& m : frontEnd.shown)
@@ -516,7 +517,7 @@ TEST_F(CaptureFileTest, ClassicFilesOfEveryByteOrderAndPrecisionReadAlike) {
         }
         const fs::path path = dir / "classic.cap";
         std::ofstream(path, std::ios::binary) << file;
-        ASSERT_EQ(OpenCaptureFile(path.string(), false), 1) << c.what;
+        ASSERT_EQ(OpenCaptureFile(path.string(), false, frontEnd), 1) << c.what;
         ASSERT_EQ(g_packetTable.size(), static_cast<size_t>(count)) << c.what;
         for (size_t i : {size_t{0}, size_t{2897}, size_t{count - 1}}) {
             EXPECT_EQ(g_packetTable[i].stamp.sec, 1700000000 + static_cast<int64_t>(i)) << c.what;
@@ -547,7 +548,7 @@ TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
     cutter.path = file;
     cutter.size = 24 + 15000 * (16 + frame.size()) + 10;  // into a record, far beyond the first batch
     g_pMainFrame = &cutter;
-    EXPECT_EQ(OpenCaptureFile(file.string(), false), 0);
+    EXPECT_EQ(OpenCaptureFile(file.string(), false, cutter), 0);
     g_pMainFrame = &frontEnd;
     EXPECT_EQ(g_packetTable.size(), 15000u);
     ASSERT_EQ(cutter.shown.size(), 1u);
@@ -563,7 +564,7 @@ TEST_F(CaptureFileTest, AFileCutShortWhileItIsReadIsReportedAsSuch) {
 TEST_F(CaptureFileTest, OpeningAPipeAsAFileIsRefusedAtOnce) {
     const fs::path fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(OpenCaptureFile(fifo.string(), false), 0);
+    EXPECT_EQ(OpenCaptureFile(fifo.string(), false, frontEnd), 0);
     ASSERT_EQ(frontEnd.details.size(), 1u);
     EXPECT_EQ(frontEnd.shown[0], "PCAP error: Error opening the offline packets file!");
     EXPECT_NE(frontEnd.details[0].find("it can be read only as a stream"), std::string::npos);
@@ -585,7 +586,7 @@ TEST_F(CaptureFileTest, AKilledSaveLeavesTheOldFileIntact) {
     std::ofstream(existing) << "keep me";
     pid_t pid = ::fork();
     if (pid == 0) {
-        SaveCaptureFile(g_packetTable, existing.string());
+        SaveCaptureFile(g_packetTable, existing.string(), frontEnd);
         ::_exit(0);
     }
     // Killed once the new file is being written beside the old one.

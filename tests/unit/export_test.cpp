@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sys/resource.h>
@@ -12,6 +13,7 @@
 #include "ScratchDir.h"
 #include "analysis/CommunityId.h"
 #include "analysis/Export.h"
+#include "capture/CaptureFile.h"
 #include "capture/Format.h"
 
 namespace fs = std::filesystem;
@@ -83,7 +85,7 @@ TEST_F(ExportTest, FileIsReplacedOnlyWhenComplete) {
     const fs::path target = dir / "conns.csv";
     std::ofstream(target) << "old";
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()), "");
+    EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()).error, "");
     EXPECT_EQ(ReadFile(target).rfind("#,Start Time", 0), 0u);
     EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
@@ -94,8 +96,9 @@ TEST_F(ExportTest, FileIsReplacedOnlyWhenComplete) {
         Packet({{10, 1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}, 1000}, kWeb);
     const std::string before = ReadFile(target);
     EXPECT_EQ(ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, target.string(),
-                                      [](size_t done, size_t) { return done < 10000; }),
-              "cancelled");
+                                      [](size_t done, size_t) { return done < 10000; })
+                  .status,
+              CommandResult::Cancelled);
     EXPECT_EQ(ReadFile(target), before);
     EXPECT_EQ(Names(), std::vector<std::string>{"conns.csv"});
 }
@@ -109,7 +112,7 @@ TEST_F(ExportTest, FailuresLeaveNoPartialFile) {
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
     const fs::path unwritable = ::geteuid() == 0 ? dir / "missing" / "c.jsonl" : locked / "c.jsonl";
     const std::string error =
-        ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, unwritable.string());
+        ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, unwritable.string()).error;
     EXPECT_NE(error.find(unwritable.string() + ": "), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(unwritable));
 
@@ -121,15 +124,66 @@ TEST_F(ExportTest, FailuresLeaveNoPartialFile) {
     small.rlim_cur = 64 * 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const fs::path big = dir / "big.jsonl";
-    const std::string full = ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, big.string());
+    const std::string full =
+        ExportConnectionsToFile(ConnectionFormat::JsonLines, nullptr, big.string()).error;
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_NE(full.find("File too large"), std::string::npos) << full;
     EXPECT_EQ(Names(), std::vector<std::string>{"locked"});
 
     // A directory is no file to write.
-    EXPECT_NE(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, dir.string()).find("directory"),
+    EXPECT_NE(ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, dir.string()).error.find("directory"),
               std::string::npos);
+}
+
+// Save and the exports write through one writer: a replaced file keeps its owner and permissions, and in a
+// folder that takes no new file an existing file is rewritten in place and a new one refused.
+TEST_F(ExportTest, SaveAndExportKeepTheOwnerAndWorkInAReadOnlyFolder) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    Packet(kClient, kWeb);
+    struct Case {
+        const char* what;
+        bool save, existing, asNobody;  // nobody may write its own file but not root's folder
+    } cases[] = {
+        {"save over another's file", true, true, false},
+        {"export over another's file", false, true, false},
+        {"save in a read-only folder", true, true, true},
+        {"export in a read-only folder", false, true, true},
+        {"new save, read-only folder", true, false, true},
+        {"new export, read-only folder", false, false, true},
+    };
+    for (const Case& c : cases) {
+        const fs::path target = dir / "out";
+        if (c.existing) {
+            std::ofstream(target) << "old";
+            ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (c.asNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(3);
+            ::_exit(c.save
+                        ? SaveCaptureFile(g_packetTable, target.string(), StandardErrorPrompts()) ==
+                              CommandResult::Done
+                        : ExportConnectionsToFile(ConnectionFormat::Csv, nullptr, target.string()).status ==
+                              CommandResult::Done);
+        }
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        EXPECT_EQ(WEXITSTATUS(raw), c.existing ? 1 : 0) << c.what;
+        struct stat st {};
+        EXPECT_EQ(::stat(target.c_str(), &st) == 0, c.existing) << c.what;
+        if (c.existing) {
+            EXPECT_EQ(st.st_uid, 65534u) << c.what;
+            EXPECT_EQ(st.st_mode & 07777, 0640u) << c.what;
+            EXPECT_GT(st.st_size, 3) << c.what;
+        }
+        EXPECT_EQ(Names(), c.existing ? std::vector<std::string>{"out"} : std::vector<std::string>{})
+            << c.what;
+        fs::remove(target);
+    }
 }
 
 TEST_F(ExportTest, PacketsOfConnectionsComeInStoredOrder) {

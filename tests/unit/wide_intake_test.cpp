@@ -453,7 +453,7 @@ TEST_F(WideIntakeTest, SavingKeepsTheLinkTypeTheFramesCameWith) {
     const std::string path =
         (std::filesystem::temp_directory_path() / ("pacterra-wide-" + std::to_string(::getpid()) + ".cap"))
             .string();
-    ASSERT_EQ(SaveCaptureFile(g_packetTable, path), 1);
+    ASSERT_EQ(SaveCaptureFile(g_packetTable, path, StandardErrorPrompts()), CommandResult::Done);
     char error[PCAP_ERRBUF_SIZE];
     pcap_t* p = pcap_open_offline(path.c_str(), error);
     ASSERT_NE(p, nullptr) << error;
@@ -463,7 +463,7 @@ TEST_F(WideIntakeTest, SavingKeepsTheLinkTypeTheFramesCameWith) {
     // Read back with the option on, the file gives the same connection.
     ResetCaptureStore();
     g_captureState = CAPTURE_RUNNING;
-    ASSERT_EQ(LoadCaptureFile(PacketHandler, path), 1);
+    ASSERT_EQ(LoadCaptureFile(PacketHandler, path, StandardErrorPrompts()), 1);
     EXPECT_EQ(g_storeLinkType.load(), kLinkLinuxCooked);
     ASSERT_EQ(g_connectionTable.size(), 1u);
     EXPECT_EQ(ConnectionCellText(0, 3), "[2001:db8::2]:80");
