@@ -464,7 +464,7 @@ TEST_F(LiveCaptureTest, FramesAboveSixtyFourKilobytesAreKeptAndSavedWhole) {
 
     // The saved file holds it whole for the readers of the format (tcpdump and tshark use the same library).
     const std::string path = (dir / "large.cap").string();
-    ASSERT_EQ(SaveCaptureFile(g_packetTable, path), 1);
+    ASSERT_EQ(SaveCaptureFile(g_packetTable, path, StandardErrorPrompts()), CommandResult::Done);
     char error[PCAP_ERRBUF_SIZE];
     pcap_t* p = pcap_open_offline(path.c_str(), error);
     ASSERT_NE(p, nullptr) << error;
