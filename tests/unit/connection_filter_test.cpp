@@ -23,10 +23,10 @@ protected:
     }
 };
 
-const Endpoint kClient{{192, 168, 1, 23}, 40441};
-const Endpoint kWeb{{198, 51, 100, 10}, 80};
-const Endpoint kDns{{198, 51, 100, 53}, 53};
-const Endpoint kOther{{10, 0, 0, 7}, 5000};
+const Peer kClient{{192, 168, 1, 23}, 40441};
+const Peer kWeb{{198, 51, 100, 10}, 80};
+const Peer kDns{{198, 51, 100, 53}, 53};
+const Peer kOther{{10, 0, 0, 7}, 5000};
 
 TEST_F(ConnectionFilterTest, WordsAreAndedAndNegated) {
     Packet(kClient, kWeb);                   // 0 TCP:http
@@ -137,10 +137,10 @@ TEST_F(ConnectionFilterTest, TextWordsAgreeWithTheFormattedTexts) {
     std::mt19937 rng(7);
     const uint16_t ports[] = {80, 443, 53, 21, 25, 110, 137, 161, 42, 995, 8080, 0, 65535, 1, 10};
     for (int i = 0; i < 3000; ++i) {
-        Endpoint a{{static_cast<uint8_t>(rng() % 3 ? 10 : rng()), static_cast<uint8_t>(rng()),
+        Peer a{{static_cast<uint8_t>(rng() % 3 ? 10 : rng()), static_cast<uint8_t>(rng()),
                     static_cast<uint8_t>(rng() % 4), static_cast<uint8_t>(rng())},
                    rng() % 2 ? ports[rng() % std::size(ports)] : static_cast<uint16_t>(rng())};
-        Endpoint b{{static_cast<uint8_t>(rng()), 0, static_cast<uint8_t>(rng() % 200), 1},
+        Peer b{{static_cast<uint8_t>(rng()), 0, static_cast<uint8_t>(rng() % 200), 1},
                    ports[rng() % std::size(ports)]};
         Packet(a, b, static_cast<int>(rng() % 2));
     }
@@ -159,8 +159,7 @@ TEST_F(ConnectionFilterTest, TextWordsAgreeWithTheFormattedTexts) {
         for (size_t i = 0; i < n; ++i) {
             const ConnectionRecord& c = g_connectionTable[i];
             const std::string texts[] = {
-                EndpointText(c.clientIp, c.clientPort).str(), EndpointText(c.serverIp, c.serverPort).str(),
-                lower(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17).str()),
+                EndpointText(c.Client()).str(), EndpointText(c.Server()).str(), lower(ServiceLabel(c).str()),
                 c.isTcp ? "tcp" : "udp"};
             if (std::any_of(std::begin(texts), std::end(texts),
                             [&](const std::string& t) { return t.find(w) != std::string::npos; }))

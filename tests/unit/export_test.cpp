@@ -25,8 +25,8 @@ protected:
     const fs::path& dir = scratch.Path();
 };
 
-const Endpoint kClient{{192, 168, 1, 23}, 40441};
-const Endpoint kWeb{{198, 51, 100, 10}, 80};
+const Peer kClient{{192, 168, 1, 23}, 40441};
+const Peer kWeb{{198, 51, 100, 10}, 80};
 
 TEST_F(ExportTest, JsonLineHoldsEveryField) {
     Packet(kClient, kWeb, 1, 74, 1700000000, 42);
@@ -133,7 +133,7 @@ TEST_F(ExportTest, FailuresLeaveNoPartialFile) {
 }
 
 TEST_F(ExportTest, PacketsOfConnectionsComeInStoredOrder) {
-    const Endpoint other{{10, 0, 0, 9}, 999};
+    const Peer other{{10, 0, 0, 9}, 999};
     Packet(kClient, kWeb);   // packet 0, connection 0
     Packet(other, kWeb);     // 1, connection 1
     Packet(kWeb, kClient);   // 2, connection 0
