@@ -106,7 +106,7 @@ struct ConnectionFilter::Word {
     bool v4 = true;              // Host: the address's family (a connection of the other never matches)
     bool hostPort = false;       // Host: an endpoint, "[ADDR]:PORT"
     uint32_t net = 0, mask = 0;  // Host, IPv4, host order
-    uint8_t net6[16] = {}, mask6[16] = {};  // Host, IPv6
+    uint8_t net6[16] = {}, mask6[16] = {};                           // Host, IPv6
     enum Op { Greater, Less, Equal, AtLeast, AtMost } op = Greater;  // Packets
     uint64_t count = 0;
 

@@ -218,9 +218,11 @@ int ConnectionRecord::DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcP
     if ((isTcp != 0) != (tcp != 0) || !m_ipv6)
         return -1;
     const Ipv6Endpoints& e = Ipv6Addresses();
-    if (m_serverPort == dstPort && m_clientPort == srcPort && Same16(e.server, dstIp) && Same16(e.client, srcIp))
+    if (m_serverPort == dstPort && m_clientPort == srcPort && Same16(e.server, dstIp) &&
+        Same16(e.client, srcIp))
         return 1;
-    if (m_serverPort == srcPort && m_clientPort == dstPort && Same16(e.server, srcIp) && Same16(e.client, dstIp))
+    if (m_serverPort == srcPort && m_clientPort == dstPort && Same16(e.server, srcIp) &&
+        Same16(e.client, dstIp))
         return 0;
     return -1;
 }

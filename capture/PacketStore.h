@@ -76,7 +76,8 @@ public:
 
     // For the store's lookup: 1 when a packet from `src` to `dst` goes from this record's client to its
     // server, 0 the other way, -1 when it is not of this conversation. Each for its own family.
-    int Direction(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp, uint16_t dstPort) const;
+    int Direction(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
+                  uint16_t dstPort) const;
     int DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
                       uint16_t dstPort) const;
 
@@ -104,10 +105,12 @@ inline const Ipv6Endpoints& ConnectionRecord::Ipv6Addresses() const {
     return g_ipv6Endpoints[endpoints];
 }
 inline Endpoint ConnectionRecord::Client() const {
-    return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().client, m_clientPort) : Endpoint::Ipv4(m_clientIp, m_clientPort);
+    return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().client, m_clientPort)
+                  : Endpoint::Ipv4(m_clientIp, m_clientPort);
 }
 inline Endpoint ConnectionRecord::Server() const {
-    return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().server, m_serverPort) : Endpoint::Ipv4(m_serverIp, m_serverPort);
+    return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().server, m_serverPort)
+                  : Endpoint::Ipv4(m_serverIp, m_serverPort);
 }
 
 extern std::atomic<int64_t> g_storedBytes;

@@ -48,7 +48,7 @@ protected:
         EXPECT_EQ(StorePacket(PacketTimestamp{sec, usec}, frame.data(), len, 0, &index), 1);
         const Endpoint &f = from.end, &t = to.end;
         EXPECT_EQ(f.IsIpv6(), t.IsIpv6());
-        return (f.IsIpv6() ? FindOrAddConnectionIpv6 : FindOrAddConnection)(tcp, t.AddressBytes(), f.AddressBytes(),
-                                                                             t.Port(), f.Port(), index);
+        return (f.IsIpv6() ? FindOrAddConnectionIpv6 : FindOrAddConnection)(
+            tcp, t.AddressBytes(), f.AddressBytes(), t.Port(), f.Port(), index);
     }
 };

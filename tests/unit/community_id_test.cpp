@@ -35,9 +35,12 @@ struct Vector {
      "1:/qFaeAR+gFe1KYjMzVDsMv+wgU4="},
     {6, "2001:470:e5bf:dead:4957:2174:e82c:4887", "2607:f8b0:400c:c03::1a", 63943, 25, 1,
      "1:eJYTW6AOzFLlSUoESovMjnu7rMw="},
-    {58, "fe80::200:86ff:fe05:80da", "fe80::260:97ff:fe07:69ea", 135, 136, 0, "1:dGHyGvjMfljg6Bppwm3bg0LO8TY="},
-    {58, "fe80::260:97ff:fe07:69ea", "fe80::200:86ff:fe05:80da", 136, 135, 0, "1:dGHyGvjMfljg6Bppwm3bg0LO8TY="},
-    {58, "3ffe:507:0:1:200:86ff:fe05:80da", "3ffe:501:0:1001::2", 128, 129, 1, "1:GfZxjAkDk2MkegpBYHV6tadtFXQ="},
+    {58, "fe80::200:86ff:fe05:80da", "fe80::260:97ff:fe07:69ea", 135, 136, 0,
+     "1:dGHyGvjMfljg6Bppwm3bg0LO8TY="},
+    {58, "fe80::260:97ff:fe07:69ea", "fe80::200:86ff:fe05:80da", 136, 135, 0,
+     "1:dGHyGvjMfljg6Bppwm3bg0LO8TY="},
+    {58, "3ffe:507:0:1:200:86ff:fe05:80da", "3ffe:501:0:1001::2", 128, 129, 1,
+     "1:GfZxjAkDk2MkegpBYHV6tadtFXQ="},
 };
 
 Endpoint Parse(const char* ip, uint16_t port) {

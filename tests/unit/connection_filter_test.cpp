@@ -29,13 +29,13 @@ const Peer kDns{{198, 51, 100, 53}, 53};
 const Peer kOther{{10, 0, 0, 7}, 5000};
 
 TEST_F(ConnectionFilterTest, WordsAreAndedAndNegated) {
-    Packet(kClient, kWeb);                   // 0 TCP:http
-    Packet(kWeb, kClient);                   //   a reply: 2 packets
-    Packet(kClient, kDns, 0);                // 1 UDP:Domain
-    Packet(kOther, kClient, 1);              // 2 TCP
-    Packet({{10, 0, 0, 7}, 6000}, kDns, 0);  // 3 UDP:Domain
+    Packet(kClient, kWeb);                                        // 0 TCP:http
+    Packet(kWeb, kClient);                                        //   a reply: 2 packets
+    Packet(kClient, kDns, 0);                                     // 1 UDP:Domain
+    Packet(kOther, kClient, 1);                                   // 2 TCP
+    Packet({{10, 0, 0, 7}, 6000}, kDns, 0);                       // 3 UDP:Domain
     Packet({"2001:db8::23", 40000}, {"2001:db8:0:1::10", 8001});  // 4 TCP, IPv6
-    Packet({"::1", 50000}, {"::1", 8766}, 0);                       // 5 UDP, IPv6
+    Packet({"::1", 50000}, {"::1", 8766}, 0);                     // 5 UDP, IPv6
     using V = std::vector<uint32_t>;
     struct Case {
         const char* expression;
@@ -167,15 +167,16 @@ TEST_F(ConnectionFilterTest, TextWordsAgreeWithTheFormattedTexts) {
     const uint16_t ports[] = {80, 443, 53, 21, 25, 110, 137, 161, 42, 995, 8080, 0, 65535, 1, 10};
     for (int i = 0; i < 3000; ++i) {
         Peer a{{static_cast<uint8_t>(rng() % 3 ? 10 : rng()), static_cast<uint8_t>(rng()),
-                    static_cast<uint8_t>(rng() % 4), static_cast<uint8_t>(rng())},
-                   rng() % 2 ? ports[rng() % std::size(ports)] : static_cast<uint16_t>(rng())};
+                static_cast<uint8_t>(rng() % 4), static_cast<uint8_t>(rng())},
+               rng() % 2 ? ports[rng() % std::size(ports)] : static_cast<uint16_t>(rng())};
         Peer b{{static_cast<uint8_t>(rng()), 0, static_cast<uint8_t>(rng() % 200), 1},
-                   ports[rng() % std::size(ports)]};
+               ports[rng() % std::size(ports)]};
         Packet(a, b, static_cast<int>(rng() % 2));
         if (i % 8 == 0)
             Packet({{0x20, 1, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(rng() % 3), 1},
                     a.end.Port()},
-                   {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(rng() % 2)}, b.end.Port()},
+                   {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(rng() % 2)},
+                    b.end.Port()},
                    static_cast<int>(rng() % 2));
     }
     auto lower = [](std::string s) {
@@ -183,18 +184,17 @@ TEST_F(ConnectionFilterTest, TextWordsAgreeWithTheFormattedTexts) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return s;
     };
-    const char* words[] = {
-        "0",   "1",   "10.",  ".0.",   "0.1",   ":80",   "80",      "5:",   "255", "10.1",
-        ":",   "..",  "http", "tcp:h", "p:",    "https", "domain",  "s",    "ud",  "3:44",
-        "9.2", "0:1", "t",    "65535", "1.1.1", "00",    "netbios", "pop3", "-",   "snmp-", "db8", "[::", "::1]", "]:80", "2001:", "1::"};
+    const char* words[] = {"0",    "1",    "10.",   ".0.",  "0.1",   ":80",   "80",    "5:",     "255",
+                           "10.1", ":",    "..",    "http", "tcp:h", "p:",    "https", "domain", "s",
+                           "ud",   "3:44", "9.2",   "0:1",  "t",     "65535", "1.1.1", "00",     "netbios",
+                           "pop3", "-",    "snmp-", "db8",  "[::",   "::1]",  "]:80",  "2001:",  "1::"};
     const size_t n = g_connectionTable.size();
     for (const char* w : words) {
         std::vector<uint32_t> expected;
         for (size_t i = 0; i < n; ++i) {
             const ConnectionRecord& c = g_connectionTable[i];
-            const std::string texts[] = {
-                EndpointText(c.Client()).str(), EndpointText(c.Server()).str(), lower(ServiceLabel(c).str()),
-                c.isTcp ? "tcp" : "udp"};
+            const std::string texts[] = {EndpointText(c.Client()).str(), EndpointText(c.Server()).str(),
+                                         lower(ServiceLabel(c).str()), c.isTcp ? "tcp" : "udp"};
             if (std::any_of(std::begin(texts), std::end(texts),
                             [&](const std::string& t) { return t.find(w) != std::string::npos; }))
                 expected.push_back(static_cast<uint32_t>(i));
