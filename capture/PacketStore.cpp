@@ -27,15 +27,6 @@ std::atomic<int32_t> g_storeLinkType{kLinkEthernet};
 
 namespace {
 
-bool Same16(const uint8_t* a, const uint8_t* b) {
-    uint64_t a0, a1, b0, b1;
-    std::memcpy(&a0, a, 8);
-    std::memcpy(&a1, a + 8, 8);
-    std::memcpy(&b0, b, 8);
-    std::memcpy(&b1, b + 8, 8);
-    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-}
-
 ByteArena g_frameArena;  // frame copies
 ByteArena g_indexArena;  // grown packet index lists
 
@@ -179,6 +170,9 @@ void RequestStop(StoreStop why) {
 
 }  // namespace
 
+// Paid by every connection of a capture: the IPv6 addresses stay in their own table.
+static_assert(sizeof(ConnectionRecord) <= 48);
+
 ConnectionRecord::ConnectionRecord(int tcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
                                    uint16_t srcPort, uint32_t firstPacket)
     : isTcp(static_cast<uint8_t>(tcp != 0)),
@@ -197,34 +191,6 @@ ConnectionRecord::ConnectionRecord(int tcp, uint32_t endpoints, uint16_t dstPort
       m_clientPort(srcPort),
       packetIndices(firstPacket) {
     std::memcpy(m_serverIp, &endpoints, 4);
-}
-
-int ConnectionRecord::Direction(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
-                                uint16_t dstPort) const {
-    // Only IPv4 records are in the IPv4 lookup, so the family needs no test here.
-    if ((isTcp != 0) != (tcp != 0))
-        return -1;
-    if (std::memcmp(m_serverIp, dstIp, 4) == 0 && std::memcmp(m_clientIp, srcIp, 4) == 0 &&
-        m_serverPort == dstPort && m_clientPort == srcPort)
-        return 1;
-    if (std::memcmp(m_serverIp, srcIp, 4) == 0 && std::memcmp(m_clientIp, dstIp, 4) == 0 &&
-        m_serverPort == srcPort && m_clientPort == dstPort)
-        return 0;
-    return -1;
-}
-
-int ConnectionRecord::DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
-                                    uint16_t dstPort) const {
-    if ((isTcp != 0) != (tcp != 0) || !m_ipv6)
-        return -1;
-    const Ipv6Endpoints& e = Ipv6Addresses();
-    if (m_serverPort == dstPort && m_clientPort == srcPort && Same16(e.server, dstIp) &&
-        Same16(e.client, srcIp))
-        return 1;
-    if (m_serverPort == srcPort && m_clientPort == dstPort && Same16(e.server, srcIp) &&
-        Same16(e.client, dstIp))
-        return 0;
-    return -1;
 }
 
 SystemTime ConnectionRecord::startTime() const {

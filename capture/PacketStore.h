@@ -77,16 +77,36 @@ public:
     // For the store's lookup: 1 when a packet from `src` to `dst` goes from this record's client to its
     // server, 0 the other way, -1 when it is not of this conversation. Each for its own family.
     int Direction(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
-                  uint16_t dstPort) const;
-    int DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
-                      uint16_t dstPort) const;
+                  uint16_t dstPort) const {
+        // Only IPv4 records are in the IPv4 lookup, so the family needs no test here.
+        if ((isTcp != 0) != (tcp != 0))
+            return -1;
+        if (std::memcmp(m_serverIp, dstIp, 4) == 0 && std::memcmp(m_clientIp, srcIp, 4) == 0 &&
+            m_serverPort == dstPort && m_clientPort == srcPort)
+            return 1;
+        if (std::memcmp(m_serverIp, srcIp, 4) == 0 && std::memcmp(m_clientIp, dstIp, 4) == 0 &&
+            m_serverPort == srcPort && m_clientPort == dstPort)
+            return 0;
+        return -1;
+    }
+    inline int DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
+                             uint16_t dstPort) const;
 
     SystemTime startTime() const;
     SystemTime lastTime() const;
 
 private:
     const Ipv6Endpoints& Ipv6Addresses() const;
+    static bool Same16(const uint8_t* a, const uint8_t* b) {
+        uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&a1, a + 8, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&b1, b + 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
 };
+
 enum CaptureState : int32_t { CAPTURE_IDLE = 0, CAPTURE_RUNNING = 1, CAPTURE_STOPPING = 2 };
 
 using PacketTable = SegmentedTable<PacketRecord, 12>;
@@ -104,10 +124,26 @@ inline const Ipv6Endpoints& ConnectionRecord::Ipv6Addresses() const {
     std::memcpy(&endpoints, m_serverIp, 4);
     return g_ipv6Endpoints[endpoints];
 }
+
+inline int ConnectionRecord::DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcPort,
+                                           const uint8_t* dstIp, uint16_t dstPort) const {
+    if ((isTcp != 0) != (tcp != 0) || !m_ipv6)
+        return -1;
+    const Ipv6Endpoints& e = Ipv6Addresses();
+    if (m_serverPort == dstPort && m_clientPort == srcPort && Same16(e.server, dstIp) &&
+        Same16(e.client, srcIp))
+        return 1;
+    if (m_serverPort == srcPort && m_clientPort == dstPort && Same16(e.server, srcIp) &&
+        Same16(e.client, dstIp))
+        return 0;
+    return -1;
+}
+
 inline Endpoint ConnectionRecord::Client() const {
     return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().client, m_clientPort)
                   : Endpoint::Ipv4(m_clientIp, m_clientPort);
 }
+
 inline Endpoint ConnectionRecord::Server() const {
     return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().server, m_serverPort)
                   : Endpoint::Ipv4(m_serverIp, m_serverPort);
