@@ -1,9 +1,9 @@
 #include "analysis/CommunityId.h"
 
+#include <QByteArray>
 #include <QCryptographicHash>
 
 #include <cstring>
-#include <utility>
 
 struct CommunityIdHasher::Impl {
     QCryptographicHash sha1{QCryptographicHash::Sha1};
@@ -15,55 +15,40 @@ CommunityIdHasher::~CommunityIdHasher() {
     delete m_impl;
 }
 
-ShortText CommunityIdHasher::Compute(const uint8_t* ipA, uint16_t portA, const uint8_t* ipB, uint16_t portB,
-                                     uint8_t protocol) {
+ShortText CommunityIdHasher::Compute(const Endpoint& a, const Endpoint& b, uint8_t protocol) {
     // The smaller address (then port) first, so that both directions hash alike.
-    const int order = std::memcmp(ipA, ipB, 4);
-    if (order > 0 || (order == 0 && portA > portB)) {
-        std::swap(ipA, ipB);
-        std::swap(portA, portB);
-    }
+    const Endpoint& first = b < a ? b : a;
+    const Endpoint& second = b < a ? a : b;
     // seed, address, address, protocol, a zero byte, port, port: all in network order.
-    uint8_t input[16];
-    input[0] = static_cast<uint8_t>(m_seed >> 8);
-    input[1] = static_cast<uint8_t>(m_seed);
-    std::memcpy(input + 2, ipA, 4);
-    std::memcpy(input + 6, ipB, 4);
-    input[10] = protocol;
-    input[11] = 0;
-    input[12] = static_cast<uint8_t>(portA >> 8);
-    input[13] = static_cast<uint8_t>(portA);
-    input[14] = static_cast<uint8_t>(portB >> 8);
-    input[15] = static_cast<uint8_t>(portB);
+    const size_t length = first.AddressLength();
+    uint8_t input[2 + 16 + 16 + 2 + 4];
+    uint8_t* p = input;
+    *p++ = static_cast<uint8_t>(m_seed >> 8);
+    *p++ = static_cast<uint8_t>(m_seed);
+    std::memcpy(p, first.AddressBytes(), length);
+    std::memcpy(p + length, second.AddressBytes(), length);
+    p += 2 * length;
+    *p++ = protocol;
+    *p++ = 0;
+    *p++ = static_cast<uint8_t>(first.Port() >> 8);
+    *p++ = static_cast<uint8_t>(first.Port());
+    *p++ = static_cast<uint8_t>(second.Port() >> 8);
+    *p++ = static_cast<uint8_t>(second.Port());
     QCryptographicHash& sha1 = m_impl->sha1;
     sha1.reset();
-    sha1.addData(QByteArrayView(reinterpret_cast<const char*>(input), sizeof input));
+    sha1.addData(QByteArrayView(reinterpret_cast<const char*>(input), p - input));
     const QByteArrayView digest = sha1.resultView();
+    const QByteArray base64 = QByteArray::fromRawData(digest.data(), digest.size()).toBase64();
 
-    static constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     ShortText out;
-    char* p = out.text;
-    *p++ = '1';
-    *p++ = ':';
-    const auto* d = reinterpret_cast<const uint8_t*>(digest.data());
-    // 20 bytes: six groups of three, then two bytes and one "=".
-    for (int i = 0; i < 18; i += 3) {
-        const uint32_t v = (uint32_t{d[i]} << 16) | (uint32_t{d[i + 1]} << 8) | d[i + 2];
-        *p++ = kBase64[v >> 18];
-        *p++ = kBase64[(v >> 12) & 63];
-        *p++ = kBase64[(v >> 6) & 63];
-        *p++ = kBase64[v & 63];
-    }
-    const uint32_t v = (uint32_t{d[18]} << 16) | (uint32_t{d[19]} << 8);
-    *p++ = kBase64[v >> 18];
-    *p++ = kBase64[(v >> 12) & 63];
-    *p++ = kBase64[(v >> 6) & 63];
-    *p++ = '=';
-    *p = '\0';
-    out.length = static_cast<uint8_t>(p - out.text);
+    out.text[0] = '1';
+    out.text[1] = ':';
+    std::memcpy(out.text + 2, base64.constData(), static_cast<size_t>(base64.size()));  // 28 characters
+    out.length = static_cast<uint8_t>(2 + base64.size());
+    out.text[out.length] = '\0';
     return out;
 }
 
 ShortText CommunityIdHasher::Compute(const ConnectionRecord& c) {
-    return Compute(c.clientIp, c.clientPort, c.serverIp, c.serverPort, c.isTcp ? 6 : 17);
+    return Compute(c.Client(), c.Server(), c.isTcp ? 6 : 17);
 }

@@ -16,9 +16,8 @@ public:
     CommunityIdHasher(const CommunityIdHasher&) = delete;
     CommunityIdHasher& operator=(const CommunityIdHasher&) = delete;
 
-    // IPv4 endpoints as on the wire, ports in host order, protocol 6 (TCP) or 17 (UDP).
-    ShortText Compute(const uint8_t* ipA, uint16_t portA, const uint8_t* ipB, uint16_t portB,
-                      uint8_t protocol);
+    // The two ends of a flow (both of one family) and its IP protocol number (6 TCP, 17 UDP).
+    ShortText Compute(const Endpoint& a, const Endpoint& b, uint8_t protocol);
     ShortText Compute(const ConnectionRecord& connection);
 
 private:

@@ -102,9 +102,11 @@ struct ConnectionFilter::Word {
     bool negate = false;
 
     int isTcp = 0;               // Protocol
-    uint16_t port = 0;           // Port
-    bool v4 = true;              // Host: IPv6 addresses are never stored, so never match
-    uint32_t net = 0, mask = 0;  // Host, host order
+    uint16_t port = 0;           // Port, and Host when `hostPort`
+    bool v4 = true;              // Host: the address's family (a connection of the other never matches)
+    bool hostPort = false;       // Host: an endpoint, "[ADDR]:PORT"
+    uint32_t net = 0, mask = 0;  // Host, IPv4, host order
+    uint8_t net6[16] = {}, mask6[16] = {};                           // Host, IPv6
     enum Op { Greater, Less, Equal, AtLeast, AtMost } op = Greater;  // Packets
     uint64_t count = 0;
 
@@ -115,6 +117,7 @@ struct ConnectionFilter::Word {
     // port) and two zero-padded digits (a port's last two).
     std::string text;
     bool endpointChars = false;
+    bool ipv6EndpointChars = false;  // could be part of "[2001:db8::1]:443"
     std::vector<uint8_t> next;
     std::vector<uint8_t> dotted, colon, hundreds, pair;
     std::vector<uint8_t> labelMatch;  // per label id of PortLabels
@@ -137,6 +140,7 @@ struct ConnectionFilter::Word {
     void CompileText() {
         const size_t m = text.size();
         endpointChars = text.find_first_not_of("0123456789.:") == std::string::npos;
+        ipv6EndpointChars = text.find_first_not_of("0123456789abcdef.:[]") == std::string::npos;
         if (endpointChars) {
             next.assign((m + 1) * 128, 0);
             next[static_cast<uint8_t>(text[0])] = 1;
@@ -194,6 +198,9 @@ struct ConnectionFilter::Word {
     // The word within "a.b.c.d:port" of either endpoint, from the bytes alone. The two endpoints are walked
     // side by side without early exits: the lookups of one overlap those of the other.
     bool InEndpoints(const ConnectionRecord& c) const {
+        const Endpoint client = c.Client(), server = c.Server();
+        const uint8_t* ca = client.AddressBytes();
+        const uint8_t* sa = server.AddressBytes();
         unsigned a = 0, b = 0, seen = 0;
         auto step = [&](const std::vector<uint8_t>& table, unsigned width, unsigned va, unsigned vb) {
             const uint8_t ea = table[(a & 0x7F) * width + va];
@@ -203,9 +210,9 @@ struct ConnectionFilter::Word {
             b = eb;
         };
         for (int i = 0; i < 3; ++i)
-            step(dotted, 256, c.clientIp[i], c.serverIp[i]);
-        step(colon, 256, c.clientIp[3], c.serverIp[3]);
-        const unsigned pa = c.clientPort, pb = c.serverPort;
+            step(dotted, 256, ca[i], sa[i]);
+        step(colon, 256, ca[3], sa[3]);
+        const unsigned pa = client.Port(), pb = server.Port();
         if (pa < 656 && pb < 656) {
             step(hundreds, 656, pa, pb);
         } else {
@@ -218,18 +225,37 @@ struct ConnectionFilter::Word {
         return seen & 0x80;
     }
 
+    // The word within "[2001:db8::1]:443" of either endpoint. IPv6 conversations are few, so their text is
+    // written out rather than compiled for.
+    bool InIpv6Endpoints(const ConnectionRecord& c) const {
+        return EndpointText(c.Client()).view().find(text) != std::string_view::npos ||
+               EndpointText(c.Server()).view().find(text) != std::string_view::npos;
+    }
+
+    bool InNetwork(const Endpoint& e) const {
+        if (e.IsIpv6() == v4 || (hostPort && e.Port() != port))
+            return false;
+        const uint8_t* ip = e.AddressBytes();
+        if (v4)
+            return (ReadBE32(ip) & mask) == net;
+        uint8_t differ = 0;
+        for (int i = 0; i < 16; ++i)
+            differ |= static_cast<uint8_t>((ip[i] & mask6[i]) ^ net6[i]);
+        return differ == 0;
+    }
+
     bool InLabel(const ConnectionRecord& c) const {
         const int k = c.isTcp ? 0 : 1;
         if (protocolMatch[k])
             return true;
-        const uint8_t a = labels->byPort[k][c.clientPort];
-        const uint8_t b = labels->byPort[k][c.serverPort];
+        const uint8_t a = labels->byPort[k][c.ClientPort()];
+        const uint8_t b = labels->byPort[k][c.ServerPort()];
         if (a == b || b == labels->plain[k])
             return labelMatch[a];
         if (a == labels->plain[k] || labelMatch[a] == labelMatch[b])
             return labelMatch[b];
         // Two ports with different services: only the table's order tells which label the pair shows.
-        return ContainsNoCase(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17).view(), text);
+        return ContainsNoCase(ServiceLabel(c).view(), text);
     }
 
     bool Holds(const ConnectionRecord& c) const {
@@ -237,13 +263,9 @@ struct ConnectionFilter::Word {
             case Protocol:
                 return (c.isTcp != 0) == (isTcp != 0);
             case Port:
-                return c.clientPort == port || c.serverPort == port;
-            case Host: {
-                if (!v4)
-                    return false;
-                auto in = [&](const uint8_t* ip) { return (ReadBE32(ip) & mask) == net; };
-                return in(c.clientIp) || in(c.serverIp);
-            }
+                return c.ClientPort() == port || c.ServerPort() == port;
+            case Host:
+                return InNetwork(c.Client()) || InNetwork(c.Server());
             case Packets: {
                 const uint64_t n = c.packetIndices.size();
                 switch (op) {
@@ -261,7 +283,9 @@ struct ConnectionFilter::Word {
                 return false;
             }
             case Text:
-                return InLabel(c) || (endpointChars && InEndpoints(c));
+                if (InLabel(c))
+                    return true;
+                return c.IsIpv6() ? ipv6EndpointChars && InIpv6Endpoints(c) : endpointChars && InEndpoints(c);
         }
         return false;
     }
@@ -302,6 +326,19 @@ std::string CompileWord(std::string_view body, bool quoted, Word& w) {
             std::string address = lower.substr(5);
             if (address.empty())
                 return "host: needs an address (192.0.2.1, 2001:db8::1, 10.0.0.0/8)";
+            if (address[0] == '[') {
+                // An endpoint: "[ADDR]:PORT", as the lists write an IPv6 one.
+                const size_t close = address.find(']');
+                if (close == std::string::npos || address.compare(close, 2, "]:") != 0)
+                    return "\"" + address + "\" is not an endpoint ([2001:db8::1]:443)";
+                const std::string portText = address.substr(close + 2);
+                uint64_t port = 0;
+                if (!ParseNumber(portText, 65535, port))
+                    return "\"" + portText + "\" is not a port number (0 to 65535)";
+                w.hostPort = true;
+                w.port = static_cast<uint16_t>(port);
+                address = address.substr(1, close - 1);
+            }
             std::string bitsText;
             if (size_t slash = address.find('/'); slash != std::string::npos) {
                 bitsText = address.substr(slash + 1);
@@ -325,6 +362,12 @@ std::string CompileWord(std::string_view body, bool quoted, Word& w) {
             if (w.v4) {
                 w.mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
                 w.net = ReadBE32(bytes) & w.mask;
+            } else {
+                for (size_t i = 0; i < 16; ++i) {
+                    const uint64_t left = bits > i * 8 ? std::min<uint64_t>(bits - i * 8, 8) : 0;
+                    w.mask6[i] = static_cast<uint8_t>(0xFF00u >> left);
+                    w.net6[i] = bytes[i] & w.mask6[i];
+                }
             }
             return {};
         }

@@ -3,11 +3,13 @@
 // Words are separated by white space and all must hold (AND). A word is one of
 //   tcp, udp              the protocol
 //   port:N                either port is N (0 to 65535)
-//   host:ADDR[/BITS]      either address is ADDR (or lies in that network)
+//   host:ADDR[/BITS]      either address is ADDR (or lies in that network), IPv4 or IPv6
+//   host:[ADDR]:PORT      either endpoint is that address and port
 //   packets>N  packets<N  packets=N  packets>=N  packets<=N
 //                         the connection's packet count
 //   anything else         a piece of text, without regard to case, of the client or server endpoint text
-//                         ("10.0.0.1:4321"), the service label ("TCP:http") or the protocol
+//                         ("10.0.0.1:4321", "[2001:db8::1]:443"), the service label ("TCP:http") or the
+//                         protocol
 // and a leading "-" negates it. Double quotes keep spaces inside a word; a quoted word is always text.
 //
 // Parsing compiles the words once (numbers, addresses, a text's matching tables), so matching a connection

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -69,31 +70,25 @@ void AppendCsvField(std::string_view s, std::string& out) {
 }  // namespace
 
 void AppendUtcTime(const PacketTimestamp& stamp, std::string& out) {
-    // Days to a civil date (proleptic Gregorian), without the C library's locks or time zone.
-    int64_t days = stamp.sec / 86400;
-    int64_t secs = stamp.sec % 86400;
-    if (secs < 0) {
-        secs += 86400;
-        --days;
-    }
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = yoe + era * 400 + (month <= 2);
-    if (year < 0 || year > 9999) {
+    using namespace std::chrono;
+    // The four-digit years only: 0000-01-01 to 9999-12-31 (which also keeps the calendar's own range).
+    constexpr int64_t kFirst = -62167219200, kEnd = 253402300800;
+    if (stamp.sec < kFirst || stamp.sec >= kEnd) {
         out += "0000-01-01T00:00:00.000000Z";
         return;
     }
+    const sys_seconds time{seconds{stamp.sec}};
+    const sys_days day = floor<days>(time);
+    const year_month_day date{day};
+    const int64_t secs = (time - day).count();
+    const auto year = static_cast<int>(date.year());
+    const auto month = static_cast<unsigned>(date.month());
+    const auto dayOfMonth = static_cast<unsigned>(date.day());
     AppendPadded(static_cast<unsigned>(year), 4, out);
     out += '-';
     AppendPadded(static_cast<unsigned>(month), 2, out);
     out += '-';
-    AppendPadded(static_cast<unsigned>(day), 2, out);
+    AppendPadded(dayOfMonth, 2, out);
     out += 'T';
     AppendPadded(static_cast<unsigned>(secs / 3600), 2, out);
     out += ':';
@@ -121,15 +116,16 @@ void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::str
     out += "\",\"last\":\"";
     AppendUtcTime(g_packetTable[c.packetIndices[n - 1]].stamp, out);
     out += "\",\"client_ip\":\"";
-    out += IpToText(c.clientIp).view();
+    const Endpoint client = c.Client(), server = c.Server();
+    out += AddressText(client).view();
     out += "\",\"client_port\":";
-    AppendNumber(c.clientPort, out);
+    AppendNumber(client.Port(), out);
     out += ",\"server_ip\":\"";
-    out += IpToText(c.serverIp).view();
+    out += AddressText(server).view();
     out += "\",\"server_port\":";
-    AppendNumber(c.serverPort, out);
+    AppendNumber(server.Port(), out);
     out += c.isTcp ? ",\"protocol\":\"TCP\",\"service\":" : ",\"protocol\":\"UDP\",\"service\":";
-    AppendJsonString(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17).view(), out);
+    AppendJsonString(ServiceLabel(c).view(), out);
     out += ",\"packets\":";
     AppendNumber(n, out);
     out += ",\"bytes_to_server\":";
@@ -137,7 +133,7 @@ void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::str
     out += ",\"bytes_to_client\":";
     AppendNumber(toClient, out);
     out += ",\"community_id\":\"";
-    out += hasher.Compute(c).view();
+    out += hasher.Compute(client, server, c.isTcp ? 6 : 17).view();
     out += "\"}";
 }
 

@@ -178,6 +178,26 @@ CellText Ipv6EndpointText(const uint8_t* ip, uint16_t port) {
     return out;
 }
 
+CellText AddressText(const Endpoint& endpoint) {
+    if (endpoint.IsIpv6())
+        return ZeroCompressedIpv6Text(endpoint.AddressBytes());
+    CellText out;
+    TextBuilder(out).Put(IpToText(endpoint.AddressBytes()).view());
+    return out;
+}
+
+CellText EndpointText(const Endpoint& endpoint) {
+    if (endpoint.IsIpv6())
+        return Ipv6EndpointText(endpoint.AddressBytes(), endpoint.Port());
+    CellText out;
+    TextBuilder(out).Put(EndpointText(endpoint.AddressBytes(), endpoint.Port()).view());
+    return out;
+}
+
+ShortText ServiceLabel(const ConnectionRecord& c) {
+    return ServiceLabel(c.ClientPort(), c.ServerPort(), c.isTcp ? 6 : 17);
+}
+
 ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol) {
     const char* label = "";
     if (protocol == 6)
@@ -209,13 +229,11 @@ CellText ConnectionCellText(size_t connection, int column) {
         case 1:
             return Cell(TimeToText(c.startTime()));
         case 2:
-            return c.isIpv6 ? Ipv6EndpointText(c.ClientAddress(), c.clientPort)
-                            : Cell(EndpointText(c.clientIp, c.clientPort));
+            return EndpointText(c.Client());
         case 3:
-            return c.isIpv6 ? Ipv6EndpointText(c.ServerAddress(), c.serverPort)
-                            : Cell(EndpointText(c.serverIp, c.serverPort));
+            return EndpointText(c.Server());
         case 4:
-            return Cell(ServiceLabel(c.clientPort, c.serverPort, c.isTcp ? 6 : 17));
+            return Cell(ServiceLabel(c));
         case 5:
             TextBuilder(t).Num(c.packetIndices.size());
             return t;

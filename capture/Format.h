@@ -48,6 +48,10 @@ ShortText EndpointText(const uint8_t* ip, uint16_t port);              // 192.16
 CellText ZeroCompressedIpv6Text(const uint8_t* ip);                    // 2001:db8::1, as inet_ntop writes it
 CellText Ipv6EndpointText(const uint8_t* ip, uint16_t port);           // [2001:db8::1]:443 (RFC 5952)
 ShortText ServiceLabel(uint16_t portA, uint16_t portB, int protocol);  // TCP:http, UDP, ...
+CellText AddressText(const Endpoint& endpoint);                        // 192.168.0.1 or 2001:db8::1
+CellText EndpointText(const Endpoint& endpoint);                       // 192.168.0.1:80 or [2001:db8::1]:443
+// The protocol label of a connection's two ports ("TCP:http").
+ShortText ServiceLabel(const ConnectionRecord& connection);
 
 // Connections list: "#", "Start Time", "Client (IP:Port)", "Server (IP:Port)", "Protocol", "Packets",
 // "Last Time".

@@ -77,7 +77,7 @@ public:
     int64_t Find(uint64_t hash, int isTcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
                  uint16_t dstPort) const {
         return FindIf(hash, [&](const ConnectionRecord& c) {
-            return Joins(c, isTcp, srcIp, srcPort, dstIp, dstPort) != -1;
+            return c.Direction(isTcp, srcIp, srcPort, dstIp, dstPort) != -1;
         });
     }
 
@@ -130,45 +130,7 @@ public:
 
     size_t ReservedBytes() const { return m_slots.capacity() * sizeof(Slot); }
 
-    // 1 when the packet goes from the record's client to its server, 0 the other way, -1 no match.
-    static int Joins(const ConnectionRecord& c, int isTcp, const uint8_t* srcIp, uint16_t srcPort,
-                     const uint8_t* dstIp, uint16_t dstPort) {
-        if ((c.isTcp != 0) != (isTcp != 0))
-            return -1;
-        if (std::memcmp(c.serverIp, dstIp, 4) == 0 && std::memcmp(c.clientIp, srcIp, 4) == 0 &&
-            c.serverPort == dstPort && c.clientPort == srcPort)
-            return 1;
-        if (std::memcmp(c.serverIp, srcIp, 4) == 0 && std::memcmp(c.clientIp, dstIp, 4) == 0 &&
-            c.serverPort == srcPort && c.clientPort == dstPort)
-            return 0;
-        return -1;
-    }
-
-    // As Joins, for an IPv6 record and IPv6 addresses.
-    static int Joins6(const ConnectionRecord& c, int isTcp, const uint8_t* srcIp, uint16_t srcPort,
-                      const uint8_t* dstIp, uint16_t dstPort) {
-        if ((c.isTcp != 0) != (isTcp != 0) || !c.isIpv6)
-            return -1;
-        const Ipv6Endpoints& e = c.Ipv6Addresses();
-        if (c.serverPort == dstPort && c.clientPort == srcPort && Same16(e.server, dstIp) &&
-            Same16(e.client, srcIp))
-            return 1;
-        if (c.serverPort == srcPort && c.clientPort == dstPort && Same16(e.server, srcIp) &&
-            Same16(e.client, dstIp))
-            return 0;
-        return -1;
-    }
-
 private:
-    static bool Same16(const uint8_t* a, const uint8_t* b) {
-        uint64_t a0, a1, b0, b1;
-        std::memcpy(&a0, a, 8);
-        std::memcpy(&a1, a + 8, 8);
-        std::memcpy(&b0, b, 8);
-        std::memcpy(&b1, b + 8, 8);
-        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-    }
-
     static void Fold16(const uint8_t* ip, uint8_t out[4]) {
         uint32_t words[4];
         std::memcpy(words, ip, 16);
@@ -225,38 +187,27 @@ void RequestStop(StoreStop why) {
 
 }  // namespace
 
+// Paid by every connection of a capture: the IPv6 addresses stay in their own table.
+static_assert(sizeof(ConnectionRecord) <= 48);
+
 ConnectionRecord::ConnectionRecord(int tcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
                                    uint16_t srcPort, uint32_t firstPacket)
     : isTcp(static_cast<uint8_t>(tcp != 0)),
-      serverPort(dstPort),
-      clientPort(srcPort),
+      m_serverPort(dstPort),
+      m_clientPort(srcPort),
       packetIndices(firstPacket) {
-    std::memcpy(serverIp, dstIp, 4);
-    std::memcpy(clientIp, srcIp, 4);
+    std::memcpy(m_serverIp, dstIp, 4);
+    std::memcpy(m_clientIp, srcIp, 4);
 }
 
 ConnectionRecord::ConnectionRecord(int tcp, uint32_t endpoints, uint16_t dstPort, uint16_t srcPort,
                                    uint32_t firstPacket)
     : isTcp(static_cast<uint8_t>(tcp != 0)),
-      isIpv6(1),
-      serverPort(dstPort),
-      clientPort(srcPort),
+      m_ipv6(1),
+      m_serverPort(dstPort),
+      m_clientPort(srcPort),
       packetIndices(firstPacket) {
-    std::memcpy(serverIp, &endpoints, 4);
-}
-
-const Ipv6Endpoints& ConnectionRecord::Ipv6Addresses() const {
-    uint32_t endpoints;
-    std::memcpy(&endpoints, serverIp, 4);
-    return g_ipv6Endpoints[endpoints];
-}
-
-const uint8_t* ConnectionRecord::ClientAddress() const {
-    return isIpv6 ? Ipv6Addresses().client : clientIp;
-}
-
-const uint8_t* ConnectionRecord::ServerAddress() const {
-    return isIpv6 ? Ipv6Addresses().server : serverIp;
+    std::memcpy(m_serverIp, &endpoints, 4);
 }
 
 SystemTime ConnectionRecord::startTime() const {
@@ -314,7 +265,7 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
     int64_t found = g_connectionIndex.Find(hash, isTcp, srcIp, srcPort, dstIp, dstPort);
     if (found >= 0) {
         ConnectionRecord& c = g_connectionTable[static_cast<size_t>(found)];
-        int forward = ConnectionIndex::Joins(c, isTcp, srcIp, srcPort, dstIp, dstPort);
+        int forward = c.Direction(isTcp, srcIp, srcPort, dstIp, dstPort);
         // The direction is set before the index is published, so a reader of the list sees it.
         packet.toServer.store(forward, std::memory_order_relaxed);
         if (!c.packetIndices.push_back(static_cast<uint32_t>(packetIndex), g_indexArena)) {
@@ -349,7 +300,7 @@ int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcI
     const int64_t found = g_connectionIndex6.FindIf(
         hash,
         [&](const ConnectionRecord& c) {
-            direction = ConnectionIndex::Joins6(c, isTcp, srcIp, srcPort, dstIp, dstPort);
+            direction = c.DirectionIpv6(isTcp, srcIp, srcPort, dstIp, dstPort);
             return direction != -1;
         },
         // The addresses share the record's index: both are fetched at once.

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "capture/AppendOnly.h"
+#include "capture/Endpoint.h"
 #include "capture/SystemTime.h"
 
 // The capture library's own timestamp of a frame (packed so that a packet record stays at 32 bytes).
@@ -41,17 +43,23 @@ struct Ipv6Endpoints {
 
 // A conversation of one client endpoint with one server endpoint over TCP or UDP. Everything but
 // `packetIndices` is fixed when the record is created. Its times are those of its first and latest packets,
-// read from the store (so they always agree with the count, and cost no memory of their own).
-struct ConnectionRecord {
+// read from the store (so they always agree with the count, and cost no memory of their own). The ends are
+// read through Client() and Server() only: how they are kept is the store's own business.
+class ConnectionRecord {
+public:
     uint8_t isTcp = 0;
+
+private:
     // 1: an IPv6 conversation. Its addresses live in g_ipv6Endpoints at the connection's own index (kept in
-    // `serverIp`), so that the records of an IPv4 capture stay small.
-    uint8_t isIpv6 = 0;
-    uint16_t unused = 0;
-    uint8_t serverIp[4] = {};
-    uint8_t clientIp[4] = {};
-    uint16_t serverPort = 0;
-    uint16_t clientPort = 0;
+    // `m_serverIp`), so that the records of an IPv4 capture stay small.
+    uint8_t m_ipv6 = 0;
+    uint16_t m_unused = 0;
+    uint8_t m_serverIp[4] = {};
+    uint8_t m_clientIp[4] = {};
+    uint16_t m_serverPort = 0;
+    uint16_t m_clientPort = 0;
+
+public:
     AppendOnlyIndexList packetIndices;  // packet-table indices in arrival order
 
     ConnectionRecord(int tcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort, uint16_t srcPort,
@@ -59,15 +67,44 @@ struct ConnectionRecord {
     // An IPv6 conversation whose addresses are element `endpoints` of g_ipv6Endpoints.
     ConnectionRecord(int tcp, uint32_t endpoints, uint16_t dstPort, uint16_t srcPort, uint32_t firstPacket);
 
-    // The client's and the server's address: 4 bytes, or 16 for an IPv6 conversation.
-    const uint8_t* ClientAddress() const;
-    const uint8_t* ServerAddress() const;
-    size_t AddressLength() const { return isIpv6 ? 16 : 4; }
-    // An IPv6 conversation's addresses (only when isIpv6).
-    const Ipv6Endpoints& Ipv6Addresses() const;
+    bool IsIpv6() const { return m_ipv6 != 0; }
+    Endpoint Client() const;
+    Endpoint Server() const;
+    // The ports alone, without fetching an IPv6 conversation's addresses.
+    uint16_t ClientPort() const { return m_clientPort; }
+    uint16_t ServerPort() const { return m_serverPort; }
+
+    // For the store's lookup: 1 when a packet from `src` to `dst` goes from this record's client to its
+    // server, 0 the other way, -1 when it is not of this conversation. Each for its own family.
+    int Direction(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
+                  uint16_t dstPort) const {
+        // Only IPv4 records are in the IPv4 lookup, so the family needs no test here.
+        if ((isTcp != 0) != (tcp != 0))
+            return -1;
+        if (std::memcmp(m_serverIp, dstIp, 4) == 0 && std::memcmp(m_clientIp, srcIp, 4) == 0 &&
+            m_serverPort == dstPort && m_clientPort == srcPort)
+            return 1;
+        if (std::memcmp(m_serverIp, srcIp, 4) == 0 && std::memcmp(m_clientIp, dstIp, 4) == 0 &&
+            m_serverPort == srcPort && m_clientPort == dstPort)
+            return 0;
+        return -1;
+    }
+    inline int DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcPort, const uint8_t* dstIp,
+                             uint16_t dstPort) const;
 
     SystemTime startTime() const;
     SystemTime lastTime() const;
+
+private:
+    const Ipv6Endpoints& Ipv6Addresses() const;
+    static bool Same16(const uint8_t* a, const uint8_t* b) {
+        uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&a1, a + 8, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&b1, b + 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
 };
 
 enum CaptureState : int32_t { CAPTURE_IDLE = 0, CAPTURE_RUNNING = 1, CAPTURE_STOPPING = 2 };
@@ -81,6 +118,36 @@ using Ipv6EndpointTable = SegmentedTable<Ipv6Endpoints, 10>;
 extern PacketTable g_packetTable;
 extern ConnectionTable g_connectionTable;
 extern Ipv6EndpointTable g_ipv6Endpoints;
+
+inline const Ipv6Endpoints& ConnectionRecord::Ipv6Addresses() const {
+    uint32_t endpoints;
+    std::memcpy(&endpoints, m_serverIp, 4);
+    return g_ipv6Endpoints[endpoints];
+}
+
+inline int ConnectionRecord::DirectionIpv6(int tcp, const uint8_t* srcIp, uint16_t srcPort,
+                                           const uint8_t* dstIp, uint16_t dstPort) const {
+    if ((isTcp != 0) != (tcp != 0) || !m_ipv6)
+        return -1;
+    const Ipv6Endpoints& e = Ipv6Addresses();
+    if (m_serverPort == dstPort && m_clientPort == srcPort && Same16(e.server, dstIp) &&
+        Same16(e.client, srcIp))
+        return 1;
+    if (m_serverPort == srcPort && m_clientPort == dstPort && Same16(e.server, srcIp) &&
+        Same16(e.client, dstIp))
+        return 0;
+    return -1;
+}
+
+inline Endpoint ConnectionRecord::Client() const {
+    return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().client, m_clientPort)
+                  : Endpoint::Ipv4(m_clientIp, m_clientPort);
+}
+
+inline Endpoint ConnectionRecord::Server() const {
+    return m_ipv6 ? Endpoint::Ipv6(Ipv6Addresses().server, m_serverPort)
+                  : Endpoint::Ipv4(m_serverIp, m_serverPort);
+}
 
 extern std::atomic<int64_t> g_storedBytes;
 extern std::atomic<int32_t> g_bufferPercent;

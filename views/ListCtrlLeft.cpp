@@ -77,7 +77,7 @@ void CListCtrlLeft::FitEndpointColumns(int first, int last) {
         // Rows are the shown connections: a filter hides some.
         const int connection = m_model->ConnectionAt(row);
         if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size() ||
-            !g_connectionTable[static_cast<size_t>(connection)].isIpv6)
+            !g_connectionTable[static_cast<size_t>(connection)].IsIpv6())
             continue;
         for (int column : {2, 3}) {
             const QString text =

@@ -109,7 +109,7 @@ void SendUdp(int s, const char* ip, uint16_t port, const std::string& data) {
 int FindConnection(uint16_t clientPort, uint16_t serverPort, int tcp) {
     for (size_t i = 0; i < g_connectionTable.size(); ++i) {
         const ConnectionRecord& c = g_connectionTable[i];
-        if (c.clientPort == clientPort && c.serverPort == serverPort && c.isTcp == tcp)
+        if (c.ClientPort() == clientPort && c.ServerPort() == serverPort && c.isTcp == tcp)
             return static_cast<int>(i);
     }
     return -1;
@@ -345,7 +345,7 @@ TEST_F(LiveCaptureTest, APacketLimitEndsTheCaptureWithExactlyThatManyPackets) {
     EXPECT_EQ(g_packetTable.size(), limit);
     size_t burst = 0;
     for (size_t c = 0; c < g_connectionTable.size(); ++c)
-        if (g_connectionTable[c].serverPort == 40300)
+        if (g_connectionTable[c].ServerPort() == 40300)
             burst += g_connectionTable[c].packetIndices.size();
     EXPECT_EQ(burst, 10u) << Tables();
     EXPECT_EQ(frontEnd.AllMessages(), "");

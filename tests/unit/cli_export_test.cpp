@@ -33,6 +33,8 @@ std::string Quote(const std::string& s) {
 }
 
 const std::string kSample = std::string(PACTERRA_SOURCE_DIR) + "/res/sample.cap";
+// IPv6 and IPv4 connections in a Linux cooked capture (read with --wide).
+const std::string kMixed = std::string(PACTERRA_SOURCE_DIR) + "/tests/data/wide/sll-mixed.cap";
 
 class CliExportTest : public ::testing::Test {
 protected:
@@ -66,34 +68,38 @@ protected:
 };
 
 TEST_F(CliExportTest, JsonLinesParseWithPython) {
-    Result r = Run("connections " + Quote(kSample) + " --format json");
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::ofstream(dir / "c.jsonl") << r.out;
-    EXPECT_EQ(
-        std::system(("python3 -m json.tool --json-lines " + Quote((dir / "c.jsonl").string()) + " >/dev/null")
-                        .c_str()),
-        0);
-    Result tsv = Run("connections " + Quote(kSample));
-    std::ofstream(dir / "c.tsv") << tsv.out;
-    // Every object has every field, and agrees with the list's row of the same number.
-    EXPECT_EQ(Python(R"(
+    for (const std::string input : {Quote(kSample), "--wide " + Quote(kMixed)}) {
+        Result r = Run("connections " + input + " --format json");
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::ofstream(dir / "c.jsonl") << r.out;
+        EXPECT_EQ(std::system(("python3 -m json.tool --json-lines " + Quote((dir / "c.jsonl").string()) +
+                               " >/dev/null")
+                                  .c_str()),
+                  0);
+        Result tsv = Run("connections " + input);
+        std::ofstream(dir / "c.tsv") << tsv.out;
+        // Every object has every field, and agrees with the list's row of the same number.
+        EXPECT_EQ(Python(R"(
 import json, sys
 rows = [l.split('\t') for l in open(sys.argv[2]).read().splitlines()]
 objs = [json.loads(l) for l in open(sys.argv[1])]
-assert len(objs) == len(rows) == 22, (len(objs), len(rows))
+assert len(objs) == len(rows) == (22 if '[' not in rows[0][2] else 20), (len(objs), len(rows))
 keys = ['number','start','last','client_ip','client_port','server_ip','server_port','protocol','service',
         'packets','bytes_to_server','bytes_to_client','community_id']
 for o, r in zip(objs, rows):
     assert list(o) == keys, list(o)
     assert str(o['number']) == r[0]
-    assert '%s:%d' % (o['client_ip'], o['client_port']) == r[2]
-    assert '%s:%d' % (o['server_ip'], o['server_port']) == r[3]
+    end = lambda ip, port: ('[%s]:%d' if ':' in ip else '%s:%d') % (ip, port)
+    assert end(o['client_ip'], o['client_port']) == r[2], (o, r)
+    assert end(o['server_ip'], o['server_port']) == r[3], (o, r)
     assert o['service'] == r[4] and str(o['packets']) == r[5]
     assert o['start'][11:23] == r[1] and o['last'][11:23] == r[6]
     assert o['community_id'].startswith('1:') and len(o['community_id']) == 30
 )",
-                     {dir / "c.jsonl", dir / "c.tsv"}),
-              0);
+                         {dir / "c.jsonl", dir / "c.tsv"}),
+                  0)
+            << input;
+    }
 }
 
 TEST_F(CliExportTest, CsvReadsBackAsTheTabSeparatedRows) {
@@ -120,15 +126,27 @@ assert open(sys.argv[1], 'rb').read().count(b'\r\n') == len(rows)
 }
 
 TEST_F(CliExportTest, FilterShowsTheMatchingRowsWithTheirNumbers) {
-    Result r = Run("connections " + Quote(kSample) + " --filter 'port:80'");
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::istringstream lines(r.out);
-    std::string line, numbers;
-    while (std::getline(lines, line)) {
-        EXPECT_NE(line.find(":80\t"), std::string::npos) << line;
-        numbers += line.substr(0, line.find('\t')) + " ";
+    struct Case {
+        std::string input, filter, each, numbers;  // `each`: a text every row shown holds
+    } cases[] = {
+        {Quote(kSample), "port:80", ":80\t", "2 6 8 20 21 "},
+        {"--wide " + Quote(kMixed), "host:2001:db8::/32 udp", "]:", "1 2 8 14 "},
+        {"--wide " + Quote(kMixed), "host:[2001:db8::cb00:713b]:443", "[2001:db8::cb00:713b]:443", "0 "},
+        {"--wide " + Quote(kMixed), "[2001:db8::a00:10f]:33233", "[2001:db8::a00:10f]:33233", "2 "},
+        {"--wide " + Quote(kMixed), "host:0.0.0.0/0 -port:443", "\t10.0.1.", "5 12 15 16 "},
+        {"--wide " + Quote(kMixed), "0.0.0.0", "", ""},
+    };
+    for (const Case& c : cases) {
+        Result r = Run("connections " + c.input + " --filter " + Quote(c.filter));
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::istringstream lines(r.out);
+        std::string line, numbers;
+        while (std::getline(lines, line)) {
+            EXPECT_NE(line.find(c.each), std::string::npos) << line;
+            numbers += line.substr(0, line.find('\t')) + " ";
+        }
+        EXPECT_EQ(numbers, c.numbers) << c.filter;
     }
-    EXPECT_EQ(numbers, "2 6 8 20 21 ");
 }
 
 TEST_F(CliExportTest, BadFiltersAreToldQuickly) {

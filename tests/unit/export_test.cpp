@@ -27,8 +27,8 @@ protected:
     const fs::path& dir = scratch.Path();
 };
 
-const Endpoint kClient{{192, 168, 1, 23}, 40441};
-const Endpoint kWeb{{198, 51, 100, 10}, 80};
+const Peer kClient{{192, 168, 1, 23}, 40441};
+const Peer kWeb{{198, 51, 100, 10}, 80};
 
 TEST_F(ExportTest, JsonLineHoldsEveryField) {
     Packet(kClient, kWeb, 1, 74, 1700000000, 42);
@@ -46,6 +46,21 @@ TEST_F(ExportTest, JsonLineHoldsEveryField) {
         "\"server_port\":80,\"protocol\":\"TCP\",\"service\":\"TCP:http\",\"packets\":3,"
         "\"bytes_to_server\":140,\"bytes_to_client\":1514,\"community_id\":\"" +
             CommunityIdHasher().Compute(g_connectionTable[0]).str() + "\"}\n");
+
+    // IPv6: the addresses as the lists write them, and the published baseline's Community ID of the flow.
+    ResetCaptureStore();
+    g_captureState = CAPTURE_RUNNING;
+    Packet({"2001:470:e5bf:dead:4957:2174:e82c:4887", 63943}, {"2607:f8b0:400c:c03::1a", 25}, 1, 74);
+    out.clear();
+    ASSERT_TRUE(WriteConnections(ConnectionFormat::JsonLines, nullptr, [&](std::string_view s) {
+        out += s;
+        return true;
+    }));
+    EXPECT_NE(out.find("\"client_ip\":\"2001:470:e5bf:dead:4957:2174:e82c:4887\",\"client_port\":63943,"
+                       "\"server_ip\":\"2607:f8b0:400c:c03::1a\",\"server_port\":25,"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"community_id\":\"1:/qFaeAR+gFe1KYjMzVDsMv+wgU4=\"}"), std::string::npos) << out;
 }
 
 TEST_F(ExportTest, UtcTimesAcrossTheCalendar) {
@@ -57,6 +72,12 @@ TEST_F(ExportTest, UtcTimesAcrossTheCalendar) {
                  {951782400, 1, "2000-02-29T00:00:00.000001Z"},
                  {4102444799, 999999, "2099-12-31T23:59:59.999999Z"},
                  {-1, 0, "1969-12-31T23:59:59.000000Z"},
+                 {-86401, 0, "1969-12-30T23:59:59.000000Z"},
+                 {-62167219200, 0, "0000-01-01T00:00:00.000000Z"},
+                 {-62167219201, 0, "0000-01-01T00:00:00.000000Z"},
+                 {253402300799, 999999, "9999-12-31T23:59:59.999999Z"},
+                 {253402300800, 0, "0000-01-01T00:00:00.000000Z"},
+                 {INT64_MIN, 0, "0000-01-01T00:00:00.000000Z"},
                  {INT64_MAX / 2, 0, "0000-01-01T00:00:00.000000Z"}};
     for (const Case& c : cases) {
         std::string out;
@@ -68,8 +89,9 @@ TEST_F(ExportTest, UtcTimesAcrossTheCalendar) {
 TEST_F(ExportTest, CsvHasTheListsTitlesAndCells) {
     Packet(kClient, kWeb);
     Packet({{10, 0, 0, 1}, 53}, {{10, 0, 0, 2}, 5353}, 0);
+    Packet({"2001:db8::1", 53}, {"::1", 5353}, 0);
     std::string out;
-    const std::vector<uint32_t> only{1};
+    const std::vector<uint32_t> only{1, 2};
     ASSERT_TRUE(WriteConnections(ConnectionFormat::Csv, &only, [&](std::string_view s) {
         out += s;
         return true;
@@ -77,7 +99,11 @@ TEST_F(ExportTest, CsvHasTheListsTitlesAndCells) {
     std::string expected = "#,Start Time,Client (IP:Port),Server (IP:Port),Protocol,Packets,Last Time\r\n";
     for (int column = 0; column < kConnectionColumns; ++column)
         expected += (column ? "," : "") + ConnectionCellText(1, column).str();
+    expected += "\r\n";
+    for (int column = 0; column < kConnectionColumns; ++column)
+        expected += (column ? "," : "") + ConnectionCellText(2, column).str();
     EXPECT_EQ(out, expected + "\r\n");
+    EXPECT_NE(out.find(",[2001:db8::1]:53,[::1]:5353,UDP:Domain,"), std::string::npos) << out;
 }
 
 TEST_F(ExportTest, FileIsReplacedOnlyWhenComplete) {
@@ -187,7 +213,7 @@ TEST_F(ExportTest, SaveAndExportKeepTheOwnerAndWorkInAReadOnlyFolder) {
 }
 
 TEST_F(ExportTest, PacketsOfConnectionsComeInStoredOrder) {
-    const Endpoint other{{10, 0, 0, 9}, 999};
+    const Peer other{{10, 0, 0, 9}, 999};
     Packet(kClient, kWeb);   // packet 0, connection 0
     Packet(other, kWeb);     // 1, connection 1
     Packet(kWeb, kClient);   // 2, connection 0

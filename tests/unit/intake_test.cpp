@@ -144,8 +144,8 @@ TEST_F(IntakeTest, PortsFollowTheRealIpHeaderLength) {
     s.padding = 5;
     FeedFrame(BuildFrame(s));
     ASSERT_EQ(g_connectionTable.size(), 1u);
-    EXPECT_EQ(g_connectionTable[0].clientPort, 5555);
-    EXPECT_EQ(g_connectionTable[0].serverPort, 443);
+    EXPECT_EQ(g_connectionTable[0].ClientPort(), 5555);
+    EXPECT_EQ(g_connectionTable[0].ServerPort(), 443);
     EXPECT_EQ(g_packetTable[0].payloadLen, 3);
     std::span<const uint8_t> payload = PacketPayload(g_packetTable[0]);
     EXPECT_EQ(std::string(payload.begin(), payload.end()), "xyz");
@@ -284,8 +284,8 @@ TEST_F(IntakeTest, LaterFragmentsNeedTheirStoredFirstFragment) {
             ASSERT_EQ(g_connectionTable.size(), 1u) << c.what;
             const ConnectionRecord& conn = g_connectionTable[0];
             EXPECT_EQ(conn.isTcp, c.protocol == 6) << c.what;
-            EXPECT_EQ(conn.clientPort, 5000) << c.what;
-            EXPECT_EQ(conn.serverPort, 53) << c.what;
+            EXPECT_EQ(conn.ClientPort(), 5000) << c.what;
+            EXPECT_EQ(conn.ServerPort(), 53) << c.what;
             ASSERT_EQ(conn.packetIndices.size(), 2u) << c.what;
             // The whole IP payload of the later fragment is its payload.
             const PacketRecord& p = g_packetTable[1];

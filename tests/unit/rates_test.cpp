@@ -213,16 +213,16 @@ protected:
     }
     void TearDown() override { ResetCaptureStore(); }
 
-    // A packet of `len` bytes at `us` from A to B (or back); returns its connection.
-    static int Store(int64_t us, int len, bool aToB, uint16_t port = 80) {
-        static const uint8_t a[4] = {10, 0, 0, 1}, b[4] = {10, 0, 0, 2};
+    // A packet of `len` bytes at `us` from A to B (or back), over IPv4 or IPv6; returns its connection.
+    static int Store(int64_t us, int len, bool aToB, uint16_t port = 80, bool ipv6 = false) {
+        static const uint8_t a[16] = {10, 0, 0, 1}, b[16] = {10, 0, 0, 2};
         std::vector<uint8_t> frame(static_cast<size_t>(len), 0);
         size_t index = 0;
         const PacketTimestamp stamp{FloorDiv(us, kSecond),
                                     static_cast<int32_t>(us - FloorDiv(us, kSecond) * kSecond)};
         EXPECT_EQ(StorePacket(stamp, frame.data(), len, 0, &index), 1);
-        return aToB ? FindOrAddConnection(1, b, a, port, 1234, index)
-                    : FindOrAddConnection(1, a, b, 1234, port, index);
+        const auto add = ipv6 ? FindOrAddConnectionIpv6 : FindOrAddConnection;
+        return aToB ? add(1, b, a, port, 1234, index) : add(1, a, b, 1234, port, index);
     }
 };
 
@@ -262,6 +262,14 @@ TEST_F(StoreRatesTest, TakesUpNewPacketsAndTheChosenConnectionPerDirection) {
     rates.SetConnection(7);
     EXPECT_EQ(rates.Connection(), -1);
     EXPECT_EQ(rates.ConnectionPacketAtOrAfter(kT0), -1);
+
+    // An IPv6 conversation between the same ends' bytes is a connection of its own, with its directions.
+    EXPECT_EQ(Store(kT0 + 1'200'000, 60, true, 80, true), 2);
+    EXPECT_EQ(Store(kT0 + 1'300'000, 90, false, 80, true), 2);
+    EXPECT_TRUE(rates.TakeUp());
+    rates.SetConnection(2);
+    EXPECT_EQ(rates.ToServer().TotalBytes(), 60u);
+    EXPECT_EQ(rates.ToClient().TotalBytes(), 90u);
 }
 
 TEST_F(StoreRatesTest, StartsOverWhenTheStoreWasEmptied) {

@@ -77,8 +77,9 @@ TEST(StoreConcurrencyTest, ReaderSeesCompleteRecordsWhileWriterAppends) {
                     const uint8_t* src = p.data + 26;
                     const uint8_t* dst = p.data + 30;
                     const bool toServer = p.toServer.load(std::memory_order_relaxed) != 0;
-                    ASSERT_EQ(std::memcmp(src, toServer ? conn.clientIp : conn.serverIp, 4), 0) << index;
-                    ASSERT_EQ(std::memcmp(dst, toServer ? conn.serverIp : conn.clientIp, 4), 0) << index;
+                    const Endpoint client = conn.Client(), server = conn.Server();
+                    ASSERT_EQ(std::memcmp(src, (toServer ? client : server).AddressBytes(), 4), 0) << index;
+                    ASSERT_EQ(std::memcmp(dst, (toServer ? server : client).AddressBytes(), 4), 0) << index;
                 }
                 for (int column = 0; column < kConnectionColumns; ++column)
                     ASSERT_GT(ConnectionCellText(c, column).length, 0u);

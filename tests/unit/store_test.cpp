@@ -8,7 +8,7 @@
 
 namespace {
 
-struct Endpoint {
+struct Peer {
     uint8_t ip[4];
     uint16_t port;
 };
@@ -28,7 +28,7 @@ protected:
     }
 
     // Stores a frame of `len` bytes and attaches it from `from` to `to`; returns the connection.
-    int Packet(const Endpoint& from, const Endpoint& to, int tcp = 1, int len = 60) {
+    int Packet(const Peer& from, const Peer& to, int tcp = 1, int len = 60) {
         std::vector<uint8_t> frame(static_cast<size_t>(len), 0xAB);
         size_t index = 0;
         EXPECT_EQ(StorePacket(PacketTimestamp{}, frame.data(), len, 0, &index), 1);
@@ -37,8 +37,8 @@ protected:
     int ToServer(size_t packet) { return g_packetTable.at(packet).toServer.load(); }
 };
 
-const Endpoint kA{{10, 0, 0, 1}, 1234};
-const Endpoint kB{{10, 0, 0, 2}, 80};
+const Peer kA{{10, 0, 0, 1}, 1234};
+const Peer kB{{10, 0, 0, 2}, 80};
 
 TEST_F(StoreTest, FirstSenderIsClientAndReplyJoinsBackwards) {
     EXPECT_EQ(Packet(kA, kB), 0);
@@ -46,10 +46,8 @@ TEST_F(StoreTest, FirstSenderIsClientAndReplyJoinsBackwards) {
     EXPECT_EQ(Packet(kA, kB), 0);
     ASSERT_EQ(g_connectionTable.size(), 1u);
     const ConnectionRecord& c = g_connectionTable[0];
-    EXPECT_EQ(0, std::memcmp(c.clientIp, kA.ip, 4));
-    EXPECT_EQ(0, std::memcmp(c.serverIp, kB.ip, 4));
-    EXPECT_EQ(c.clientPort, 1234);
-    EXPECT_EQ(c.serverPort, 80);
+    EXPECT_EQ(c.Client(), Endpoint::Ipv4(kA.ip, 1234));
+    EXPECT_EQ(c.Server(), Endpoint::Ipv4(kB.ip, 80));
     ASSERT_EQ(c.packetIndices.size(), 3u);
     EXPECT_EQ(ToServer(0), 1);
     EXPECT_EQ(ToServer(1), 0);
@@ -59,7 +57,7 @@ TEST_F(StoreTest, FirstSenderIsClientAndReplyJoinsBackwards) {
 TEST_F(StoreTest, ConnectionsAreKeptApartByProtocolPortAndAddress) {
     struct Case {
         const char* what;
-        Endpoint from, to;
+        Peer from, to;
         int tcp;
         int expected;
     };
@@ -85,9 +83,9 @@ TEST_F(StoreTest, PacketToItselfMatchesForwards) {
 
 TEST_F(StoreTest, ManyConnectionsAreFoundAgainInBothDirections) {
     // Enough to grow the index and the tables across several segments.
-    std::vector<Endpoint> clients;
+    std::vector<Peer> clients;
     for (int i = 0; i < 5000; ++i) {
-        Endpoint e{{10, 1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}, static_cast<uint16_t>(i)};
+        Peer e{{10, 1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}, static_cast<uint16_t>(i)};
         clients.push_back(e);
         ASSERT_EQ(Packet(e, kB, i % 2), i);
     }
@@ -205,7 +203,7 @@ TEST_F(StoreTest, ClearEmptiesBothTablesAndIndexOutsideThrows) {
     EXPECT_THROW(FindOrAddConnection(1, kB.ip, kA.ip, 80, 1234, 0), std::out_of_range);
     // The old connection is forgotten: the next packet opens connection 0 again, the other way round.
     EXPECT_EQ(Packet(kB, kA), 0);
-    EXPECT_EQ(g_connectionTable[0].clientPort, 80);
+    EXPECT_EQ(g_connectionTable[0].ClientPort(), 80);
 }
 
 }  // namespace
