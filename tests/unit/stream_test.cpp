@@ -408,10 +408,10 @@ TEST_F(StoreStream, CookedAndTaggedCapturesGiveTheBytesSent) {
         for (const auto& [toServer, seq, payload] :
              {std::tuple(true, 100u, "hello "), std::tuple(false, 900u, "ok"),
               std::tuple(true, 106u, "world")}) {
-            TcpFrameSpec spec;
-            spec.seq = seq;
-            spec.payload = payload;
-            const std::vector<uint8_t> frame = BuildTcpFrame(toServer ? spec : Reply(spec));
+            TcpFrameSpec segment;
+            segment.seq = seq;
+            segment.payload = payload;
+            const std::vector<uint8_t> frame = BuildTcpFrame(toServer ? segment : Reply(segment));
             FeedLinkFrame(link.linkType, WrapPacket(link, {frame.begin() + 14, frame.end()}));
         }
         StreamReassembly r(0);
