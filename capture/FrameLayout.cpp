@@ -38,7 +38,13 @@ FrameVerdict ParseIpv6(const uint8_t* bytes, uint32_t capLen, FrameLayout& f) {
     if ((ip[0] >> 4) != 6)
         return FrameVerdict::Dropped;
     f.ipHeader = 40;
-    f.ipEnd = at + 40 + ReadBE16(ip + 4);
+    const uint32_t payloadLength = ReadBE16(ip + 4);
+    f.ipEnd = at + 40 + payloadLength;
+    // As for IPv4: offload's packets above 64 KiB carry a payload length of 0 and no jumbo option.
+    if (payloadLength == 0 && capLen - at - 40 > 0xFFFFu) {
+        f.ipEnd = capLen;
+        f.lengthFromFrame = true;
+    }
     if (f.ipEnd > capLen)
         return FrameVerdict::Short;
     uint8_t next = ip[6];

@@ -58,7 +58,10 @@ struct FrameLayout {
     uint32_t fragmentId = 0;     // IPv4 identification or IPv6 fragment identification
     uint16_t srcPort = 0, dstPort = 0;  // not in a later fragment
     int32_t payloadLen = 0;             // kept frames: the payload is the bytes just before `ipEnd`
-    uint32_t payload = 0;               // ... from here
+    // The IP length field read 0 in a frame longer than it can say: the packet runs to the end of the
+    // captured bytes. The intake checks that nothing was cut from such a frame.
+    bool lengthFromFrame = false;
+    uint32_t payload = 0;  // ... from here
 };
 
 namespace frame_layout {
@@ -83,7 +86,12 @@ namespace frame_layout {
     // A frame that ends inside the fixed header is no IPv4 packet worth a count.
     if (capLen <= at + 20)
         return FrameVerdict::Dropped;
-    const uint32_t total = ReadBE16(ip + 2);
+    uint32_t total = ReadBE16(ip + 2);
+    // Segmentation offload (BIG TCP) hands over packets above 64 KiB with a total length of 0.
+    if (total == 0 && capLen - at > 0xFFFFu) {
+        total = capLen - at;
+        f.lengthFromFrame = true;
+    }
     if (total + at > capLen)
         return FrameVerdict::Short;
     f.ipEnd = at + total;

@@ -112,20 +112,17 @@ void PacketHandler(u_char* /*live flag: live and file packets alike keep the lib
     if (capLen <= 34)
         return;
     FrameLayout f;
-    switch (ParseEthernetIpv4(bytes, capLen, f)) {
-        case FrameVerdict::Kept:
+    switch (TriageFrame(ParseEthernetIpv4(bytes, capLen, f), f, header)) {
+        case IntakeStep::Keep:
             break;
-        case FrameVerdict::OtherFamily:
+        case IntakeStep::OtherFamily:
             // Off the IPv4 path: what the wider intake would keep is only counted while it is off.
             if (g_config.wideIntake != 0)
                 WideIntake(kLinkEthernet, header, bytes);
             else
                 g_notKeptCount.fetch_add(1, std::memory_order_relaxed);
             return;
-        case FrameVerdict::Short:
-            g_shortPacketCount.fetch_add(1, std::memory_order_relaxed);
-            return;
-        case FrameVerdict::Dropped:
+        case IntakeStep::Skip:
             return;
     }
     const u_char* ip = bytes + f.ip;

@@ -5,6 +5,32 @@
 
 #include <cstdint>
 
+#include "capture/FrameLayout.h"
+#include "capture/PacketStore.h"
+
+// What the intake does with a parsed frame. Short frames are counted here; OtherFamily is the caller's
+// to count or to widen.
+enum class IntakeStep { Keep, OtherFamily, Skip };
+
+// A frame whose length comes from the frame itself is short when the capture cut it.
+inline IntakeStep TriageFrame(FrameVerdict verdict, const FrameLayout& f,
+                              const pcap_pkthdr* header) noexcept {
+    switch (verdict) {
+        case FrameVerdict::Kept:
+            if (!f.lengthFromFrame || header->len <= header->caplen)
+                return IntakeStep::Keep;
+            [[fallthrough]];
+        case FrameVerdict::Short:
+            g_shortPacketCount.fetch_add(1, std::memory_order_relaxed);
+            return IntakeStep::Skip;
+        case FrameVerdict::OtherFamily:
+            return IntakeStep::OtherFamily;
+        case FrameVerdict::Dropped:
+            break;
+    }
+    return IntakeStep::Skip;
+}
+
 // The capture library's packet callback. `user` is the live flag (non-zero during a live capture); both
 // live and file packets keep the library's timestamp.
 void PacketHandler(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) noexcept;

@@ -67,18 +67,11 @@ void CountNotKept() {
 void WideIntake(int linkType, const struct pcap_pkthdr* header, const u_char* bytes) noexcept {
     const uint32_t capLen = header->caplen;
     FrameLayout f;
-    switch (ParseFrame(linkType, bytes, capLen, f)) {
-        case FrameVerdict::Kept:
-            break;
-        case FrameVerdict::OtherFamily:
-            CountNotKept();
-            return;
-        case FrameVerdict::Short:
-            g_shortPacketCount.fetch_add(1, std::memory_order_relaxed);
-            return;
-        case FrameVerdict::Dropped:
-            return;
-    }
+    const IntakeStep step = TriageFrame(ParseFrame(linkType, bytes, capLen, f), f, header);
+    if (step == IntakeStep::OtherFamily)
+        CountNotKept();
+    if (step != IntakeStep::Keep)
+        return;
     const u_char* ip = bytes + f.ip;
     const bool ipv6 = f.family == 6;
     const u_char* srcIp = ipv6 ? ip + 8 : ip + 12;

@@ -285,6 +285,44 @@ TEST_F(WideIntakeTest, BadFramesAreDroppedWithoutReadingPastTheCapture) {
     }
 }
 
+TEST_F(WideIntakeTest, ALengthOfZeroIsTheFrameOnlyWhereOffloadMadeAPacketAbove64KiB) {
+    // Segmentation offload hands over packets above 64 KiB with an IP length of 0 and the frame's own.
+    auto v4 = [](size_t payload) {
+        FrameSpec s;
+        s.payload.assign(payload, 'x');
+        s.totalLengthDelta = -static_cast<int>(payload + 40);
+        return BuildFrame(s);
+    };
+    auto v6 = [](size_t payload) {
+        Ipv6Spec s = Http6();
+        s.payload.assign(payload, 'x');
+        s.payloadLengthDelta = -static_cast<int>(payload + 20);
+        return WrapPacket({kLinkEthernet, {}, 0x86DD, 0}, Ipv6Packet(s));
+    };
+    const struct Case {
+        const char* what;
+        std::vector<uint8_t> frame;
+        int cut, kept, shortCount;
+    } cases[] = {
+        {"IPv4, 200,000 bytes of payload", v4(200000), 0, 1, 0},
+        {"IPv4, cut by the capture", v4(200000), 1, 0, 1},
+        {"IPv4, a small frame", v4(100), 0, 0, 0},
+        {"IPv6, 200,000 bytes of payload", v6(200000), 0, 1, 0},
+        {"IPv6, cut by the capture", v6(200000), 1, 0, 1},
+        {"IPv6, a small frame", v6(100), 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ResetCaptureStore();
+        g_captureState = CAPTURE_RUNNING;
+        FeedLinkFrame(kLinkEthernet, c.frame, static_cast<int>(c.frame.size()) - c.cut);
+        ASSERT_EQ(g_packetTable.size(), size_t(c.kept)) << c.what;
+        EXPECT_EQ(g_shortPacketCount.load(), c.shortCount) << c.what;
+        if (c.kept) {
+            EXPECT_EQ(PayloadText(g_packetTable[0]), std::string(200000, 'x')) << c.what;
+        }
+    }
+}
+
 TEST_F(WideIntakeTest, WithTheOptionOffOnlyPlainIpv4IsKeptAndTheRestIsCountedAsNotKept) {
     g_config.wideIntake = 0;
     FrameSpec v4;
