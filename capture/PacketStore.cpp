@@ -30,10 +30,7 @@ std::atomic<int32_t> g_storeLinkType{kLinkEthernet};
 
 namespace {
 
-// Per packet of an existing connection: a load, and an exchange only when the range widens.
-void MarkConnectionGrown(uint32_t connection) {
-    const uint64_t r = connection;
-    uint64_t old = g_grownConnections.load(std::memory_order_relaxed);
+[[gnu::noinline]] void WidenGrownRange(uint64_t r, uint64_t old) {
     for (;;) {
         const uint64_t first = std::min(old >> 32, r);
         const uint64_t last = std::max(old & UINT32_MAX, r);
@@ -42,6 +39,15 @@ void MarkConnectionGrown(uint32_t connection) {
                                                                     std::memory_order_relaxed))
             return;
     }
+}
+
+// Per packet of an existing connection: a load, and an exchange only when the range widens. Mostly the
+// range holds it already (the chosen connection's stream, or any while the reader is slow).
+[[gnu::always_inline]] inline void MarkConnectionGrown(uint32_t connection) {
+    const uint64_t r = connection;
+    const uint64_t old = g_grownConnections.load(std::memory_order_relaxed);
+    if ((old >> 32) > r || r > (old & UINT32_MAX))
+        WidenGrownRange(r, old);
 }
 
 ByteArena g_frameArena;  // frame copies
