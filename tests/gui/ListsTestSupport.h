@@ -13,7 +13,7 @@ inline void StartFeeding() {
 }
 
 // One packet of connection `c`, `usec` after 1700000000 s (22:13:20 UTC).
-inline void FeedPacket(int c, bool toServer, const std::string& payload, int usec = 0) {
+inline std::vector<uint8_t> PacketFrame(int c, bool toServer, const std::string& payload) {
     FrameSpec s;
     s.srcPort = static_cast<uint16_t>(1000 + c);
     s.payload = payload;
@@ -21,5 +21,9 @@ inline void FeedPacket(int c, bool toServer, const std::string& payload, int use
         std::swap(s.src, s.dst);
         std::swap(s.srcPort, s.dstPort);
     }
-    FeedFrame(BuildFrame(s), 1700000000, usec);
+    return BuildFrame(s);
+}
+
+inline void FeedPacket(int c, bool toServer, const std::string& payload, int usec = 0) {
+    FeedFrame(PacketFrame(c, toServer, payload), 1700000000, usec);
 }

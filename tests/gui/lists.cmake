@@ -3,5 +3,6 @@ pacterra_gui_test(lists_tests SOURCES lists_test.cpp ListsTestSupport.h LIBS pac
 target_compile_definitions(lists_tests PRIVATE PACTERRA_CLI="$<TARGET_FILE:pacterra-cli>")
 add_dependencies(lists_tests pacterra-cli)
 # Live growth from another thread; the ThreadSanitizer build runs it too (label tsan).
-pacterra_gui_test(lists_live_tests SOURCES lists_live_test.cpp ListsTestSupport.h LIBS pacterra_app)
+pacterra_gui_test(lists_live_tests SOURCES lists_live_test.cpp ListsTestSupport.h ../unit/config_alloc_probe.cpp
+  LIBS pacterra_app)
 set_tests_properties(lists_live_tests PROPERTIES LABELS "gui;tsan")

@@ -1,7 +1,7 @@
 // Both lists shown while another thread feeds the store through the intake, as during a live capture: no
 // row lost or doubled, counts right, the models consistent throughout, and the feeding thread never reaches
-// the window (the lists learn everything from the store's watcher). Meant to run under ThreadSanitizer as
-// well as in the plain build.
+// the window (the lists learn everything from the store's watcher) and allocates nothing per packet. Meant to
+// run under ThreadSanitizer as well as in the plain build.
 #include <QAbstractItemModelTester>
 #include <QHBoxLayout>
 #include <QtTest>
@@ -11,6 +11,7 @@
 #include <random>
 #include <thread>
 
+#include "../unit/config_alloc_probe.h"
 #include "ListsTestSupport.h"
 #include "app/ListWiring.h"
 #include "frontend/FrontEnd.h"
@@ -52,13 +53,18 @@ private slots:
         QObject::connect(CStoreWatcher::Instance(), &CStoreWatcher::cleared, this, [&] { known = 0; });
         FeedPacket(0, true, "first");
         std::atomic<bool> done{false};
+        size_t intakeAllocations = 0;  // the feeder's, read after the join
         std::thread feeder([&] {
             std::mt19937 rng(5);
             for (int i = 1; i < kPackets; ++i) {
                 // A new connection every 20 packets, so that rows keep arriving to the end.
                 const bool opens = i % 20 == 0;
                 const int c = opens ? i / 20 : static_cast<int>(rng() % (i / 20 + 1));
-                FeedPacket(c, opens || (rng() & 1), std::string(rng() % 60, 'x'), i);
+                const std::vector<uint8_t> frame =
+                    PacketFrame(c, opens || (rng() & 1), std::string(rng() % 60, 'x'));
+                AllocProbe probe;
+                FeedFrame(frame, 1700000000, i);
+                intakeAllocations += probe.Count();
                 if (i % 200 == 0)  // spread over a second, so the lists take many batches
                     std::this_thread::sleep_for(std::chrono::milliseconds(3));
             }
@@ -84,6 +90,8 @@ private slots:
         CStoreWatcher::Instance()->disconnect(this);
 
         QCOMPARE(g_pMainFrame, nullptr);
+        // The store grows in blocks: a few allocations for all the packets, none per packet.
+        QVERIFY2(intakeAllocations < kPackets / 100, QByteArray::number(qulonglong(intakeAllocations)));
         QCOMPARE(inserted, kConnections);
         QCOMPARE(left->model()->rowCount(), kConnections);
         int packets = 0;

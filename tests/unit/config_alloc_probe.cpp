@@ -1,21 +1,20 @@
 #include "config_alloc_probe.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
 
-std::atomic<bool> g_active{false};
-std::atomic<size_t> g_count{0};
-std::atomic<size_t> g_largest{0};
+// Per thread: a probe counts what its own thread allocates, whatever other threads do meanwhile.
+thread_local bool t_active = false;
+thread_local size_t t_count = 0;
+thread_local size_t t_largest = 0;
 
 void* Allocate(size_t n) {
-    if (g_active.load(std::memory_order_relaxed)) {
-        g_count.fetch_add(1, std::memory_order_relaxed);
-        size_t seen = g_largest.load(std::memory_order_relaxed);
-        while (n > seen && !g_largest.compare_exchange_weak(seen, n)) {
-        }
+    if (t_active) {
+        ++t_count;
+        if (n > t_largest)
+            t_largest = n;
     }
     if (void* p = std::malloc(n ? n : 1))
         return p;
@@ -44,16 +43,16 @@ void operator delete[](void* p, size_t) noexcept {
 }
 
 AllocProbe::AllocProbe() {
-    g_count = 0;
-    g_largest = 0;
-    g_active = true;
+    t_count = 0;
+    t_largest = 0;
+    t_active = true;
 }
 AllocProbe::~AllocProbe() {
-    g_active = false;
+    t_active = false;
 }
 size_t AllocProbe::Count() const {
-    return g_count;
+    return t_count;
 }
 size_t AllocProbe::Largest() const {
-    return g_largest;
+    return t_largest;
 }

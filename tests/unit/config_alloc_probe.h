@@ -1,4 +1,4 @@
-// Counts heap allocations made while a probe is alive, so tests can prove that matching never allocates
+// Counts the heap allocations its thread makes while a probe is alive, so tests can prove that matching never allocates
 // and that a bogus count in a file never turns into a large allocation.
 #pragma once
 
