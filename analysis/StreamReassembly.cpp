@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "capture/FrameFile.h"
 #include "capture/FrameLayout.h"
 #include "capture/PacketStore.h"
 
@@ -396,7 +397,8 @@ size_t StreamReassembly::Extend(size_t maxPackets) {
                                                                                : StreamDirection::ToClient;
         if (m_tcp) {
             StreamSegment s;
-            if (!ReadTcpSegment(linkType, r.data, static_cast<size_t>(r.capLen), s)) {
+            if (!FrameBytesPresent(r) ||
+                !ReadTcpSegment(linkType, r.data, static_cast<size_t>(r.capLen), s)) {
                 ++m_unreadable;
                 continue;
             }

@@ -13,6 +13,7 @@
 
 #include "capture/AtomicFile.h"
 #include "capture/FileReader.h"
+#include "capture/FrameFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
@@ -241,6 +242,8 @@ CommandResult SavePackets(const PacketTable& table, const std::string& path,
     header.linkType = static_cast<uint32_t>(g_storeLinkType.load());
     bool ok = file.Write(BytesOf(header));
     bool cancelled = false;
+    size_t gone =
+        SIZE_MAX;  // a frame no longer in the file opened in place: no file is better than a wrong one
     for (size_t i = 0; ok && i < count; ++i) {
         if (i % kSaveBatch == 0 && i != 0 &&
             (g_abandonSaves.load(std::memory_order_relaxed) || cancel.IsCancelled() ||
@@ -249,6 +252,11 @@ CommandResult SavePackets(const PacketTable& table, const std::string& path,
             break;
         }
         const PacketRecord& p = packetAt(i);
+        if (!FrameBytesPresent(p)) {
+            gone = i;
+            ok = false;
+            break;
+        }
         PcapRecordHeader record;
         record.sec = static_cast<uint32_t>(p.stamp.sec);
         record.usec = static_cast<uint32_t>(p.stamp.usec);
@@ -261,6 +269,11 @@ CommandResult SavePackets(const PacketTable& table, const std::string& path,
     // leaves nothing: the writer removes its file.
     if (cancelled || g_abandonSaves.load() || cancel.IsCancelled())
         return CommandResult::Cancelled;  // the user knows
+    if (gone != SIZE_MAX) {
+        Tell(prompts, msg::kDumpWriteError,
+             path + ": packet " + std::to_string(gone + 1) + ": " + msg::kFrameBytesGone);
+        return CommandResult::Failed;
+    }
     if (!ok || !file.Commit()) {
         Tell(prompts, msg::kDumpWriteError, file.Error());
         return CommandResult::Failed;

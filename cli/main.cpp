@@ -2,6 +2,8 @@
 // program and prints its lists as tab-separated text.
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -22,6 +24,7 @@
 #include "analysis/StreamText.h"
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
+#include "capture/FrameFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
@@ -29,6 +32,7 @@
 #include "config/CaptureConfig.h"
 #include "config/SettingsStore.h"
 #include "frontend/FrontEnd.h"
+#include "frontend/Messages.h"
 #include "frontend/StandardStreams.h"
 #include "views/HexLines.h"
 #include "views/PacketDecode.h"
@@ -312,13 +316,19 @@ void PrintConnectionsAs(const std::string& format, const std::vector<uint32_t>* 
 }
 
 // The decode tree or the hex lines of one packet, through the same code as the views.
-void PrintPacket(const PacketRecord& p, bool hex) {
+// false when its bytes are no longer in the file.
+bool PrintPacket(const PacketRecord& p, bool hex) {
+    if (!FrameBytesPresent(p, true)) {
+        std::fprintf(stderr, "pacterra-cli: %s\n", msg::kFrameBytesGone);
+        return false;
+    }
     if (hex) {
         for (const std::string& line : HexViewLines(p.data, static_cast<size_t>(p.capLen)))
             std::printf("%s\n", line.c_str());
     } else {
         std::fputs(DecodeAsText(DecodeStoredFrame(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
     }
+    return true;
 }
 
 // A bin's start as seconds from the origin, with as many decimals as the bin width needs.
@@ -538,6 +548,11 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // A file-size limit fails the write (reported, the partial file removed) instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Streams and tables of a big file go out in large writes, not stdio's page-sized ones; a terminal keeps
+    // its line buffering.
+    static char outputBuffer[1 << 20];
+    if (!::isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     QCoreApplication::setOrganizationName(kSettingsOrganization);
     QCoreApplication::setApplicationName(kSettingsApplication);
 
@@ -711,7 +726,8 @@ int main(int argc, char** argv) {
         }
     } else if (onePacket) {
         if (opt.connection < g_packetTable.size()) {
-            PrintPacket(g_packetTable[opt.connection], opt.command == "hex");
+            if (!PrintPacket(g_packetTable[opt.connection], opt.command == "hex"))
+                status = 1;
         } else if (loaded) {
             std::fprintf(stderr, "pacterra-cli: no packet %s (the file holds %zu)\n", numberText.c_str(),
                          g_packetTable.size());
