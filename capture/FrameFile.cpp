@@ -31,12 +31,6 @@ constexpr uint32_t kChecksPerStat = 4096;
 struct sigaction g_previousBusAction {};
 uintptr_t g_pageMask = ~uintptr_t{4095};
 
-uint32_t Load32(const uint8_t* p, bool swapped) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return swapped ? __builtin_bswap32(v) : v;
-}
-
 // A page of the mapping past the file's end faults. The rest of the mapping from that page on becomes zero
 // pages, so that the read goes on (a record header of zeros then tells the frame is gone) instead of the
 // program ending. A fault elsewhere goes to whoever handled it before.
@@ -86,26 +80,6 @@ int64_t AskSize() {
 
 }  // namespace
 
-ClassicRecordHeader ReadClassicRecordHeader(const uint8_t* p, const ClassicFileFormat& format) {
-    ClassicRecordHeader h;
-    const uint32_t sec = Load32(p, format.swapped), fraction = Load32(p + 4, format.swapped);
-    if (format.swapped) {
-        h.sec = static_cast<time_t>(sec);
-        h.usec = static_cast<suseconds_t>(format.nano ? fraction / 1000 : fraction);
-    } else {
-        const auto signedFraction = static_cast<int32_t>(fraction);
-        h.sec = static_cast<time_t>(static_cast<int32_t>(sec));
-        h.usec = static_cast<suseconds_t>(format.nano ? signedFraction / 1000 : signedFraction);
-    }
-    h.capLen = Load32(p + 8, format.swapped);
-    h.len = Load32(p + 12, format.swapped);
-    // Some writers of version 2.3 kept the older order of the two lengths: a captured length above the
-    // length on the wire gives them away.
-    if (format.maybeSwappedLengths && h.capLen > h.len)
-        std::swap(h.capLen, h.len);
-    return h;
-}
-
 const uint8_t* MapFrameFile(int fd, int64_t size, const ClassicFileFormat& format) {
     if (g_mapBegin.load() != 0 || size <= 0) {
         ::close(fd);
@@ -143,6 +117,14 @@ void ReleaseFrameFile() {
     g_inPlaceFrame = nullptr;
 }
 
+void DropFramePages() {
+    const uintptr_t begin = g_mapBegin.load(std::memory_order_relaxed);
+    const uintptr_t end = g_mapEnd.load(std::memory_order_relaxed);
+    // A shared file mapping refaults the same bytes from the page cache on the next read.
+    if (begin != 0)
+        (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
 bool FrameBytesPresent(const PacketRecord& packet, bool fresh) {
     const auto at = reinterpret_cast<uintptr_t>(packet.data);
     const uintptr_t begin = g_mapBegin.load(std::memory_order_relaxed);
@@ -157,6 +139,12 @@ bool FrameBytesPresent(const PacketRecord& packet, bool fresh) {
         return false;
     // The record header just before the frame: zeros once its page is gone, something else once the file
     // was written over.
+    if (g_format.pcapng) {
+        constexpr uint32_t kEnhancedPacketBlock = 6;
+        return LoadFileU32(packet.data - 28, g_format.swapped) == kEnhancedPacketBlock &&
+               std::min(LoadFileU32(packet.data - 8, g_format.swapped), g_format.snapshot) ==
+                   static_cast<uint32_t>(packet.capLen);
+    }
     const ClassicRecordHeader h = ReadClassicRecordHeader(packet.data - 16, g_format);
     return h.sec == packet.stamp.sec && h.usec == packet.stamp.usec &&
            std::min(h.capLen, g_format.snapshot) == static_cast<uint32_t>(packet.capLen);

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <utility>
 
 struct PacketRecord;
 
@@ -19,6 +21,9 @@ struct ClassicFileFormat {
     bool nano = false;                 // nanosecond timestamps, handed on in microseconds
     bool maybeSwappedLengths = false;  // version 2.3: caplen and len may stand the wrong way round
     uint32_t snapshot = 0;
+    // A pcapng file: each frame the store keeps in it follows the 28 bytes of an enhanced packet block's
+    // head.
+    bool pcapng = false;
 };
 
 // One record header as the library reads it. The library keeps the timestamp fields of a file in its own
@@ -29,9 +34,34 @@ struct ClassicRecordHeader {
     uint32_t capLen = 0;
     uint32_t len = 0;
 };
-ClassicRecordHeader ReadClassicRecordHeader(const uint8_t* p, const ClassicFileFormat& format);
+inline uint32_t LoadFileU32(const uint8_t* p, bool swapped) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return swapped ? __builtin_bswap32(v) : v;
+}
 
-// Maps the file open as `fd` (`size` bytes, a classic file of `format`) for the store; the file keeps being
+// Inline: the load reads one per record.
+inline ClassicRecordHeader ReadClassicRecordHeader(const uint8_t* p, const ClassicFileFormat& format) {
+    ClassicRecordHeader h;
+    const uint32_t sec = LoadFileU32(p, format.swapped), fraction = LoadFileU32(p + 4, format.swapped);
+    if (format.swapped) {
+        h.sec = static_cast<time_t>(sec);
+        h.usec = static_cast<suseconds_t>(format.nano ? fraction / 1000 : fraction);
+    } else {
+        const auto signedFraction = static_cast<int32_t>(fraction);
+        h.sec = static_cast<time_t>(static_cast<int32_t>(sec));
+        h.usec = static_cast<suseconds_t>(format.nano ? signedFraction / 1000 : signedFraction);
+    }
+    h.capLen = LoadFileU32(p + 8, format.swapped);
+    h.len = LoadFileU32(p + 12, format.swapped);
+    // Some writers of version 2.3 kept the older order of the two lengths: a captured length above the
+    // length on the wire gives them away.
+    if (format.maybeSwappedLengths && h.capLen > h.len)
+        std::swap(h.capLen, h.len);
+    return h;
+}
+
+// Maps the file open as `fd` (`size` bytes, of `format`) for the store; the file keeps being
 // read through the mapping, whatever becomes of its name, until the store is cleared. Takes `fd` (closed on
 // failure too). null when it cannot be mapped, or while another file is mapped: its frames are then copied.
 const uint8_t* MapFrameFile(int fd, int64_t size, const ClassicFileFormat& format);
@@ -46,6 +76,10 @@ extern const uint8_t* g_inPlaceFrame;
 // The file's bytes that the load has read so far, and its size when it was opened (0: no file in place).
 extern std::atomic<int64_t> g_indexedFileBytes;
 extern std::atomic<int64_t> g_frameFileSize;
+
+// Lets go of the pages of the mapping that reads have brought in: they stay in the page cache, but no longer
+// count as the program's memory. For readers of many frames (Save, the exports), now and then.
+void DropFramePages();
 
 // Whether the packet's frame bytes are there: always for a copied frame; for a frame in the file, while the
 // file still reaches past it and its record header still gives its timestamp and length. `fresh` asks the
