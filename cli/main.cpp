@@ -2,10 +2,13 @@
 // program and prints its lists as tab-separated text.
 #include <QCoreApplication>
 
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -274,14 +277,36 @@ void PrintStream(size_t connection, const Options& opt) {
     stream.Extend();
     stream.Finish();
     if (opt.raw) {
-        WriteStreamBytes(stream, stream.Pieces(), opt.client, opt.server, [](std::span<const uint8_t> bytes) {
-            if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
-                if (g_outputErrno == 0)
+        // The pieces stay where the store keeps them (the file's mapping, for a file opened in place) and go
+        // out in gathered writes of up to 1 MiB, without a copy through stdio's buffer.
+        std::fflush(stdout);
+        std::vector<iovec> batch;
+        size_t batchBytes = 0;
+        auto flush = [&] {
+            for (size_t at = 0; at < batch.size() && g_outputErrno == 0;) {
+                const int n = static_cast<int>(std::min<size_t>(batch.size() - at, IOV_MAX));
+                const ssize_t written = ::writev(STDOUT_FILENO, batch.data() + at, n);
+                if (written < 0 && errno != EINTR)
                     g_outputErrno = errno;
-                return false;
+                for (size_t left = written > 0 ? static_cast<size_t>(written) : 0; left > 0;) {
+                    const size_t step = std::min(left, batch[at].iov_len);
+                    batch[at].iov_base = static_cast<uint8_t*>(batch[at].iov_base) + step;
+                    batch[at].iov_len -= step;
+                    left -= step;
+                    at += batch[at].iov_len == 0 ? 1 : 0;
+                }
             }
-            return true;
-        });
+            batch.clear();
+            batchBytes = 0;
+            return g_outputErrno == 0;
+        };
+        if (WriteStreamBytes(stream, stream.Pieces(), opt.client, opt.server,
+                             [&](std::span<const uint8_t> bytes) {
+                                 batch.push_back({const_cast<uint8_t*>(bytes.data()), bytes.size()});
+                                 batchBytes += bytes.size();
+                                 return (batch.size() < 1024 && batchBytes < (size_t{1} << 20)) || flush();
+                             }))
+            flush();
         return;
     }
     StreamTextOptions options;
@@ -427,7 +452,7 @@ void PrintSummary() {
 
 // Output that could not be written (a full disk, a closed pipe) is a failure, not an empty success.
 int CheckOutput(int status) {
-    if (!FlushStandardOutput() || std::ferror(stdout)) {
+    if (!FlushStandardOutput() || std::ferror(stdout) || g_outputErrno != 0) {
         std::fprintf(stderr, "pacterra-cli: cannot write the output: %s\n",
                      std::strerror(g_outputErrno ? g_outputErrno : EIO));
         return 1;
