@@ -90,8 +90,6 @@ const uint8_t* MapFrameFile(int fd, int64_t size, const ClassicFileFormat& forma
         ::close(fd);
         return nullptr;
     }
-    // The frames are read where the views and streams want them, rarely in order.
-    (void)::madvise(map, static_cast<size_t>(size), MADV_RANDOM);
     InstallBusHandler();
     g_fd = fd;
     g_format = format;
