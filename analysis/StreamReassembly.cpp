@@ -393,6 +393,9 @@ size_t StreamReassembly::Extend(size_t maxPackets) {
             continue;
         }
         const PacketRecord& r = g_packetTable[p];
+        // A long connection of a file in place would otherwise keep every page it read resident.
+        if ((m_read & 4095) == 0)
+            DropFramePages();
         const StreamDirection dir = r.toServer.load(std::memory_order_relaxed) ? StreamDirection::ToServer
                                                                                : StreamDirection::ToClient;
         if (m_tcp) {

@@ -298,6 +298,7 @@ void PrintStream(size_t connection, const Options& opt) {
             }
             batch.clear();
             batchBytes = 0;
+            DropFramePages();
             return g_outputErrno == 0;
         };
         if (WriteStreamBytes(stream, stream.Pieces(), opt.client, opt.server,
