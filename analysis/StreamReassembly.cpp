@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "capture/FrameFile.h"
 #include "capture/FrameLayout.h"
 #include "capture/PacketStore.h"
 
@@ -392,11 +393,15 @@ size_t StreamReassembly::Extend(size_t maxPackets) {
             continue;
         }
         const PacketRecord& r = g_packetTable[p];
+        // A long connection of a file in place would otherwise keep every page it read resident.
+        if ((m_read & 4095) == 0)
+            DropFramePages();
         const StreamDirection dir = r.toServer.load(std::memory_order_relaxed) ? StreamDirection::ToServer
                                                                                : StreamDirection::ToClient;
         if (m_tcp) {
             StreamSegment s;
-            if (!ReadTcpSegment(linkType, r.data, static_cast<size_t>(r.capLen), s)) {
+            if (!FrameBytesPresent(r) ||
+                !ReadTcpSegment(linkType, r.data, static_cast<size_t>(r.capLen), s)) {
                 ++m_unreadable;
                 continue;
             }

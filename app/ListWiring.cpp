@@ -1,7 +1,9 @@
 #include "app/ListWiring.h"
 
 #include "app/TrawlerView.h"
+#include "capture/FrameFile.h"
 #include "capture/PacketStore.h"
+#include "frontend/Messages.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
 #include "views/ListCtrlLeft.h"
@@ -30,7 +32,11 @@ void WireListsAndViews(CListCtrlLeft* connections, CListCtrlRight* packets, CTra
         QObject::connect(packets, &CListCtrlRight::packetActivated, hex, [hex](int64_t packetIndex) {
             if (const PacketRecord* packet = ActivatedPacket(packetIndex)) {
                 CHexViewCtrl* ctrl = hex->HexCtrl();
-                ctrl->SetData(packet->data, packet->capLen);
+                // No bytes rather than wrong ones: the tree says why.
+                if (FrameBytesPresent(*packet, true))
+                    ctrl->SetData(packet->data, packet->capLen);
+                else
+                    ctrl->SetData(nullptr, 0);
                 // Painted at once, before the decode takes its time.
                 ctrl->viewport()->repaint();
             }
@@ -38,8 +44,11 @@ void WireListsAndViews(CListCtrlLeft* connections, CListCtrlRight* packets, CTra
     }
     if (tree) {
         QObject::connect(packets, &CListCtrlRight::packetActivated, tree, [tree](int64_t packetIndex) {
-            if (const PacketRecord* packet = ActivatedPacket(packetIndex))
+            const PacketRecord* packet = ActivatedPacket(packetIndex);
+            if (packet && FrameBytesPresent(*packet, true))
                 tree->ShowPacket(packet->data, packet->capLen);
+            else if (packet)
+                tree->ShowNote(msg::kFrameBytesGone);
         });
     }
 }

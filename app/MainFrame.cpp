@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
@@ -26,6 +27,7 @@
 #include "app/WindowFrontEnd.h"
 #include "app/WindowLayout.h"
 #include "capture/CaptureFile.h"
+#include "capture/FrameFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
@@ -360,8 +362,16 @@ void CMainFrame::CreateTray() {
 
 QString CMainFrame::PaneText(int pane) const {
     switch (pane) {
-        case 0:
-            return QString("Buffer: %1%").arg(g_bufferPercent.load());
+        case 0: {
+            // A file opened in place copies nothing: what counts is how far it is indexed, and the index.
+            if (const int64_t size = g_frameFileSize.load(); size > 0)
+                return QString("Indexed: %1% of %2, index %3")
+                    .arg(g_indexedFileBytes.load() * 100 / size)
+                    .arg(QLocale::system().formattedDataSize(size))
+                    .arg(QLocale::system().formattedDataSize(static_cast<qint64>(StoreIndexBytes())));
+            // Past the limit when the rules are not applied, which nothing stops: the gauge shows it full.
+            return QString("Buffer: %1%").arg(std::min(g_bufferPercent.load(), 100));
+        }
         case 1:
             return QString("Conns: %1").arg(g_connectionTable.size());
         default:

@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "capture/FrameFile.h"
 #include "capture/PacketStore.h"
+#include "frontend/Messages.h"
 #include "views/PayloadTextCtrl.h"
 
 namespace {
@@ -38,6 +40,8 @@ CTrawlerView::CTrawlerView(QWidget* parent) : QWidget(parent), m_payloadViewer(n
 void CTrawlerView::ShowPayload(int64_t packetIndex) {
     if (packetIndex < 0 || static_cast<uint64_t>(packetIndex) >= g_packetTable.size())
         throw std::out_of_range("packet index " + std::to_string(packetIndex) + " outside the packet table");
-    const QByteArray text = DisplayableText(PacketPayload(g_packetTable[static_cast<size_t>(packetIndex)]));
+    const PacketRecord& packet = g_packetTable[static_cast<size_t>(packetIndex)];
+    const QByteArray text = FrameBytesPresent(packet, true) ? DisplayableText(PacketPayload(packet))
+                                                            : QByteArray(msg::kFrameBytesGone);
     m_payloadViewer->ShowText(text.constData(), text.size(), true);
 }

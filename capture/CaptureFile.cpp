@@ -13,6 +13,7 @@
 
 #include "capture/AtomicFile.h"
 #include "capture/FileReader.h"
+#include "capture/FrameFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
@@ -89,6 +90,36 @@ pcap_t* OpenCheckedCaptureFile(const std::string& path, IPromptService& prompts)
     return pcap;
 }
 
+// The library reads a pcapng file into its own buffer: where a frame lies in the file is found from the end
+// of the block just read (the stream's position) and the block's length, written at both of its ends.
+struct PcapngLocator {
+    pcap_t* pcap;
+    pcap_handler handler;
+    const uint8_t* map;
+    int64_t size;
+    int fd;
+    bool swapped;
+};
+
+void LocateThenHandle(u_char* user, const struct pcap_pkthdr* header, const u_char* bytes) {
+    constexpr uint32_t kEnhancedPacketBlock = 6;
+    constexpr int64_t kBlockHead = 28;
+    const auto* l = reinterpret_cast<const PcapngLocator*>(user);
+    g_inPlaceFrame = nullptr;
+    const int64_t end = ::ftello(pcap_file(l->pcap));
+    uint8_t trailer[4], head[kBlockHead];
+    if (end >= kBlockHead + 4 && end <= l->size && ::pread(l->fd, trailer, 4, end - 4) == 4) {
+        const int64_t start = end - LoadFileU32(trailer, l->swapped);
+        if (start >= 0 && start + kBlockHead + header->caplen <= end &&
+            ::pread(l->fd, head, kBlockHead, start) == kBlockHead &&
+            LoadFileU32(head, l->swapped) == kEnhancedPacketBlock &&
+            LoadFileU32(head + 20, l->swapped) >= header->caplen)
+            g_inPlaceFrame = l->map + start + kBlockHead;
+    }
+    l->handler(nullptr, header, bytes);
+    g_inPlaceFrame = nullptr;
+}
+
 // Reads the file that OpenCheckedCaptureFile opened as `pcap` (and closes it), as LoadCaptureFile does.
 // A load ends early when `cancel` is set, or when something else (the store, or a front end of its own
 // accord) moves g_captureState on from CAPTURE_RUNNING.
@@ -136,8 +167,30 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
                 damage = error;
         }
     }
+    PcapngLocator locator{pcap, handler, nullptr, 0, -1, false};
+    if (pcap) {
+        // Indexed in place too, when the file can be mapped; a frame not found whole in it is copied.
+        struct stat st {};
+        const int fd = ::fcntl(fileno(pcap_file(pcap)), F_DUPFD_CLOEXEC, 0);
+        ClassicFileFormat format;
+        format.pcapng = true;
+        format.swapped = pcap_is_swapped(pcap) == 1;
+        format.snapshot = static_cast<uint32_t>(pcap_snapshot(pcap));
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            locator = {pcap,
+                       handler,
+                       MapFrameFile(::fcntl(fd, F_DUPFD_CLOEXEC, 0), st.st_size, format),
+                       static_cast<int64_t>(st.st_size),
+                       fd,
+                       format.swapped};
+        }
+        if (!locator.map && fd >= 0)
+            ::close(fd);
+    }
     while (pcap && LoadGoesOn(cancel)) {
-        int n = DispatchPackets(pcap, kLoadBatch, handler, nullptr);
+        int n = locator.map
+                    ? DispatchPackets(pcap, kLoadBatch, LocateThenHandle, reinterpret_cast<u_char*>(&locator))
+                    : DispatchPackets(pcap, kLoadBatch, handler, nullptr);
         if (n == PCAP_ERROR) {
             damage = pcap_geterr(pcap);
             break;
@@ -145,8 +198,13 @@ int ReadCaptureFile(pcap_t* pcap, pcap_handler handler, const std::string& path,
         if (n <= 0)
             break;  // end of the file (0) or a break requested
         FILE* f = pcap_file(pcap);
-        prompts.ShowLoadProgress(f ? static_cast<int64_t>(std::ftell(f)) : 0, total);
+        const int64_t done = f ? static_cast<int64_t>(std::ftell(f)) : 0;
+        if (locator.map)
+            g_indexedFileBytes.store(std::min(done, locator.size), std::memory_order_relaxed);
+        prompts.ShowLoadProgress(done, total);
     }
+    if (locator.map)
+        ::close(locator.fd);
     if (pcap)
         pcap_close(pcap);
     g_loadingFile = false;
@@ -241,6 +299,8 @@ CommandResult SavePackets(const PacketTable& table, const std::string& path,
     header.linkType = static_cast<uint32_t>(g_storeLinkType.load());
     bool ok = file.Write(BytesOf(header));
     bool cancelled = false;
+    size_t gone =
+        SIZE_MAX;  // a frame no longer in the file opened in place: no file is better than a wrong one
     for (size_t i = 0; ok && i < count; ++i) {
         if (i % kSaveBatch == 0 && i != 0 &&
             (g_abandonSaves.load(std::memory_order_relaxed) || cancel.IsCancelled() ||
@@ -248,7 +308,14 @@ CommandResult SavePackets(const PacketTable& table, const std::string& path,
             cancelled = true;
             break;
         }
+        if (i % kSaveBatch == 0)
+            DropFramePages();
         const PacketRecord& p = packetAt(i);
+        if (!FrameBytesPresent(p)) {
+            gone = i;
+            ok = false;
+            break;
+        }
         PcapRecordHeader record;
         record.sec = static_cast<uint32_t>(p.stamp.sec);
         record.usec = static_cast<uint32_t>(p.stamp.usec);
@@ -261,6 +328,11 @@ CommandResult SavePackets(const PacketTable& table, const std::string& path,
     // leaves nothing: the writer removes its file.
     if (cancelled || g_abandonSaves.load() || cancel.IsCancelled())
         return CommandResult::Cancelled;  // the user knows
+    if (gone != SIZE_MAX) {
+        Tell(prompts, msg::kDumpWriteError,
+             path + ": packet " + std::to_string(gone + 1) + ": " + msg::kFrameBytesGone);
+        return CommandResult::Failed;
+    }
     if (!ok || !file.Commit()) {
         Tell(prompts, msg::kDumpWriteError, file.Error());
         return CommandResult::Failed;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "capture/CaptureFile.h"
+#include "capture/FrameFile.h"
 #include "capture/PacketStore.h"
 
 namespace {
@@ -44,42 +45,7 @@ uint32_t Load32(const uint8_t* p, bool swapped) {
     return swapped ? __builtin_bswap32(v) : v;
 }
 
-// How the library reads a file: everything here gives the records exactly as pcap_next_ex gives them.
-struct FileFormat {
-    bool swapped = false;              // written in the other byte order
-    bool nano = false;                 // nanosecond timestamps, handed on in microseconds
-    bool maybeSwappedLengths = false;  // version 2.3: caplen and len may stand the wrong way round
-    uint32_t snapshot = 0;
-};
-
-// One record header as the library reads it. The library keeps the timestamp fields of a file in its own
-// byte order as signed 32-bit values and those of a swapped file unsigned; nanoseconds are divided down.
-struct RecordHeader {
-    time_t sec = 0;
-    suseconds_t usec = 0;
-    uint32_t capLen = 0;
-    uint32_t len = 0;
-};
-
-RecordHeader ReadRecordHeader(const uint8_t* p, const FileFormat& format) {
-    RecordHeader h;
-    const uint32_t sec = Load32(p, format.swapped), fraction = Load32(p + 4, format.swapped);
-    if (format.swapped) {
-        h.sec = static_cast<time_t>(sec);
-        h.usec = static_cast<suseconds_t>(format.nano ? fraction / 1000 : fraction);
-    } else {
-        const auto signedFraction = static_cast<int32_t>(fraction);
-        h.sec = static_cast<time_t>(static_cast<int32_t>(sec));
-        h.usec = static_cast<suseconds_t>(format.nano ? signedFraction / 1000 : signedFraction);
-    }
-    h.capLen = Load32(p + 8, format.swapped);
-    h.len = Load32(p + 12, format.swapped);
-    // Some writers of version 2.3 kept the older order of the two lengths: a captured length above the
-    // length on the wire gives them away.
-    if (format.maybeSwappedLengths && h.capLen > h.len)
-        std::swap(h.capLen, h.len);
-    return h;
-}
+using FileFormat = ClassicFileFormat;
 
 // The library's words for a record that ends before its captured bytes do; `got` bytes of them are there.
 // A record cut to the snapshot length is read in two parts, and the part that falls short is named.
@@ -272,6 +238,10 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
     BlockReader reader(fd);
     if (reader.Failed())
         return ClassicReadResult::NotClassic;
+    // The store keeps where each frame lies in the file rather than a copy; records past the size the file
+    // had now (it may still be written) are copied.
+    const int64_t mappedSize = static_cast<int64_t>(st.st_size);
+    const uint8_t* const map = MapFrameFile(::fcntl(fd, F_DUPFD_CLOEXEC, 0), mappedSize, format);
     (void)::posix_fadvise(fd, kFileHeader, 0, POSIX_FADV_SEQUENTIAL);
     g_activeReader = &reader;
     SetFrameBlockPrefault(PrefaultFrameBlock);
@@ -294,8 +264,8 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
                         " header bytes, only got " + std::to_string(carried);
                 result = ClassicReadResult::Damaged;
             } else if (carried > 0) {
-                error = TruncatedRecordText(ReadRecordHeader(carry, format).capLen, carried - kRecordHeader,
-                                            format);
+                error = TruncatedRecordText(ReadClassicRecordHeader(carry, format).capLen,
+                                            carried - kRecordHeader, format);
                 result = ClassicReadResult::Damaged;
             }
             if (f.block >= 0)
@@ -308,7 +278,7 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
             std::memmove(p, carry, carried);
         const uint8_t* end = data + f.length;
         while (static_cast<size_t>(end - p) >= kRecordHeader) {
-            const RecordHeader record = ReadRecordHeader(p, format);
+            const ClassicRecordHeader record = ReadClassicRecordHeader(p, format);
             const uint32_t capLen = record.capLen;
             if (capLen > kMaxRecord) {
                 error =
@@ -328,8 +298,11 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
             h.len = record.len;
             // The same rules as a dispatch: nothing after the store's own stop, and the end of the batch
             // once the capture is asked to stop.
-            if (g_storeStop.load(std::memory_order_relaxed) == STORE_STOP_NONE)
+            if (g_storeStop.load(std::memory_order_relaxed) == STORE_STOP_NONE) {
+                const int64_t frameAt = done + static_cast<int64_t>(kRecordHeader);
+                g_inPlaceFrame = map && frameAt + capLen <= mappedSize ? map + frameAt : nullptr;
                 handler(user, &h, p + kRecordHeader);
+            }
             p += kRecordHeader + capLen;
             done += static_cast<int64_t>(kRecordHeader + capLen);
             if (g_captureState.load(std::memory_order_relaxed) != CAPTURE_RUNNING) {
@@ -337,6 +310,7 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
                 break;
             }
             if (++records % kLoadBatch == 0 && progress) {
+                g_indexedFileBytes.store(done, std::memory_order_relaxed);
                 progress(done);
                 if (g_captureState.load() != CAPTURE_RUNNING) {
                     stopped = true;
@@ -357,5 +331,8 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
     }
     SetFrameBlockPrefault(nullptr);
     g_activeReader = nullptr;
+    g_inPlaceFrame = nullptr;
+    if (map)
+        g_indexedFileBytes = std::min(done, mappedSize);
     return result;
 }

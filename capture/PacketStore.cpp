@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/Format.h"
+#include "capture/FrameFile.h"
 #include "capture/FrameLayout.h"
 #include "capture/PacketIntake.h"
 #include "capture/WideIntake.h"
@@ -235,16 +236,21 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
         RequestStop(STORE_STOP_LIMIT);
         return 0;
     }
-    auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
-    if (!copy && capLen > 0) {
-        RequestStop(STORE_STOP_NO_MEMORY);
-        return 0;
+    // A frame of a file opened in place stays in the file.
+    const uint8_t* kept = g_inPlaceFrame;
+    if (!kept) {
+        auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
+        if (!copy && capLen > 0) {
+            RequestStop(STORE_STOP_NO_MEMORY);
+            return 0;
+        }
+        if (capLen > 0)
+            std::memcpy(copy, data, static_cast<size_t>(capLen));
+        kept = copy;
     }
-    if (capLen > 0)
-        std::memcpy(copy, data, static_cast<size_t>(capLen));
 
     // Complete before the table publishes it: a reader may look at it at once.
-    if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, copy)) {
+    if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, kept)) {
         RequestStop(STORE_STOP_NO_MEMORY);
         return 0;
     }
@@ -362,6 +368,7 @@ void ClearPacketStore() {
     g_packetTable.Clear();
     g_indexArena.Clear();
     g_frameArena.Clear();
+    ReleaseFrameFile();
     g_grownConnections.store(kNoGrownConnections, std::memory_order_relaxed);
     g_storeGeneration.fetch_add(1, std::memory_order_release);
 }
@@ -388,7 +395,7 @@ void ResetCaptureStore() {
 }
 
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet) {
-    if (packet.payloadLen <= 0 || packet.capLen <= 0)
+    if (packet.payloadLen <= 0 || packet.capLen <= 0 || !FrameBytesPresent(packet))
         return {};
     const auto capLen = static_cast<uint32_t>(packet.capLen);
     const int linkType = g_storeLinkType.load(std::memory_order_relaxed);
@@ -409,6 +416,13 @@ std::span<const uint8_t> PacketPayload(const PacketRecord& packet) {
 
 void SetFrameBlockPrefault(void (*prefault)(void*, size_t)) {
     g_frameArena.SetPrefault(prefault);
+}
+
+size_t StoreIndexBytes() {
+    // A packet also has its place in its connection's list; a connection its slot in the lookup (at most
+    // half full).
+    return g_packetTable.size() * (sizeof(PacketRecord) + sizeof(uint32_t)) +
+           g_connectionTable.size() * (sizeof(ConnectionRecord) + 4 * sizeof(uint32_t));
 }
 
 size_t StoreReservedBytes() {

@@ -25,7 +25,9 @@ struct PacketRecord {
     // 1 client to server, 0 server to client. Set right after the packet is stored, while readers may
     // already see the record, hence atomic.
     std::atomic<int32_t> toServer{0};
-    const uint8_t* data = nullptr;  // capLen bytes, Ethernet header first; owned by the store
+    // capLen bytes, Ethernet header first: owned by the store, or in the file opened in place (FrameFile.h),
+    // where FrameBytesPresent says whether they are still there.
+    const uint8_t* data = nullptr;
 
     PacketRecord() = default;
     PacketRecord(const PacketTimestamp& s, int32_t cap, int32_t payload, const uint8_t* d)
@@ -207,7 +209,8 @@ void ResetCaptureStore();
 void TakeGrownConnections(uint32_t* first, uint32_t* last);
 
 // The payload bytes of a stored packet: the `payloadLen` bytes that end where its IP packet ends, as the
-// frame's layout (FrameLayout.h, of the store's link type) places it.
+// frame's layout (FrameLayout.h, of the store's link type) places it. Empty when the frame is no longer in
+// the file it was opened from.
 std::span<const uint8_t> PacketPayload(const PacketRecord& packet);
 
 // While set, the store makes its next frame block ahead of use and passes it to `prefault` (a file load
@@ -216,3 +219,7 @@ void SetFrameBlockPrefault(void (*prefault)(void*, size_t));
 
 // Bytes the store has reserved for records, indices and frames (for the memory benchmarks).
 size_t StoreReservedBytes();
+
+// The memory the packet and connection records take, near enough for the status bar: figured from the
+// counts, which may grow on the capture thread meanwhile.
+size_t StoreIndexBytes();

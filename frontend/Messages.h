@@ -35,5 +35,9 @@ inline constexpr char kAdapterNotEthernet[] =
 inline constexpr char kDumpOpenError[] = "PCAP Error: Error opening the dump file";
 inline constexpr char kDumpWriteError[] =
     "PCAP Error: Error writing the dump file! The captured packets were not saved.";
+// A frame of a file opened in place whose bytes the file no longer holds as they were.
+inline constexpr char kFrameBytesGone[] =
+    "The bytes of this frame are no longer in the file it was opened from: the file was cut short or written "
+    "over after it was opened.";
 
 }  // namespace msg

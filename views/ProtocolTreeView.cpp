@@ -131,6 +131,12 @@ void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
     Fill(m_lines);
 }
 
+void CProtocolTreeView::ShowNote(const std::string& text) {
+    m_packet.clear();
+    m_lines = {DecodeLine{text}};
+    Fill(m_lines);
+}
+
 void CProtocolTreeView::Fill(const std::vector<DecodeLine>& lines) {
     // Rebuilding must not report selections of lines that are about to go.
     QSignalBlocker block(this);

@@ -18,6 +18,8 @@ public:
 
     // Copies the frame and rebuilds the tree. No line is selected afterwards; the tree shows its top.
     void ShowPacket(const uint8_t* bytes, int length);
+    // One line of text in place of a frame (whose bytes cannot be shown).
+    void ShowNote(const std::string& text);
 
     // The lines shown, as decoded (for tests and the command-line tool's checks).
     const std::vector<DecodeLine>& Lines() const { return m_lines; }

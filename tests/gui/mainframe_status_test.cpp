@@ -282,6 +282,8 @@ private slots:
         const QString file = m_dir.path() + "/big.cap";
         const int records = 2000;
         WriteCapture(file, records, 1000);  // about 2 MB
+        g_bufferPercent = 2129;  // past the limit, where nothing stops a capture: the gauge reads full
+        QCOMPARE(m_frame->PaneText(0), QString("Buffer: 100%"));
         g_config.bufferMB = 1;
         m_answers[kFilterQuestion] = MsgAnswer::Yes;
         QSignalSpy finished(m_frame.get(), &CMainFrame::LoadFinished);
@@ -314,6 +316,8 @@ private slots:
         QCOMPARE(m_shown, (QStringList{kFilterQuestion, kOpened}));
         QCOMPARE(g_packetTable.size(), size_t(records));
         QCOMPARE(m_frame->MessagePaneText(), QString("Ready"));
+        // Its frames stay in the file: the pane says how much of it is indexed, not how full the buffer is.
+        QVERIFY2(m_frame->PaneText(0).startsWith("Indexed: 100% of "), qPrintable(m_frame->PaneText(0)));
     }
 
     // A stream read with the rules ends at the buffer limit like a live capture: no box, the status bar

@@ -16,6 +16,7 @@
 
 #include "FrameBuilder.h"
 #include "capture/CaptureFile.h"
+#include "capture/FrameFile.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
@@ -421,6 +422,8 @@ TEST_F(CaptureFileTest, PcapngWithInterfacesOfDifferentKindsIsNotCalledDamaged) 
         EXPECT_EQ(frontEnd.shown[0].find("damaged"), std::string::npos) << frontEnd.shown[0];
         EXPECT_NE(frontEnd.shown[0].find("different link types or snapshot lengths"), std::string::npos);
         EXPECT_NE(frontEnd.details[0].find("different from the"), std::string::npos) << frontEnd.details[0];
+        fs::resize_file(path, 0);  // a frame kept in place is gone with the file's bytes; a copy would stay
+        EXPECT_FALSE(FrameBytesPresent(g_packetTable[0], true)) << c.what;
     }
 }
 
@@ -604,6 +607,44 @@ TEST_F(CaptureFileTest, AKilledSaveLeavesTheOldFileIntact) {
     EXPECT_TRUE(writing) << "the save was not caught while writing";
     EXPECT_TRUE(WIFSIGNALED(raw)) << "the save ended before it was killed";
     EXPECT_EQ(ReadWhole(existing), "keep me");
+}
+
+// A file opened in place that changes afterwards: a save over it leaves the capture reading the old file;
+// cut short or written over, its frames are gone, never wrong, and reading where they were does not crash.
+TEST_F(CaptureFileTest, AFileThatChangesAfterItWasOpenedNeverShowsWrongBytes) {
+    const std::vector<uint8_t> frame = UdpFrame(std::string(1000, 'd'));
+    const size_t count = 3000;  // about 3 MB: the last frame lies far past the cut
+    const struct {
+        const char* what;
+        int change;
+        bool present;
+        int firstGone;  // the first packet a save finds gone (of 1042-byte frames, 3 whole in 4096 bytes)
+    } cases[] = {{"saved over", 0, true, 0}, {"cut short", 1, false, 4}, {"written over", 2, false, 1}};
+    for (const auto& c : cases) {
+        const fs::path file = dir / "open.cap";
+        WriteCapture(file, std::vector<std::vector<uint8_t>>(count, frame));
+        ASSERT_EQ(OpenCaptureFile(file.string(), false, frontEnd), 1) << c.what;
+        ASSERT_EQ(g_packetTable.size(), count);
+        const PacketRecord& last = g_packetTable[count - 1];
+        if (c.change == 0)
+            ASSERT_EQ(SaveCaptureFile(g_packetTable, file.string(), {0}, frontEnd), CommandResult::Done);
+        else if (c.change == 1)
+            fs::resize_file(file, 4096);
+        else
+            std::fstream(file, std::ios::in | std::ios::out | std::ios::binary) << std::string(4000000, 'x');
+        EXPECT_EQ(FrameBytesPresent(last, true), c.present) << c.what;
+        EXPECT_EQ(PacketPayload(last).size(), c.present ? 1000u : 0u) << c.what;
+        EXPECT_EQ(StoredBytes(count - 1) == frame, c.present) << c.what;
+        frontEnd = ScriptedFrontEnd();
+        EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "copy.cap").string(), frontEnd),
+                  c.present ? CommandResult::Done : CommandResult::Failed)
+            << c.what;
+        EXPECT_EQ(frontEnd.details.empty() ? "" : frontEnd.details[0],
+                  c.present ? ""
+                            : (dir / "copy.cap").string() + ": packet " + std::to_string(c.firstGone) + ": " +
+                                  msg::kFrameBytesGone)
+            << c.what;
+    }
 }
 
 }  // namespace
