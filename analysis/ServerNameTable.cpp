@@ -46,7 +46,9 @@ void ServerNameTable::Clear() {
 }
 
 const ConnectionName* ServerNameTable::Find(size_t connection) const {
-    if (connection >= m_entries.size() || m_entries[connection].name == UINT32_MAX)
+    // A table of an emptied store names nothing until it is brought up to date.
+    if (connection >= m_entries.size() || m_entries[connection].name == UINT32_MAX ||
+        g_storeGeneration.load(std::memory_order_relaxed) != m_generation)
         return nullptr;
     return &m_names[m_entries[connection].name];
 }

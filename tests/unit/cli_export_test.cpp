@@ -85,7 +85,7 @@ rows = [l.split('\t') for l in open(sys.argv[2]).read().splitlines()]
 objs = [json.loads(l) for l in open(sys.argv[1])]
 assert len(objs) == len(rows) == (22 if '[' not in rows[0][2] else 20), (len(objs), len(rows))
 keys = ['number','start','last','client_ip','client_port','server_ip','server_port','protocol','service',
-        'packets','bytes_to_server','bytes_to_client','community_id']
+        'packets','bytes_to_server','bytes_to_client','community_id','server_name','name_source']
 for o, r in zip(objs, rows):
     assert list(o) == keys, list(o)
     assert str(o['number']) == r[0]
