@@ -49,7 +49,8 @@ CListCtrlLeft::CListCtrlLeft(QWidget* parent)
                   {120, {endpoint}},
                   {60, kServiceLabels},
                   {0, {count}},
-                  {76, {time}}});
+                  {76, {time}},
+                  {160, {QStringLiteral("www.example.com.cdn.example.net")}}});
     // The store was emptied (a capture or a load starts): so is the list, and whatever shows from it.
     connect(CStoreWatcher::Instance(), &CStoreWatcher::cleared, this, [this] {
         ClearAll();

@@ -4,7 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "FrameBuilder.h"
+#include "TcpFrames.h"
+#include "analysis/ConnectionFilter.h"
 #include "analysis/ServerName.h"
+#include "analysis/ServerNameTable.h"
+#include "analysis/StreamReassembly.h"
+#include "capture/PacketStore.h"
 
 namespace {
 
@@ -146,17 +152,23 @@ TEST(ServerName, QuicInitialKeys) {
     EXPECT_EQ(reader.Name(found), NameParse::NeedMore);
 }
 
-TEST(ServerName, DnsAnswers) {
-    // www.example.com CNAME edge.cdn.net, edge.cdn.net A 192.0.2.7 and AAAA 2001:db8::7; names compressed.
+// A response for www.example.com: CNAME edge.cdn.net, whose A is 192.0.2.`last` and AAAA 2001:db8::7; names
+// compressed.
+Bytes DnsResponse(uint8_t last) {
     Bytes m = {0x12, 0x34, 0x81, 0x80, 0, 1, 0, 3, 0, 0, 0, 0};
     const Bytes question = {3,   'w', 'w', 'w', 7,   'e', 'x', 'a', 'm', 'p', 'l',
                             'e', 3,   'c', 'o', 'm', 0,   0,   1,   0,   1};
     m.insert(m.end(), question.begin(), question.end());
     m.insert(m.end(), {0xc0, 12,  0,   5,   0, 1,   0,   0,   0, 60,  0,   14,  4,
                        'e',  'd', 'g', 'e', 3, 'c', 'd', 'n', 3, 'n', 'e', 't', 0});
-    m.insert(m.end(), {0xc0, 45, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 192, 0, 2, 7});
+    m.insert(m.end(), {0xc0, 45, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 192, 0, 2, last});
     m.insert(m.end(), {0xc0, 45,   0, 28, 0, 1, 0, 0, 0, 60, 0, 16, 0x20, 1,
                        0x0d, 0xb8, 0, 0,  0, 0, 0, 0, 0, 0,  0, 0,  0,    7});
+    return m;
+}
+
+TEST(ServerName, DnsAnswers) {
+    const Bytes m = DnsResponse(7);
     std::vector<DnsAddress> out;
     ASSERT_TRUE(DnsAnswerAddresses(m, out));
     ASSERT_EQ(out.size(), 2u);
@@ -173,6 +185,74 @@ TEST(ServerName, DnsAnswers) {
     EXPECT_FALSE(DnsAnswerAddresses(query, out));
     Bytes cut(m.begin(), m.end() - 3);
     EXPECT_FALSE(DnsAnswerAddresses(cut, out));
+}
+
+// Connections fed through the intake get their names from their first packets, or from a DNS answer stored
+// before them; the filter finds them by name.
+TEST(ServerName, ConnectionsOfTheStore) {
+    StartIntake(50, true);
+    const auto feed = [](uint8_t last, uint16_t port, uint32_t seq, uint8_t flags, const Bytes& payload,
+                         bool udp = false, bool reply = false) {
+        TcpFrameSpec s;
+        s.dst[0] = 192, s.dst[1] = 0, s.dst[2] = 2, s.dst[3] = last;
+        s.dstPort = port;
+        s.srcPort = static_cast<uint16_t>(40000 + last + port);
+        s.seq = seq;
+        s.flags = flags;
+        s.udp = udp;
+        s.payload.assign(payload.begin(), payload.end());
+        FeedFrame(BuildTcpFrame(reply ? Reply(s) : s));
+    };
+    feed(8, 22, 0, kTcpSyn, {});                     // 0: before the answer for .8
+    feed(53, 53, 0, 0, Bytes(20, 0), true);          // 1: the query
+    feed(53, 53, 0, 0, DnsResponse(7), true, true);  // ... its answer names .7
+    feed(53, 53, 0, 0, DnsResponse(8), true, true);  // ... and .8
+    feed(7, 22, 0, kTcpSyn, {});                     // 2: after it, no name of its own
+    feed(7, 22, 1, kTcpAck, Text("SSH-2.0-x\r\n"));
+    const Bytes hello = Records(ClientHello("tls.example.net"), 40);
+    feed(7, 443, 0, kTcpSyn, {});  // 3: TLS over two segments wins over the answer
+    feed(7, 443, 1, kTcpAck, Bytes(hello.begin(), hello.begin() + 50));
+    feed(7, 443, 51, kTcpAck, Bytes(hello.begin() + 50, hello.end()));
+    feed(9, 80, 1, kTcpAck, Text("GET / HTTP/1.1\r\nHo"));  // 4: HTTP over two segments
+    feed(9, 80, 19, kTcpAck, Text("st: a.Example.org\r\n\r\n"));
+    ConnectionNames().Update(1, 0);
+    const struct {
+        NameSource source;
+        std::string name;
+        bool inFrame;
+    } rows[] = {{NameSource::None, "", false},
+                {NameSource::None, "", false},
+                {NameSource::Dns, "www.example.com", false},
+                {NameSource::Tls, "tls.example.net", false},
+                {NameSource::Http, "a.Example.org", true}};
+    ASSERT_EQ(g_connectionTable.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const ConnectionName* n = ConnectionNames().Find(i);
+        EXPECT_EQ(n ? n->source : NameSource::None, rows[i].source) << i;
+        EXPECT_EQ(n ? n->name : "", rows[i].name) << i;
+        if (n && rows[i].inFrame) {
+            const PacketRecord& p = g_packetTable[n->packet];
+            ASSERT_LE(n->frameOffset + n->length, static_cast<uint32_t>(p.capLen));
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(p.data) + n->frameOffset, n->length),
+                      rows[i].name);
+        }
+    }
+    const struct {
+        const char* filter;
+        std::vector<uint32_t> shown;
+    } filters[] = {{"name:example.com", {2}}, {"name:www.example.com.", {2}},
+                   {"name:ample.com", {}},    {"name:EXAMPLE.org", {4}},
+                   {"example.net", {3}},      {"-name:example.com tcp", {0, 3, 4}},
+                   {"name:net", {3}}};
+    for (const auto& f : filters) {
+        std::vector<FilterProblem> problems;
+        std::vector<uint32_t> shown;
+        ConnectionFilter::Parse(f.filter, problems)
+            .Scan(g_connectionTable, 0, g_connectionTable.size(), shown);
+        EXPECT_TRUE(problems.empty()) << f.filter;
+        EXPECT_EQ(shown, f.shown) << f.filter;
+    }
+    ResetCaptureStore();
 }
 
 }  // namespace
