@@ -38,6 +38,7 @@ ServerNameTable& ConnectionNames() {
 void ServerNameTable::Clear() {
     m_entries.clear();
     m_names.clear();
+    m_byPacket.clear();
     m_pending.clear();
     m_dns.clear();
     m_quic.clear();
@@ -51,6 +52,14 @@ const ConnectionName* ServerNameTable::Find(size_t connection) const {
         g_storeGeneration.load(std::memory_order_relaxed) != m_generation)
         return nullptr;
     return &m_names[m_entries[connection].name];
+}
+
+const ConnectionName* ServerNameTable::FindByPacket(size_t packet) const {
+    const auto it = m_byPacket.find(static_cast<uint32_t>(packet));
+    if (packet >= UINT32_MAX || it == m_byPacket.end())
+        return nullptr;
+    const ConnectionName* n = Find(it->second);
+    return n && n->packet == packet && n->source != NameSource::Dns ? n : nullptr;
 }
 
 void ServerNameTable::Update(uint32_t firstGrown, uint32_t lastGrown) {
@@ -115,8 +124,8 @@ void ServerNameTable::Settle(size_t connection, Entry& e) {
     m_quic.erase(connection);
 }
 
-void ServerNameTable::SetName(Entry& e, NameSource source, const std::string& raw, uint32_t packet,
-                              int64_t frameOffset) {
+void ServerNameTable::SetName(size_t connection, Entry& e, NameSource source, const std::string& raw,
+                              uint32_t packet, int64_t frameOffset) {
     ConnectionName n;
     n.name = EscapeName(raw);
     n.source = source;
@@ -130,6 +139,8 @@ void ServerNameTable::SetName(Entry& e, NameSource source, const std::string& ra
         m_names.push_back(std::move(n));
     }
     e.fromDns = source == NameSource::Dns;
+    if (!e.fromDns && packet != UINT32_MAX)
+        m_byPacket[packet] = static_cast<uint32_t>(connection);
 }
 
 void ServerNameTable::LookTcp(size_t connection, Entry& e) {
@@ -160,7 +171,7 @@ void ServerNameTable::LookTcp(size_t connection, Entry& e) {
         FoundName found;
         NameParse result = parse(payload, found);
         if (result == NameParse::Found) {
-            SetName(e, source, found.name, p, (payload.data() - r.data) + found.at);
+            SetName(connection, e, source, found.name, p, (payload.data() - r.data) + found.at);
             Settle(connection, e);
             return;
         }
@@ -212,7 +223,7 @@ void ServerNameTable::LookTcp(size_t connection, Entry& e) {
                     frameOffset = (payload.data() - g_packetTable[p.packet].data) + p.offset + (at - p.at);
             }
         }
-        SetName(e, tls ? NameSource::Tls : NameSource::Http, found.name, packet, frameOffset);
+        SetName(connection, e, tls ? NameSource::Tls : NameSource::Http, found.name, packet, frameOffset);
         Settle(connection, e);
     } else if (result == NameParse::None || bytes.size() >= kLookBytes) {
         Settle(connection, e);
@@ -248,7 +259,7 @@ void ServerNameTable::LookUdp(size_t connection, Entry& e) {
         FoundName found;
         const NameParse result = it->second->Name(found);
         if (result == NameParse::Found)
-            SetName(e, NameSource::Quic, found.name, p, -1);
+            SetName(connection, e, NameSource::Quic, found.name, p, -1);
         if (result != NameParse::NeedMore) {
             Settle(connection, e);
             return;
@@ -317,7 +328,7 @@ void ServerNameTable::NameFromDns(size_t connection, Entry& e) {
     // Only an answer stored before the connection's first packet can have given the client its address.
     const uint32_t first = c.packetIndices[0];
     if (it->second.packet < first)
-        SetName(e, NameSource::Dns, it->second.name, it->second.packet, -1);
+        SetName(connection, e, NameSource::Dns, it->second.name, it->second.packet, -1);
     else if (it->second.beforePacket < first)
-        SetName(e, NameSource::Dns, it->second.before, it->second.beforePacket, -1);
+        SetName(connection, e, NameSource::Dns, it->second.before, it->second.beforePacket, -1);
 }

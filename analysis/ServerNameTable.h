@@ -46,6 +46,8 @@ public:
 
     // The connection's name; null when it has none (yet).
     const ConnectionName* Find(size_t connection) const;
+    // The name that stored packet `packet` gave its connection from its own bytes; null when none.
+    const ConnectionName* FindByPacket(size_t packet) const;
 
 private:
     struct Entry {
@@ -72,14 +74,16 @@ private:
     void LookUdp(size_t connection, Entry& e);
     void ReadDns(size_t connection, Entry& e);
     void NameFromDns(size_t connection, Entry& e);
-    void SetName(Entry& e, NameSource source, const std::string& raw, uint32_t packet, int64_t frameOffset);
+    void SetName(size_t connection, Entry& e, NameSource source, const std::string& raw, uint32_t packet,
+                 int64_t frameOffset);
     void Settle(size_t connection, Entry& e);
 
     uint64_t m_generation = 0;
     std::vector<Entry> m_entries;
     std::vector<ConnectionName> m_names;
-    std::vector<uint32_t> m_pending;  // ascending
-    std::vector<uint32_t> m_dns;      // connections to port 53 over UDP, ascending
+    std::unordered_map<uint32_t, uint32_t> m_byPacket;  // the packet that gave a name, and its connection
+    std::vector<uint32_t> m_pending;                    // ascending
+    std::vector<uint32_t> m_dns;                        // connections to port 53 over UDP, ascending
     std::unordered_map<size_t, std::unique_ptr<QuicInitialReader>> m_quic;
     std::unordered_map<AddressKey, DnsName, AddressHash> m_dnsNames;
     std::deque<std::pair<AddressKey, uint64_t>> m_dnsOrder;  // oldest first, with the serial it was given

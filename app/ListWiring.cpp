@@ -39,7 +39,7 @@ void WireListsAndViews(CListCtrlLeft* connections, CListCtrlRight* packets, CTra
     if (tree) {
         QObject::connect(packets, &CListCtrlRight::packetActivated, tree, [tree](int64_t packetIndex) {
             if (const PacketRecord* packet = ActivatedPacket(packetIndex))
-                tree->ShowPacket(packet->data, packet->capLen);
+                tree->ShowPacket(packet->data, packet->capLen, packetIndex);
         });
     }
 }

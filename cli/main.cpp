@@ -32,6 +32,7 @@
 #include "frontend/FrontEnd.h"
 #include "frontend/StandardStreams.h"
 #include "views/HexLines.h"
+#include "views/NameDecode.h"
 #include "views/PacketDecode.h"
 #include "views/WideDecode.h"
 
@@ -317,12 +318,15 @@ void PrintConnectionsAs(const std::string& format, const std::vector<uint32_t>* 
 }
 
 // The decode tree or the hex lines of one packet, through the same code as the views.
-void PrintPacket(const PacketRecord& p, bool hex) {
+void PrintPacket(size_t index, bool hex) {
+    const PacketRecord& p = g_packetTable[index];
     if (hex) {
         for (const std::string& line : HexViewLines(p.data, static_cast<size_t>(p.capLen)))
             std::printf("%s\n", line.c_str());
     } else {
-        std::fputs(DecodeAsText(DecodeStoredFrame(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
+        std::vector<DecodeLine> lines = DecodeStoredFrame(p.data, static_cast<size_t>(p.capLen));
+        AppendServerNameLines(index, static_cast<size_t>(p.capLen), lines);
+        std::fputs(DecodeAsText(lines).c_str(), stdout);
     }
 }
 
@@ -722,7 +726,7 @@ int main(int argc, char** argv) {
         }
     } else if (onePacket) {
         if (opt.connection < g_packetTable.size()) {
-            PrintPacket(g_packetTable[opt.connection], opt.command == "hex");
+            PrintPacket(opt.connection, opt.command == "hex");
         } else if (loaded) {
             std::fprintf(stderr, "pacterra-cli: no packet %s (the file holds %zu)\n", numberText.c_str(),
                          g_packetTable.size());
