@@ -564,7 +564,13 @@ bool SameName(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool DnsAnswerAddresses(std::span<const uint8_t> message, std::vector<DnsAddress>& out) {
-    out.clear();
+    // The entries of the last call are written over, so that their names keep their memory.
+    size_t count = 0;
+    struct Shrink {
+        std::vector<DnsAddress>& out;
+        size_t& count;
+        ~Shrink() { out.resize(count); }
+    } shrink{out, count};
     if (message.size() < 12 || (message[2] & 0x80) == 0)  // a response
         return false;
     const size_t questions = Be16(message.data() + 4);
@@ -580,8 +586,18 @@ bool DnsAnswerAddresses(std::span<const uint8_t> message, std::vector<DnsAddress
         std::string owner, target;
     };
     std::vector<Alias> aliases;
+    // Owners are mostly one pointer to the question's name, read once.
+    size_t lastPointer = SIZE_MAX;
     for (size_t i = 0; i < answers; ++i) {
-        if (!ReadDnsName(message, at, name, at) || at + 10 > message.size())
+        const size_t pointer = at + 1 < message.size() && (message[at] & 0xC0) == 0xC0
+                                   ? ((message[at] & 0x3Fu) << 8) | message[at + 1]
+                                   : SIZE_MAX;
+        if (pointer != SIZE_MAX && pointer == lastPointer)
+            at += 2;
+        else if (!ReadDnsName(message, at, name, at))
+            return false;
+        lastPointer = pointer;
+        if (at + 10 > message.size())
             return false;
         const uint32_t type = Be16(message.data() + at);
         const size_t length = Be16(message.data() + at + 8);
@@ -593,16 +609,18 @@ bool DnsAnswerAddresses(std::span<const uint8_t> message, std::vector<DnsAddress
             if (ReadDnsName(message, at, target, unused))
                 aliases.push_back({name, target});
         } else if ((type == 1 && length == 4) || (type == 28 && length == 16)) {
-            DnsAddress a;
+            if (count == out.size())
+                out.emplace_back();
+            DnsAddress& a = out[count++];
             a.ipv6 = type == 28;
             std::memcpy(a.address, message.data() + at, length);
-            a.name = name;
-            out.push_back(std::move(a));
+            a.name.assign(name);
         }
         at += length;
     }
     // Back along the CNAMEs to the name the client asked for; a cycle ends after as many steps as aliases.
-    for (DnsAddress& a : out)
+    for (size_t k = 0; k < count && !aliases.empty(); ++k) {
+        DnsAddress& a = out[k];
         for (size_t step = 0; step < aliases.size(); ++step) {
             const auto it = std::find_if(aliases.begin(), aliases.end(),
                                          [&](const Alias& x) { return SameName(x.target, a.name); });
@@ -610,5 +628,6 @@ bool DnsAnswerAddresses(std::span<const uint8_t> message, std::vector<DnsAddress
                 break;
             a.name = it->owner;
         }
+    }
     return true;
 }

@@ -85,7 +85,10 @@ void ServerNameTable::Update(uint32_t firstGrown, uint32_t lastGrown) {
              ++it)
             action(*it);
     };
-    grown(m_dns, [&](uint32_t c) { ReadDns(c, m_entries[c]); });
+    static bool noDns = getenv("NO_DNS");
+    static bool noLook = getenv("NO_LOOK");
+    if (!noDns)
+        grown(m_dns, [&](uint32_t c) { ReadDns(c, m_entries[c]); });
     if (firstGrown <= lastGrown)
         grown(m_pending, [&](uint32_t c) {
             if (c < before)
@@ -98,7 +101,8 @@ void ServerNameTable::Update(uint32_t firstGrown, uint32_t lastGrown) {
             continue;
         }
         NameFromDns(i, e);
-        Look(i);
+        if (!noLook)
+            Look(i);
         if (!e.settled)
             m_pending.push_back(static_cast<uint32_t>(i));
     }
@@ -244,8 +248,14 @@ void ServerNameTable::LookUdp(size_t connection, Entry& e) {
             continue;
         const std::span<const uint8_t> payload = PacketPayload(r);
         if (it == m_quic.end()) {
-            // The client's first datagram opens with a long header, or this is no QUIC connection.
-            if (payload.empty() || (payload[0] & 0xC0) != 0xC0 || m_quic.size() >= kMaxQuicReaders) {
+            // The client's first datagram opens with a long header of a version read here, or this is no
+            // QUIC connection.
+            const uint32_t version = payload.size() > 5
+                                         ? (uint32_t{payload[1]} << 24) | (uint32_t{payload[2]} << 16) |
+                                               (uint32_t{payload[3]} << 8) | payload[4]
+                                         : 0;
+            if ((payload[0] & 0xC0) != 0xC0 || (version != kQuicVersion1 && version != kQuicVersion2) ||
+                m_quic.size() >= kMaxQuicReaders) {
                 Settle(connection, e);
                 return;
             }
@@ -286,12 +296,15 @@ void ServerNameTable::ReadDns(size_t connection, Entry& e) {
             key.bytes[0] = a.ipv6 ? 6 : 4;
             std::memcpy(key.bytes + 1, a.address, a.ipv6 ? 16 : 4);
             DnsName& n = m_dnsNames[key];
-            if (n.serial != 0) {
-                n.before = std::move(n.name);
-                n.beforePacket = n.packet;
+            // The same name again keeps its first answer: it was valid from then on.
+            if (n.serial == 0 || n.name != a.name) {
+                if (n.serial != 0) {
+                    n.before.swap(n.name);
+                    n.beforePacket = n.packet;
+                }
+                n.name.assign(a.name);
+                n.packet = p;
             }
-            n.name = a.name;
-            n.packet = p;
             n.serial = ++m_serial;
             m_dnsOrder.emplace_back(key, n.serial);
         }

@@ -704,8 +704,10 @@ int main(int argc, char** argv) {
                                               : OpenCaptureFile(opt.file, opt.rules, StandardErrorPrompts());
 
     int status = loaded ? 0 : 1;
-    // Names from the connections' first packets, for the filter, the outputs and the decode.
-    ConnectionNames().Update(1, 0);
+    // Names from the connections' first packets, where something reads them: the filter, the CSV and JSON
+    // outputs and the decode (the plain list has no column for them).
+    if (opt.filtered || !opt.format.empty() || onePacket)
+        ConnectionNames().Update(1, 0);
     std::vector<uint32_t> shown;
     if (opt.filtered)
         filter.Scan(g_connectionTable, 0, g_connectionTable.size(), shown);
