@@ -42,7 +42,7 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  pacterra-cli connections FILE [--format csv|json] [--filter EXPR] [--rules | --config CFG]\n"
     "      The connections of a capture file, one per line: \"#\", \"Start Time\", \"Client (IP:Port)\",\n"
-    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", separated by tabs. With\n"
+    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", \"Name\", separated by tabs. With\n"
     "      --format csv the same as CSV (RFC 4180) under a header row; with --format json one JSON object\n"
     "      per line (JSON Lines): number, start, last (UTC), client_ip, client_port, server_ip,\n"
     "      server_port, protocol, service, packets, bytes_to_server, bytes_to_client, community_id,\n"
@@ -245,6 +245,10 @@ void PrintConnections(const std::vector<uint32_t>* shown = nullptr) {
                 out += '\t';
             out += ConnectionCellText(i, column).view();
         }
+        // The list's last column.
+        out += '\t';
+        if (const ConnectionName* name = ConnectionNames().Find(i))
+            out += name->name;
         out += '\n';
         if (out.size() > (1 << 16) - 256)
             Flush(out);
@@ -704,10 +708,8 @@ int main(int argc, char** argv) {
                                               : OpenCaptureFile(opt.file, opt.rules, StandardErrorPrompts());
 
     int status = loaded ? 0 : 1;
-    // Names from the connections' first packets, where something reads them: the filter, the CSV and JSON
-    // outputs and the decode (the plain list has no column for them).
-    if (opt.filtered || !opt.format.empty() || onePacket)
-        ConnectionNames().Update(1, 0);
+    // Names from the connections' first packets, for the lists, the filter, the exports and the decode.
+    ConnectionNames().Update(1, 0);
     std::vector<uint32_t> shown;
     if (opt.filtered)
         filter.Scan(g_connectionTable, 0, g_connectionTable.size(), shown);
