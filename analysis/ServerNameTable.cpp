@@ -254,8 +254,8 @@ void ServerNameTable::LookUdp(size_t connection, Entry& e) {
                                          ? (uint32_t{payload[1]} << 24) | (uint32_t{payload[2]} << 16) |
                                                (uint32_t{payload[3]} << 8) | payload[4]
                                          : 0;
-            if ((payload[0] & 0xC0) != 0xC0 || (version != kQuicVersion1 && version != kQuicVersion2) ||
-                m_quic.size() >= kMaxQuicReaders) {
+            if (payload.size() <= 5 || (payload[0] & 0xC0) != 0xC0 ||
+                (version != kQuicVersion1 && version != kQuicVersion2) || m_quic.size() >= kMaxQuicReaders) {
                 Settle(connection, e);
                 return;
             }

@@ -36,6 +36,7 @@ QStringList FindServiceLabels() {
 CListCtrlLeft::CListCtrlLeft(QWidget* parent)
     : CReportListView(kCopyLineCommand, parent), m_model(new CConnectionsModel(this)) {
     setObjectName(QStringLiteral("connectionsList"));
+    m_lineSkipsEmptyLastCell = true;  // the Name column
     setModel(m_model);
     // Every column shows its title and its widest value whole: IPv4 endpoints, and seven digits for "#"
     // and "Packets" (a store of 200 MB holds fewer than ten million connections or packets).
