@@ -4,6 +4,7 @@
 // Screenshots are kept in the build tree (tests/integration/screenshots/).
 #include <QDir>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QtTest>
@@ -95,6 +96,10 @@ private slots:
             FindRow(connections->model(), CConnectionsModel::kNameColumn, "tls.e2e.example") >= 0, 10000);
         tlsServer.kill();
         tlsServer.waitForFinished();
+        // The list scrolled to its last column, for a shot of the names.
+        connections->horizontalScrollBar()->setValue(connections->horizontalScrollBar()->maximum());
+        QTest::qWait(100);
+        connections->grab().save(kShots + "/e2e-names.png");
         QTest::qWait(300);  // the status panes' next refresh
         QVERIFY(ShootPacketAndDataTabs(*frame, "e2e"));
 
