@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "analysis/ServerNameTable.h"
 #include "capture/Format.h"
 
 namespace {
@@ -98,7 +99,7 @@ const PortLabels& Labels() {
 }  // namespace
 
 struct ConnectionFilter::Word {
-    enum Kind { Protocol, Port, Host, Packets, Text } kind = Text;
+    enum Kind { Protocol, Port, Host, Packets, Text, Name } kind = Text;
     bool negate = false;
 
     int isTcp = 0;               // Protocol
@@ -124,7 +125,20 @@ struct ConnectionFilter::Word {
     bool protocolMatch[2] = {};
     const PortLabels* labels = nullptr;
 
-    int Cost() const { return kind == Text ? 3 : kind == Packets ? 1 : kind == Host ? 1 : 0; }
+    int Cost() const { return kind == Text ? 3 : kind == Packets || kind == Host || kind == Name ? 1 : 0; }
+
+    // The connection's server name is `text` or a name under it ("cdn.example.com" for "example.com").
+    bool InName(size_t connection) const {
+        const ConnectionName* n = ConnectionNames().Find(connection);
+        if (!n)
+            return false;
+        const std::string_view name = n->name;
+        if (name.size() < text.size() ||
+            (name.size() > text.size() && name[name.size() - text.size() - 1] != '.'))
+            return false;
+        return std::equal(text.begin(), text.end(), name.end() - static_cast<ptrdiff_t>(text.size()),
+                          [](char a, char b) { return a == Lower(b); });
+    }
 
     // The state after `piece` from `state`, with the top bit set when the word was seen on the way.
     uint8_t Feed(size_t state, std::string_view piece) const {
@@ -258,8 +272,11 @@ struct ConnectionFilter::Word {
         return ContainsNoCase(ServiceLabel(c).view(), text);
     }
 
-    bool Holds(const ConnectionRecord& c) const {
+    // `connection` is the record's index (SIZE_MAX: unknown, so no name).
+    bool Holds(const ConnectionRecord& c, size_t connection) const {
         switch (kind) {
+            case Name:
+                return InName(connection);
             case Protocol:
                 return (c.isTcp != 0) == (isTcp != 0);
             case Port:
@@ -284,6 +301,9 @@ struct ConnectionFilter::Word {
             }
             case Text:
                 if (InLabel(c))
+                    return true;
+                if (const ConnectionName* n = ConnectionNames().Find(connection);
+                    n && ContainsNoCase(n->name, text))
                     return true;
                 return c.IsIpv6() ? ipv6EndpointChars && InIpv6Endpoints(c) : endpointChars && InEndpoints(c);
         }
@@ -371,6 +391,15 @@ std::string CompileWord(std::string_view body, bool quoted, Word& w) {
             }
             return {};
         }
+        if (lower.starts_with("name:")) {
+            w.kind = Word::Name;
+            w.text = lower.substr(5);
+            while (!w.text.empty() && w.text.back() == '.')
+                w.text.pop_back();
+            if (w.text.empty())
+                return "name: needs a name (example.com)";
+            return {};
+        }
         if (lower.starts_with("packets")) {
             std::string_view rest = std::string_view(lower).substr(7);
             static constexpr struct {
@@ -451,7 +480,9 @@ ConnectionFilter ConnectionFilter::Parse(std::string_view text, std::vector<Filt
             problems.push_back({start, i - start, std::move(reason)});
             continue;
         }
-        filter.m_countDependent = filter.m_countDependent || w->kind == Word::Packets;
+        // A name comes with a connection's first packets, after the connection itself.
+        filter.m_countDependent = filter.m_countDependent || w->kind == Word::Packets ||
+                                  w->kind == Word::Name || w->kind == Word::Text;
         filter.m_words.push_back(std::move(w));
     }
     if (!problems.empty())
@@ -470,8 +501,12 @@ bool ConnectionFilter::DependsOnPacketCount() const {
 }
 
 bool ConnectionFilter::Matches(const ConnectionRecord& connection) const {
+    return Matches(connection, SIZE_MAX);
+}
+
+bool ConnectionFilter::Matches(const ConnectionRecord& connection, size_t index) const {
     for (const auto& w : m_words)
-        if (w->Holds(connection) == w->negate)
+        if (w->Holds(connection, index) == w->negate)
             return false;
     return true;
 }
@@ -484,7 +519,7 @@ void ConnectionFilter::Scan(const ConnectionTable& table, size_t from, size_t to
         return;
     }
     for (size_t i = from; i < to; ++i)
-        if (Matches(table[i]))
+        if (Matches(table[i], i))
             out.push_back(static_cast<uint32_t>(i));
 }
 

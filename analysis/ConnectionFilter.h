@@ -7,9 +7,10 @@
 //   host:[ADDR]:PORT      either endpoint is that address and port
 //   packets>N  packets<N  packets=N  packets>=N  packets<=N
 //                         the connection's packet count
+//   name:NAME             the server name the client asked for is NAME or a name under it
 //   anything else         a piece of text, without regard to case, of the client or server endpoint text
-//                         ("10.0.0.1:4321", "[2001:db8::1]:443"), the service label ("TCP:http") or the
-//                         protocol
+//                         ("10.0.0.1:4321", "[2001:db8::1]:443"), the service label ("TCP:http"), the
+//                         protocol or the server name
 // and a leading "-" negates it. Double quotes keep spaces inside a word; a quoted word is always text.
 //
 // Parsing compiles the words once (numbers, addresses, a text's matching tables), so matching a connection
@@ -50,10 +51,13 @@ public:
 
     // No words: every connection matches.
     bool IsEmpty() const;
-    // Whether matching reads the packet count (which grows while a capture runs).
+    // Whether matching reads what grows while a capture runs: the packet count, or the server name (read
+    // from the first packets after the connection appeared).
     bool DependsOnPacketCount() const;
 
     bool Matches(const ConnectionRecord& connection) const;
+    // With the record's index in the store, so that its server name counts too.
+    bool Matches(const ConnectionRecord& connection, size_t index) const;
     // Appends to `out` the indices in [from, to) of `table` that match.
     void Scan(const ConnectionTable& table, size_t from, size_t to, std::vector<uint32_t>& out) const;
 

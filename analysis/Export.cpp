@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "analysis/CommunityId.h"
+#include "analysis/ServerNameTable.h"
 #include "capture/AtomicFile.h"
 #include "capture/Format.h"
 
@@ -134,7 +135,16 @@ void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::str
     AppendNumber(toClient, out);
     out += ",\"community_id\":\"";
     out += hasher.Compute(client, server, c.isTcp ? 6 : 17).view();
-    out += "\"}";
+    out += "\",\"server_name\":";
+    const ConnectionName* name = ConnectionNames().Find(connection);
+    if (name) {
+        AppendJsonString(name->name, out);
+        out += ",\"name_source\":";
+        AppendJsonString(NameSourceText(name->source), out);
+    } else {
+        out += "null,\"name_source\":null";
+    }
+    out += '}';
 }
 
 void AppendConnectionCsv(size_t connection, std::string& out) {
@@ -142,6 +152,14 @@ void AppendConnectionCsv(size_t connection, std::string& out) {
         if (column)
             out += ',';
         AppendCsvField(ConnectionCellText(connection, column).view(), out);
+    }
+    if (const ConnectionName* name = ConnectionNames().Find(connection)) {
+        out += ',';
+        AppendCsvField(name->name, out);
+        out += ',';
+        out += NameSourceText(name->source);
+    } else {
+        out += ",,";
     }
     out += "\r\n";
 }
@@ -157,7 +175,7 @@ bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* conn
                 out += ',';
             AppendCsvField(kConnectionColumnTitles[column], out);
         }
-        out += "\r\n";
+        out += ",server_name,name_source\r\n";
     }
     CommunityIdHasher hasher;
     for (size_t k = 0; k < total; ++k) {

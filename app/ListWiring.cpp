@@ -46,7 +46,7 @@ void WireListsAndViews(CListCtrlLeft* connections, CListCtrlRight* packets, CTra
         QObject::connect(packets, &CListCtrlRight::packetActivated, tree, [tree](int64_t packetIndex) {
             const PacketRecord* packet = ActivatedPacket(packetIndex);
             if (packet && FrameBytesPresent(*packet, true))
-                tree->ShowPacket(packet->data, packet->capLen);
+                tree->ShowPacket(packet->data, packet->capLen, packetIndex);
             else if (packet)
                 tree->ShowNote(msg::kFrameBytesGone);
         });

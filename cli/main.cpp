@@ -22,6 +22,7 @@
 #include "analysis/ConnectionFilter.h"
 #include "analysis/Export.h"
 #include "analysis/RateBins.h"
+#include "analysis/ServerNameTable.h"
 #include "analysis/StoreRates.h"
 #include "analysis/StreamReassembly.h"
 #include "analysis/StreamText.h"
@@ -38,6 +39,7 @@
 #include "frontend/Messages.h"
 #include "frontend/StandardStreams.h"
 #include "views/HexLines.h"
+#include "views/NameDecode.h"
 #include "views/PacketDecode.h"
 #include "views/WideDecode.h"
 
@@ -47,10 +49,12 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  pacterra-cli connections FILE [--format csv|json] [--filter EXPR] [--rules | --config CFG]\n"
     "      The connections of a capture file, one per line: \"#\", \"Start Time\", \"Client (IP:Port)\",\n"
-    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", separated by tabs. With\n"
+    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", \"Name\", separated by tabs. With\n"
     "      --format csv the same as CSV (RFC 4180) under a header row; with --format json one JSON object\n"
     "      per line (JSON Lines): number, start, last (UTC), client_ip, client_port, server_ip,\n"
-    "      server_port, protocol, service, packets, bytes_to_server, bytes_to_client, community_id.\n"
+    "      server_port, protocol, service, packets, bytes_to_server, bytes_to_client, community_id,\n"
+    "      server_name and name_source (tls, quic, http or dns: where the name the client asked for was\n"
+    "      read; null without one). CSV rows end with the same two fields.\n"
     "      --filter keeps the connections that match EXPR, as the window's filter line does: words\n"
     "      that must all hold, such as tcp, udp, port:80, host:10.0.0.1, host:10.0.0.0/8, packets>10,\n"
     "      or text found in an endpoint, the service or the protocol; a leading - negates a word.\n"
@@ -81,9 +85,11 @@ constexpr const char* kUsage =
     "  pacterra-cli adapters\n"
     "      The network adapters: device name, \"Adapter\", \"IP\", \"NetMask\", \"Data-Link\", separated\n"
     "      by tabs; then \"default: NAME\", the adapter chosen when none is configured.\n"
-    "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--rules | --config CFG]\n"
+    "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--format csv|json]\n"
+    "                       [--rules | --config CFG]\n"
     "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
-    "      then prints the connections as \"connections\" does and, with -w, saves the packets to FILE.\n"
+    "      then prints the connections as \"connections\" does (--format too) and, with -w, saves the\n"
+    "      packets to FILE.\n"
     "      SIGTERM and SIGHUP act as Ctrl+C; another of them during the save stops it, and nothing is\n"
     "      written.\n"
     "\n"
@@ -246,6 +252,10 @@ void PrintConnections(const std::vector<uint32_t>* shown = nullptr) {
                 out += '\t';
             out += ConnectionCellText(i, column).view();
         }
+        // The list's last column.
+        out += '\t';
+        if (const ConnectionName* name = ConnectionNames().Find(i))
+            out += name->name;
         out += '\n';
         if (out.size() > (1 << 16) - 256)
             Flush(out);
@@ -343,7 +353,8 @@ void PrintConnectionsAs(const std::string& format, const std::vector<uint32_t>* 
 
 // The decode tree or the hex lines of one packet, through the same code as the views.
 // false when its bytes are no longer in the file.
-bool PrintPacket(const PacketRecord& p, bool hex) {
+bool PrintPacket(size_t index, bool hex) {
+    const PacketRecord& p = g_packetTable[index];
     if (!FrameBytesPresent(p, true)) {
         std::fprintf(stderr, "pacterra-cli: %s\n", msg::kFrameBytesGone);
         return false;
@@ -352,7 +363,9 @@ bool PrintPacket(const PacketRecord& p, bool hex) {
         for (const std::string& line : HexViewLines(p.data, static_cast<size_t>(p.capLen)))
             std::printf("%s\n", line.c_str());
     } else {
-        std::fputs(DecodeAsText(DecodeStoredFrame(p.data, static_cast<size_t>(p.capLen))).c_str(), stdout);
+        std::vector<DecodeLine> lines = DecodeStoredFrame(p.data, static_cast<size_t>(p.capLen));
+        AppendServerNameLines(index, static_cast<size_t>(p.capLen), lines);
+        std::fputs(DecodeAsText(lines).c_str(), stdout);
     }
     return true;
 }
@@ -506,7 +519,11 @@ int Capture(const Options& opt) {
     }
     // The capture thread has told why it ended early (the adapter failed, memory ran out).
     const bool endedByFailure = stats.readFailed || g_storeStop.load() == STORE_STOP_NO_MEMORY;
-    PrintConnections();
+    ConnectionNames().Update(1, 0);
+    if (opt.format.empty())
+        PrintConnections();
+    else
+        PrintConnectionsAs(opt.format, nullptr);
     PrintSummary();
     std::fprintf(stderr,
                  "capture on %s: %llu received by the kernel, %llu dropped, %llu dropped by the interface\n",
@@ -674,8 +691,8 @@ int main(int argc, char** argv) {
     if (!live &&
         (!opt.device.empty() || opt.count || opt.seconds > 0 || (!opt.writePath.empty() && !exporting)))
         return UsageError("-i, -c, -t and -w belong to the capture command (-w also to export)");
-    if (!opt.format.empty() && opt.command != "connections")
-        return UsageError("--format belongs to the connections command");
+    if (!opt.format.empty() && opt.command != "connections" && !live)
+        return UsageError("--format belongs to the connections and capture commands");
     if (opt.filtered && opt.command != "connections" && !exporting)
         return UsageError("--filter belongs to the connections and export commands");
     // A malformed filter is told before any file is read.
@@ -732,6 +749,8 @@ int main(int argc, char** argv) {
                                               : OpenCaptureFile(opt.file, opt.rules, StandardErrorPrompts());
 
     int status = loaded ? 0 : 1;
+    // Names from the connections' first packets, for the lists, the filter, the exports and the decode.
+    ConnectionNames().Update(1, 0);
     std::vector<uint32_t> shown;
     if (opt.filtered)
         filter.Scan(g_connectionTable, 0, g_connectionTable.size(), shown);
@@ -752,7 +771,7 @@ int main(int argc, char** argv) {
         }
     } else if (onePacket) {
         if (opt.connection < g_packetTable.size()) {
-            if (!PrintPacket(g_packetTable[opt.connection], opt.command == "hex"))
+            if (!PrintPacket(opt.connection, opt.command == "hex"))
                 status = 1;
         } else if (loaded) {
             std::fprintf(stderr, "pacterra-cli: no packet %s (the file holds %zu)\n", numberText.c_str(),

@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev            # libFuzzer and the sanitizer runtimes
   qt6-base-dev                        # Qt 6 Core, Widgets, Test and the offscreen platform
   libpcap-dev libcap-dev                # libcap: the capture helper drops its rights
+  libssl-dev openssl                   # libcrypto: the keys of QUIC Initial packets; openssl: a TLS test peer
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 libcap2-bin                 # network namespaces for the capture tests; setcap
   xvfb xauth libxcb1-dev               # screenshots of the real windows; reading their titles back

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "analysis/ConnectionFilter.h"
+#include "analysis/ServerNameTable.h"
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
 #include "views/ReportListView.h"
@@ -23,7 +24,7 @@ int CConnectionsModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CConnectionsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kConnectionColumns;
+    return parent.isValid() ? 0 : kNameColumn + 1;
 }
 
 QVariant CConnectionsModel::data(const QModelIndex& index, int role) const {
@@ -36,6 +37,15 @@ QVariant CConnectionsModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
+            if (index.column() == kNameColumn) {
+                const ConnectionName* name = ConnectionNames().Find(static_cast<size_t>(connection));
+                if (!name)
+                    return QString();
+                const QString text = QString::fromLatin1(name->name);
+                return role == Qt::ToolTipRole
+                           ? tr("%1 (from %2)").arg(text, QString::fromLatin1(NameSourceText(name->source)))
+                           : text;
+            }
             return QString::fromLatin1(
                 ConnectionCellText(static_cast<size_t>(connection), index.column()).view());
         case Qt::BackgroundRole:
@@ -54,16 +64,18 @@ QVariant CConnectionsModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant CConnectionsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= kConnectionColumns)
+    if (orientation != Qt::Horizontal || section < 0 || section > kNameColumn)
         return {};
     if (role == Qt::DisplayRole)
-        return QString::fromLatin1(kConnectionColumnTitles[section]);
+        return section == kNameColumn ? tr("Name") : QString::fromLatin1(kConnectionColumnTitles[section]);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
 }
 
 void CConnectionsModel::TakeUp(uint32_t firstGrown, uint32_t lastGrown) {
+    // Names first, so that the filter tests new connections with theirs.
+    ConnectionNames().Update(firstGrown, lastGrown);
     const size_t stored = std::min<size_t>(g_connectionTable.size(), INT32_MAX);
     if (m_filter) {
         TakeUpFiltered(stored, firstGrown, lastGrown);
@@ -87,7 +99,7 @@ void CConnectionsModel::TakeUp(uint32_t firstGrown, uint32_t lastGrown) {
     const int64_t first = firstGrown;
     const int64_t last = std::min<int64_t>(lastGrown, before - 1);
     if (first <= last)
-        emit dataChanged(index(static_cast<int>(first), 5), index(static_cast<int>(last), 6),
+        emit dataChanged(index(static_cast<int>(first), 5), index(static_cast<int>(last), kNameColumn),
                          {Qt::DisplayRole});
 }
 
@@ -141,7 +153,7 @@ void CConnectionsModel::TakeUpFiltered(size_t stored, uint32_t firstGrown, uint3
         }
     }
     if (first <= last && firstRow <= lastRow)
-        emit dataChanged(index(firstRow, 5), index(lastRow, 6), {Qt::DisplayRole});
+        emit dataChanged(index(firstRow, 5), index(lastRow, kNameColumn), {Qt::DisplayRole});
 }
 
 void CConnectionsModel::SetFilter(std::shared_ptr<const ConnectionFilter> filter) {

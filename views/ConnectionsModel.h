@@ -12,12 +12,17 @@
 #include <memory>
 #include <vector>
 
+#include "capture/Format.h"
+
 class ConnectionFilter;
 
 class CConnectionsModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
+    // After the store's columns: the server name the client asked for (ServerNameTable).
+    static constexpr int kNameColumn = kConnectionColumns;
+
     explicit CConnectionsModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;

@@ -36,6 +36,7 @@ QStringList FindServiceLabels() {
 CListCtrlLeft::CListCtrlLeft(QWidget* parent)
     : CReportListView(kCopyLineCommand, parent), m_model(new CConnectionsModel(this)) {
     setObjectName(QStringLiteral("connectionsList"));
+    m_lineSkipsEmptyLastCell = true;  // the Name column
     setModel(m_model);
     // Every column shows its title and its widest value whole: IPv4 endpoints, and seven digits for "#"
     // and "Packets" (a store of 200 MB holds fewer than ten million connections or packets).
@@ -49,7 +50,8 @@ CListCtrlLeft::CListCtrlLeft(QWidget* parent)
                   {120, {endpoint}},
                   {60, kServiceLabels},
                   {0, {count}},
-                  {76, {time}}});
+                  {76, {time}},
+                  {160, {QStringLiteral("www.example.com.cdn.example.net")}}});
     // The store was emptied (a capture or a load starts): so is the list, and whatever shows from it.
     connect(CStoreWatcher::Instance(), &CStoreWatcher::cleared, this, [this] {
         ClearAll();

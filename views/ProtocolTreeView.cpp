@@ -9,6 +9,7 @@
 #include <QScrollBar>
 
 #include "views/Clipboard.h"
+#include "views/NameDecode.h"
 
 namespace {
 
@@ -125,9 +126,11 @@ QSize CProtocolTreeView::sizeHint() const {
     return QSize(m_fitWidth, QTreeWidget::sizeHint().height());
 }
 
-void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length) {
+void CProtocolTreeView::ShowPacket(const uint8_t* bytes, int length, int64_t storedPacket) {
     m_packet.assign(bytes, bytes + (length > 0 ? length : 0));
     m_lines = DecodeStoredFrame(m_packet.data(), m_packet.size());
+    if (storedPacket >= 0)
+        AppendServerNameLines(static_cast<size_t>(storedPacket), m_packet.size(), m_lines);
     Fill(m_lines);
 }
 

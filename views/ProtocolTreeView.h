@@ -17,7 +17,8 @@ public:
     explicit CProtocolTreeView(QWidget* parent = nullptr);
 
     // Copies the frame and rebuilds the tree. No line is selected afterwards; the tree shows its top.
-    void ShowPacket(const uint8_t* bytes, int length);
+    // `storedPacket`: its index in the store, for the line of the server name it gave (-1: none).
+    void ShowPacket(const uint8_t* bytes, int length, int64_t storedPacket = -1);
     // One line of text in place of a frame (whose bytes cannot be shown).
     void ShowNote(const std::string& text);
 

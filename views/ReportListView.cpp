@@ -127,10 +127,14 @@ QString CReportListView::LineText(int row) const {
     QString line;
     if (!model() || row < 0 || row >= model()->rowCount())
         return line;
-    for (int c = 0; c < model()->columnCount(); ++c) {
+    const int columns = model()->columnCount();
+    for (int c = 0; c < columns; ++c) {
+        const QString cell = model()->index(row, c).data().toString();
+        if (c == columns - 1 && c > 0 && m_lineSkipsEmptyLastCell && cell.isEmpty())
+            break;
         if (c)
             line += QLatin1Char(' ');
-        line += model()->index(row, c).data().toString();
+        line += cell;
     }
     return line;
 }

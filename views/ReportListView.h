@@ -46,6 +46,8 @@ signals:
     void rowActivated(int row);
 
 protected:
+    // An empty last cell adds nothing to LineText (a column added at the end keeps the old lines' text).
+    bool m_lineSkipsEmptyLastCell = false;
     // `copyCommand` is the command number the "&Copy line" entry carries as its data.
     CReportListView(int copyCommand, QWidget* parent);
 

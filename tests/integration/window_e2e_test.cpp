@@ -4,6 +4,7 @@
 // Screenshots are kept in the build tree (tests/integration/screenshots/).
 #include <QDir>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QtTest>
@@ -11,6 +12,7 @@
 #include "WindowSuite.h"
 #include "app/TrawlerView.h"
 #include "app/WindowFrontEnd.h"
+#include "views/ConnectionsModel.h"
 #include "views/HexView.h"
 #include "views/HexViewCtrl.h"
 #include "views/ListCtrlLeft.h"
@@ -75,6 +77,29 @@ private slots:
         QTextCursor at(payload->document());
         at.setPosition(1);
         QVERIFY2(at.charFormat().fontWeight() >= QFont::Bold, "GET is not bold");
+        // The names: the request's Host, and a TLS ClientHello's server_name (openssl on loopback).
+        QTRY_COMPARE_WITH_TIMEOUT(
+            connections->model()->index(row, CConnectionsModel::kNameColumn).data().toString(),
+            QString("127.0.0.1"), 5000);
+        QProcess tlsServer;
+        tlsServer.start("sh",
+                        {"-c", "cd " + kShots +
+                                   " && openssl req -x509 -newkey ec -pkeyopt "
+                                   "ec_paramgen_curve:P-256 -nodes -keyout k.pem -out c.pem -subj /CN=e2e "
+                                   "2>/dev/null && exec openssl s_server -accept 8443 -cert c.pem -key k.pem "
+                                   "-quiet"});
+        QTest::qWait(1500);
+        QProcess::execute("sh", {"-c",
+                                 "echo | timeout 5 openssl s_client -connect 127.0.0.1:8443 -servername "
+                                 "tls.e2e.example >/dev/null 2>&1"});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            FindRow(connections->model(), CConnectionsModel::kNameColumn, "tls.e2e.example") >= 0, 10000);
+        tlsServer.kill();
+        tlsServer.waitForFinished();
+        // The list scrolled to its last column, for a shot of the names.
+        connections->horizontalScrollBar()->setValue(connections->horizontalScrollBar()->maximum());
+        QTest::qWait(100);
+        connections->grab().save(kShots + "/e2e-names.png");
         QTest::qWait(300);  // the status panes' next refresh
         QVERIFY(ShootPacketAndDataTabs(*frame, "e2e"));
 

@@ -85,7 +85,7 @@ rows = [l.split('\t') for l in open(sys.argv[2]).read().splitlines()]
 objs = [json.loads(l) for l in open(sys.argv[1])]
 assert len(objs) == len(rows) == (22 if '[' not in rows[0][2] else 20), (len(objs), len(rows))
 keys = ['number','start','last','client_ip','client_port','server_ip','server_port','protocol','service',
-        'packets','bytes_to_server','bytes_to_client','community_id']
+        'packets','bytes_to_server','bytes_to_client','community_id','server_name','name_source']
 for o, r in zip(objs, rows):
     assert list(o) == keys, list(o)
     assert str(o['number']) == r[0]
@@ -115,8 +115,10 @@ TEST_F(CliExportTest, CsvReadsBackAsTheTabSeparatedRows) {
 import csv, sys
 rows = list(csv.reader(open(sys.argv[1], newline='')))
 tsv = [l.split('\t') for l in open(sys.argv[2]).read().splitlines()]
-assert rows[0] == ['#', 'Start Time', 'Client (IP:Port)', 'Server (IP:Port)', 'Protocol', 'Packets', 'Last Time'], rows[0]
-assert rows[1:] == tsv, (rows[1:3], tsv[:2])
+assert rows[0] == ['#', 'Start Time', 'Client (IP:Port)', 'Server (IP:Port)', 'Protocol', 'Packets', 'Last Time',
+                   'server_name', 'name_source'], rows[0]
+assert [r[:8] for r in rows[1:]] == tsv, (rows[1:3], tsv[:2])
+assert all(r[8] in ('', 'tls', 'quic', 'http', 'dns') and (r[8] == '') == (r[7] == '') for r in rows[1:])
 assert open(sys.argv[1], 'rb').read().count(b'\r\n') == len(rows)
 )",
                          {dir / "c.csv", dir / "c.tsv"}),

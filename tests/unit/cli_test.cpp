@@ -83,6 +83,27 @@ TEST_F(CliTest, LoopbackCaptureByTcpdump) {
     EXPECT_EQ(r.out, ReadFile(Data("lo-tcpdump.packets0.txt")));
 }
 
+// TLS 1.3 and 1.2, HTTP, HTTPS and QUIC v1 made on loopback (tests/data/make-names-capture.sh): each
+// connection's name is the one tshark shows, and the decode of the ClientHello's packet selects it.
+TEST_F(CliTest, ServerNamesOfALoopbackCapture) {
+    Result r = Run("connections '" + Data("names.cap") + "' --format csv");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string names;
+    for (size_t at = r.out.find("\r\n"); at != std::string::npos && at + 2 < r.out.size();) {
+        const size_t end = r.out.find("\r\n", at + 2);
+        const std::string row = r.out.substr(at + 2, end - at - 2);
+        names += row.substr(row.rfind(',', row.rfind(',') - 1) + 1) + ";";
+        at = end;
+    }
+    EXPECT_EQ(names,
+              "tls13.example.com,tls;tls12.example.org,tls;web.example.net:8080,http;curl.example.com,tls;"
+              "quic.example.com,quic;");
+    r = Run("decode '" + Data("names.cap") + "' 3");
+    EXPECT_NE(r.out.find("\nTLS ClientHello\t[]\n  Server name: tls13.example.com\t[165,17]\n"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
     // The capture cases name an adapter that does not exist and carry the other limit, so that a value
     // that slipped through ends quickly with status 1 instead of capturing.

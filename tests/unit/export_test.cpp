@@ -45,7 +45,8 @@ TEST_F(ExportTest, JsonLineHoldsEveryField) {
         "\"client_ip\":\"192.168.1.23\",\"client_port\":40441,\"server_ip\":\"198.51.100.10\","
         "\"server_port\":80,\"protocol\":\"TCP\",\"service\":\"TCP:http\",\"packets\":3,"
         "\"bytes_to_server\":140,\"bytes_to_client\":1514,\"community_id\":\"" +
-            CommunityIdHasher().Compute(g_connectionTable[0]).str() + "\"}\n");
+            CommunityIdHasher().Compute(g_connectionTable[0]).str() +
+            "\",\"server_name\":null,\"name_source\":null}\n");
 
     // IPv6: the addresses as the lists write them, and the published baseline's Community ID of the flow.
     ResetCaptureStore();
@@ -60,7 +61,7 @@ TEST_F(ExportTest, JsonLineHoldsEveryField) {
                        "\"server_ip\":\"2607:f8b0:400c:c03::1a\",\"server_port\":25,"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("\"community_id\":\"1:/qFaeAR+gFe1KYjMzVDsMv+wgU4=\"}"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"community_id\":\"1:/qFaeAR+gFe1KYjMzVDsMv+wgU4=\","), std::string::npos) << out;
 }
 
 TEST_F(ExportTest, UtcTimesAcrossTheCalendar) {
@@ -96,13 +97,15 @@ TEST_F(ExportTest, CsvHasTheListsTitlesAndCells) {
         out += s;
         return true;
     }));
-    std::string expected = "#,Start Time,Client (IP:Port),Server (IP:Port),Protocol,Packets,Last Time\r\n";
+    std::string expected =
+        "#,Start Time,Client (IP:Port),Server (IP:Port),Protocol,Packets,Last "
+        "Time,server_name,name_source\r\n";
     for (int column = 0; column < kConnectionColumns; ++column)
         expected += (column ? "," : "") + ConnectionCellText(1, column).str();
-    expected += "\r\n";
+    expected += ",,\r\n";
     for (int column = 0; column < kConnectionColumns; ++column)
         expected += (column ? "," : "") + ConnectionCellText(2, column).str();
-    EXPECT_EQ(out, expected + "\r\n");
+    EXPECT_EQ(out, expected + ",,\r\n");
     EXPECT_NE(out.find(",[2001:db8::1]:53,[::1]:5353,UDP:Domain,"), std::string::npos) << out;
 }
 
