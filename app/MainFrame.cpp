@@ -416,7 +416,9 @@ void CMainFrame::UpdateStateMessage(int state) {
             m_stateMessage.clear();
         m_liveDevice.clear();
     } else if (!m_liveDevice.isEmpty()) {
-        m_stateMessage = QString("Capturing on %1").arg(m_liveDevice);
+        // Not "capturing" before the adapter is open: traffic until then is not seen.
+        m_stateMessage = IsCaptureOpen() ? QString("Capturing on %1").arg(m_liveDevice)
+                                         : QString("Opening %1…").arg(m_liveDevice);
         // Said at once, not only in the box at Stop: the frames are being lost now.
         if (const int cut = g_shortPacketCount.load(); cut > 0)
             m_stateMessage += QString(" (%1 packets captured shorter than their actual lengths)").arg(cut);

@@ -5,3 +5,4 @@ add_dependencies(lists_tests pacterra-cli)
 # Live growth from another thread; the ThreadSanitizer build runs it too (label tsan).
 pacterra_gui_test(lists_live_tests SOURCES lists_live_test.cpp ListsTestSupport.h LIBS pacterra_app)
 set_tests_properties(lists_live_tests PROPERTIES LABELS "gui;tsan")
+pacterra_label_targets(tsan lists_live_tests)
