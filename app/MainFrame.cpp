@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QLocale>
 #include <QTimer>
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
@@ -333,6 +334,18 @@ bool CMainFrame::CreateTabArea() {
     m_streamView = qobject_cast<CStreamView*>(stream->window());
     WireStreamView(m_connectionsList, m_packetsList, m_streamView,
                    [this] { m_framework->ActivateNode(m_framework->FindNode(kStreamNode)); });
+    if (m_streamView) {
+        // A file command like Save: no other command meanwhile, Save's progress dialog and Cancel.
+        m_streamView->SetSaveCommand([this](const std::function<void()>& save) { RunFileCommand(save); },
+                                     [this](int64_t done, int64_t total) {
+                                         return m_frontEnd->ShowWorkProgress(tr("Saving the stream..."), done,
+                                                                             total);
+                                     });
+        connect(m_streamView, &CStreamView::saved, this, [this](const QString& path, qint64 bytes) {
+            statusBar()->showMessage(
+                tr("The stream was saved to %1 (%2 bytes).").arg(path, QLocale().toString(bytes)), 10000);
+        });
+    }
     return m_treeView && m_hexView && m_mainView && m_streamView;
 }
 

@@ -55,6 +55,10 @@ public:
     std::string AskFilePath(FileQuestion question) override;
     void ShowLoadProgress(int64_t done, int64_t total) override;
     bool ShowSaveProgress(int64_t done, int64_t total) override;
+    // The same dialog for other work of a file command (Save Stream As...), under `label`.
+    bool ShowWorkProgress(const QString& label, int64_t done, int64_t total) {
+        return StepProgress(label, done, total);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

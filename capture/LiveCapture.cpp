@@ -235,6 +235,15 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
 constexpr auto kLastingReadError = std::chrono::milliseconds(1000);
 
 void CaptureThreadProc(std::string device) {
+    // Without an adapter nothing is opened: the rights are not what is missing, whoever the user is.
+    if (device.empty()) {
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage(msg::kAdapterOpenError, MsgButtons::Ok,
+                    "No network adapter is selected: there is no adapter to capture on. Choose one with "
+                    "Sniffer > Select Network Adapter (an adapter is offered once it is up and has an "
+                    "address).");
+        return;
+    }
     std::string error;
     bool wantsRights = false;
     pcap_t* p = OpenAdapter(device, true, error, wantsRights);
@@ -253,7 +262,7 @@ void CaptureThreadProc(std::string device) {
     }
     if (!p) {
         g_captureState = CAPTURE_IDLE;
-        std::string detail = device.empty() ? "No network adapter is selected." : device + ": " + error;
+        std::string detail = device + ": " + error;
         if (wantsRights)
             detail += "\n" + CaptureRightsHint();
         ShowMessage(msg::kAdapterOpenError, MsgButtons::Ok, detail);

@@ -442,7 +442,9 @@ TEST_F(LiveCaptureTest, AnAdapterThatCannotBeOpenedIsReportedAndLeavesTheStateId
     EXPECT_NE(messages.find("PCAP error: Error opening the networking adapter! | pacterra-nodev0: "),
               std::string::npos)
         << messages;
-    EXPECT_NE(messages.find("No network adapter is selected."), std::string::npos) << messages;
+    EXPECT_NE(messages.find("No network adapter is selected: there is no adapter to capture on."),
+              std::string::npos)
+        << messages;
 }
 
 TEST_F(LiveCaptureTest, AnAdapterThatDoesNotDeliverEthernetIsRefused) {
