@@ -4,13 +4,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QThread>
-#include <QLocale>
 #include <QTimer>
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
@@ -242,7 +242,7 @@ void CMainFrame::CreateMenus() {
 }
 
 ExportPlace CMainFrame::ExportPlaceOfWindow() {
-    return {m_connectionsList, m_frontEnd.get(), statusBar()};
+    return {m_connectionsList, m_frontEnd.get(), statusBar(), m_frontEnd.get()};
 }
 
 void CMainFrame::CreateToolbar() {
