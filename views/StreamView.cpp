@@ -474,7 +474,7 @@ bool CStreamView::SaveTo(const QString& path, QString* error, const SaveProgress
     // goes on with its own meanwhile, and the window stays responsive for a stream of any size.
     struct Job {
         std::atomic<int64_t> done{0};  // of kTotal: reading is the first half, writing the second
-        std::atomic<bool> cancel{false}, finished{false};
+        std::atomic<bool> cancel{false}, finished{false}, committed{false};
         std::string error;
     };
     constexpr int64_t kTotal = 1000;
@@ -509,8 +509,12 @@ bool CStreamView::SaveTo(const QString& path, QString* error, const SaveProgress
                          });
         // Commit reports a failed write too, and leaves the old file in place then; a cancelled save leaves
         // nothing (the writer removes its file).
-        if (!job.cancel.load() && !out.Commit())
-            job.error = out.Error();
+        if (!job.cancel.load()) {
+            if (out.Commit())
+                job.committed = true;
+            else
+                job.error = out.Error();
+        }
         job.finished = true;
     });
     do {
@@ -519,6 +523,9 @@ bool CStreamView::SaveTo(const QString& path, QString* error, const SaveProgress
         std::this_thread::sleep_for(std::chrono::milliseconds(progress ? 10 : 1));
     } while (!job.finished.load());
     worker.join();
+    // A Cancel that came after the file was in place changes nothing: it is saved.
+    if (job.committed.load())
+        return true;
     if (job.cancel.load())
         return fail(QString());
     if (!job.error.empty())
