@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <algorithm>
@@ -253,6 +254,21 @@ void BM_StreamTabScrollToEnd(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StreamTabScrollToEnd)->Unit(benchmark::kMillisecond);
+
+// Find in the Stream tab for a word the 200 MB conversation does not hold: the whole text is searched.
+void BM_StreamTabFindEverywhere(benchmark::State& state) {
+    FillStore();
+    CStreamView view;
+    view.resize(1000, 700);
+    view.show();
+    view.ShowConnection(0);
+    view.FindField()->setText(QStringLiteral("no such words~"));
+    for (auto _ : state)
+        if (view.FindNext())
+            state.SkipWithError("found a word that is not there");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * 2 * kEachWay));
+}
+BENCHMARK(BM_StreamTabFindEverywhere)->Unit(benchmark::kMillisecond);
 
 // A UDP conversation of `count` 18-byte datagrams, the directions taking turns; returns its connection.
 size_t FillDatagrams(int count) {
