@@ -371,8 +371,9 @@ void CStreamView::Rebuild(size_t firstPiece) {
         QTextCursor(m_text->document()).insertText(note + QLatin1Char('\n'), m_noteFormats[0]);
         m_prefix = static_cast<size_t>(note.size()) + 1;
     }
-    // The first screen at once; the rest in steps, so that the window stays responsive.
-    ReadAndAppend(kReadStep, kFirstText, -1);
+    // The first screen at once (a screenful of short lines is far less than kFirstText); the rest in steps,
+    // so that the window stays responsive.
+    ReadAndAppend(kReadStep, kFirstText, 4 * kStepMs);
     m_text->moveCursor(QTextCursor::Start);
     if (WorkLeft())
         m_reader.start();
