@@ -101,7 +101,18 @@ void AppendUtcTime(const PacketTimestamp& stamp, std::string& out) {
     out += 'Z';
 }
 
-void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::string& out) {
+namespace {
+
+// The fields of a connection, in the order both formats write them: the CSV header names them too.
+constexpr const char* kFieldNames[] = {
+    "number",          "start",           "last",         "client_ip",   "client_port",
+    "server_ip",       "server_port",     "protocol",     "service",     "packets",
+    "bytes_to_server", "bytes_to_client", "community_id", "server_name", "name_source"};
+
+// Hands each field of `connection` to `field(name, value, isText)` in that order; `scratch` holds the
+// formatted ones.
+template <typename Field>
+void ForEachField(size_t connection, CommunityIdHasher& hasher, std::string& scratch, Field&& field) {
     const ConnectionRecord& c = g_connectionTable.at(connection);
     // One count for every figure, so that they agree while the connection grows.
     const size_t n = c.packetIndices.size();
@@ -110,57 +121,69 @@ void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::str
         const PacketRecord& p = g_packetTable[c.packetIndices[i]];
         (p.toServer.load(std::memory_order_relaxed) ? toServer : toClient) += static_cast<uint32_t>(p.capLen);
     }
-    out += "{\"number\":";
-    AppendNumber(connection, out);
-    out += ",\"start\":\"";
-    AppendUtcTime(g_packetTable[c.packetIndices[0]].stamp, out);
-    out += "\",\"last\":\"";
-    AppendUtcTime(g_packetTable[c.packetIndices[n - 1]].stamp, out);
-    out += "\",\"client_ip\":\"";
+    const char* const* name = kFieldNames;
+    const auto number = [&](uint64_t v) {
+        scratch.clear();
+        AppendNumber(v, scratch);
+        field(*name++, scratch, false);
+    };
+    const auto time = [&](const PacketTimestamp& stamp) {
+        scratch.clear();
+        AppendUtcTime(stamp, scratch);
+        field(*name++, scratch, true);
+    };
     const Endpoint client = c.Client(), server = c.Server();
-    out += AddressText(client).view();
-    out += "\",\"client_port\":";
-    AppendNumber(client.Port(), out);
-    out += ",\"server_ip\":\"";
-    out += AddressText(server).view();
-    out += "\",\"server_port\":";
-    AppendNumber(server.Port(), out);
-    out += c.isTcp ? ",\"protocol\":\"TCP\",\"service\":" : ",\"protocol\":\"UDP\",\"service\":";
-    AppendJsonString(ServiceLabel(c).view(), out);
-    out += ",\"packets\":";
-    AppendNumber(n, out);
-    out += ",\"bytes_to_server\":";
-    AppendNumber(toServer, out);
-    out += ",\"bytes_to_client\":";
-    AppendNumber(toClient, out);
-    out += ",\"community_id\":\"";
-    out += hasher.Compute(client, server, c.isTcp ? 6 : 17).view();
-    out += "\",\"server_name\":";
-    const ConnectionName* name = ConnectionNames().Find(connection);
-    if (name) {
-        AppendJsonString(name->name, out);
-        out += ",\"name_source\":";
-        AppendJsonString(NameSourceText(name->source), out);
-    } else {
-        out += "null,\"name_source\":null";
-    }
+    number(connection);
+    time(g_packetTable[c.packetIndices[0]].stamp);
+    time(g_packetTable[c.packetIndices[n - 1]].stamp);
+    field(*name++, AddressText(client).view(), true);
+    number(client.Port());
+    field(*name++, AddressText(server).view(), true);
+    number(server.Port());
+    field(*name++, c.isTcp ? "TCP" : "UDP", true);
+    // A known service only ("TCP:http"): the bare protocol is the field before.
+    const ShortText service = ServiceLabel(c);
+    field(*name++, service.view().find(':') == std::string_view::npos ? std::string_view() : service.view(),
+          true);
+    number(n);
+    number(toServer);
+    number(toClient);
+    field(*name++, hasher.Compute(client, server, c.isTcp ? 6 : 17).view(), true);
+    // No name: null in JSON, empty in CSV.
+    const ConnectionName* known = ConnectionNames().Find(connection);
+    field(*name++, known ? std::string_view(known->name) : std::string_view(), known != nullptr);
+    field(*name++, known ? std::string_view(NameSourceText(known->source)) : std::string_view(),
+          known != nullptr);
+}
+
+}  // namespace
+
+void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::string& out) {
+    std::string scratch;
+    char separator = '{';
+    ForEachField(connection, hasher, scratch, [&](const char* name, std::string_view value, bool text) {
+        out += separator;
+        separator = ',';
+        out += '"';
+        out += name;
+        out += "\":";
+        if (text)
+            AppendJsonString(value, out);
+        else
+            out += value.empty() ? std::string_view("null") : value;
+    });
     out += '}';
 }
 
-void AppendConnectionCsv(size_t connection, std::string& out) {
-    for (int column = 0; column < kConnectionColumns; ++column) {
-        if (column)
+void AppendConnectionCsv(size_t connection, CommunityIdHasher& hasher, std::string& out) {
+    std::string scratch;
+    bool first = true;
+    ForEachField(connection, hasher, scratch, [&](const char*, std::string_view value, bool) {
+        if (!first)
             out += ',';
-        AppendCsvField(ConnectionCellText(connection, column).view(), out);
-    }
-    if (const ConnectionName* name = ConnectionNames().Find(connection)) {
-        out += ',';
-        AppendCsvField(name->name, out);
-        out += ',';
-        out += NameSourceText(name->source);
-    } else {
-        out += ",,";
-    }
+        first = false;
+        AppendCsvField(value, out);
+    });
     out += "\r\n";
 }
 
@@ -170,12 +193,12 @@ bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* conn
     std::string out;
     out.reserve(kFlushBytes + 4096);
     if (format == ConnectionFormat::Csv) {
-        for (int column = 0; column < kConnectionColumns; ++column) {
-            if (column)
+        for (const char* name : kFieldNames) {
+            if (name != kFieldNames[0])
                 out += ',';
-            AppendCsvField(kConnectionColumnTitles[column], out);
+            out += name;
         }
-        out += ",server_name,name_source\r\n";
+        out += "\r\n";
     }
     CommunityIdHasher hasher;
     for (size_t k = 0; k < total; ++k) {
@@ -183,7 +206,7 @@ bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* conn
             return false;
         const size_t connection = connections ? (*connections)[k] : k;
         if (format == ConnectionFormat::Csv) {
-            AppendConnectionCsv(connection, out);
+            AppendConnectionCsv(connection, hasher, out);
         } else {
             AppendConnectionJson(connection, hasher, out);
             out += '\n';

@@ -20,19 +20,20 @@ using ExportWrite = std::function<bool(std::string_view)>;
 // Between batches: connections done and in all; false cancels.
 using ExportProgress = std::function<bool(size_t done, size_t total)>;
 
-// CSV (RFC 4180: CRLF line ends, fields quoted where needed) has a header row of the list's column titles and
-// the list's cell texts. JSON Lines has one object per connection: number, start and last (UTC, ISO 8601,
-// microseconds), client_ip, client_port, server_ip, server_port, protocol, service, packets, bytes_to_server
-// and bytes_to_client (captured frame bytes each way), community_id, and server_name and name_source (tls,
-// quic, http or dns; both null when the connection has no name). CSV ends each row with the same two. `connections` lists the connections
-// to write in order; null writes every connection the store holds now. false when `write` refused.
+// JSON Lines has one object per connection: number, start and last (UTC, ISO 8601, microseconds), client_ip,
+// client_port, server_ip, server_port, protocol, service (empty when none is known), packets,
+// bytes_to_server and bytes_to_client (captured frame bytes each way), community_id, and server_name and
+// name_source (tls, quic, http or dns; both null when the connection has no name). CSV (RFC 4180: CRLF
+// line ends, fields quoted where needed) has the same fields, with their names as the header row (a
+// missing name is empty). `connections` lists the connections to write in order; null writes every
+// connection the store holds now. false when `write` refused.
 bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* connections,
                       const ExportWrite& write, const ExportProgress& progress = {});
 
 // One connection's JSON object (without the line end) or CSV record (with it), appended to `out`.
 class CommunityIdHasher;
 void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::string& out);
-void AppendConnectionCsv(size_t connection, std::string& out);
+void AppendConnectionCsv(size_t connection, CommunityIdHasher& hasher, std::string& out);
 // "2023-11-14T22:13:20.000042Z"
 void AppendUtcTime(const PacketTimestamp& stamp, std::string& out);
 

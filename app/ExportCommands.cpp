@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/Export.h"
+#include "app/WindowFrontEnd.h"
 #include "capture/CaptureFile.h"
 #include "capture/PacketStore.h"
 #include "frontend/FrontEnd.h"
@@ -40,7 +41,10 @@ int ChosenConnection(CListCtrlLeft* list) {
     return selected >= 0 ? selected : list->HighlightedConnection();
 }
 
-void SavePackets(const ExportPlace& place, const std::vector<uint32_t>& connections, const QString& what) {
+void SavePackets(const ExportPlace& place, const std::vector<uint32_t>& connections, const QString& what,
+                 const QString& title, const QString& name) {
+    if (place.window)
+        place.window->SuggestFile(title, name);
     const std::string path = place.prompts->AskFilePath(IPromptService::FileQuestion::ExportPackets);
     if (path.empty())
         return;
@@ -100,14 +104,17 @@ void ExportConnectionPacketsCommand(const ExportPlace& place) {
     const int connection = ChosenConnection(place.list);
     if (connection < 0 || static_cast<size_t>(connection) >= g_connectionTable.size())
         return;
-    SavePackets(place, {static_cast<uint32_t>(connection)}, QStringLiteral("connection %1").arg(connection));
+    SavePackets(place, {static_cast<uint32_t>(connection)}, QStringLiteral("connection %1").arg(connection),
+                QStringLiteral("Export Connection Packets"),
+                QStringLiteral("Connection%1.cap").arg(connection));
 }
 
 void ExportShownPacketsCommand(const ExportPlace& place) {
     const std::vector<uint32_t> shown = place.list->ShownConnections();
     if (shown.empty())
         return;
-    SavePackets(place, shown, QStringLiteral("%1 connections").arg(shown.size()));
+    SavePackets(place, shown, QStringLiteral("%1 connections").arg(shown.size()),
+                QStringLiteral("Export Shown Packets"), QStringLiteral("ShownPackets.cap"));
 }
 
 ExportStates ExportCommandStates(CListCtrlLeft* list) {

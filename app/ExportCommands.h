@@ -3,6 +3,7 @@
 #pragma once
 
 class CListCtrlLeft;
+class CWindowFrontEnd;
 class IPromptService;
 class QFileDialog;
 class QStatusBar;
@@ -13,6 +14,7 @@ struct ExportPlace {
     CListCtrlLeft* list;
     IPromptService* prompts;
     QStatusBar* status;
+    CWindowFrontEnd* window = nullptr;  // names the file dialog by what is exported
 };
 
 // "Export Connections...": all connections, or only those the filter shows when the user says so.

@@ -243,7 +243,7 @@ void CMainFrame::CreateMenus() {
 }
 
 ExportPlace CMainFrame::ExportPlaceOfWindow() {
-    return {m_connectionsList, m_frontEnd.get(), statusBar()};
+    return {m_connectionsList, m_frontEnd.get(), statusBar(), m_frontEnd.get()};
 }
 
 void CMainFrame::CreateToolbar() {
@@ -335,6 +335,18 @@ bool CMainFrame::CreateTabArea() {
     m_streamView = qobject_cast<CStreamView*>(stream->window());
     WireStreamView(m_connectionsList, m_packetsList, m_streamView,
                    [this] { m_framework->ActivateNode(m_framework->FindNode(kStreamNode)); });
+    if (m_streamView) {
+        // A file command like Save: no other command meanwhile, Save's progress dialog and Cancel.
+        m_streamView->SetSaveCommand([this](const std::function<void()>& save) { RunFileCommand(save); },
+                                     [this](int64_t done, int64_t total) {
+                                         return m_frontEnd->ShowWorkProgress(tr("Saving the stream..."), done,
+                                                                             total);
+                                     });
+        connect(m_streamView, &CStreamView::saved, this, [this](const QString& path, qint64 bytes) {
+            statusBar()->showMessage(
+                tr("The stream was saved to %1 (%2 bytes).").arg(path, QLocale().toString(bytes)), 10000);
+        });
+    }
     return m_treeView && m_hexView && m_mainView && m_streamView;
 }
 
@@ -426,7 +438,9 @@ void CMainFrame::UpdateStateMessage(int state) {
             m_stateMessage.clear();
         m_liveDevice.clear();
     } else if (!m_liveDevice.isEmpty()) {
-        m_stateMessage = QString("Capturing on %1").arg(m_liveDevice);
+        // Not "capturing" before the adapter is open: traffic until then is not seen.
+        m_stateMessage = IsCaptureOpen() ? QString("Capturing on %1").arg(m_liveDevice)
+                                         : QString("Opening %1…").arg(m_liveDevice);
         // Said at once, not only in the box at Stop: the frames are being lost now.
         if (const int cut = g_shortPacketCount.load(); cut > 0)
             m_stateMessage += QString(" (%1 packets captured shorter than their actual lengths)").arg(cut);

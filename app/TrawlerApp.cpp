@@ -23,6 +23,7 @@
 #include "config/SettingsStore.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/StandardStreams.h"
+#include "ui/TabWnd.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 
@@ -167,6 +168,10 @@ void CTrawlerApp::RunCaptureBenchmark(const QString& device, long long count) {
     g_config.ApplyDefaults();
     g_config.bufferMB = CCaptureConfig::kMaxBufferMB;
     g_config.adapter = device.toStdString();
+    // PACTERRA_BENCH_STREAM=1: the "Stream" tab in front, following the shown connection as it grows.
+    if (qEnvironmentVariableIntValue("PACTERRA_BENCH_STREAM") == 1)
+        if (auto* tabs = qobject_cast<TTabWnd*>(m_frame->TabArea()))
+            tabs->SelectTab(2, true);
     m_frame->OnStart();
 
     // The event loop's longest pause, seen by a timer that wants to run every 5 ms.

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QThread>
@@ -98,13 +99,25 @@ std::string CWindowFrontEnd::AskFilePath(FileQuestion question) {
 }
 
 QString CWindowFrontEnd::ChooseFile(FileQuestion question) {
-    QFileDialog dialog(m_window);
+    static const char* const kTitles[] = {"Save Captured Packets As", "Open Captured Packets",
+                                          "Export Connections", "Export Packets"};
+    const QString title =
+        m_suggestedTitle.isEmpty() ? QString(kTitles[static_cast<int>(question)]) : m_suggestedTitle;
+    const QString name = m_suggestedName;
+    m_suggestedTitle.clear();
+    m_suggestedName.clear();
+    QString& folder = m_folders[question == FileQuestion::ExportConnections ? 1 : 0];
+    QFileDialog dialog(m_window, title);
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
     dialog.setNameFilters(FileFilters().split(";;"));
     dialog.setDefaultSuffix("cap");
     if (question == FileQuestion::SaveCapture || question == FileQuestion::ExportPackets) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.selectFile(question == FileQuestion::SaveCapture ? "CapturedData.cap" : "ExportedPackets.cap");
+        dialog.selectFile(!name.isEmpty()                         ? name
+                          : question == FileQuestion::SaveCapture ? "CapturedData.cap"
+                                                                  : "ExportedPackets.cap");
     } else if (question == FileQuestion::ExportConnections) {
         SetUpExportConnectionsDialog(dialog);
     } else {
@@ -114,8 +127,10 @@ QString CWindowFrontEnd::ChooseFile(FileQuestion question) {
         // Named pipes are listed too: a capture can arrive through one.
         dialog.setFilter(dialog.filter() | QDir::System);
     }
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        folder = QFileInfo(dialog.selectedFiles().first()).absolutePath();
         return dialog.selectedFiles().first();
+    }
     return {};
 }
 

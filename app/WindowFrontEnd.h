@@ -33,6 +33,12 @@ public:
     using FileScript = std::function<QString(FileQuestion)>;
     void SetPromptScript(PromptScript prompt) { m_promptScript = std::move(prompt); }
     void SetFileScript(FileScript file) { m_fileScript = std::move(file); }
+    // The title and file name of the next file dialog, by what is exported (the question alone does not
+    // say which packets).
+    void SuggestFile(const QString& title, const QString& name) {
+        m_suggestedTitle = title;
+        m_suggestedName = name;
+    }
 
     // A load or save that runs longer than this gets a progress dialog with Cancel.
     void SetProgressDelay(qint64 ms) { m_progressDelayMs = ms; }
@@ -55,6 +61,10 @@ public:
     std::string AskFilePath(FileQuestion question) override;
     void ShowLoadProgress(int64_t done, int64_t total) override;
     bool ShowSaveProgress(int64_t done, int64_t total) override;
+    // The same dialog for other work of a file command (Save Stream As...), under `label`.
+    bool ShowWorkProgress(const QString& label, int64_t done, int64_t total) {
+        return StepProgress(label, done, total);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -76,6 +86,10 @@ private:
     QWidget* m_window;
     PromptScript m_promptScript;
     FileScript m_fileScript;
+    QString m_suggestedTitle, m_suggestedName;
+    // Each kind of file (capture files, exported connections) opens where the last dialog of its kind
+    // ended, not in the working folder each time.
+    QString m_folders[2];
 
     bool m_commandRunning = false;
     CancelToken m_cancel;

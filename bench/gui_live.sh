@@ -11,7 +11,8 @@
 # pacterra-capture that alone holds the rights; the line then ends with helper_cpu_pct, the helper's CPU
 # time over the sending time in % of one core.
 #
-# With TRAFFIC=1 the window shows its Traffic bar (the graph of packets and bytes over time) throughout.
+# With TRAFFIC=1 the window shows its Traffic bar (the graph of packets and bytes over time) throughout; with
+# STREAM=1 its "Stream" tab is in front, following the connection as it grows (one line per datagram).
 #
 # Usage (as root): bench/gui_live.sh [BUILD_DIR] [RATE]     (default ./build, 100000; SECONDS_PER_RATE=3)
 set -euo pipefail
@@ -43,6 +44,7 @@ fi
 total=$(awk -v r="$rate" -v s="$seconds" 'BEGIN { printf "%d", r * s }')
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
 ip netns exec "$cap" "${prefix[@]}" env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" \
+    PACTERRA_BENCH_STREAM="${STREAM:-0}" \
     XDG_RUNTIME_DIR="$work/runtime" "$gui" --bench-capture ptg0 --bench-count "$total" >"$work/gui.out" \
     2>"$work/gui.err" &
 pid=$!

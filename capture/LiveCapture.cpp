@@ -38,6 +38,9 @@ pcap_t* g_handle = nullptr;
 // helper's capture (it still delivers what had arrived, then ends its stream).
 int g_helperInput = -1;
 CaptureStats g_stats;
+// Set once the capture reads from an open adapter (or helper, or stream), cleared when it ends: until then
+// traffic is not seen, so "capturing" is not said before.
+std::atomic<bool> g_captureOpen{false};
 
 u_char g_liveFlag = 1;
 // The intake for the link type of the running capture (capture thread only).
@@ -137,6 +140,7 @@ void EndCapture(const CaptureStats& stats, const std::string& device, const std:
         std::lock_guard lock(g_handleMutex);
         g_stats = stats;
     }
+    g_captureOpen = false;
     g_captureState = CAPTURE_IDLE;
     if (!readError.empty())
         ShowMessage(ReadFailedMessage(g_packetTable.size()), MsgButtons::Ok, device + ": " + readError);
@@ -197,6 +201,7 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
             FinishCaptureHelper(process);
         }))
         return;
+    g_captureOpen = true;
     // Until the helper's stream ends: after the user's Stop the helper delivers what had arrived and ends
     // its stream at once; a full store stops reading, which ends the helper too.
     const std::string damage = ReadStream(p);
@@ -230,6 +235,15 @@ void CaptureThroughHelper(const std::string& helper, const std::string& device) 
 constexpr auto kLastingReadError = std::chrono::milliseconds(1000);
 
 void CaptureThreadProc(std::string device) {
+    // Without an adapter nothing is opened: the rights are not what is missing, whoever the user is.
+    if (device.empty()) {
+        g_captureState = CAPTURE_IDLE;
+        ShowMessage(msg::kAdapterOpenError, MsgButtons::Ok,
+                    "No network adapter is selected: there is no adapter to capture on. Choose one with "
+                    "Sniffer > Select Network Adapter (an adapter is offered once it is up and has an "
+                    "address).");
+        return;
+    }
     std::string error;
     bool wantsRights = false;
     pcap_t* p = OpenAdapter(device, true, error, wantsRights);
@@ -248,7 +262,7 @@ void CaptureThreadProc(std::string device) {
     }
     if (!p) {
         g_captureState = CAPTURE_IDLE;
-        std::string detail = device.empty() ? "No network adapter is selected." : device + ": " + error;
+        std::string detail = device + ": " + error;
         if (wantsRights)
             detail += "\n" + CaptureRightsHint();
         ShowMessage(msg::kAdapterOpenError, MsgButtons::Ok, detail);
@@ -260,6 +274,7 @@ void CaptureThreadProc(std::string device) {
         std::lock_guard lock(g_handleMutex);
         g_handle = p;
     }
+    g_captureOpen = true;
     // A failing read is retried for a while (pausing between tries); one that keeps failing ends the
     // capture, keeping what was stored.
     std::string readError;
@@ -387,6 +402,7 @@ void StreamThreadProc(int in, std::string name) {
         return;
     } else {
         g_storeLinkType = link;
+        g_captureOpen = true;
     }
     if (p) {
         stats.opened = true;
@@ -404,6 +420,7 @@ void StreamThreadProc(int in, std::string name) {
         std::lock_guard lock(g_handleMutex);
         g_stats = stats;
     }
+    g_captureOpen = false;
     g_captureState = CAPTURE_IDLE;
     // The library's words for a stream that ended at once are about a truncated file header.
     if (!failure.empty() && relayed == 0 && relayError.empty())
@@ -441,6 +458,7 @@ bool StartStreamThread(const std::string& path, bool applyRules) {
         g_stats = {};
     }
     g_skipFilter = applyRules ? 0 : 1;
+    g_captureOpen = false;
     g_stopRequested = false;
     g_storeStop = STORE_STOP_NONE;
     g_captureState = CAPTURE_RUNNING;
@@ -470,6 +488,7 @@ void StartCaptureThread(const std::string& device) {
         g_stats = {};
     }
     g_skipFilter = 0;
+    g_captureOpen = false;
     g_stopRequested = false;
     g_storeStop = STORE_STOP_NONE;
     g_captureState = CAPTURE_RUNNING;
@@ -512,6 +531,10 @@ bool IsCaptureRightsError(int status, const std::string& text) {
 std::string ReadFailedMessage(size_t kept) {
     return "PCAP error: Reading from the networking adapter failed, and the capture was stopped. The " +
            std::to_string(kept) + " packets captured before are kept.";
+}
+
+bool IsCaptureOpen() {
+    return g_captureOpen.load();
 }
 
 CaptureStats LastCaptureStats() {

@@ -68,6 +68,10 @@ void ResetCapture();
 
 CaptureStats LastCaptureStats();
 
+// True while the running capture reads from its open adapter, helper or stream. A capture is started
+// (CAPTURE_RUNNING) before the adapter is open, and traffic before the open is not seen.
+bool IsCaptureOpen();
+
 // Whether opening an adapter failed for want of capture rights (a status of pcap_activate, or the library's
 // error text), so that the message can say how to capture without root.
 bool IsCaptureRightsError(int status, const std::string& text);

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -143,7 +144,27 @@ bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool w
             if (ListAdaptersThroughHelper(helper, devices, helperError))
                 ApplyHelperLinkTypes(rows, devices, wide);
         }
+    for (AdapterRow& row : rows)
+        row.unusable = AdapterUnusableReason(row, wide);
     return true;
+}
+
+std::string AdapterUnusableReason(const AdapterRow& row, bool wide) {
+    if (row.dataLink == kNoPromiscuousText) {
+        const bool networkInterface =
+            (wide && row.device == "any") ||
+            (row.device.find('/') == std::string::npos && !row.device.empty() && row.device[0] != '.' &&
+             ::access(("/sys/class/net/" + row.device).c_str(), F_OK) == 0);
+        return networkInterface
+                   ? std::string()
+                   : "Not a network adapter: it cannot be opened, and it delivers no frames that "
+                     "Pacterra reads.";
+    }
+    if (row.dataLink == DataLinkText(DLT_EN10MB) ||
+        (wide && (row.dataLink == WideDataLinkText(113) || row.dataLink == WideDataLinkText(276))))
+        return {};
+    return "It delivers " + row.dataLink + " frames; Pacterra reads only Ethernet" +
+           (wide ? " and Linux cooked capture frames." : " frames.");
 }
 
 void ApplyHelperLinkTypes(std::vector<AdapterRow>& rows, const std::vector<HelperDevice>& devices,

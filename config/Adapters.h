@@ -15,6 +15,7 @@ struct AdapterRow {
     std::string ip;           // "IP"
     std::string netmask;      // "NetMask"
     std::string dataLink;     // "Data-Link"
+    std::string unusable;     // why nothing can be captured from it (AdapterUnusableReason); empty if it can
 };
 
 // The text shown when an adapter cannot be opened to learn its link type.
@@ -27,6 +28,11 @@ inline constexpr char kNoPromiscuousText[] =
 // wider intake is on): also the devices without addresses (Linux's "any"), and the cooked link types named.
 bool EnumerateAdapters(std::vector<AdapterRow>& rows, std::string& error, bool withDataLink = true,
                        bool wide = false);
+
+// Why the program can capture nothing from the device of `row` (its "Data-Link" known), in full; empty when
+// it can. A network interface that could not be opened here may still be captured through the capture
+// helper; the library's other devices (D-Bus, netfilter log, Bluetooth monitor) deliver nothing it reads.
+std::string AdapterUnusableReason(const AdapterRow& row, bool wide);
 
 // The rows of a device list as the capture library gives it, without "Data-Link". "Adapter" is the
 // device name, with the library's description in brackets when it has one.

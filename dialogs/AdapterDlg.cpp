@@ -112,12 +112,20 @@ void CAdapterDlg::Fill(const std::vector<AdapterRow>& rows) {
             line->setText(c, QString::fromStdString(*cells[c]));
             line->setToolTip(c, line->text(c));
         }
-        if (row.dataLink != kNoPromiscuousText)
+        if (!row.unusable.empty()) {
+            // Greyed and not to be chosen; the reason in full where the link type would be.
+            line->setText(3, QString::fromStdString(row.unusable));
+            for (int c = 0; c < 4; ++c)
+                line->setToolTip(c, line->text(3));
+            line->setFlags(line->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+            m_unusable.insert(static_cast<int>(m_deviceNames.size() - 1));
+        }
+        if (row.dataLink != kNoPromiscuousText && row.unusable.empty())
             ++openable;
     }
     m_rightsHint->setVisible(openable == 0);
-    // Addresses are never cut short: their columns widen to the widest one this font needs.
-    for (int c = 0; c < 3; ++c) {
+    // Addresses and reasons are never cut short: their columns widen to the widest one this font needs.
+    for (int c = 0; c < 4; ++c) {
         m_adapters->resizeColumnToContents(c);
         m_adapters->setColumnWidth(c, std::max(kColumnWidths[c], m_adapters->columnWidth(c)));
     }
@@ -151,6 +159,13 @@ void CAdapterDlg::showEvent(QShowEvent* event) {
 
 void CAdapterDlg::accept() {
     const QList<QTreeWidgetItem*> selected = m_adapters->selectedItems();
+    if (!selected.isEmpty() && m_unusable.contains(m_adapters->indexOfTopLevelItem(selected.first()))) {
+        // The stored choice may be one: it is refused here rather than when Start has already asked about
+        // the packets it would discard.
+        AskUser(this, selected.first()->text(0).toStdString() + ": " +
+                          selected.first()->text(3).toStdString() + "\n" + kSelectAdapterText);
+        return;
+    }
     if (!selected.isEmpty()) {
         const int i = m_adapters->indexOfTopLevelItem(selected.first());
         m_config.adapter = m_deviceNames[static_cast<size_t>(i)];

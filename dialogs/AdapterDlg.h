@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSet>
 
 #include <functional>
 #include <string>
@@ -40,6 +41,7 @@ private:
 
     CCaptureConfig& m_config;
     std::vector<std::string> m_deviceNames;  // element i names row i
+    QSet<int> m_unusable;                    // rows nothing can be captured from
     QLineEdit* m_current = nullptr;
     QTreeWidget* m_adapters = nullptr;
     QLabel* m_rightsHint = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
 
 namespace {
@@ -13,6 +14,7 @@ StoreCounts ReadCounts() {
     c.packets = g_packetTable.size();
     c.connections = g_connectionTable.size();
     c.captureState = g_captureState.load(std::memory_order_relaxed);
+    c.captureOpen = IsCaptureOpen();
     c.notKept = g_notKeptCount.load(std::memory_order_relaxed);
     c.shortPackets = g_shortPacketCount.load(std::memory_order_relaxed);
     return c;
@@ -53,8 +55,8 @@ void CStoreWatcher::Poll() {
     }
     if (grown)
         emit grew(now, first, last);
-    if (now.captureState != before.captureState || now.notKept != before.notKept ||
-        now.shortPackets != before.shortPackets)
+    if (now.captureState != before.captureState || now.captureOpen != before.captureOpen ||
+        now.notKept != before.notKept || now.shortPackets != before.shortPackets)
         emit stateChanged(now);
 }
 

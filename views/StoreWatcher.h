@@ -20,6 +20,7 @@ struct StoreCounts {
     size_t connections = 0;
     uint64_t generation = 0;
     int32_t captureState = 0;
+    bool captureOpen = false;  // IsCaptureOpen(): the adapter of a running capture is open
     int32_t notKept = 0;       // g_notKeptCount
     int32_t shortPackets = 0;  // g_shortPacketCount
 };

@@ -2,8 +2,12 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,7 +22,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "capture/AtomicFile.h"
 #include "capture/PacketStore.h"
@@ -31,6 +38,24 @@ namespace {
 
 size_t Dir(StreamDirection d) {
     return static_cast<size_t>(d);
+}
+
+// Characters laid out at a time: a timed step checks the clock between such pieces.
+constexpr size_t kChunkText = 2048;
+// Text of the whole conversation searched at a time by Find.
+constexpr size_t kSearchChunk = size_t{1} << 20;
+
+// Folds the case of Latin-1 characters as the text view's find does.
+const std::array<char, 256>& CaseFold() {
+    static const std::array<char, 256> fold = [] {
+        std::array<char, 256> f{};
+        for (int c = 0; c < 256; ++c) {
+            const char16_t lower = QChar(c).toLower().unicode();
+            f[static_cast<size_t>(c)] = static_cast<char>(lower < 256 ? lower : c);
+        }
+        return f;
+    }();
+    return fold;
 }
 
 // Escape in the find field closes the bar; Enter finds the next match, Shift+Enter the previous one.
@@ -187,12 +212,12 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
         kFollowMs, [this] { Follow(); }, this);
     CStoreWatcher* watcher = CStoreWatcher::Instance();
     connect(watcher, &CStoreWatcher::grew, this, [this](const StoreCounts&, uint32_t first, uint32_t last) {
-        if (m_stream && first <= m_stream->Connection() && m_stream->Connection() <= last)
+        if (m_stream && first <= m_stream->Connection() && m_stream->Connection() <= last && Active())
             m_follow->Request();
     });
     // Once the capture is over nothing can fill the holes: they are given up.
     connect(watcher, &CStoreWatcher::stateChanged, this, [this] {
-        if (m_stream && !m_finished && !m_reader.isActive() && CaptureOver())
+        if (m_stream && !m_finished && !m_reader.isActive() && CaptureOver() && Active())
             Follow();
     });
     connect(watcher, &CStoreWatcher::cleared, this, &CStreamView::Clear);
@@ -203,6 +228,20 @@ CStreamView::~CStreamView() = default;
 
 int CStreamView::Connection() const {
     return m_stream ? static_cast<int>(m_stream->Connection()) : -1;
+}
+
+bool CStreamView::Active() const {
+    // A view of its own (no tab around it) always works.
+    return isWindow() || isVisibleTo(window());
+}
+
+void CStreamView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // What came while the tab was hidden, now.
+    if (m_stale)
+        Rebuild();
+    else
+        Follow();
 }
 
 bool CStreamView::CaptureOver() const {
@@ -219,6 +258,8 @@ void CStreamView::Clear() {
     m_writer.reset();
     m_text->clear();
     m_piecesShown = 0;
+    m_firstPiece = 0;
+    m_stale = false;
     m_finished = false;
     m_save->setEnabled(false);
     m_summary->setText(tr("Activate a connection, or choose Follow Stream on a row."));
@@ -232,13 +273,6 @@ void CStreamView::ShowConnection(int connection) {
     m_stream = std::make_unique<StreamReassembly>(static_cast<size_t>(connection));
     m_save->setEnabled(true);
     Rebuild();
-    // The first screen at once; the rest in steps, so that the window stays responsive.
-    ReadAndAppend(kReadStep, kFirstText);
-    m_text->moveCursor(QTextCursor::Start);
-    if (WorkLeft())
-        m_reader.start();
-    else
-        m_reader.stop();
 }
 
 bool CStreamView::WorkLeft() const {
@@ -251,7 +285,11 @@ bool CStreamView::WorkLeft() const {
 }
 
 void CStreamView::ContinueReading() {
-    ReadAndAppend(kReadStep * 10, kTextStep);
+    if (!Active()) {
+        m_reader.stop();  // the tab catches up when it shows
+        return;
+    }
+    ReadAndAppend(SIZE_MAX, SIZE_MAX, kStepMs);
     if (!WorkLeft())
         m_reader.stop();
 }
@@ -263,25 +301,33 @@ void CStreamView::Follow() {
         Clear();  // the store was emptied under us
         return;
     }
-    if (m_reader.isActive())
-        return;  // it catches up by itself
-    ReadAndAppend(SIZE_MAX, kTextStep);
+    if (!Active() || m_stale || m_reader.isActive())
+        return;  // it catches up by itself, or when it shows
+    ReadAndAppend(SIZE_MAX, SIZE_MAX, kStepMs);
     if (WorkLeft())
         m_reader.start();
 }
 
-void CStreamView::ReadAndAppend(size_t maxPackets, size_t maxText) {
+void CStreamView::ReadAndAppend(size_t maxPackets, size_t maxText, int maxMs) {
     if (!m_stream || m_stream->Connection() >= g_connectionTable.size())
         return;
-    if (maxPackets)
-        m_stream->Extend(maxPackets);
+    QElapsedTimer clock;
+    clock.start();
+    for (size_t read = 0; read < maxPackets;) {
+        // Small batches when timed, so that a step ends near its time.
+        const size_t n =
+            m_stream->Extend(std::min(maxMs >= 0 ? kReadStep / 4 : kReadStep, maxPackets - read));
+        read += n;
+        if (n == 0 || (maxMs >= 0 && clock.elapsed() >= maxMs))
+            break;
+    }
     const ConnectionRecord& c = g_connectionTable[m_stream->Connection()];
     // Holes are given up once the capture is over and every packet is read: nothing can fill them any more.
     if (!m_finished && CaptureOver() && m_stream->PacketsRead() >= c.packetIndices.size()) {
         m_stream->Finish();
         m_finished = true;
     }
-    AppendPieces(maxText);
+    AppendPieces(maxText, &clock, maxMs);
     UpdateSummary();
 }
 
@@ -301,29 +347,62 @@ void CStreamView::UpdateSummary() {
     m_summary->setText(text);
 }
 
-void CStreamView::Rebuild() {
+void CStreamView::Rebuild(size_t firstPiece) {
+    m_reader.stop();
     m_text->clear();
-    m_piecesShown = 0;
+    m_firstPiece = m_piecesShown = firstPiece;
+    m_shownOffset = m_prefix = 0;
     m_limitNoted = false;
     m_lineStart = true;
+    if (m_stream && !Active()) {
+        m_stale = true;  // built when the tab shows
+        m_writer.reset();
+        return;
+    }
+    m_stale = false;
     StreamTextOptions options;
     const Show show = CurrentShow();
     options.client = show != ServerOnly;
     options.server = show != ClientOnly;
     options.limit = kShownLimit;
     m_writer = std::make_unique<StreamTextWriter>(options);
-    AppendPieces(kFirstText);
+    if (firstPiece > 0) {
+        const QString note = tr("[the conversation before is not shown; Find searches all of it]");
+        QTextCursor(m_text->document()).insertText(note + QLatin1Char('\n'), m_noteFormats[0]);
+        m_prefix = static_cast<size_t>(note.size()) + 1;
+    }
+    // The first screen at once (a screenful of short lines is far less than kFirstText); the rest in steps,
+    // so that the window stays responsive.
+    ReadAndAppend(kReadStep, kFirstText, 4 * kStepMs);
     m_text->moveCursor(QTextCursor::Start);
     if (WorkLeft())
         m_reader.start();
 }
 
-bool CStreamView::AppendPieces(size_t maxText) {
+bool CStreamView::AppendPieces(size_t maxText, const QElapsedTimer* clock, int maxMs) {
     if (!m_stream || !m_writer)
         return false;
     const std::vector<StreamPiece>& pieces = m_stream->Pieces();
     if (m_piecesShown >= pieces.size() || m_limitNoted)
         return false;
+    // Appending at the end keeps the reader's place and selection; the view scrolls only when it already
+    // showed the end.
+    QScrollBar* bar = m_text->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum() && bar->maximum() > 0;
+    // At least one piece of text per step, so that a step always gets on.
+    for (size_t appended = 0; appended < maxText && m_piecesShown < pieces.size() && !m_limitNoted;) {
+        appended += AppendChunk(std::min(kChunkText, maxText - appended));
+        if (clock && maxMs >= 0 && clock->elapsed() >= maxMs)
+            break;
+    }
+    if (atEnd)
+        bar->setValue(bar->maximum());
+    emit textChanged();
+    return m_piecesShown < pieces.size() && !m_limitNoted;
+}
+
+size_t CStreamView::AppendChunk(size_t maxText) {
+    const std::vector<StreamPiece>& pieces = m_stream->Pieces();
     std::string text;
     std::vector<StreamTextRun> runs;
     while (m_piecesShown < pieces.size() && text.size() < maxText && !m_writer->LimitReached()) {
@@ -333,10 +412,6 @@ bool CStreamView::AppendPieces(size_t maxText) {
     }
 
     const QString all = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-    // Appending at the end keeps the reader's place and selection; the view scrolls only when it already
-    // showed the end.
-    QScrollBar* bar = m_text->verticalScrollBar();
-    const bool atEnd = bar->value() == bar->maximum() && bar->maximum() > 0;
     QTextCursor cursor(m_text->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
@@ -377,10 +452,7 @@ bool CStreamView::AppendPieces(size_t maxText) {
                           m_noteFormats[0]);
     }
     cursor.endEditBlock();
-    if (atEnd)
-        bar->setValue(bar->maximum());
-    emit textChanged();
-    return m_piecesShown < pieces.size() && !m_limitNoted;
+    return text.size();
 }
 
 void CStreamView::SetShow(Show show) {
@@ -391,7 +463,7 @@ CStreamView::Show CStreamView::CurrentShow() const {
     return static_cast<Show>(std::clamp(m_show->currentIndex(), 0, 2));
 }
 
-bool CStreamView::SaveTo(const QString& path, QString* error) {
+bool CStreamView::SaveTo(const QString& path, QString* error, const SaveProgress& progress) {
     auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -399,42 +471,182 @@ bool CStreamView::SaveTo(const QString& path, QString* error) {
     };
     if (!m_stream)
         return fail(tr("No connection is shown."));
-    // Everything, not only what is shown.
-    while (m_stream->Extend(SIZE_MAX) > 0) {
-    }
-    ReadAndAppend(0, kTextStep);
-    AtomicFileWriter file(QFile::encodeName(path).toStdString());
-    if (!file.Open())
-        return fail(QString::fromStdString(file.Error()));
+    // A worker reads and writes everything, not only what is shown, from a reassembly of its own: the view
+    // goes on with its own meanwhile, and the window stays responsive for a stream of any size.
+    struct Job {
+        std::atomic<int64_t> done{0};  // of kTotal: reading is the first half, writing the second
+        std::atomic<bool> cancel{false}, finished{false}, committed{false};
+        std::string error;
+    };
+    constexpr int64_t kTotal = 1000;
+    Job job;
     const Show show = CurrentShow();
-    WriteStreamBytes(*m_stream, m_stream->Pieces(), show != ServerOnly, show != ClientOnly,
-                     [&](std::span<const uint8_t> bytes) {
-                         return file.Write({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
-                     });
-    // Commit reports a failed write too, and leaves the old file in place then.
-    if (!file.Commit())
-        return fail(QString::fromStdString(file.Error()));
+    std::thread worker([&job, connection = m_stream->Connection(), show,
+                        file = QFile::encodeName(path).toStdString()] {
+        StreamReassembly stream(connection);
+        const size_t packets = std::max<size_t>(1, g_connectionTable[connection].packetIndices.size());
+        while (!job.cancel.load() && stream.Extend(kReadStep) > 0)
+            job.done = static_cast<int64_t>(std::min(packets, stream.PacketsRead()) * (kTotal / 2) / packets);
+        // Holes are given up once nothing can fill them any more, as the view does.
+        if (g_captureState.load(std::memory_order_relaxed) == CAPTURE_IDLE)
+            stream.Finish();
+        const uint64_t total =
+            std::max<uint64_t>(1, (show != ServerOnly ? stream.Bytes(StreamDirection::ToServer) : 0) +
+                                      (show != ClientOnly ? stream.Bytes(StreamDirection::ToClient) : 0));
+        AtomicFileWriter out(file);
+        if (job.cancel.load() || !out.Open()) {
+            job.error = out.Error();
+            job.finished = true;
+            return;
+        }
+        uint64_t written = 0;
+        WriteStreamBytes(stream, stream.Pieces(), show != ServerOnly, show != ClientOnly,
+                         [&](std::span<const uint8_t> bytes) {
+                             written += bytes.size();
+                             job.done = kTotal / 2 +
+                                        static_cast<int64_t>(std::min(written, total) * (kTotal / 2) / total);
+                             return !job.cancel.load() &&
+                                    out.Write({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+                         });
+        // Commit reports a failed write too, and leaves the old file in place then; a cancelled save leaves
+        // nothing (the writer removes its file).
+        if (!job.cancel.load()) {
+            if (out.Commit())
+                job.committed = true;
+            else
+                job.error = out.Error();
+        }
+        job.finished = true;
+    });
+    do {
+        if (progress && !job.cancel.load() && !progress(job.done.load(), kTotal))
+            job.cancel = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(progress ? 10 : 1));
+    } while (!job.finished.load());
+    worker.join();
+    // A Cancel that came after the file was in place changes nothing: it is saved.
+    if (job.committed.load())
+        return true;
+    if (job.cancel.load())
+        return fail(QString());
+    if (!job.error.empty())
+        return fail(QString::fromStdString(job.error));
     return true;
 }
 
 void CStreamView::SaveStreamAs() {
     if (!m_stream)
         return;
-    const QString suggested = QStringLiteral("stream-%1.bin").arg(m_stream->Connection());
+    const QString suggested =
+        QDir(m_saveFolder).filePath(QStringLiteral("stream-%1.bin").arg(m_stream->Connection()));
     const QString path = QFileDialog::getSaveFileName(this, tr("Save Stream As"), suggested);
     if (path.isEmpty())
         return;
-    QString error;
-    if (!SaveTo(path, &error))
-        QMessageBox::warning(
-            this, QStringLiteral("Pacterra"),
-            tr("The stream could not be saved to %1.").arg(path) + QStringLiteral("\n\n") + error);
+    m_saveFolder = QFileInfo(path).absolutePath();
+    auto save = [this, path] {
+        QString error;
+        if (SaveTo(path, &error, m_saveProgress))
+            emit saved(path, QFileInfo(path).size());
+        else if (!error.isEmpty())
+            QMessageBox::warning(
+                this, QStringLiteral("Pacterra"),
+                tr("The stream could not be saved to %1.").arg(path) + QStringLiteral("\n\n") + error);
+    };
+    if (m_runSave)
+        m_runSave(save);
+    else
+        save();
 }
 
 void CStreamView::OpenFindBar() {
     m_findBar->show();
     m_findField->setFocus();
     m_findField->selectAll();
+}
+
+bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
+    if (m_stale && Active())
+        Rebuild();
+    if (!m_stream || !m_writer)
+        return false;
+    while (m_stream->Extend(SIZE_MAX) > 0) {
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // Where the current match is in the text of the whole conversation.
+    const QTextCursor current = m_text->textCursor();
+    const auto global = [this](int local) {
+        return m_shownOffset +
+               (static_cast<size_t>(local) > m_prefix ? static_cast<size_t>(local) - m_prefix : 0);
+    };
+    const size_t from = backward ? global(current.selectionStart()) : global(current.selectionEnd());
+    const std::array<char, 256>& fold = CaseFold();
+    std::string needle(what.constData(), static_cast<size_t>(what.size()));
+    for (char& c : needle)
+        c = fold[static_cast<uint8_t>(c)];
+
+    // The text as the view writes it, without its limit, a chunk at a time; each chunk keeps the end of the
+    // one before, for a match across them.
+    StreamTextOptions options = m_writer->Options();
+    options.limit = SIZE_MAX;
+    StreamTextWriter writer(options);
+    const std::vector<StreamPiece>& pieces = m_stream->Pieces();
+    std::string text;
+    size_t base = 0;                                // where `text` starts in the whole text
+    std::vector<std::pair<size_t, size_t>> starts;  // where pieces start in the whole text
+    struct Match {
+        size_t at = SIZE_MAX, piece = 0, pieceStart = 0;
+    } first, after, before, last;
+    for (size_t p = 0; p <= pieces.size() && after.at == SIZE_MAX; ++p) {
+        if (p < pieces.size()) {
+            starts.emplace_back(base + text.size(), p);
+            writer.Append(*m_stream, pieces, p, p + 1, text, nullptr);
+            if (text.size() < kSearchChunk)
+                continue;
+        }
+        const size_t scanned = text.size();
+        for (char& c : text)
+            c = fold[static_cast<uint8_t>(c)];
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+            const size_t g = base + at;
+            const auto holder =
+                std::prev(std::upper_bound(starts.begin(), starts.end(), std::make_pair(g, SIZE_MAX)));
+            const Match m{g, holder->second, holder->first};
+            if (first.at == SIZE_MAX)
+                first = m;
+            last = m;
+            if (g < from)
+                before = m;
+            else if (!backward && after.at == SIZE_MAX)
+                after = m;
+        }
+        const size_t keep = std::min(scanned, needle.size() - 1);
+        base += scanned - keep;
+        text.erase(0, scanned - keep);
+        // The piece that holds the kept end stays, for a match that starts there.
+        const auto firstKept = std::upper_bound(starts.begin(), starts.end(), std::make_pair(base, SIZE_MAX));
+        starts.erase(starts.begin(), firstKept == starts.begin() ? firstKept : std::prev(firstKept));
+    }
+    QGuiApplication::restoreOverrideCursor();
+    const Match m =
+        backward ? (before.at != SIZE_MAX ? before : last) : (after.at != SIZE_MAX ? after : first);
+    if (m.at == SIZE_MAX)
+        return false;
+    // Shown where it is: in the shown part, or in the part from its piece on.
+    const bool shown = m.piece >= m_firstPiece && m.piece < m_piecesShown && !m_stale;
+    if (!shown) {
+        Rebuild(m.piece);
+        m_shownOffset = m.pieceStart;
+    }
+    const size_t local = m.at - m_shownOffset + m_prefix;
+    while (static_cast<size_t>(m_text->document()->characterCount()) < local + needle.size() + 1 &&
+           AppendPieces(kFirstText, nullptr, -1)) {
+    }
+    // A part written from its own first piece may differ from the whole text by a line break at its start.
+    QTextCursor c(m_text->document());
+    c.setPosition(static_cast<int>(std::min<size_t>(
+        local > 4 ? local - 4 : 0, static_cast<size_t>(m_text->document()->characterCount() - 1))));
+    m_text->setTextCursor(c);
+    return m_text->find(QString::fromLatin1(what));
 }
 
 bool CStreamView::FindNext(bool backward) {
@@ -448,8 +660,16 @@ bool CStreamView::FindNext(bool backward) {
     const QTextDocument::FindFlags flags =
         backward ? QTextDocument::FindBackward : QTextDocument::FindFlags();
     const QTextCursor before = m_text->textCursor();
+    // The shown text first: a match there is the next one in the whole conversation too. Past its ends, the
+    // whole conversation when the view shows only part of it.
     bool found = m_text->find(what, flags);
-    if (!found) {
+    const bool part = m_stream && (m_firstPiece > 0 || m_limitNoted || m_stale || WorkLeft());
+    if (!found && part) {
+        const QByteArray latin = what.toLatin1();
+        found = QString::fromLatin1(latin) == what && FindInWholeStream(latin, backward);
+        if (!found)
+            m_text->setTextCursor(before);
+    } else if (!found) {
         // Round the end (or the start) and on from the other side.
         QTextCursor wrap(m_text->document());
         wrap.movePosition(backward ? QTextCursor::End : QTextCursor::Start);

@@ -1,8 +1,9 @@
 // The "Stream" tab: the whole conversation of one connection as text, the client's bytes on the packets
 // list's client colour and the server's on its server colour, each turn on a new line, with the "Data" tab's
-// highlighting. It grows with the store while a capture runs (only new packets are read), shows at most
-// kShownLimit characters (a marked line says so; Save Stream As... writes everything), finds text
-// (Ctrl+F, F3, Shift+F3) and shows both directions or one.
+// highlighting. It grows with the store while a capture runs (only new packets are read, and only while the
+// tab is shown: a hidden tab catches up when it shows), shows at most kShownLimit characters (a marked line
+// says so; Save Stream As... writes everything), finds text in the whole conversation (Ctrl+F, F3,
+// Shift+F3; a match beyond the shown part shows the part that holds it) and shows both directions or one.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 
 class CPacedAction;
 class QComboBox;
+class QElapsedTimer;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -32,11 +35,12 @@ class CStreamView : public QWidget {
 public:
     // Characters shown at most; the rest is left to Save Stream As....
     static constexpr size_t kShownLimit = size_t{2} << 20;
-    // Packets read, and characters laid out, before the first screen is shown; the rest follow in steps
-    // (kReadStep packets and kTextStep characters each) while the window stays responsive.
+    // Packets read, and characters laid out, before the first screen is shown; the rest follow in steps of
+    // about kStepMs each (a step of many short lines costs far more than its characters say), so that the
+    // window never pauses for them.
     static constexpr size_t kReadStep = 4000;
     static constexpr size_t kFirstText = size_t{64} << 10;
-    static constexpr size_t kTextStep = size_t{256} << 10;
+    static constexpr int kStepMs = 4;
     // While the capture runs, the packets of the shown connection are read at most this often (the packets
     // list's pace).
     static constexpr int kFollowMs = 300;
@@ -56,11 +60,23 @@ public:
 
     void SetShow(Show show);
     Show CurrentShow() const;
-    // Writes the raw bytes of the directions shown, in order, to `path` (replaced only once complete).
-    // False with a message in `error` when it cannot.
-    bool SaveTo(const QString& path, QString* error = nullptr);
-    // Asks for a file and saves (the "Save Stream As..." button).
+    // Called on the calling thread while a save runs on its worker, with the work done of `total`; false
+    // cancels the save.
+    using SaveProgress = std::function<bool(int64_t done, int64_t total)>;
+    // Writes the raw bytes of the directions shown, in order, to `path` (replaced only once complete), on a
+    // worker thread while `progress` is called. False with a message in `error` when it cannot, and with an
+    // empty `error` when `progress` cancelled it (nothing is left behind then).
+    bool SaveTo(const QString& path, QString* error = nullptr, const SaveProgress& progress = {});
+    // Asks for a file and saves (the "Save Stream As..." button): through `run` (the window's file command,
+    // which keeps other commands away) with `progress`, where set. Says `saved` when done.
     void SaveStreamAs();
+    void SetSaveCommand(std::function<void(std::function<void()>)> run, SaveProgress progress) {
+        m_runSave = std::move(run);
+        m_saveProgress = std::move(progress);
+    }
+    // The folder the file dialog opens in (the last one used for a stream).
+    void SetSaveFolder(const QString& folder) { m_saveFolder = folder; }
+    const QString& SaveFolder() const { return m_saveFolder; }
 
     // The find bar: shows it with the focus in its field.
     void OpenFindBar();
@@ -82,15 +98,29 @@ public:
 signals:
     // The shown text grew (or was replaced).
     void textChanged();
+    // Save Stream As... wrote `bytes` bytes to `path`.
+    void saved(const QString& path, qint64 bytes);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
-    void Rebuild();
+    // Shows the text from piece `firstPiece` on (a part further in, for a match found there).
+    void Rebuild(size_t firstPiece = 0);
+    // Whether the tab is shown (or would be with its window): a hidden one does no work.
+    bool Active() const;
     // Reads at most `maxPackets` new packets, finishes the stream once the capture is over and everything is
-    // read, and appends the text of the new pieces.
-    void ReadAndAppend(size_t maxPackets, size_t maxText);
-    // Appends the text of the pieces not shown yet, about `maxText` characters at most; true when some are
+    // read, and appends the text of the new pieces: `maxText` characters at most, and no more once `maxMs`
+    // have passed (negative: no time limit).
+    void ReadAndAppend(size_t maxPackets, size_t maxText, int maxMs);
+    // Appends the text of the pieces not shown yet, within the limits of ReadAndAppend; true when some are
     // left for later.
-    bool AppendPieces(size_t maxText);
+    bool AppendPieces(size_t maxText, const QElapsedTimer* clock, int maxMs);
+    // Lays out the text of the next pieces, about `maxText` characters; returns how many.
+    size_t AppendChunk(size_t maxText);
+    // Finds `what` (Latin-1, any case) in the text of the whole conversation, after (or before) the current
+    // match; shows the part that holds it and selects it. False when it is nowhere.
+    bool FindInWholeStream(const QByteArray& what, bool backward);
     // Whether packets or pieces are left to read or show.
     bool WorkLeft() const;
     void AppendNote(const QString& line, StreamDirection dir);
@@ -101,7 +131,11 @@ private:
 
     std::unique_ptr<StreamReassembly> m_stream;
     std::unique_ptr<StreamTextWriter> m_writer;
+    size_t m_firstPiece = 0;   // the shown text starts at this piece
+    size_t m_shownOffset = 0;  // where the shown text starts in the text of the whole conversation
+    size_t m_prefix = 0;       // characters of the note before the first piece's text
     size_t m_piecesShown = 0;
+    bool m_stale = false;  // a connection was chosen while the tab was hidden: built when it shows
     bool m_finished = false;
     bool m_limitNoted = false;
     bool m_lineStart = true;  // the shown text ends a line
@@ -121,4 +155,7 @@ private:
     static constexpr size_t kKinds = static_cast<size_t>(PayloadKind::Keyword) + 1;
     std::array<std::array<QTextCharFormat, kKinds>, 2> m_formats;
     std::array<QTextCharFormat, 2> m_noteFormats;
+    std::function<void(std::function<void()>)> m_runSave;
+    SaveProgress m_saveProgress;
+    QString m_saveFolder;
 };

@@ -1,13 +1,17 @@
 // The stream of one big connection: 100 MB each way in 1460-byte segments, 1% of them out of order and 1%
 // sent twice, stored as the intake stores them. Reassembly alone (the pieces), reassembly with the copy of
-// both directions' bytes, the text of the first screens, and growth by 300 ms steps of a live capture.
+// both directions' bytes, the text of the first screens, and growth by 300 ms steps of a live capture. And a
+// conversation of small datagrams (one short line each), whose text costs the view far more per character.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <vector>
@@ -250,6 +254,90 @@ void BM_StreamTabScrollToEnd(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StreamTabScrollToEnd)->Unit(benchmark::kMillisecond);
+
+// Find in the Stream tab for a word the 200 MB conversation does not hold: the whole text is searched.
+void BM_StreamTabFindEverywhere(benchmark::State& state) {
+    FillStore();
+    CStreamView view;
+    view.resize(1000, 700);
+    view.show();
+    view.ShowConnection(0);
+    view.FindField()->setText(QStringLiteral("no such words~"));
+    for (auto _ : state)
+        if (view.FindNext())
+            state.SkipWithError("found a word that is not there");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * 2 * kEachWay));
+}
+BENCHMARK(BM_StreamTabFindEverywhere)->Unit(benchmark::kMillisecond);
+
+// A UDP conversation of `count` 18-byte datagrams, the directions taking turns; returns its connection.
+size_t FillDatagrams(int count) {
+    static size_t connection = SIZE_MAX;
+    if (connection != SIZE_MAX)
+        return connection;
+    FillStore();
+    connection = g_connectionTable.size();
+    std::vector<uint8_t> f(14 + 20 + 8 + 18, 0);
+    f[12] = 0x08;
+    uint8_t* ip = f.data() + 14;
+    ip[0] = 0x45;
+    ip[3] = static_cast<uint8_t>(20 + 8 + 18);
+    ip[8] = 64;
+    ip[9] = 17;
+    uint8_t* udp = ip + 20;
+    udp[5] = 8 + 18;
+    std::memcpy(udp + 8, "reading=12.5;ok=1\n", 18);
+    for (int i = 0; i < count; ++i) {
+        const bool toServer = i % 2 == 0;
+        const uint8_t a[4] = {10, 0, 0, 3}, b[4] = {10, 0, 0, 4};
+        std::memcpy(ip + 12, toServer ? a : b, 4);
+        std::memcpy(ip + 16, toServer ? b : a, 4);
+        const uint16_t src = toServer ? 5000 : 161, dst = toServer ? 161 : 5000;
+        udp[0] = static_cast<uint8_t>(src >> 8);
+        udp[1] = static_cast<uint8_t>(src);
+        udp[2] = static_cast<uint8_t>(dst >> 8);
+        udp[3] = static_cast<uint8_t>(dst);
+        Feed(f, 500000000 + i);
+    }
+    return connection;
+}
+
+// The Stream tab filling with 200,000 small datagrams: the longest single step it takes from the window
+// (longest_step_ms: the window's pause, and longest_step_cpu_ms its CPU time; the goal is a few
+// milliseconds) and the time to fill (fill_ms).
+void BM_StreamTabSmallDatagrams(benchmark::State& state) {
+    const size_t connection = FillDatagrams(200000);
+    CStreamView view;
+    view.resize(1000, 700);
+    view.show();
+    for (auto _ : state) {
+        QElapsedTimer fill, step;
+        fill.start();
+        view.ShowConnection(static_cast<int>(connection));
+        // The window's pause in CPU time too: on a busy machine the wall clock counts other programs.
+        const auto cpuMs = [] {
+            timespec t{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+            return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+        };
+        double longest = 0, longestCpu = 0;
+        while (!view.TextCtrl()->document()->lastBlock().text().startsWith("[first") &&
+               fill.elapsed() < 60000) {
+            step.start();
+            const double cpu = cpuMs();
+            QApplication::processEvents();
+            longest = std::max(longest, static_cast<double>(step.nsecsElapsed()) / 1e6);
+            longestCpu = std::max(longestCpu, cpuMs() - cpu);
+        }
+        state.counters["longest_step_ms"] = longest;
+        state.counters["longest_step_cpu_ms"] = longestCpu;
+        state.counters["fill_ms"] = static_cast<double>(fill.elapsed());
+        state.PauseTiming();
+        view.Clear();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StreamTabSmallDatagrams)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

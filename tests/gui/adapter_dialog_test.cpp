@@ -91,6 +91,9 @@ private slots:
                                  << "" << 1 << "Loopback";
         QTest::newRow("gone") << "eth9"
                               << "Old card" << -1 << "Old card";
+        // Listed, greyed, never selected: nothing can be captured from it.
+        QTest::newRow("cannot capture") << "nflog"
+                                        << "" << -1 << "nflog";
     }
     void storedChoice() {
         QFETCH(QString, adapter);
@@ -100,7 +103,9 @@ private slots:
         CCaptureConfig config;
         config.adapter = adapter.toStdString();
         config.adapterName = adapterName.toStdString();
-        CAdapterDlg dlg(config, nullptr, Listing(TwoAdapters()));
+        std::vector<AdapterRow> rows = TwoAdapters();
+        rows.push_back({"nflog", "nflog", "", "", "Linux netfilter log", "It delivers no Ethernet frames."});
+        CAdapterDlg dlg(config, nullptr, Listing(rows));
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QCOMPARE(SelectedRow(dlg.findChild<QTreeWidget*>("adapters")), row);

@@ -250,8 +250,7 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = csv.readAll().split('\n');
         QCOMPARE(lines.size(), 7);  // header, 5 rows, the empty piece after the last line end
-        QCOMPARE(lines[0], QByteArray("#,Start Time,Client (IP:Port),Server (IP:Port),Protocol,Packets,Last "
-                                      "Time,server_name,name_source\r"));
+        QVERIFY(lines[0].startsWith("number,start,last,client_ip,client_port,server_ip,server_port,"));
         QVERIFY(lines[1].startsWith("2,"));
         QCOMPARE(m_frame->statusBar()->currentMessage(), "5 connections exported to " + m_path + ".");
 

@@ -6,3 +6,4 @@ add_dependencies(lists_tests pacterra-cli)
 pacterra_gui_test(lists_live_tests SOURCES lists_live_test.cpp ListsTestSupport.h ../unit/config_alloc_probe.cpp
   LIBS pacterra_app)
 set_tests_properties(lists_live_tests PROPERTIES LABELS "gui;tsan")
+pacterra_label_targets(tsan lists_live_tests)

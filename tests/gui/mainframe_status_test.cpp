@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -108,28 +109,55 @@ private slots:
     void fileDialogFilters_data() {
         QTest::addColumn<int>("question");
         QTest::addColumn<QString>("selected");
+        QTest::addColumn<QString>("title");  // and, after a bar, the file suggested (by the export)
         QTest::newRow("Open") << int(IPromptService::FileQuestion::OpenCapture)
-                              << "Capture files (*.cap *.pcap *.pcapng)";
-        QTest::newRow("Save") << int(IPromptService::FileQuestion::SaveCapture) << "Captured Files (*.cap)";
+                              << "Capture files (*.cap *.pcap *.pcapng)"
+                              << "Open Captured Packets|";
+        QTest::newRow("Save") << int(IPromptService::FileQuestion::SaveCapture) << "Captured Files (*.cap)"
+                              << "Save Captured Packets As|CapturedData.cap";
+        QTest::newRow("Export") << int(IPromptService::FileQuestion::ExportPackets)
+                                << "Captured Files (*.cap)"
+                                << "Export Shown Packets|ShownPackets.cap";
     }
 
     void fileDialogFilters() {
         QFETCH(int, question);
         QFETCH(QString, selected);
+        QFETCH(QString, title);
         m_frame->FrontEnd()->SetFileScript(nullptr);
-        QString seen;
+        if (question == int(IPromptService::FileQuestion::ExportPackets))
+            m_frame->FrontEnd()->SuggestFile(title.section('|', 0, 0), title.section('|', 1));
+        QString seen, seenTitle, folder;
         QStringList filters;
         QTimer poll;
+        QTemporaryDir there;
+        QFile(there.filePath("x.cap")).open(QIODevice::WriteOnly);  // Open takes only a file that is there
+        const QString chosen =
+            there.filePath(question == int(IPromptService::FileQuestion::OpenCapture) ? "x.cap" : "y.cap");
         connect(&poll, &QTimer::timeout, this, [&] {
             if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
                 seen = dialog->selectedNameFilter();
                 filters = dialog->nameFilters();
-                dialog->reject();
+                seenTitle =
+                    dialog->windowTitle() + '|' + QFileInfo(dialog->selectedFiles().value(0)).fileName();
+                folder = dialog->directory().absolutePath();
+                // The first time a file is chosen in a folder of its own; the next dialog starts there.
+                if (folder != there.path()) {
+                    dialog->selectFile(chosen);
+                    static_cast<QDialog*>(dialog)->accept();  // QFileDialog checks the name
+                } else {
+                    dialog->reject();
+                }
             }
         });
         poll.start(10);
-        QCOMPARE(m_frame->FrontEnd()->AskFilePath(static_cast<IPromptService::FileQuestion>(question)),
-                 std::string());
+        const auto asked = static_cast<IPromptService::FileQuestion>(question);
+        QVERIFY(!m_frame->FrontEnd()->AskFilePath(asked).empty());
+        QCOMPARE(seenTitle.section('|', 0, 0), title.section('|', 0, 0));
+        if (question != int(IPromptService::FileQuestion::OpenCapture))
+            QCOMPARE(seenTitle, title);
+        QCOMPARE(m_frame->FrontEnd()->AskFilePath(asked), std::string());
+        QCOMPARE(folder, there.path());
         QCOMPARE(seen, selected);
         QVERIFY(filters.contains("Captured Files (*.cap)"));
         QVERIFY(filters.contains("All Files (*)"));

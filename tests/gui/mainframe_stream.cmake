@@ -3,6 +3,7 @@ pacterra_gui_test(mainframe_stream_tests SOURCES mainframe_stream_test.cpp LIBS 
 target_compile_definitions(mainframe_stream_tests PRIVATE PACTERRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
 add_dependencies(mainframe_stream_tests pacterra-cli)
 set_tests_properties(mainframe_stream_tests PROPERTIES LABELS "gui;tsan")
+pacterra_label_targets(tsan mainframe_stream_tests)
 # `pacterra -`: standard input read to its end by the program itself; an empty one is reported.
 add_test(NAME pacterra_reads_stdin
          COMMAND sh -c "exec \"$0\" --bench-load - < '${PROJECT_SOURCE_DIR}/res/sample.cap'" $<TARGET_FILE:pacterra>)

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
@@ -147,6 +148,21 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
+    // A connection chosen while the tab is hidden costs nothing until the tab shows.
+    void hiddenTabWaitsUntilShown() {
+        QVERIFY(OpenCaptureFile(kHttp.toStdString(), false, StandardErrorPrompts()));
+        QTabWidget tabs;
+        auto* view = new CStreamView;
+        tabs.addTab(new QWidget, "Packet");
+        tabs.addTab(view, "Stream");
+        tabs.show();
+        view->ShowConnection(0);
+        QCOMPARE(view->Stream()->PacketsRead(), size_t{0});
+        QVERIFY(view->TextCtrl()->document()->isEmpty());
+        tabs.setCurrentIndex(1);
+        QVERIFY(view->TextCtrl()->toPlainText().startsWith("GET /object.bin HTTP/1.1\n"));
+    }
+
     void bigStreamShowsItsFirstMegabytesQuickly() {
         // 8 MB from the client: the tab shows the first kShownLimit characters and says where the rest is.
         g_skipFilter = 1;
@@ -156,8 +172,8 @@ private slots:
         std::string payload;
         while (payload.size() < 1400)
             payload += line;
-        c.payload = payload;
         for (uint32_t i = 0; i < 6000; ++i) {
+            c.payload = i == 5000 ? "NEEDLE" + payload.substr(6) : payload;  // far past what is shown
             c.seq = 1 + i * static_cast<uint32_t>(payload.size());
             Feed(c);
         }
@@ -177,9 +193,25 @@ private slots:
                      QString("[first 2 MB shown; Save Stream As... for the rest]"));
         QVERIFY(view.TextCtrl()->document()->characterCount() < int(CStreamView::kShownLimit + 100));
         QTRY_COMPARE(view.Stream()->PacketsRead(), size_t{6000});  // the rest is read in steps
+        // Find searches the whole conversation and shows the part that holds the match.
+        view.FindField()->setText("needle");
+        QVERIFY(view.FindNext());
+        QCOMPARE(view.TextCtrl()->textCursor().selectedText(), QString("NEEDLE"));
+        QVERIFY(view.TextCtrl()->document()->firstBlock().text().startsWith("[the conversation before"));
+        QVERIFY(view.FindNext(true));  // the only one, round the start
+        QCOMPARE(view.TextCtrl()->textCursor().selectedText(), QString("NEEDLE"));
         QTemporaryDir dir;
         QVERIFY(view.SaveTo(dir.filePath("all.bin")));
         QCOMPARE(QFileInfo(dir.filePath("all.bin")).size(), qint64(6000) * qint64(payload.size()));
+        // Saved on a worker: the progress is asked on this thread, and a Cancel leaves no file.
+        QString error = "x";
+        bool here = false;
+        QVERIFY(!view.SaveTo(dir.filePath("cancelled.bin"), &error, [&](int64_t, int64_t) {
+            here = QThread::currentThread() == qApp->thread();
+            return false;
+        }));
+        QVERIFY(here && error.isEmpty());
+        QVERIFY(!QFileInfo::exists(dir.filePath("cancelled.bin")));
     }
 
     void growsLiveAndGivesUpHolesWhenTheCaptureEnds() {

@@ -250,6 +250,29 @@ protected:
     fs::path dir;
 };
 
+// "Open" is said only once the adapter is: a connection made right after it is seen from its first packet,
+// the client's, every time.
+TEST_F(LiveCaptureTest, OpenOnlyOnceTheAdapterIsOpen) {
+    for (int round = 0; round < 8; ++round) {
+        ResetCapture();
+        EXPECT_FALSE(IsCaptureOpen());
+        StartCaptureThread("lo");
+        ASSERT_TRUE(WaitFor([] { return IsCaptureOpen(); })) << frontEnd.AllMessages();
+        int listener = BoundSocket(SOCK_STREAM, "127.0.0.1", 40180);
+        ASSERT_GE(listener, 0);
+        ::listen(listener, 1);
+        const uint16_t port = static_cast<uint16_t>(40200 + round);  // none left in TIME_WAIT
+        int client = BoundSocket(SOCK_STREAM, "127.0.0.1", port);
+        sockaddr_in to = Address("127.0.0.1", 40180);
+        ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        ::close(client);
+        ::close(listener);
+        EXPECT_TRUE(WaitFor([&] { return FindConnection(port, 40180, 1) >= 0; })) << "round " << round;
+        StopCaptureAndWait();
+        EXPECT_FALSE(IsCaptureOpen());
+    }
+}
+
 TEST_F(LiveCaptureTest, LoopbackConnectionsComeOutWithClientAndServerTheWayRoundTheFirstPacketSays) {
     const auto before = std::chrono::system_clock::now();
     StartAndWaitUntilCapturing("lo");
@@ -419,7 +442,9 @@ TEST_F(LiveCaptureTest, AnAdapterThatCannotBeOpenedIsReportedAndLeavesTheStateId
     EXPECT_NE(messages.find("PCAP error: Error opening the networking adapter! | pacterra-nodev0: "),
               std::string::npos)
         << messages;
-    EXPECT_NE(messages.find("No network adapter is selected."), std::string::npos) << messages;
+    EXPECT_NE(messages.find("No network adapter is selected: there is no adapter to capture on."),
+              std::string::npos)
+        << messages;
 }
 
 TEST_F(LiveCaptureTest, AnAdapterThatDoesNotDeliverEthernetIsRefused) {

@@ -8,6 +8,7 @@
 
 #include "WindowSuite.h"
 #include "app/WindowFrontEnd.h"
+#include "capture/LiveCapture.h"
 #include "views/ConnectionFilterLine.h"
 #include "views/ListCtrlLeft.h"
 
@@ -45,9 +46,11 @@ private slots:
         QStringList shown;
         RecordMessages(*frame, shown, Always(MsgAnswer::No));  // nothing is saved on close
         QVERIFY(Expose(*frame));
-        QTRY_COMPARE_WITH_TIMEOUT(g_captureState.load(), int(CAPTURE_RUNNING), 5000);
+        // Said once the adapter is open: from then on every exchange is seen from its first packet.
+        QTRY_COMPARE_WITH_TIMEOUT(frame->MessagePaneText(), QString("Capturing on lo"), 5000);
+        QVERIFY(IsCaptureOpen());
 
-        // Mixed traffic until the adapter is open and the list shows both kinds.
+        // Mixed traffic until the list shows both kinds.
         CListCtrlLeft* list = frame->ConnectionsList();
         auto services = [list] { return Column(list->model(), 4).join(' '); };
         for (int attempt = 0;

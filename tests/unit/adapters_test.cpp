@@ -152,6 +152,19 @@ TEST(AdapterRowsTest, DataLinkTexts) {
     for (const Case& c : cases)
         EXPECT_STREQ(DataLinkText(c.type), c.text) << c.type;
     EXPECT_EQ(QueryDataLink("pacterra-no-such-device0"), kNoPromiscuousText);
+    // What nothing can be captured from, whatever the rights: pseudo-devices, other link types.
+    struct Usable {
+        const char* device;
+        std::string dataLink;
+        bool wide, usable;
+    } usable[] = {
+        {"lo", kNoPromiscuousText, false, true},      {"dbus-session", kNoPromiscuousText, true, false},
+        {"any", kNoPromiscuousText, true, true},      {"eth0", "Ethernet (10Mb)", false, true},
+        {"nflog", DataLinkText(239), true, false},    {"any", WideDataLinkText(113), true, true},
+        {"any", WideDataLinkText(113), false, false}, {"bluetooth-monitor", kNoPromiscuousText, true, false}};
+    for (const Usable& u : usable)
+        EXPECT_EQ(AdapterUnusableReason({u.device, u.device, "", "", u.dataLink}, u.wide).empty(), u.usable)
+            << u.device << " " << u.dataLink;
 }
 
 }  // namespace
