@@ -675,11 +675,17 @@ int main(int argc, char** argv) {
 
     // As the program's Open: rules (or not), a fresh store, then the file through the intake.
     if (opt.rules) {
+        std::string damage;
         if (opt.configPath.empty()) {
             g_config.LoadConfig();
-        } else if (!g_config.ReadConfigFile(opt.configPath)) {
+        } else if (!g_config.ReadConfigFile(opt.configPath, &damage)) {
             std::fprintf(stderr, "pacterra-cli: cannot open the configuration file %s\n",
                          opt.configPath.c_str());
+            return 1;
+        } else if (!damage.empty()) {
+            // A configuration asked for by name is never silently replaced by accept-all.
+            std::fprintf(stderr, "pacterra-cli: cannot use the configuration file %s: %s\n",
+                         opt.configPath.c_str(), damage.c_str());
             return 1;
         }
     }

@@ -40,8 +40,9 @@ public:
     std::string LoadConfig();
     // true when the file was opened and read; false when it cannot be opened. A damaged file (also one over
     // 16 MB, or a device or pipe, which are not read) loads the defaults, is reported once through
-    // ShowMessage and is left in place.
-    bool ReadConfigFile(const std::string& path);
+    // ShowMessage and is left in place; with `damage`, that reason is stored there instead, for a caller
+    // that refuses to go on without the file.
+    bool ReadConfigFile(const std::string& path, std::string* damage = nullptr);
     // true when Config.cfg was written (atomically); then also writes the options and the autostart entry.
     bool SaveConfig(const std::string& path);
     // LoadConfig, then LoadAdapterSetting.

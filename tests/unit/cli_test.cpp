@@ -164,6 +164,16 @@ TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
     int packets = std::stoi(ruled.err);
     EXPECT_GT(packets * 1442, 1 << 20);
     EXPECT_LT(packets, 1400);
+
+    // A configuration named that cannot be used is an error, not accept-all.
+    const std::string whole = ReadFile(dir / "Config.cfg");
+    std::ofstream(dir / "trunc.cfg", std::ios::binary) << whole.substr(0, whole.size() - 3);
+    for (const std::string cfg : {(dir / "trunc.cfg").string(), std::string("/dev/zero"), dir.string()}) {
+        Result bad = Run("connections '" + (dir / "big.cap").string() + "' --config '" + cfg + "'");
+        EXPECT_EQ(bad.status, 1) << cfg;
+        EXPECT_EQ(bad.out, "") << cfg;
+        EXPECT_NE(bad.err.find("pacterra-cli: cannot "), std::string::npos) << bad.err;
+    }
 }
 
 }  // namespace
