@@ -439,6 +439,20 @@ int ListAdapters(bool wide) {
     return 0;
 }
 
+// Every command that writes a file saves through here: a signal during the save stops it, and the save
+// removes its temporary file. A signal before it (while a file was still being read) means no save at all.
+bool SaveUnlessInterrupted(const std::string& path, const std::vector<uint32_t>* packets) {
+    g_saving = 1;
+    const CommandResult saved = packets
+                                    ? SaveCaptureFile(g_packetTable, path, *packets, StandardErrorPrompts())
+                                    : SaveCaptureFile(g_packetTable, path, StandardErrorPrompts());
+    g_saving = 0;
+    if (saved == CommandResult::Cancelled)
+        std::fprintf(stderr, "pacterra-cli: the save to %s was interrupted; nothing was written\n",
+                     path.c_str());
+    return saved == CommandResult::Done;
+}
+
 // Captures through the program's capture thread until a limit is reached or Ctrl+C, then prints and
 // saves.
 int Capture(const Options& opt) {
@@ -477,16 +491,8 @@ int Capture(const Options& opt) {
                  device.c_str(), static_cast<unsigned long long>(stats.received),
                  static_cast<unsigned long long>(stats.dropped),
                  static_cast<unsigned long long>(stats.interfaceDropped));
-    if (!opt.writePath.empty()) {
-        g_saving = 1;
-        const CommandResult saved = SaveCaptureFile(g_packetTable, opt.writePath, StandardErrorPrompts());
-        g_saving = 0;
-        if (saved == CommandResult::Cancelled)
-            std::fprintf(stderr, "pacterra-cli: the save to %s was interrupted; nothing was written\n",
-                         opt.writePath.c_str());
-        if (saved != CommandResult::Done)
-            return 1;
-    }
+    if (!opt.writePath.empty() && !SaveUnlessInterrupted(opt.writePath, nullptr))
+        return 1;
     return endedByFailure ? 1 : 0;
 }
 
@@ -524,7 +530,11 @@ int ExportPackets(const Options& opt, std::vector<uint32_t>& connections) {
         connections.push_back(static_cast<uint32_t>(c));
     }
     const std::vector<uint32_t> packets = PacketsOfConnections(connections);
-    if (SaveCaptureFile(g_packetTable, opt.writePath, packets, StandardErrorPrompts()) != CommandResult::Done)
+    // A file is read whole before the save: a signal meanwhile asked for no save. (A stream's first one
+    // only ended its reading, as in a capture.)
+    if (g_interrupted && !IsStreamPath(opt.file))
+        g_abandonSaves.store(true);
+    if (!SaveUnlessInterrupted(opt.writePath, &packets))
         return 1;
     std::fprintf(stderr, "%zu packets of %zu connections written to %s\n", packets.size(), connections.size(),
                  opt.writePath.c_str());
@@ -693,6 +703,8 @@ int main(int argc, char** argv) {
     g_config.wideIntake = opt.wide ? 1 : 0;
     if (live)
         return CheckOutput(Capture(opt));
+    if (exporting)
+        CatchInterrupts();  // a signal must not leave the save's temporary file behind
     const int loaded = IsStreamPath(opt.file) ? ReadStream(opt)
                                               : OpenCaptureFile(opt.file, opt.rules, StandardErrorPrompts());
 
