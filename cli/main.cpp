@@ -373,19 +373,19 @@ bool PrintRates(const Options& opt, size_t connection) {
     for (RateBins* bins : {&all, &toServer, &toClient})
         bins->Flush();
 
-    int64_t first = 0, last = 0;
-    std::vector<RatePoint> points;
-    if (all.Span(first, last))
-        all.Series(first, last + 1, opt.binUs, points);
+    // Every bin of the width asked for, from the first packet's to the last one's: the Traffic bar's
+    // series would widen them past 100,000 points, which a listing must not do unsaid.
+    const RateLevel& level = all.Level(0);
+    int64_t lo = 0, hi = -1;
+    level.Range(lo, hi);
     std::string out;
-    for (const RatePoint& p : points) {
-        PutOffset(p.startUs - all.OriginUs(), opt.binUs, out);
+    for (int64_t bin = lo; bin <= hi; ++bin) {
+        PutOffset(bin * opt.binUs, opt.binUs, out);
         out += '\t';
-        out += std::to_string(p.packets);
+        out += std::to_string(level.Packets(bin));
         out += '\t';
-        out += std::to_string(p.bytes);
+        out += std::to_string(level.Bytes(bin));
         if (one) {
-            const int64_t bin = FloorDiv(p.startUs - all.OriginUs(), opt.binUs);
             out += '\t';
             out += std::to_string(toServer.Level(0).Bytes(bin));
             out += '\t';
