@@ -464,6 +464,7 @@ TEST_F(CaptureHelperTest, EndsWhenItsParentIsKilled) {
             pid_t helper = -1;
             ASSERT_EQ(::read(pidPipe[0], &helper, sizeof helper), static_cast<ssize_t>(sizeof helper));
             ASSERT_EQ(ReadSome(out[0], 24).size(), 24u);  // capturing
+            EXPECT_TRUE(NoCapabilities(Capabilities(helper))) << Capabilities(helper);
             std::this_thread::sleep_for(fromThread ? 800ms : 0ms);
             std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
             std::string pid, name, state;
