@@ -361,7 +361,9 @@ void CMainFrame::CreateTray() {
 QString CMainFrame::PaneText(int pane) const {
     switch (pane) {
         case 0:
-            return QString("Buffer: %1%").arg(g_bufferPercent.load());
+            // A file opened without the rules is read whole, past the buffer size: the gauge then stays full
+            // and its tip says by how much the packets exceed it.
+            return QString("Buffer: %1%").arg(std::min(g_bufferPercent.load(), 100));
         case 1:
             return QString("Conns: %1").arg(g_connectionTable.size());
         default:
@@ -393,6 +395,12 @@ void CMainFrame::UpdateCommandStates() {
         ->setText(m_visible ? "&Hide Pacterra Packet Sniffer" : "&Show Pacterra Packet Sniffer");
     for (int i = 0; i < 3; ++i)
         m_panes[i]->setText(PaneText(i));
+    const int percent = g_bufferPercent.load();
+    m_panes[0]->setToolTip(percent <= 100
+                               ? QString()
+                               : QString("The packets held take %1% of the buffer size: the file was "
+                                         "read whole, without the buffer limit.")
+                                     .arg(percent));
     if (m_streamRunning && state == CAPTURE_IDLE) {
         m_streamRunning = false;
         const CaptureStats stats = LastCaptureStats();
