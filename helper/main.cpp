@@ -169,14 +169,17 @@ int EarlierCapturesOf(uid_t uid) {
         std::ifstream status("/proc/" + pid + "/status");
         std::string line, name;
         long realUid = -1;
+        bool ended = false;
         while (std::getline(status, line)) {
             if (line.rfind("Name:", 0) == 0)
                 std::istringstream(line.substr(5)) >> name;
             else if (line.rfind("Uid:", 0) == 0)
                 std::istringstream(line.substr(4)) >> realUid;
+            else if (line.rfind("State:\tZ", 0) == 0)
+                ended = true;  // its ring is gone; it is only not yet reaped
         }
         // The kernel keeps 15 characters of a process's name.
-        if (realUid != static_cast<long>(uid) || name != std::string(kProgramName).substr(0, 15))
+        if (ended || realUid != static_cast<long>(uid) || name != std::string(kProgramName).substr(0, 15))
             continue;
         if (std::make_pair(startOf(pid), std::stol(pid)) < ownKey)
             ++earlier;
