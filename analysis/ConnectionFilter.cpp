@@ -315,6 +315,12 @@ namespace {
 
 using Word = ConnectionFilter::Word;
 
+// A part of a word named in a reason: quoted and cut, so that a word of any length gives a short message.
+std::string Quoted(std::string_view text) {
+    constexpr size_t kShown = 40;
+    return "\"" + std::string(text.substr(0, kShown)) + (text.size() > kShown ? "...\"" : "\"");
+}
+
 // Compiles one word (without its quotes); an empty string, or the reason it is malformed.
 std::string CompileWord(std::string_view body, bool quoted, Word& w) {
     if (body.empty())
@@ -337,7 +343,7 @@ std::string CompileWord(std::string_view body, bool quoted, Word& w) {
             if (lower.size() == 5)
                 return "port: needs a port number (0 to 65535)";
             if (!ParseNumber(std::string_view(lower).substr(5), 65535, port))
-                return "\"" + lower.substr(5) + "\" is not a port number (0 to 65535)";
+                return Quoted(std::string_view(lower).substr(5)) + " is not a port number (0 to 65535)";
             w.kind = Word::Port;
             w.port = static_cast<uint16_t>(port);
             return {};
@@ -350,11 +356,11 @@ std::string CompileWord(std::string_view body, bool quoted, Word& w) {
                 // An endpoint: "[ADDR]:PORT", as the lists write an IPv6 one.
                 const size_t close = address.find(']');
                 if (close == std::string::npos || address.compare(close, 2, "]:") != 0)
-                    return "\"" + address + "\" is not an endpoint ([2001:db8::1]:443)";
+                    return Quoted(address) + " is not an endpoint ([2001:db8::1]:443)";
                 const std::string portText = address.substr(close + 2);
                 uint64_t port = 0;
                 if (!ParseNumber(portText, 65535, port))
-                    return "\"" + portText + "\" is not a port number (0 to 65535)";
+                    return Quoted(portText) + " is not a port number (0 to 65535)";
                 w.hostPort = true;
                 w.port = static_cast<uint16_t>(port);
                 address = address.substr(1, close - 1);
@@ -370,12 +376,12 @@ std::string CompileWord(std::string_view body, bool quoted, Word& w) {
             } else if (::inet_pton(AF_INET6, address.c_str(), bytes) == 1) {
                 w.v4 = false;
             } else {
-                return "\"" + address + "\" is not an IPv4 or IPv6 address";
+                return Quoted(address) + " is not an IPv4 or IPv6 address";
             }
             uint64_t bits = w.v4 ? 32 : 128;
             if (!bitsText.empty() || lower.find('/') != std::string::npos) {
                 if (!ParseNumber(bitsText, w.v4 ? 32 : 128, bits))
-                    return "\"/" + bitsText + "\" is not a network prefix length (0 to " +
+                    return Quoted("/" + bitsText) + " is not a network prefix length (0 to " +
                            (w.v4 ? "32" : "128") + ")";
             }
             w.kind = Word::Host;

@@ -381,7 +381,8 @@ QString CMainFrame::PaneText(int pane) const {
                     .arg(g_indexedFileBytes.load() * 100 / size)
                     .arg(QLocale::system().formattedDataSize(size))
                     .arg(QLocale::system().formattedDataSize(static_cast<qint64>(StoreIndexBytes())));
-            // Past the limit when the rules are not applied, which nothing stops: the gauge shows it full.
+            // A stream read without the rules goes past the buffer size: the gauge then stays full and its
+            // tip says by how much the packets exceed it.
             return QString("Buffer: %1%").arg(std::min(g_bufferPercent.load(), 100));
         }
         case 1:
@@ -415,6 +416,12 @@ void CMainFrame::UpdateCommandStates() {
         ->setText(m_visible ? "&Hide Pacterra Packet Sniffer" : "&Show Pacterra Packet Sniffer");
     for (int i = 0; i < 3; ++i)
         m_panes[i]->setText(PaneText(i));
+    const int percent = g_bufferPercent.load();
+    m_panes[0]->setToolTip(percent <= 100 || g_frameFileSize.load() > 0
+                               ? QString()
+                               : QString("The packets held take %1% of the buffer size: the file was "
+                                         "read whole, without the buffer limit.")
+                                     .arg(percent));
     if (m_streamRunning && state == CAPTURE_IDLE) {
         m_streamRunning = false;
         const CaptureStats stats = LastCaptureStats();

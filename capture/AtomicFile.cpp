@@ -124,6 +124,15 @@ bool AtomicFileWriter::Open() {
     m_final = m_path;
     struct stat entry {};
     if (::lstat(m_path.c_str(), &entry) == 0) {
+        // In a sticky world-writable folder (/tmp), a link someone else planted is not followed, as the
+        // kernel's fs.protected_symlinks would refuse it: root's save would replace the file it names.
+        struct stat folder {};
+        if (S_ISLNK(entry.st_mode) && ::stat(DirectoryOf(m_path).c_str(), &folder) == 0 &&
+            (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && entry.st_uid != ::geteuid() &&
+            entry.st_uid != folder.st_uid)
+            return Refuse(
+                "it is a symbolic link owned by another user in a shared folder (sticky and writable by "
+                "everyone); such a link is not followed");
         if (::stat(m_path.c_str(), &m_old) != 0)
             return errno == ENOENT ? Refuse("it is a symbolic link to a file that does not exist")
                                    : Fail(errno);

@@ -11,9 +11,10 @@
 // The bytes go to a new file beside the target (made under a name no one can choose in advance, never
 // through a link) and replace it only on Commit, keeping the old file's owner and permissions; a new file
 // gets what a plain create would give it. A symbolic link is followed to the file it names and stays a
-// link. A device or a pipe is written in place as it is. Where the folder takes no new file but the
-// existing file is writable, the bytes are kept in memory and written over the file on Commit, once there
-// is room for all of them. A writer destroyed before Commit removes what it wrote.
+// link, except one owned by another user (nor the folder's owner) in a sticky world-writable folder. A device
+// or a pipe is written in place as it is. Where the folder takes no new file but the existing file is
+// writable, the bytes are kept in memory and written over the file on Commit, once there is room for all of
+// them. A writer destroyed before Commit removes what it wrote.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::string path);

@@ -37,6 +37,9 @@ FrameVerdict ParseIpv6(const uint8_t* bytes, uint32_t capLen, FrameLayout& f) {
     const uint8_t* ip = bytes + at;
     if ((ip[0] >> 4) != 6)
         return FrameVerdict::Dropped;
+    // A jumbogram (payload length 0, its length in a hop-by-hop option) is IPv6 the intake cannot follow.
+    if (ReadBE16(ip + 4) == 0 && ip[6] == 0)
+        return FrameVerdict::OtherFamily;
     f.ipHeader = 40;
     const uint32_t payloadLength = ReadBE16(ip + 4);
     f.ipEnd = at + 40 + payloadLength;
@@ -54,7 +57,7 @@ FrameVerdict ParseIpv6(const uint8_t* bytes, uint32_t capLen, FrameLayout& f) {
         if (!options && next != 44)
             return FrameVerdict::Dropped;  // ESP, AH, ICMPv6, no next header, ...
         if (f.extensionCount == kMaxExtensionHeaders)
-            return FrameVerdict::Dropped;
+            return FrameVerdict::OtherFamily;  // more than it follows: counted, not silently dropped
         // Every header this walk skips is at least 8 bytes long; its length byte is the second.
         if (pos + 8 > capLen)
             return FrameVerdict::Short;

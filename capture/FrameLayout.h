@@ -25,7 +25,8 @@ inline constexpr int kMaxExtensionHeaders = 8;
 
 enum class FrameVerdict {
     Kept,         // TCP or UDP, every header inside the captured bytes
-    OtherFamily,  // neither IPv4 nor IPv6 (ARP, an unknown link or cooked protocol, a third tag): "Not kept"
+    OtherFamily,  // neither IPv4 nor IPv6 (ARP, an unknown link or cooked protocol, a third tag), or IPv6
+                  // the intake cannot follow (a jumbogram, more than kMaxExtensionHeaders): "Not kept"
     Short,        // the IP packet or its header chain runs past the captured bytes: counted as short
     Dropped,      // anything else (a cut link header, another transport, a malformed header): no word
 };

@@ -422,19 +422,19 @@ bool PrintRates(const Options& opt, size_t connection) {
     for (RateBins* bins : {&all, &toServer, &toClient})
         bins->Flush();
 
-    int64_t first = 0, last = 0;
-    std::vector<RatePoint> points;
-    if (all.Span(first, last))
-        all.Series(first, last + 1, opt.binUs, points);
+    // Every bin of the width asked for, from the first packet's to the last one's: the Traffic bar's
+    // series would widen them past 100,000 points, which a listing must not do unsaid.
+    const RateLevel& level = all.Level(0);
+    int64_t lo = 0, hi = -1;
+    level.Range(lo, hi);
     std::string out;
-    for (const RatePoint& p : points) {
-        PutOffset(p.startUs - all.OriginUs(), opt.binUs, out);
+    for (int64_t bin = lo; bin <= hi; ++bin) {
+        PutOffset(bin * opt.binUs, opt.binUs, out);
         out += '\t';
-        out += std::to_string(p.packets);
+        out += std::to_string(level.Packets(bin));
         out += '\t';
-        out += std::to_string(p.bytes);
+        out += std::to_string(level.Bytes(bin));
         if (one) {
-            const int64_t bin = FloorDiv(p.startUs - all.OriginUs(), opt.binUs);
             out += '\t';
             out += std::to_string(toServer.Level(0).Bytes(bin));
             out += '\t';
@@ -488,6 +488,20 @@ int ListAdapters(bool wide) {
     return 0;
 }
 
+// Every command that writes a file saves through here: a signal during the save stops it, and the save
+// removes its temporary file. A signal before it (while a file was still being read) means no save at all.
+bool SaveUnlessInterrupted(const std::string& path, const std::vector<uint32_t>* packets) {
+    g_saving = 1;
+    const CommandResult saved = packets
+                                    ? SaveCaptureFile(g_packetTable, path, *packets, StandardErrorPrompts())
+                                    : SaveCaptureFile(g_packetTable, path, StandardErrorPrompts());
+    g_saving = 0;
+    if (saved == CommandResult::Cancelled)
+        std::fprintf(stderr, "pacterra-cli: the save to %s was interrupted; nothing was written\n",
+                     path.c_str());
+    return saved == CommandResult::Done;
+}
+
 // Captures through the program's capture thread until a limit is reached or Ctrl+C, then prints and
 // saves.
 int Capture(const Options& opt) {
@@ -530,16 +544,8 @@ int Capture(const Options& opt) {
                  device.c_str(), static_cast<unsigned long long>(stats.received),
                  static_cast<unsigned long long>(stats.dropped),
                  static_cast<unsigned long long>(stats.interfaceDropped));
-    if (!opt.writePath.empty()) {
-        g_saving = 1;
-        const CommandResult saved = SaveCaptureFile(g_packetTable, opt.writePath, StandardErrorPrompts());
-        g_saving = 0;
-        if (saved == CommandResult::Cancelled)
-            std::fprintf(stderr, "pacterra-cli: the save to %s was interrupted; nothing was written\n",
-                         opt.writePath.c_str());
-        if (saved != CommandResult::Done)
-            return 1;
-    }
+    if (!opt.writePath.empty() && !SaveUnlessInterrupted(opt.writePath, nullptr))
+        return 1;
     return endedByFailure ? 1 : 0;
 }
 
@@ -577,7 +583,11 @@ int ExportPackets(const Options& opt, std::vector<uint32_t>& connections) {
         connections.push_back(static_cast<uint32_t>(c));
     }
     const std::vector<uint32_t> packets = PacketsOfConnections(connections);
-    if (SaveCaptureFile(g_packetTable, opt.writePath, packets, StandardErrorPrompts()) != CommandResult::Done)
+    // A file is read whole before the save: a signal meanwhile asked for no save. (A stream's first one
+    // only ended its reading, as in a capture.)
+    if (g_interrupted && !IsStreamPath(opt.file))
+        g_abandonSaves.store(true);
+    if (!SaveUnlessInterrupted(opt.writePath, &packets))
         return 1;
     std::fprintf(stderr, "%zu packets of %zu connections written to %s\n", packets.size(), connections.size(),
                  opt.writePath.c_str());
@@ -733,11 +743,17 @@ int main(int argc, char** argv) {
 
     // As the program's Open: rules (or not), a fresh store, then the file through the intake.
     if (opt.rules) {
+        std::string damage;
         if (opt.configPath.empty()) {
             g_config.LoadConfig();
-        } else if (!g_config.ReadConfigFile(opt.configPath)) {
+        } else if (!g_config.ReadConfigFile(opt.configPath, &damage)) {
             std::fprintf(stderr, "pacterra-cli: cannot open the configuration file %s\n",
                          opt.configPath.c_str());
+            return 1;
+        } else if (!damage.empty()) {
+            // A configuration asked for by name is never silently replaced by accept-all.
+            std::fprintf(stderr, "pacterra-cli: cannot use the configuration file %s: %s\n",
+                         opt.configPath.c_str(), damage.c_str());
             return 1;
         }
     }
@@ -745,6 +761,8 @@ int main(int argc, char** argv) {
     g_config.wideIntake = opt.wide ? 1 : 0;
     if (live)
         return CheckOutput(Capture(opt));
+    if (exporting)
+        CatchInterrupts();  // a signal must not leave the save's temporary file behind
     const int loaded = IsStreamPath(opt.file) ? ReadStream(opt)
                                               : OpenCaptureFile(opt.file, opt.rules, StandardErrorPrompts());
 

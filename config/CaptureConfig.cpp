@@ -1,6 +1,7 @@
 #include "config/CaptureConfig.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -14,13 +15,46 @@ constexpr size_t kMinRuleBytes = 1 + 3 + 4 + 2;
 
 }  // namespace
 
+namespace {
+
+uint32_t AddressOf(const uint8_t* ip) {
+    uint32_t value;
+    std::memcpy(&value, ip, sizeof value);
+    return value;
+}
+
+template <typename Map, typename Key>
+void TakeEarlier(const Map& map, Key key, uint32_t& best) {
+    if (const auto it = map.find(key); it != map.end() && it->second < best)
+        best = it->second;
+}
+
+}  // namespace
+
 int32_t CCaptureConfig::MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort,
                                     uint16_t dstPort) const {
-    // Look-ups built for another list of rules (copied, grown or replaced since) are not used.
-    const bool prepared = m_portLookups.items.size() == filters.size();
-    static const CPortLookup kNone;
-    for (size_t i = 0; i < filters.size(); ++i) {
-        switch (filters[i].Match(srcIp, dstIp, srcPort, dstPort, prepared ? m_portLookups.items[i] : kNone)) {
+    if (IsIndexed()) {
+        // A rule holds when its address is either address and its port either port: the earliest of the
+        // rules each combination finds is the one the rules in turn would find.
+        uint32_t first = m_index.catchAll;
+        const uint32_t src = AddressOf(srcIp), dst = AddressOf(dstIp);
+        if (!m_index.anyAddress.empty())
+            first = std::min({first, m_index.anyAddress[srcPort], m_index.anyAddress[dstPort]});
+        if (!m_index.anyPort.empty()) {
+            TakeEarlier(m_index.anyPort, src, first);
+            TakeEarlier(m_index.anyPort, dst, first);
+        }
+        if (!m_index.addressAndPort.empty()) {
+            for (uint64_t address : {src, dst})
+                for (uint16_t port : {srcPort, dstPort})
+                    TakeEarlier(m_index.addressAndPort, address << 16 | port, first);
+        }
+        if (first != RuleIndex::kNone)
+            return filters[first].accept != 0 ? 1 : 0;
+        return defaultAccept != 0 ? 1 : 0;
+    }
+    for (const CFilterItem& rule : filters) {
+        switch (rule.Match(srcIp, dstIp, srcPort, dstPort)) {
             case MATCH_ACCEPT:
                 return 1;
             case MATCH_DROP:
@@ -34,6 +68,14 @@ int32_t CCaptureConfig::MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, 
 }
 
 int32_t CCaptureConfig::MatchPacketIpv6(uint16_t srcPort, uint16_t dstPort) const {
+    if (IsIndexed()) {
+        uint32_t first = m_index.catchAll;
+        if (!m_index.anyAddress.empty())
+            first = std::min({first, m_index.anyAddress[srcPort], m_index.anyAddress[dstPort]});
+        if (first != RuleIndex::kNone)
+            return filters[first].accept != 0 ? 1 : 0;
+        return defaultAccept != 0 ? 1 : 0;
+    }
     for (const CFilterItem& rule : filters) {
         switch (rule.MatchAnyAddress(srcPort, dstPort)) {
             case MATCH_ACCEPT:
@@ -78,11 +120,41 @@ void CCaptureConfig::SerializeConfig(CArchive& ar) {
     PrepareMatching();
 }
 
+CCaptureConfig::RuleIndex::Stamp CCaptureConfig::RuleIndex::StampOf(const std::vector<CFilterItem>& rules,
+                                                                    bool last) {
+    Stamp stamp;
+    if (rules.empty())
+        return stamp;
+    const CFilterItem& rule = last ? rules.back() : rules.front();
+    stamp = {rule.ports.data(), rule.ports.size(), rule.anyIp, rule.anyPort, rule.accept, {}};
+    std::memcpy(stamp.ip, rule.ip, sizeof stamp.ip);
+    return stamp;
+}
+
 void CCaptureConfig::PrepareMatching() {
-    m_portLookups.items.clear();
-    m_portLookups.items.reserve(filters.size());
-    for (const CFilterItem& rule : filters)
-        m_portLookups.items.emplace_back(rule.ports);
+    RuleIndex index;
+    // Each key keeps the first rule that has it; nothing after a rule for any address and port can apply.
+    for (uint32_t i = 0; i < filters.size() && index.catchAll == RuleIndex::kNone; ++i) {
+        const CFilterItem& rule = filters[i];
+        const uint32_t address = AddressOf(rule.ip);
+        if (rule.anyIp != 0 && rule.anyPort != 0)
+            index.catchAll = i;
+        else if (rule.anyPort != 0)
+            index.anyPort.try_emplace(address, i);
+        else if (rule.anyIp != 0)
+            for (uint16_t port : rule.ports) {
+                index.anyAddress.resize(65536, RuleIndex::kNone);
+                index.anyAddress[port] = std::min(index.anyAddress[port], i);
+            }
+        else
+            for (uint16_t port : rule.ports)
+                index.addressAndPort.try_emplace(uint64_t{address} << 16 | port, i);
+    }
+    index.source = filters.data();
+    index.count = filters.size();
+    index.firstRule = RuleIndex::StampOf(filters, false);
+    index.lastRule = RuleIndex::StampOf(filters, true);
+    m_index = std::move(index);
 }
 
 void CCaptureConfig::ApplyDefaults() {

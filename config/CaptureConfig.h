@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "config/FilterItem.h"
@@ -21,12 +22,13 @@ public:
     int32_t defaultAccept = 0;
     std::vector<CFilterItem> filters;
 
-    // 1 accepts the packet, 0 drops it. Uses only `filters` and `defaultAccept`; its cost does not grow with
-    // the number of ports a rule lists once PrepareMatching has run for the rules as they are.
+    // 1 accepts the packet, 0 drops it: the first rule that matches decides, else `defaultAccept`. Once
+    // PrepareMatching has run for the rules as they are, its cost grows with neither the number of rules
+    // nor the ports they list.
     int32_t MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort) const;
     // The same for an IPv6 packet: only rules for any address can apply to it.
     int32_t MatchPacketIpv6(uint16_t srcPort, uint16_t dstPort) const;
-    // Builds the rules' port look-ups. Loading the configuration does, and so does every capture and file
+    // Builds the rules' index. Loading the configuration does, and so does every capture and file
     // load as it starts; code that changes `filters` in place and then matches calls it too.
     void PrepareMatching();
 
@@ -40,8 +42,9 @@ public:
     std::string LoadConfig();
     // true when the file was opened and read; false when it cannot be opened. A damaged file (also one over
     // 16 MB, or a device or pipe, which are not read) loads the defaults, is reported once through
-    // ShowMessage and is left in place.
-    bool ReadConfigFile(const std::string& path);
+    // ShowMessage and is left in place; with `damage`, that reason is stored there instead, for a caller
+    // that refuses to go on without the file.
+    bool ReadConfigFile(const std::string& path, std::string* damage = nullptr);
     // true when Config.cfg was written (atomically); then also writes the options and the autostart entry.
     bool SaveConfig(const std::string& path);
     // LoadConfig, then LoadAdapterSetting.
@@ -56,20 +59,44 @@ public:
     static constexpr int32_t kDefaultBufferMB = 50;
 
 private:
-    // One per rule, in rule order. They belong to the very rules they were built from: a copy of the record
-    // starts without them (and scans its ports) until PrepareMatching runs for it.
-    struct PortLookups {
-        std::vector<CPortLookup> items;
-        PortLookups() = default;
-        PortLookups(const PortLookups&) {}
-        PortLookups(PortLookups&&) noexcept = default;
-        PortLookups& operator=(const PortLookups&) {
-            items.clear();
+    // The first rule that can match a packet, looked up by the packet's addresses and ports instead of
+    // trying the rules in turn (a Config.cfg may hold hundreds of thousands). It belongs to the very rules
+    // it was built from: a copy of the record starts without it (and tries the rules in turn) until
+    // PrepareMatching runs for it.
+    struct RuleIndex {
+        static constexpr uint32_t kNone = UINT32_MAX;
+        uint32_t catchAll = kNone;         // the first rule for any address and port
+        std::vector<uint32_t> anyAddress;  // by port: 65,536 of them, or none when no rule is for any address
+        std::unordered_map<uint32_t, uint32_t> anyPort;         // by address
+        std::unordered_map<uint64_t, uint32_t> addressAndPort;  // by address << 16 | port
+        // What it was built from: the list, and the first and last rules as they were (a list replaced by
+        // one of the same length in the same place is told apart by them).
+        const CFilterItem* source = nullptr;
+        size_t count = 0;
+        struct Stamp {
+            const uint16_t* ports = nullptr;
+            size_t portCount = 0;
+            int32_t anyIp = 0, anyPort = 0, accept = 0;
+            uint8_t ip[4] = {};
+            bool operator==(const Stamp&) const = default;
+        };
+        Stamp firstRule, lastRule;
+        static Stamp StampOf(const std::vector<CFilterItem>& rules, bool last);
+        RuleIndex() = default;
+        RuleIndex(const RuleIndex&) {}
+        RuleIndex(RuleIndex&&) noexcept = default;
+        RuleIndex& operator=(const RuleIndex&) {
+            *this = RuleIndex();
             return *this;
         }
-        PortLookups& operator=(PortLookups&&) noexcept = default;
+        RuleIndex& operator=(RuleIndex&&) noexcept = default;
     };
-    PortLookups m_portLookups;
+    bool IsIndexed() const {
+        return m_index.source == filters.data() && m_index.count == filters.size() &&
+               m_index.firstRule == RuleIndex::StampOf(filters, false) &&
+               m_index.lastRule == RuleIndex::StampOf(filters, true);
+    }
+    RuleIndex m_index;
 };
 
 extern CCaptureConfig g_config;

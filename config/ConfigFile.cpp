@@ -271,23 +271,27 @@ std::string AutostartEntryText(const std::string& exePath, bool enabled) {
     return text;
 }
 
-bool CCaptureConfig::ReadConfigFile(const std::string& path) {
+bool CCaptureConfig::ReadConfigFile(const std::string& path, std::string* damage) {
+    auto damaged = [&](const QByteArray& bytes, const std::string& problem, const std::string& detail) {
+        ApplyDefaults();
+        if (damage)
+            *damage = problem + (detail.empty() ? "" : " (" + detail + ")");
+        else
+            ReportDamagedFile(path, bytes, problem, detail);
+        return true;
+    };
     // A device or a pipe could be read for ever, and no configuration comes near this size: neither is
     // read (a file that grows while it is read stops being read at the limit).
     constexpr qint64 kMaxConfigBytes = qint64{16} << 20;
     const QFileInfo info(Q(path));
     if (info.exists() && !info.isFile() && !info.isDir()) {
-        ApplyDefaults();
-        ReportDamagedFile(path, QByteArray("special"), "it is not a regular file", {});
-        return true;
+        return damaged(QByteArray("special"), "it is not a regular file", {});
     }
     if (info.isFile() && info.size() > kMaxConfigBytes) {
-        ApplyDefaults();
-        ReportDamagedFile(path, QByteArray::number(info.size()),
-                          "it is larger than " + std::to_string(kMaxConfigBytes >> 20) +
-                              " MB, far more than any configuration",
-                          std::to_string(info.size()) + " bytes.");
-        return true;
+        return damaged(QByteArray::number(info.size()),
+                       "it is larger than " + std::to_string(kMaxConfigBytes >> 20) +
+                           " MB, far more than any configuration",
+                       std::to_string(info.size()) + " bytes.");
     }
     QFile file(Q(path));
     if (!file.open(QIODevice::ReadOnly))
@@ -313,9 +317,7 @@ bool CCaptureConfig::ReadConfigFile(const std::string& path) {
                      " of " + std::to_string(bytes.size()) + ".";
         }
     }
-    ApplyDefaults();
-    ReportDamagedFile(path, bytes, problem, detail);
-    return true;
+    return damaged(bytes, problem, detail);
 }
 
 std::string CCaptureConfig::LoadConfig() {

@@ -1,13 +1,16 @@
 // pacterra-capture: the one program that holds the capture rights. It opens one network device, gives up
 // every right, and writes what it captures as a libpcap stream to its standard output for the window or
 // pacterra-cli to read; or it lists the devices. It takes no file names and opens nothing but the device.
+#include <dirent.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/capability.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <arpa/inet.h>
@@ -19,6 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -31,13 +36,19 @@ using namespace capture_helper;
 
 // The same parameters as a capture inside the window (see capture/LiveCapture.h).
 constexpr int kReadTimeoutMs = 100;
-constexpr int kKernelBufferBytes = 64 << 20;
 // A read error that lasts this long means the device is gone.
 constexpr auto kLastingReadError = std::chrono::milliseconds(1000);
+// Once asked to stop, the rest of the stream gets this long; a caller that does not read it (a full pipe)
+// must not keep the helper, and its rights' memory, alive.
+constexpr auto kStopGrace = std::chrono::milliseconds(700);
+// The kernel ring of the list's short openings: they read no packet.
+constexpr int kListBufferBytes = 64 << 10;
 
 std::atomic<bool> g_stop{false};
 std::atomic<pcap_t*> g_handle{nullptr};
 int g_wakeFds[2] = {-1, -1};
+int g_callerFd = -1;  // a pidfd of the caller: readable once it has ended
+std::atomic<bool> g_capturing{false};
 
 [[noreturn]] void Fail(int status, const std::string& text) {
     std::fprintf(stderr, "%s%s\n", kErrorPrefix, text.c_str());
@@ -58,6 +69,26 @@ std::string Printable(std::string_view text) {
                          "\nusage: pacterra-capture --list\n"
                          "       pacterra-capture --capture DEVICE   (writes a libpcap stream to standard "
                          "output until standard input closes or SIGTERM)");
+}
+
+// The names the capture library takes for its own pseudo-devices (USB, Bluetooth, netfilter queues and
+// logs, D-Bus) before it looks for an interface of that name: never opened here.
+bool IsLibraryPseudoDevice(std::string_view name) {
+    for (std::string_view prefix : {"usbmon", "bluetooth", "nflog", "nfqueue", "dbus"})
+        if (name.substr(0, prefix.size()) == prefix)
+            return true;
+    return false;
+}
+
+// Network adapters of the helper's own network namespace, and "any" (all of them), are all it opens. The
+// interface index is asked of the namespace itself: /sys shows the namespace that mounted it.
+bool IsNetworkAdapter(const std::string& name) {
+    return name == "any" || (!IsLibraryPseudoDevice(name) && ::if_nametoindex(name.c_str()) != 0);
+}
+
+// Ethernet and Linux cooked frames are all the callers read; nothing else is passed on.
+bool IsPassedLinkType(int linkType) {
+    return linkType == DLT_EN10MB || linkType == DLT_LINUX_SLL || linkType == DLT_LINUX_SLL2;
 }
 
 // Keeps the two capture rights (when the process has them at all) and nothing else, or none.
@@ -89,6 +120,81 @@ void DropSetId() {
     if ((::getegid() != gid && ::setresgid(gid, gid, gid) != 0) ||
         (::geteuid() != uid && ::setresuid(uid, uid, uid) != 0))
         Fail(kExitOpenFailed, std::string("cannot give up the set-user-id: ") + std::strerror(errno));
+    if (g_callerFd < 0)
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // the identity change cleared it
+}
+
+// Lets the enumeration of the library's pseudo-devices run without the rights; they stay permitted for
+// the openings that follow.
+void SetRightsEffective(bool effective) {
+    if (cap_t now = cap_get_proc()) {
+        const cap_value_t rights[] = {CAP_NET_RAW, CAP_NET_ADMIN};
+        cap_set_flag(now, CAP_EFFECTIVE, 2, rights, effective ? CAP_SET : CAP_CLEAR);
+        cap_set_proc(now);  // a right that is not permitted stays off: the opening then says so
+        cap_free(now);
+    }
+}
+
+// What one user may hold: each capture's kernel ring, and this many at a time (root is not bound: it needs
+// no helper). The window's own capture keeps its larger ring.
+constexpr int kKernelBufferBytes = 32 << 20;
+constexpr int kMaxCapturesPerUser = 4;
+
+// How many helpers of the real user `uid` hold (or may soon hold) a kernel ring and started before this
+// one; the start time in clock ticks, then the process id, orders them. Processes are told by name and real
+// user: a user can only make this count larger for themselves.
+int EarlierCapturesOf(uid_t uid) {
+    auto startOf = [](const std::string& pid) -> unsigned long long {
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const size_t end = text.rfind(')');
+        if (end == std::string::npos)
+            return 0;
+        std::istringstream fields(text.substr(end + 2));
+        std::string field;
+        for (int i = 3; i < 22 && fields >> field;)  // field 22 is the start time
+            ++i;
+        unsigned long long start = 0;
+        fields >> start;
+        return start;
+    };
+    const std::string self = std::to_string(::getpid());
+    const auto ownKey = std::make_pair(startOf(self), static_cast<long>(::getpid()));
+    int earlier = 0;
+    DIR* proc = ::opendir("/proc");
+    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
+            continue;
+        std::ifstream status("/proc/" + pid + "/status");
+        std::string line, name;
+        long realUid = -1;
+        bool ended = false;
+        while (std::getline(status, line)) {
+            if (line.rfind("Name:", 0) == 0)
+                std::istringstream(line.substr(5)) >> name;
+            else if (line.rfind("Uid:", 0) == 0)
+                std::istringstream(line.substr(4)) >> realUid;
+            else if (line.rfind("State:\tZ", 0) == 0)
+                ended = true;  // its ring is gone; it is only not yet reaped
+        }
+        // The kernel keeps 15 characters of a process's name.
+        if (ended || realUid != static_cast<long>(uid) || name != std::string(kProgramName).substr(0, 15))
+            continue;
+        if (std::make_pair(startOf(pid), std::stol(pid)) < ownKey)
+            ++earlier;
+    }
+    if (proc)
+        ::closedir(proc);
+    return earlier;
+}
+
+// The caller's end, whichever thread of it started the helper and whatever identity the helper has
+// taken since (a parent-death signal is neither).
+void WatchCaller(pid_t parent) {
+    g_callerFd = static_cast<int>(::syscall(SYS_pidfd_open, parent, 0));
+    if (g_callerFd < 0)
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // an older kernel: the next best
 }
 
 void OnSignal(int) {
@@ -98,16 +204,19 @@ void OnSignal(int) {
     errno = saved;
 }
 
-// Ends the capture when standard input closes or a signal arrives: the caller's way to say Stop.
+// Ends the capture when standard input closes or a signal arrives: the caller's way to say Stop. A caller
+// that has ended takes the helper with it at once, as the kernel's parent-death signal would.
 void WatchForStop() {
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakeFds[0], POLLIN, 0}};
+    pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {g_wakeFds[0], POLLIN, 0}, {g_callerFd, POLLIN, 0}};
     char buffer[256];
     for (;;) {
-        if (::poll(fds, 2, -1) < 0) {
+        if (::poll(fds, g_callerFd >= 0 ? 3 : 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
+        if (g_callerFd >= 0 && fds[2].revents)
+            ::kill(::getpid(), SIGKILL);
         if (fds[1].revents)
             break;
         if (fds[0].revents & POLLNVAL)
@@ -121,9 +230,20 @@ void WatchForStop() {
     g_stop = true;
     if (pcap_t* p = g_handle.load())
         pcap_breakloop(p);
+    // Blocked on a full output pipe, a capture cannot end by itself: end it here. A list ends by itself.
+    const auto end = std::chrono::steady_clock::now() + kStopGrace;
+    while (!g_capturing.load() || std::chrono::steady_clock::now() < end) {
+        if (::poll(&fds[2], g_callerFd >= 0 ? 1 : 0, 50) > 0)
+            ::kill(::getpid(), SIGKILL);
+    }
+    static constexpr char kBlocked[] = "pacterra-capture: stopped: standard output was not read\n";
+    pollfd err{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&err, 1, 0) == 1 && (err.revents & POLLOUT)) [[maybe_unused]]
+        ssize_t n = ::write(STDERR_FILENO, kBlocked, sizeof kBlocked - 1);
+    std::_Exit(kExitOutput);
 }
 
-pcap_t* Open(const std::string& device, bool promiscuous, int& status, std::string& error) {
+pcap_t* Open(const std::string& device, bool promiscuous, int bufferBytes, int& status, std::string& error) {
     char buffer[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = pcap_create(device.c_str(), buffer);
     if (!p) {
@@ -134,7 +254,7 @@ pcap_t* Open(const std::string& device, bool promiscuous, int& status, std::stri
     pcap_set_snaplen(p, kSnapshotLength);
     pcap_set_promisc(p, promiscuous ? 1 : 0);
     pcap_set_timeout(p, kReadTimeoutMs);
-    pcap_set_buffer_size(p, kKernelBufferBytes);
+    pcap_set_buffer_size(p, bufferBytes);
     status = pcap_activate(p);
     if (status < 0) {
         error = *pcap_geterr(p) ? pcap_geterr(p) : pcap_statustostr(status);
@@ -162,12 +282,20 @@ int Capture(const std::string& device) {
     static char outBuffer[1 << 20];
     std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
 
+    const uid_t uid = ::getuid();
+    if (uid != 0 && EarlierCapturesOf(uid) >= kMaxCapturesPerUser) {
+        LimitRights(false);
+        Fail(kExitOpenFailed,
+             "user " + std::to_string(uid) + " already captures " + std::to_string(kMaxCapturesPerUser) +
+                 " times through the helper, the most one user may (each holds up to " +
+                 std::to_string(kKernelBufferBytes >> 20) + " MiB of kernel memory): end one of them first");
+    }
     int status = 0;
     std::string error, firstError;
-    pcap_t* p = Open(device, true, status, error);
+    pcap_t* p = Open(device, true, kKernelBufferBytes, status, error);
     if (!p) {
         firstError = error;
-        p = Open(device, false, status, error);
+        p = Open(device, false, kKernelBufferBytes, status, error);
         if (!p && error.empty())
             error = firstError;
     }
@@ -180,13 +308,18 @@ int Capture(const std::string& device) {
             Fail(kExitUsage, "no such device: " + device);
         Fail(kExitOpenFailed, device + ": " + error);
     }
+    const int link = pcap_datalink(p);
+    if (!IsPassedLinkType(link)) {
+        const char* name = pcap_datalink_val_to_name(link);
+        Fail(kExitOpenFailed, device + ": link type " + std::to_string(link) + " (" + (name ? name : "?") +
+                                  "): the helper passes on only Ethernet (1) and Linux cooked (113, 276) "
+                                  "captures");
+    }
     pcap_dumper_t* dumper = pcap_dump_fopen(p, stdout);
     if (!dumper)
         Fail(kExitOutput, std::string("cannot write the stream: ") + pcap_geterr(p));
     FlushOrExit();  // the stream's header, so the reader learns the link type at once
     g_handle = p;
-    std::thread watcher(WatchForStop);
-    watcher.detach();
     if (g_stop.load())
         pcap_breakloop(p);
 
@@ -262,14 +395,19 @@ std::string AddressText(const sockaddr* sa) {
 int List() {
     char buffer[PCAP_ERRBUF_SIZE] = "";
     pcap_if_t* devices = nullptr;
-    if (pcap_findalldevs(&devices, buffer) == -1)
+    SetRightsEffective(false);
+    const bool found = pcap_findalldevs(&devices, buffer) != -1;
+    SetRightsEffective(true);
+    if (!found)
         Fail(kExitOpenFailed, std::string("pcap_findalldevs: ") + buffer);
     std::printf("%s\n", kListHeader);
     for (const pcap_if_t* dev = devices; dev; dev = dev->next) {
-        if (!IsValidDeviceName(dev->name))
+        if (!IsValidDeviceName(dev->name) || !IsNetworkAdapter(dev->name))
             continue;  // could not be named to --capture either
-        int link = -1;
-        if (pcap_t* p = pcap_open_live(dev->name, kSnapshotLength, 1, 1000, buffer)) {
+        // Only the link type is wanted: an opening that is not promiscuous and reads nothing.
+        int link = -1, status = 0;
+        std::string error;
+        if (pcap_t* p = Open(dev->name, false, kListBufferBytes, status, error)) {
             link = pcap_datalink(p);
             pcap_close(p);
         }
@@ -299,7 +437,7 @@ int main(int argc, char** argv) {
     // No right is ever gained again (no set-id or file-capability program can be started from here), and
     // the helper never outlives the program that started it.
     ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    WatchCaller(parent);
     if (::getppid() != parent)
         return kExitOutput;
     // Nothing of the caller's environment is needed (libpcap reads none that matters here).
@@ -310,11 +448,19 @@ int main(int argc, char** argv) {
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    for (int s : {SIGTERM, SIGINT, SIGHUP})
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) {
         ::sigaction(s, &sa, nullptr);
+        sigaddset(&stops, s);
+    }
+    // A mask the caller blocked them in is inherited; the caller's way to say Stop must still work.
+    ::pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 
-    if (argc == 2 && std::string_view(argv[1]) == "--list")
+    if (argc == 2 && std::string_view(argv[1]) == "--list") {
+        std::thread(WatchForStop).detach();
         return List();
+    }
     if (argc >= 2 && std::string_view(argv[1]) == "--capture") {
         if (argc != 3)
             Usage(argc < 3 ? "--capture needs a device name" : "too many arguments");
@@ -322,6 +468,12 @@ int main(int argc, char** argv) {
         if (!IsValidDeviceName(device))
             Usage("not a device name: \"" + Printable(device) + "\" (1 to " + std::to_string(kMaxDeviceName) +
                   " letters, digits or . _ - : @, not starting with - or .)");
+        if (!IsNetworkAdapter(std::string(device)))
+            Usage("no such device: " + std::string(device) +
+                  " (the helper opens the network adapters of its network namespace and \"any\", nothing "
+                  "else)");
+        g_capturing = true;
+        std::thread(WatchForStop).detach();
         return Capture(std::string(device));
     }
     if (argc < 2)

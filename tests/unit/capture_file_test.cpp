@@ -369,6 +369,18 @@ TEST_F(CaptureFileTest, SavingLeavesPlantedNamesAloneAndRefusesADanglingLink) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
         ++entries;
     EXPECT_EQ(entries, 6u);
+
+    // In a sticky folder everyone writes to, a link another user planted is not followed; one of ours is.
+    ::chmod(dir.c_str(), 01777);
+    fs::create_symlink(victim, dir / "planted.pcap");
+    fs::create_symlink(dir / "cap.pcap", dir / "ours.pcap");
+    if (::geteuid() == 0 && ::lchown((dir / "planted.pcap").c_str(), 65534, 65534) == 0) {
+        EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "planted.pcap").string(), frontEnd),
+                  CommandResult::Failed);
+        EXPECT_EQ(ReadWhole(victim), "root's own file");
+        EXPECT_NE(frontEnd.details.back().find("owned by another user"), std::string::npos);
+    }
+    EXPECT_EQ(SaveCaptureFile(g_packetTable, (dir / "ours.pcap").string(), frontEnd), CommandResult::Done);
 }
 
 // A pcapng block: type, total length, body padded to 4 bytes, total length again.

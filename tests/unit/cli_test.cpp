@@ -51,7 +51,7 @@ protected:
 
     // Writes frames into a capture file of the given link type.
     void WriteCapture(const fs::path& path, const std::vector<std::vector<uint8_t>>& frames,
-                      int link = DLT_EN10MB) {
+                      int link = DLT_EN10MB, int64_t stepUs = 1500) {
         pcap_t* dead = pcap_open_dead(link, 65536);
         pcap_dumper_t* d = pcap_dump_open(dead, path.c_str());
         ASSERT_NE(d, nullptr);
@@ -60,7 +60,7 @@ protected:
             pcap_pkthdr h{};
             h.ts.tv_sec = 1700000000 + usec / 1000000;
             h.ts.tv_usec = usec % 1000000;
-            usec += 1500;
+            usec += stepUs;
             h.caplen = h.len = static_cast<bpf_u_int32>(f.size());
             pcap_dump(reinterpret_cast<u_char*>(d), &h, f.data());
         }
@@ -153,6 +153,16 @@ TEST_F(CliTest, NonEthernetFileIsRefused) {
     EXPECT_NE(r.err.find("Ethernet"), std::string::npos) << r.err;
 }
 
+// Two packets 200,001 s apart in bins of 1 s: every bin is printed, none widened.
+TEST_F(CliTest, RatePrintsTheBinsAskedFor) {
+    FrameSpec s;
+    WriteCapture(dir / "far.cap", {BuildFrame(s), BuildFrame(s)}, DLT_EN10MB, 200'001'000'000);
+    Result r = Run("rate '" + (dir / "far.cap").string() + "' --bin 1 --conn 0");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 200'002);
+    EXPECT_EQ(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1), "200001\t1\t54\t54\t0\n");
+}
+
 TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
     std::vector<std::vector<uint8_t>> frames;
     FrameSpec big;
@@ -185,6 +195,16 @@ TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
     int packets = std::stoi(ruled.err);
     EXPECT_GT(packets * 1442, 1 << 20);
     EXPECT_LT(packets, 1400);
+
+    // A configuration named that cannot be used is an error, not accept-all.
+    const std::string whole = ReadFile(dir / "Config.cfg");
+    std::ofstream(dir / "trunc.cfg", std::ios::binary) << whole.substr(0, whole.size() - 3);
+    for (const std::string cfg : {(dir / "trunc.cfg").string(), std::string("/dev/zero"), dir.string()}) {
+        Result bad = Run("connections '" + (dir / "big.cap").string() + "' --config '" + cfg + "'");
+        EXPECT_EQ(bad.status, 1) << cfg;
+        EXPECT_EQ(bad.out, "") << cfg;
+        EXPECT_NE(bad.err.find("pacterra-cli: cannot "), std::string::npos) << bad.err;
+    }
 }
 
 }  // namespace

@@ -148,11 +148,14 @@ TEST_F(ConnectionFilterTest, HostileExpressionsEndQuickly) {
     std::string many;
     for (int i = 0; i < 5000; ++i)
         many += "a ";
-    for (const std::string& text : {std::string(10000, '9'), many, std::string(10000, '"'),
-                                    std::string(9999, '"'), std::string(10000, '-')}) {
+    for (const std::string& text :
+         {std::string(10000, '9'), many, std::string(10000, '"'), std::string(9999, '"'),
+          std::string(10000, '-'), "port:" + std::string(100000, '9'), "host:" + std::string(100000, '1'),
+          "host:[::1]:" + std::string(100000, '1'), "host:10.0.0.0/" + std::string(100000, '1')}) {
         std::vector<FilterProblem> problems;
         ConnectionFilter::Parse(text, problems);
         EXPECT_FALSE(problems.empty()) << text.substr(0, 20);
+        EXPECT_LT(problems.empty() ? 0 : problems[0].reason.size(), 200u) << "the word is cut in its reason";
         EXPECT_FALSE(DescribeFilterProblems(text, problems).empty());
     }
     std::vector<FilterProblem> problems;

@@ -214,6 +214,8 @@ TEST_F(WideIntakeTest, BadFramesAreDroppedWithoutReadingPastTheCapture) {
     };
     const LinkSpec eth6{kLinkEthernet, {}, 0x86DD, 0};
     std::vector<uint8_t> chain = with(Http6(), [](Ipv6Spec& s) { s.extensions.assign(255, 60); });
+    std::vector<uint8_t> jumbo = with(Http6(), [](Ipv6Spec& s) { s.extensions = {0}; });
+    jumbo[4] = jumbo[5] = 0;
     const Case cases[] = {
         {"IPv6 header cut off", eth6, Ipv6Packet(Http6()), -50, 1, 0},
         {"IPv6 payload length past the capture", eth6, Ipv6Packet(Http6()), -1, 1, 0},
@@ -246,7 +248,10 @@ TEST_F(WideIntakeTest, BadFramesAreDroppedWithoutReadingPastTheCapture) {
          0,
          0,
          0},
-        {"255 chained extension headers", eth6, chain, 0, 0, 0},
+        {"255 chained extension headers", eth6, chain, 0, 0, 1},
+        {"nine chained extension headers", eth6,
+         with(Http6(), [](Ipv6Spec& s) { s.extensions.assign(9, 60); }), 0, 0, 1},
+        {"a jumbogram", eth6, jumbo, 0, 0, 1},
         {"ICMPv6", eth6, with(Http6(), [](Ipv6Spec& s) { s.protocol = 58; }), 0, 0, 0},
         {"version 4 behind the IPv6 type", eth6, with(Http6(), [](Ipv6Spec& s) { s.version = 4; }), 0, 0, 0},
         {"TCP header cut by the payload length", eth6,
