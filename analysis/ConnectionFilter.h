@@ -7,6 +7,9 @@
 //   host:[ADDR]:PORT      either endpoint is that address and port
 //   packets>N  packets<N  packets=N  packets>=N  packets<=N
 //                         the connection's packet count
+//   proc:NAME             a piece of either side's program name or executable path (live captures)
+//   pid:N                 either side's process is N
+//   user:NAME             either side's user is NAME (or the number N)
 //   anything else         a piece of text, without regard to case, of the client or server endpoint text
 //                         ("10.0.0.1:4321", "[2001:db8::1]:443"), the service label ("TCP:http") or the
 //                         protocol
@@ -50,7 +53,7 @@ public:
 
     // No words: every connection matches.
     bool IsEmpty() const;
-    // Whether matching reads the packet count (which grows while a capture runs).
+    // Whether matching reads the packet count or the owners (which change while a capture runs).
     bool DependsOnPacketCount() const;
 
     bool Matches(const ConnectionRecord& connection) const;

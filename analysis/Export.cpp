@@ -14,6 +14,7 @@
 #include "analysis/CommunityId.h"
 #include "capture/AtomicFile.h"
 #include "capture/Format.h"
+#include "capture/ProcessOwner.h"
 
 namespace {
 
@@ -65,6 +66,61 @@ void AppendCsvField(std::string_view s, std::string& out) {
         out += c;
     }
     out += '"';
+}
+
+// The owner fields, after the list's: only for a live capture's connections (a file's have no owners to tell,
+// and their exports stay as they were).
+constexpr const char* kOwnerFields[] = {"client_pid",  "client_process", "client_user",
+                                        "server_pid",  "server_process", "server_user"};
+
+bool ExportsOwners() {
+    return g_ownersLookedUp.load(std::memory_order_relaxed);
+}
+
+void AppendOwnerJson(const ConnectionRecord& c, std::string& out) {
+    ConnectionOwners owners;
+    const bool known = GetConnectionOwners(&c, owners);
+    const ProcessOwner* sides[] = {&owners.client, &owners.server};
+    for (int k = 0; k < 2; ++k) {
+        const ProcessOwner& o = *sides[k];
+        const bool program = known && o.pid > 0, user = known && o.Known();
+        out += ",\"";
+        out += kOwnerFields[k * 3];
+        out += "\":";
+        if (program)
+            AppendNumber(static_cast<uint64_t>(o.pid), out);
+        else
+            out += "null";
+        out += ",\"";
+        out += kOwnerFields[k * 3 + 1];
+        out += "\":";
+        if (program)
+            AppendJsonString(o.program, out);
+        else
+            out += "null";
+        out += ",\"";
+        out += kOwnerFields[k * 3 + 2];
+        out += "\":";
+        if (user)
+            AppendJsonString(o.user, out);
+        else
+            out += "null";
+    }
+}
+
+void AppendOwnerCsv(const ConnectionRecord& c, std::string& out) {
+    ConnectionOwners owners;
+    const bool known = GetConnectionOwners(&c, owners);
+    for (const ProcessOwner* o : {&owners.client, &owners.server}) {
+        const bool program = known && o->pid > 0;
+        out += ',';
+        if (program)
+            AppendNumber(static_cast<uint64_t>(o->pid), out);
+        out += ',';
+        AppendCsvField(program ? std::string_view(o->program) : std::string_view(), out);
+        out += ',';
+        AppendCsvField(known && o->Known() ? std::string_view(o->user) : std::string_view(), out);
+    }
 }
 
 }  // namespace
@@ -134,7 +190,10 @@ void AppendConnectionJson(size_t connection, CommunityIdHasher& hasher, std::str
     AppendNumber(toClient, out);
     out += ",\"community_id\":\"";
     out += hasher.Compute(client, server, c.isTcp ? 6 : 17).view();
-    out += "\"}";
+    out += '"';
+    if (ExportsOwners())
+        AppendOwnerJson(c, out);
+    out += '}';
 }
 
 void AppendConnectionCsv(size_t connection, std::string& out) {
@@ -143,6 +202,8 @@ void AppendConnectionCsv(size_t connection, std::string& out) {
             out += ',';
         AppendCsvField(ConnectionCellText(connection, column).view(), out);
     }
+    if (ExportsOwners())
+        AppendOwnerCsv(g_connectionTable.at(connection), out);
     out += "\r\n";
 }
 
@@ -157,6 +218,9 @@ bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* conn
                 out += ',';
             AppendCsvField(kConnectionColumnTitles[column], out);
         }
+        if (ExportsOwners())
+            for (const char* field : kOwnerFields)
+                (out += ',') += field;
         out += "\r\n";
     }
     CommunityIdHasher hasher;

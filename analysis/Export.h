@@ -23,7 +23,9 @@ using ExportProgress = std::function<bool(size_t done, size_t total)>;
 // CSV (RFC 4180: CRLF line ends, fields quoted where needed) has a header row of the list's column titles and
 // the list's cell texts. JSON Lines has one object per connection: number, start and last (UTC, ISO 8601,
 // microseconds), client_ip, client_port, server_ip, server_port, protocol, service, packets, bytes_to_server
-// and bytes_to_client (captured frame bytes each way) and community_id. `connections` lists the connections
+// and bytes_to_client (captured frame bytes each way) and community_id. After a live capture both add
+// client_pid, client_process, client_user, server_pid, server_process and server_user (ProcessOwner.h; empty
+// or null when not known). `connections` lists the connections
 // to write in order; null writes every connection the store holds now. false when `write` refused.
 bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* connections,
                       const ExportWrite& write, const ExportProgress& progress = {});

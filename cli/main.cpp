@@ -25,6 +25,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "capture/ProcessOwner.h"
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
 #include "config/SettingsStore.h"
@@ -74,9 +75,12 @@ constexpr const char* kUsage =
     "  pacterra-cli adapters\n"
     "      The network adapters: device name, \"Adapter\", \"IP\", \"NetMask\", \"Data-Link\", separated\n"
     "      by tabs; then \"default: NAME\", the adapter chosen when none is configured.\n"
-    "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--rules | --config CFG]\n"
+    "  pacterra-cli capture [-i DEVICE] [-c COUNT] [-t SECONDS] [-w FILE] [--format csv|json]\n"
+    "                       [--rules | --config CFG]\n"
     "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
     "      then prints the connections as \"connections\" does and, with -w, saves the packets to FILE.\n"
+    "      CSV and JSON add each side's local program: client_pid, client_process, client_user,\n"
+    "      server_pid, server_process, server_user (empty or null when not known).\n"
     "      SIGTERM and SIGHUP act as Ctrl+C; another of them during the save stops it, and nothing is\n"
     "      written.\n"
     "\n"
@@ -470,8 +474,14 @@ int Capture(const Options& opt) {
     }
     // The capture thread has told why it ended early (the adapter failed, memory ran out).
     const bool endedByFailure = stats.readFailed || g_storeStop.load() == STORE_STOP_NO_MEMORY;
-    PrintConnections();
+    if (opt.format.empty())
+        PrintConnections();
+    else
+        PrintConnectionsAs(opt.format, nullptr);
     PrintSummary();
+    if (const uint64_t overflow = g_ownerLookupOverflow.load(); overflow != 0)
+        std::fprintf(stderr, "pacterra-cli: %llu connections were not attributed (the owner lookup fell behind)\n",
+                     static_cast<unsigned long long>(overflow));
     std::fprintf(stderr,
                  "capture on %s: %llu received by the kernel, %llu dropped, %llu dropped by the interface\n",
                  device.c_str(), static_cast<unsigned long long>(stats.received),
@@ -633,8 +643,8 @@ int main(int argc, char** argv) {
     if (!live &&
         (!opt.device.empty() || opt.count || opt.seconds > 0 || (!opt.writePath.empty() && !exporting)))
         return UsageError("-i, -c, -t and -w belong to the capture command (-w also to export)");
-    if (!opt.format.empty() && opt.command != "connections")
-        return UsageError("--format belongs to the connections command");
+    if (!opt.format.empty() && opt.command != "connections" && !live)
+        return UsageError("--format belongs to the connections and capture commands");
     if (opt.filtered && opt.command != "connections" && !exporting)
         return UsageError("--filter belongs to the connections and export commands");
     // A malformed filter is told before any file is read.
