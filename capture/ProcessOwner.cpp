@@ -57,12 +57,21 @@ std::string OwnersCellText(const ConnectionOwners& owners) {
 std::string UserName(uint32_t uid) {
     if (uid == kNoUser)
         return {};
+    // The password database may be a service far away: each user is asked for once.
+    static std::mutex cacheMutex;
+    static std::unordered_map<uint32_t, std::string> cache;
+    std::lock_guard lock(cacheMutex);
+    if (const auto it = cache.find(uid); it != cache.end())
+        return it->second;
+    std::string& name = cache[uid];
     passwd pw{};
     passwd* found = nullptr;
     char buffer[1024];
     if (::getpwuid_r(uid, &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
-        return found->pw_name;
-    return std::to_string(uid);
+        name = found->pw_name;
+    else
+        name = std::to_string(uid);
+    return name;
 }
 
 void SetConnectionOwners(const ConnectionRecord* connection, const ConnectionOwners& owners) {

@@ -30,9 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How often the sockets are read while a capture runs: a program that lives 100 ms is seen many times over.
-// A dump of a busy host's sockets costs more, so the pause grows with it.
-constexpr auto kMinPause = std::chrono::milliseconds(2);
-constexpr auto kMaxPause = std::chrono::milliseconds(50);
+constexpr auto kPause = std::chrono::milliseconds(1);
 // A new connection waits this long for its sockets (its first packet may reach the store before the dump
 // that sees them), and its owners may still be refined meanwhile.
 constexpr auto kOwnerWait = std::chrono::milliseconds(1500);
@@ -71,14 +69,17 @@ struct Sighting {
 
 struct InodeHolders {
     std::vector<ProcessSeen> holders;
-    int searches = 0;
-    bool Settled() const { return !holders.empty() || searches >= kInodeSearches; }
+    int searches = 0;        // full searches
+    int quickSearches = 0;
+    bool confirmed = false;  // a full search ran since the inode was first seen
+    bool Settled() const { return (!holders.empty() && confirmed) || searches >= kInodeSearches; }
 };
 
 struct Pending {
     uint32_t connection;
     Clock::time_point deadline;
     std::string lastText;  // what was last set, to tell the list only of changes
+    bool fresh = true;     // not yet decided on
 };
 
 int64_t NowUs() {
@@ -130,8 +131,7 @@ public:
                 addressesRead = start;
             }
             Round(start);
-            const auto spent = Clock::now() - start;
-            std::this_thread::sleep_for(std::clamp<Clock::duration>(spent * 4, kMinPause, kMaxPause));
+            std::this_thread::sleep_for(kPause);
         }
         // The capture has ended: what is waiting is decided on what was seen, without waiting any longer.
         Round(Clock::time_point::max());
@@ -142,16 +142,20 @@ public:
 private:
     void Round(Clock::time_point now) {
         const bool final = now == Clock::time_point::max();
-        if (!final)
+        if (!final) {
             ReadSockets();
+            ConfirmHolders();
+        }
         TakeNewConnections(final ? Clock::now() : now);
         Decide(now);
         if (!final)
             Forget(now);
     }
 
-    // One dump of each family and protocol; new inodes are searched for among the processes at once.
+    // One dump of each family and protocol; the holders of new inodes are looked for at once among the
+    // processes started since the last search (short-lived programs), newest first.
     void ReadSockets() {
+        m_lastDump = Clock::now();
         if (m_netlink < 0)
             return;
         m_sockets.clear();
@@ -166,16 +170,20 @@ private:
                 continue;  // a socket no descriptor holds any more (TIME_WAIT): no evidence of an owner
             std::vector<Sighting>& seen = m_seen[{s.tcp, s.local, s.remote}];
             auto it = std::find_if(seen.begin(), seen.end(), [&](const Sighting& x) { return x.inode == s.inode; });
-            if (it == seen.end())
+            if (it == seen.end()) {
                 seen.push_back({s.inode, s.uid, nowUs, nowUs, now});
-            else
+                m_changed = true;
+            } else {
                 it->lastUs = nowUs, it->lastSeen = now;
+            }
             InodeHolders& h = m_holders[s.inode];
-            if (!h.Settled())
+            if (h.holders.empty() && h.quickSearches < kInodeSearches) {
+                ++h.quickSearches;
                 wanted.insert(s.inode);
+            }
         }
         if (!wanted.empty())
-            SearchProcesses(wanted);
+            SearchProcesses(wanted, true);
     }
 
     void Dump(int family, bool tcp) {
@@ -201,11 +209,24 @@ private:
         }
     }
 
-    // Every process's descriptors, newest processes first: which hold the wanted inodes. Every process is
-    // read, so that an inode two processes share is seen as such.
-    void SearchProcesses(const std::unordered_set<uint64_t>& wanted) {
+    // A found holder is confirmed by a look at every process: an inode that two processes share (a socket
+    // passed on) leaves the program unknown. Inodes no process was found holding are searched again.
+    void ConfirmHolders() {
+        std::unordered_set<uint64_t> wanted;
+        for (auto& [inode, h] : m_holders)
+            if (!h.Settled())
+                wanted.insert(inode);
+        if (wanted.empty())
+            return;
         for (uint64_t inode : wanted)
             ++m_holders[inode].searches;
+        SearchProcesses(wanted, false);
+    }
+
+    // `quick`: the processes started since the last full search first (short-lived programs), then the
+    // others (a server's new socket), newest first, stopping once every wanted inode has a holder. Otherwise every process, newest first, with a dump of the sockets now and then so that a
+    // long search misses no short-lived socket.
+    void SearchProcesses(const std::unordered_set<uint64_t>& wanted, bool quick) {
         DIR* proc = ::opendir("/proc");
         if (!proc)
             return;
@@ -218,34 +239,58 @@ private:
         }
         ::closedir(proc);
         std::sort(pids.rbegin(), pids.rend());
+        if (quick)
+            std::stable_partition(pids.begin(), pids.end(), [&](int32_t pid) { return !m_knownPids.count(pid); });
+        size_t found = 0;
         for (int32_t pid : pids) {
-            const std::string dir = "/proc/" + std::to_string(pid);
-            const int fdDir = ::open((dir + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fdDir < 0)
-                continue;  // gone, or another user's without the right to look
-            DIR* fds = ::fdopendir(fdDir);
-            if (!fds) {
-                ::close(fdDir);
-                continue;
-            }
-            ProcessSeen process;
-            while (dirent* e = ::readdir(fds)) {
-                if (e->d_name[0] == '.')
-                    continue;
-                const uint64_t inode = SocketInodeOfLink(ReadLink(fdDir, e->d_name));
-                if (inode == 0 || !wanted.count(inode))
-                    continue;
-                if (process.pid == 0) {
-                    process.pid = pid;
-                    process.program = ReadSmallFile(dir + "/comm");
-                    process.exe = ReadLink(AT_FDCWD, (dir + "/exe").c_str());
-                }
-                std::vector<ProcessSeen>& holders = m_holders[inode].holders;
-                if (std::find(holders.begin(), holders.end(), process) == holders.end())
-                    holders.push_back(process);
-            }
-            ::closedir(fds);
+            if (!quick && Clock::now() - m_lastDump > kPause)
+                ReadSockets();
+            found += SearchProcess(pid, wanted, quick);
+            if (quick && found >= wanted.size())
+                break;
         }
+        if (!quick) {
+            m_knownPids.clear();
+            m_knownPids.insert(pids.begin(), pids.end());
+            for (uint64_t inode : wanted)
+                m_holders[inode].confirmed = true;
+        }
+    }
+
+    // The wanted inodes among one process's descriptors; how many were newly given a holder.
+    size_t SearchProcess(int32_t pid, const std::unordered_set<uint64_t>& wanted, bool quick) {
+        const std::string dir = "/proc/" + std::to_string(pid);
+        const int fdDir = ::open((dir + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fdDir < 0)
+            return 0;  // gone, or another user's without the right to look
+        DIR* fds = ::fdopendir(fdDir);
+        if (!fds) {
+            ::close(fdDir);
+            return 0;
+        }
+        size_t found = 0;
+        ProcessSeen process;
+        while (dirent* e = ::readdir(fds)) {
+            if (e->d_name[0] == '.')
+                continue;
+            const uint64_t inode = SocketInodeOfLink(ReadLink(fdDir, e->d_name));
+            if (inode == 0 || !wanted.count(inode))
+                continue;
+            if (process.pid == 0) {
+                process.pid = pid;
+                process.program = ReadSmallFile(dir + "/comm");
+                process.exe = ReadLink(AT_FDCWD, (dir + "/exe").c_str());
+            }
+            std::vector<ProcessSeen>& holders = m_holders[inode].holders;
+            if (std::find(holders.begin(), holders.end(), process) != holders.end())
+                continue;
+            found += holders.empty() ? 1 : 0;
+            holders.push_back(process);
+            m_changed = true;
+        }
+        ::closedir(fds);
+        (void)quick;
+        return found;
     }
 
     void TakeNewConnections(Clock::time_point now) {
@@ -258,19 +303,27 @@ private:
                 g_ownerLookupOverflow.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
-            m_pending.push_back({static_cast<uint32_t>(m_next), now + kOwnerWait, {}});
+            m_pending.push_back({static_cast<uint32_t>(m_next), now + kOwnerWait, {}, true});
         }
     }
 
     void Decide(Clock::time_point now) {
+        // Owners change only with what was seen; a deadline passes without news.
+        const bool changed = m_changed;
+        m_changed = false;
         for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (!changed && !it->fresh && now < it->deadline) {
+                ++it;
+                continue;
+            }
+            it->fresh = false;
             const ConnectionRecord& c = g_connectionTable[it->connection];
             const int64_t startUs =
                 g_packetTable[c.packetIndices[0]].stamp.sec * 1'000'000 + g_packetTable[c.packetIndices[0]].stamp.usec;
             bool settled = true;
             ConnectionOwners owners;
-            owners.client = SideOwner(c.isTcp, c.Client(), c.Server(), startUs, settled);
-            owners.server = SideOwner(c.isTcp, c.Server(), c.Client(), startUs, settled);
+            owners.client = SideOwner(c.isTcp, false, c.Client(), c.Server(), startUs, settled);
+            owners.server = SideOwner(c.isTcp, true, c.Server(), c.Client(), startUs, settled);
             const std::string text = OwnersCellText(owners);
             if (text != it->lastText) {
                 SetConnectionOwners(&c, owners);
@@ -286,24 +339,37 @@ private:
 
     // The owner of the socket at `local` talking to `remote`. A connected socket's own tuple is the best
     // evidence; for UDP a socket bound to the address alone, then to the wildcard, as the kernel delivers.
-    ProcessOwner SideOwner(bool tcp, const Endpoint& local, const Endpoint& remote, int64_t startUs,
+    // A TCP server's accepted socket often closes before any search finds it: it was accepted by the one
+    // process that holds the listening socket, which then names that side (a listener that several hold
+    // names none).
+    ProcessOwner SideOwner(bool tcp, bool server, const Endpoint& local, const Endpoint& remote, int64_t startUs,
                            bool& settled) {
         if (!IsLocal(local))
             return {};
         std::vector<SocketEvidence> evidence;
         Gather({tcp, local, remote}, startUs, evidence, settled);
-        if (evidence.empty() && !tcp) {
-            const uint8_t zero[16] = {};
-            const Endpoint anyRemote = local.IsIpv6() ? Endpoint::Ipv6(zero, 0) : Endpoint::Ipv4(zero, 0);
-            Gather({false, local, anyRemote}, startUs, evidence, settled);
-            if (evidence.empty()) {
-                Gather({false, Endpoint::Ipv4(zero, local.Port()), Endpoint::Ipv4(zero, 0)}, startUs, evidence,
-                       settled);
-                Gather({false, Endpoint::Ipv6(zero, local.Port()), Endpoint::Ipv6(zero, 0)}, startUs, evidence,
-                       settled);
-            }
+        const bool unresolved = std::all_of(evidence.begin(), evidence.end(),
+                                            [](const SocketEvidence& e) { return e.holders.empty(); });
+        // A TCP client's socket is always connected; a UDP one bound to the address alone or the wildcard
+        // is evidence only when no connected socket has the tuple.
+        if ((!evidence.empty() && !(tcp && server && unresolved)) || (tcp && !server))
+            return DecideOwner(evidence);
+        std::vector<SocketEvidence> bound;
+        const uint8_t zero[16] = {};
+        const Endpoint anyRemote = local.IsIpv6() ? Endpoint::Ipv6(zero, 0) : Endpoint::Ipv4(zero, 0);
+        Gather({tcp, local, anyRemote}, startUs, bound, settled);
+        if (bound.empty()) {
+            Gather({tcp, Endpoint::Ipv4(zero, local.Port()), Endpoint::Ipv4(zero, 0)}, startUs, bound, settled);
+            Gather({tcp, Endpoint::Ipv6(zero, local.Port()), Endpoint::Ipv6(zero, 0)}, startUs, bound, settled);
         }
-        return DecideOwner(evidence);
+        if (bound.empty())
+            return DecideOwner(evidence);
+        // The connection's own sockets, where seen, must be the same user's.
+        const ProcessOwner owner = DecideOwner(bound);
+        for (const SocketEvidence& e : evidence)
+            if (e.uid != owner.uid)
+                return DecideOwner(evidence);
+        return owner;
     }
 
     void Gather(const SocketKey& key, int64_t startUs, std::vector<SocketEvidence>& evidence, bool& settled) {
@@ -370,6 +436,9 @@ private:
     std::deque<Pending> m_pending;
     size_t m_next = 0;
     Clock::time_point m_lastForget{};
+    Clock::time_point m_lastDump{};
+    std::unordered_set<int32_t> m_knownPids;  // the processes the last full search read
+    bool m_changed = false;                   // a new sighting or holder since the last decisions
 };
 
 std::thread g_lookupThread;
