@@ -491,7 +491,8 @@ ConnectionFilter ConnectionFilter::Parse(std::string_view text, std::vector<Filt
             continue;
         }
         // Owners are learned after a connection appears, as its count grows: both are tested again.
-        filter.m_countDependent = filter.m_countDependent || w->kind == Word::Packets || w->kind >= Word::Program;
+        filter.m_countDependent =
+            filter.m_countDependent || w->kind == Word::Packets || w->kind >= Word::Program;
         filter.m_words.push_back(std::move(w));
     }
     if (!problems.empty())

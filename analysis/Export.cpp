@@ -70,8 +70,8 @@ void AppendCsvField(std::string_view s, std::string& out) {
 
 // The owner fields, after the list's: only for a live capture's connections (a file's have no owners to tell,
 // and their exports stay as they were).
-constexpr const char* kOwnerFields[] = {"client_pid",  "client_process", "client_user",
-                                        "server_pid",  "server_process", "server_user"};
+constexpr const char* kOwnerFields[] = {"client_pid", "client_process", "client_user",
+                                        "server_pid", "server_process", "server_user"};
 
 bool ExportsOwners() {
     return g_ownersLookedUp.load(std::memory_order_relaxed);

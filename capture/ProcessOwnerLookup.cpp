@@ -69,7 +69,7 @@ struct Sighting {
 
 struct InodeHolders {
     std::vector<ProcessSeen> holders;
-    int searches = 0;        // full searches
+    int searches = 0;  // full searches
     int quickSearches = 0;
     bool confirmed = false;  // a full search ran since the inode was first seen
     bool Settled() const { return (!holders.empty() && confirmed) || searches >= kInodeSearches; }
@@ -169,7 +169,8 @@ private:
             if (s.inode == 0)
                 continue;  // a socket no descriptor holds any more (TIME_WAIT): no evidence of an owner
             std::vector<Sighting>& seen = m_seen[{s.tcp, s.local, s.remote}];
-            auto it = std::find_if(seen.begin(), seen.end(), [&](const Sighting& x) { return x.inode == s.inode; });
+            auto it =
+                std::find_if(seen.begin(), seen.end(), [&](const Sighting& x) { return x.inode == s.inode; });
             if (it == seen.end()) {
                 seen.push_back({s.inode, s.uid, nowUs, nowUs, now});
                 m_changed = true;
@@ -203,8 +204,7 @@ private:
             return;
         for (;;) {
             const ssize_t n = ::recv(m_netlink, m_buffer.data(), m_buffer.size(), 0);
-            if (n <= 0 ||
-                ParseDiagAnswer({m_buffer.data(), static_cast<size_t>(n)}, tcp, m_sockets) != 1)
+            if (n <= 0 || ParseDiagAnswer({m_buffer.data(), static_cast<size_t>(n)}, tcp, m_sockets) != 1)
                 return;
         }
     }
@@ -224,8 +224,9 @@ private:
     }
 
     // `quick`: the processes started since the last full search first (short-lived programs), then the
-    // others (a server's new socket), newest first, stopping once every wanted inode has a holder. Otherwise every process, newest first, with a dump of the sockets now and then so that a
-    // long search misses no short-lived socket.
+    // others (a server's new socket), newest first, stopping once every wanted inode has a holder. Otherwise
+    // every process, newest first, with a dump of the sockets now and then so that a long search misses no
+    // short-lived socket.
     void SearchProcesses(const std::unordered_set<uint64_t>& wanted, bool quick) {
         DIR* proc = ::opendir("/proc");
         if (!proc)
@@ -240,7 +241,8 @@ private:
         ::closedir(proc);
         std::sort(pids.rbegin(), pids.rend());
         if (quick)
-            std::stable_partition(pids.begin(), pids.end(), [&](int32_t pid) { return !m_knownPids.count(pid); });
+            std::stable_partition(pids.begin(), pids.end(),
+                                  [&](int32_t pid) { return !m_knownPids.count(pid); });
         size_t found = 0;
         for (int32_t pid : pids) {
             if (!quick && Clock::now() - m_lastDump > kPause)
@@ -318,8 +320,8 @@ private:
             }
             it->fresh = false;
             const ConnectionRecord& c = g_connectionTable[it->connection];
-            const int64_t startUs =
-                g_packetTable[c.packetIndices[0]].stamp.sec * 1'000'000 + g_packetTable[c.packetIndices[0]].stamp.usec;
+            const int64_t startUs = g_packetTable[c.packetIndices[0]].stamp.sec * 1'000'000 +
+                                    g_packetTable[c.packetIndices[0]].stamp.usec;
             bool settled = true;
             ConnectionOwners owners;
             owners.client = SideOwner(c.isTcp, false, c.Client(), c.Server(), startUs, settled);
@@ -342,8 +344,8 @@ private:
     // A TCP server's accepted socket often closes before any search finds it: it was accepted by the one
     // process that holds the listening socket, which then names that side (a listener that several hold
     // names none).
-    ProcessOwner SideOwner(bool tcp, bool server, const Endpoint& local, const Endpoint& remote, int64_t startUs,
-                           bool& settled) {
+    ProcessOwner SideOwner(bool tcp, bool server, const Endpoint& local, const Endpoint& remote,
+                           int64_t startUs, bool& settled) {
         if (!IsLocal(local))
             return {};
         std::vector<SocketEvidence> evidence;
@@ -359,8 +361,10 @@ private:
         const Endpoint anyRemote = local.IsIpv6() ? Endpoint::Ipv6(zero, 0) : Endpoint::Ipv4(zero, 0);
         Gather({tcp, local, anyRemote}, startUs, bound, settled);
         if (bound.empty()) {
-            Gather({tcp, Endpoint::Ipv4(zero, local.Port()), Endpoint::Ipv4(zero, 0)}, startUs, bound, settled);
-            Gather({tcp, Endpoint::Ipv6(zero, local.Port()), Endpoint::Ipv6(zero, 0)}, startUs, bound, settled);
+            Gather({tcp, Endpoint::Ipv4(zero, local.Port()), Endpoint::Ipv4(zero, 0)}, startUs, bound,
+                   settled);
+            Gather({tcp, Endpoint::Ipv6(zero, local.Port()), Endpoint::Ipv6(zero, 0)}, startUs, bound,
+                   settled);
         }
         if (bound.empty())
             return DecideOwner(evidence);
@@ -410,10 +414,13 @@ private:
                 continue;
             if (a->ifa_addr->sa_family == AF_INET)
                 m_local.push_back(Endpoint::Ipv4(
-                    reinterpret_cast<const uint8_t*>(&reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr), 0));
+                    reinterpret_cast<const uint8_t*>(&reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr),
+                    0));
             else if (a->ifa_addr->sa_family == AF_INET6)
-                m_local.push_back(Endpoint::Ipv6(
-                    reinterpret_cast<const uint8_t*>(&reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr), 0));
+                m_local.push_back(
+                    Endpoint::Ipv6(reinterpret_cast<const uint8_t*>(
+                                       &reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr),
+                                   0));
         }
         ::freeifaddrs(list);
     }
@@ -422,7 +429,8 @@ private:
         if (!e.IsIpv6() && e.AddressBytes()[0] == 127)
             return true;
         return std::any_of(m_local.begin(), m_local.end(), [&](const Endpoint& a) {
-            return a.IsIpv6() == e.IsIpv6() && std::memcmp(a.AddressBytes(), e.AddressBytes(), e.AddressLength()) == 0;
+            return a.IsIpv6() == e.IsIpv6() &&
+                   std::memcmp(a.AddressBytes(), e.AddressBytes(), e.AddressLength()) == 0;
         });
     }
 
@@ -457,7 +465,8 @@ int ParseDiagAnswer(std::span<const uint8_t> bytes, bool tcp, std::vector<DiagSo
             return 0;
         if (header.nlmsg_type == NLMSG_ERROR)
             return -1;
-        if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY && header.nlmsg_len - sizeof header >= sizeof(inet_diag_msg)) {
+        if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+            header.nlmsg_len - sizeof header >= sizeof(inet_diag_msg)) {
             inet_diag_msg m;
             std::memcpy(&m, bytes.data() + at + sizeof header, sizeof m);
             if (m.idiag_family == AF_INET || m.idiag_family == AF_INET6) {

@@ -480,7 +480,8 @@ int Capture(const Options& opt) {
         PrintConnectionsAs(opt.format, nullptr);
     PrintSummary();
     if (const uint64_t overflow = g_ownerLookupOverflow.load(); overflow != 0)
-        std::fprintf(stderr, "pacterra-cli: %llu connections were not attributed (the owner lookup fell behind)\n",
+        std::fprintf(stderr,
+                     "pacterra-cli: %llu connections were not attributed (the owner lookup fell behind)\n",
                      static_cast<unsigned long long>(overflow));
     std::fprintf(stderr,
                  "capture on %s: %llu received by the kernel, %llu dropped, %llu dropped by the interface\n",

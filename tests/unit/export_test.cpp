@@ -72,11 +72,12 @@ TEST_F(ExportTest, JsonLineHoldsEveryField) {
             out += s;
             return true;
         }));
-        EXPECT_NE(out.find(format == ConnectionFormat::Csv
-                               ? ",client_pid,client_process,client_user,server_pid,server_process,server_user\r\n"
-                               : "=\",\"client_pid\":4121,\"client_process\":\"cu\\\"rl\",\"client_user\":\"root\","
-                                 "\"server_pid\":null,\"server_process\":null,\"server_user\":null}\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            out.find(format == ConnectionFormat::Csv
+                         ? ",client_pid,client_process,client_user,server_pid,server_process,server_user\r\n"
+                         : "=\",\"client_pid\":4121,\"client_process\":\"cu\\\"rl\",\"client_user\":\"root\","
+                           "\"server_pid\":null,\"server_process\":null,\"server_user\":null}\n"),
+            std::string::npos)
             << out;
         if (format == ConnectionFormat::Csv) {
             EXPECT_NE(out.find(",4121,\"cu\"\"rl\",root,,,\r\n"), std::string::npos) << out;

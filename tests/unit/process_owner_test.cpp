@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
@@ -29,7 +29,10 @@ TEST(ProcessOwnerTest, OnlyCertainEvidenceNamesAProgram) {
         {"gone before it was found", {{7, 1000, {}}}, 0, 1000},
         {"one of two sockets unresolved", {{7, 0, {kCurl}}, {9, 0, {}}}, 0, 0},
         {"two users", {{7, 0, {kCurl}}, {9, 1000, {kCurl}}}, 0, kNoUser},
-        {"a PID reused by another program", {{7, 0, {kCurl}}, {9, 0, {{4121, "wget", "/usr/bin/wget"}}}}, 0, 0},
+        {"a PID reused by another program",
+         {{7, 0, {kCurl}}, {9, 0, {{4121, "wget", "/usr/bin/wget"}}}},
+         0,
+         0},
     };
     for (const Case& c : cases) {
         const ProcessOwner o = DecideOwner(c.evidence);
@@ -48,9 +51,14 @@ TEST(ProcessOwnerTest, CellTextAndDescriptorLinks) {
     EXPECT_EQ(OwnersCellText({{}, python}), "-> python3 3977");
     EXPECT_EQ(OwnersCellText({alice, python}), "(alice) -> python3 3977");
     EXPECT_EQ(OwnersCellText({}), "");
-    for (auto [link, inode] : std::initializer_list<std::pair<const char*, uint64_t>>{
-             {"socket:[12345]", 12345}, {"socket:[]", 0}, {"socket:[12a]", 0}, {"pipe:[12345]", 0},
-             {"socket:[99999999999999999999999]", 0}, {"socket:[1", 0}, {"/dev/null", 0}})
+    for (auto [link, inode] :
+         std::initializer_list<std::pair<const char*, uint64_t>>{{"socket:[12345]", 12345},
+                                                                 {"socket:[]", 0},
+                                                                 {"socket:[12a]", 0},
+                                                                 {"pipe:[12345]", 0},
+                                                                 {"socket:[99999999999999999999999]", 0},
+                                                                 {"socket:[1", 0},
+                                                                 {"/dev/null", 0}})
         EXPECT_EQ(SocketInodeOfLink(link), inode) << link;
 }
 
