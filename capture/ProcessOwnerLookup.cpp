@@ -31,6 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 // How often the sockets are read while a capture runs: a program that lives 100 ms is seen many times over.
 constexpr auto kPause = std::chrono::milliseconds(1);
+// During a long search of the processes the sockets are still dumped, as often as a dump's cost allows.
+constexpr auto kDumpDuringSearch = std::chrono::milliseconds(5);
 // A new connection waits this long for its sockets (its first packet may reach the store before the dump
 // that sees them), and its owners may still be refined meanwhile.
 constexpr auto kOwnerWait = std::chrono::milliseconds(1500);
@@ -82,6 +84,12 @@ struct Pending {
     bool fresh = true;     // not yet decided on
 };
 
+Clock::duration ThreadCpuTime() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
 int64_t NowUs() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
@@ -130,8 +138,11 @@ public:
                 ReadLocalAddresses();
                 addressesRead = start;
             }
+            const auto cpu = ThreadCpuTime();
             Round(start);
-            std::this_thread::sleep_for(kPause);
+            // A dump walks the kernel's whole socket tables (about 5 ms of CPU on a host with large
+            // ones): the pause at least as long keeps the watch under half a core.
+            std::this_thread::sleep_for(std::max<Clock::duration>(kPause, ThreadCpuTime() - cpu));
         }
         // The capture has ended: what is waiting is decided on what was seen, without waiting any longer.
         Round(Clock::time_point::max());
@@ -158,10 +169,7 @@ private:
         m_lastDump = Clock::now();
         if (m_netlink < 0)
             return;
-        m_sockets.clear();
-        for (int family : {AF_INET, AF_INET6})
-            for (bool tcp : {true, false})
-                Dump(family, tcp);
+        DumpSockets(m_netlink, m_sockets);
         const int64_t nowUs = NowUs();
         const auto now = Clock::now();
         std::unordered_set<uint64_t> wanted;
@@ -185,28 +193,6 @@ private:
         }
         if (!wanted.empty())
             SearchProcesses(wanted, true);
-    }
-
-    void Dump(int family, bool tcp) {
-        struct {
-            nlmsghdr header;
-            inet_diag_req_v2 request;
-        } message{};
-        message.header.nlmsg_len = sizeof message;
-        message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-        message.header.nlmsg_seq = ++m_sequence;
-        message.request.sdiag_family = static_cast<uint8_t>(family);
-        message.request.sdiag_protocol = tcp ? IPPROTO_TCP : IPPROTO_UDP;
-        // Request sockets and TIME_WAIT ones have no owner to tell.
-        message.request.idiag_states = ~((1u << TCP_TIME_WAIT) | (1u << 12 /* TCP_NEW_SYN_RECV */));
-        if (::send(m_netlink, &message, sizeof message, 0) != static_cast<ssize_t>(sizeof message))
-            return;
-        for (;;) {
-            const ssize_t n = ::recv(m_netlink, m_buffer.data(), m_buffer.size(), 0);
-            if (n <= 0 || ParseDiagAnswer({m_buffer.data(), static_cast<size_t>(n)}, tcp, m_sockets) != 1)
-                return;
-        }
     }
 
     // A found holder is confirmed by a look at every process: an inode that two processes share (a socket
@@ -245,7 +231,7 @@ private:
                                   [&](int32_t pid) { return !m_knownPids.count(pid); });
         size_t found = 0;
         for (int32_t pid : pids) {
-            if (!quick && Clock::now() - m_lastDump > kPause)
+            if (!quick && Clock::now() - m_lastDump > kDumpDuringSearch)
                 ReadSockets();
             found += SearchProcess(pid, wanted, quick);
             if (quick && found >= wanted.size())
@@ -435,8 +421,6 @@ private:
     }
 
     int m_netlink = -1;
-    uint32_t m_sequence = 0;
-    std::vector<uint8_t> m_buffer = std::vector<uint8_t>(size_t{1} << 16);
     std::vector<DiagSocket> m_sockets;
     std::unordered_map<SocketKey, std::vector<Sighting>, SocketKeyHash> m_seen;
     std::unordered_map<uint64_t, InodeHolders> m_holders;
@@ -453,6 +437,35 @@ std::thread g_lookupThread;
 std::atomic<bool> g_lookupStop{false};
 
 }  // namespace
+
+void DumpSockets(int netlink, std::vector<DiagSocket>& out) {
+    static thread_local std::vector<uint8_t> buffer(size_t{1} << 16);
+    static thread_local uint32_t sequence = 0;
+    out.clear();
+    for (int family : {AF_INET, AF_INET6}) {
+        for (bool tcp : {true, false}) {
+            struct {
+                nlmsghdr header;
+                inet_diag_req_v2 request;
+            } message{};
+            message.header.nlmsg_len = sizeof message;
+            message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+            message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+            message.header.nlmsg_seq = ++sequence;
+            message.request.sdiag_family = static_cast<uint8_t>(family);
+            message.request.sdiag_protocol = tcp ? IPPROTO_TCP : IPPROTO_UDP;
+            // Request sockets and TIME_WAIT ones have no owner to tell.
+            message.request.idiag_states = ~((1u << TCP_TIME_WAIT) | (1u << 12 /* TCP_NEW_SYN_RECV */));
+            if (::send(netlink, &message, sizeof message, 0) != static_cast<ssize_t>(sizeof message))
+                continue;
+            for (;;) {
+                const ssize_t n = ::recv(netlink, buffer.data(), buffer.size(), 0);
+                if (n <= 0 || ParseDiagAnswer({buffer.data(), static_cast<size_t>(n)}, tcp, out) != 1)
+                    break;
+            }
+        }
+    }
+}
 
 int ParseDiagAnswer(std::span<const uint8_t> bytes, bool tcp, std::vector<DiagSocket>& out) {
     size_t at = 0;

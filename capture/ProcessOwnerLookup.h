@@ -31,6 +31,10 @@ struct DiagSocket {
     uint64_t inode = 0;
 };
 
+// Every TCP and UDP socket of the namespace, IPv4 and IPv6, through `netlink` (a NETLINK_SOCK_DIAG socket),
+// into `out` (emptied first).
+void DumpSockets(int netlink, std::vector<DiagSocket>& out);
+
 // Reads one answer datagram of a dump into `out`: 1 more follows, 0 the dump is complete, -1 an error or a
 // malformed message (nothing past it is read).
 int ParseDiagAnswer(std::span<const uint8_t> bytes, bool tcp, std::vector<DiagSocket>& out);
