@@ -233,7 +233,7 @@ private:
         for (int32_t pid : pids) {
             if (!quick && Clock::now() - m_lastDump > kDumpDuringSearch)
                 ReadSockets();
-            found += SearchProcess(pid, wanted, quick);
+            found += SearchProcess(pid, wanted);
             if (quick && found >= wanted.size())
                 break;
         }
@@ -246,7 +246,7 @@ private:
     }
 
     // The wanted inodes among one process's descriptors; how many were newly given a holder.
-    size_t SearchProcess(int32_t pid, const std::unordered_set<uint64_t>& wanted, bool quick) {
+    size_t SearchProcess(int32_t pid, const std::unordered_set<uint64_t>& wanted) {
         const std::string dir = "/proc/" + std::to_string(pid);
         const int fdDir = ::open((dir + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fdDir < 0)
@@ -277,7 +277,6 @@ private:
             m_changed = true;
         }
         ::closedir(fds);
-        (void)quick;
         return found;
     }
 
