@@ -8,6 +8,7 @@
 
 #include "analysis/ServerNameTable.h"
 #include "capture/Format.h"
+#include "capture/ProcessOwner.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ const PortLabels& Labels() {
 }  // namespace
 
 struct ConnectionFilter::Word {
-    enum Kind { Protocol, Port, Host, Packets, Text, Name } kind = Text;
+    enum Kind { Protocol, Port, Host, Packets, Text, Name, Program, Pid, User } kind = Text;
     bool negate = false;
 
     int isTcp = 0;               // Protocol
@@ -125,7 +126,9 @@ struct ConnectionFilter::Word {
     bool protocolMatch[2] = {};
     const PortLabels* labels = nullptr;
 
-    int Cost() const { return kind == Text ? 3 : kind == Packets || kind == Host || kind == Name ? 1 : 0; }
+    int Cost() const {
+        return kind == Text || kind >= Program ? 3 : kind == Packets || kind == Host || kind == Name ? 1 : 0;
+    }
 
     // The connection's server name is `text` or a name under it ("cdn.example.com" for "example.com").
     bool InName(size_t connection) const {
@@ -138,6 +141,25 @@ struct ConnectionFilter::Word {
             return false;
         return std::equal(text.begin(), text.end(), name.end() - static_cast<ptrdiff_t>(text.size()),
                           [](char a, char b) { return a == Lower(b); });
+    }
+
+    // Program: a piece of either side's program name or executable path; Pid: either side's PID (`count`);
+    // User: either side's user name or number.
+    bool HoldsOwner(const ConnectionRecord& c) const {
+        ConnectionOwners o;
+        if (!GetConnectionOwners(&c, o))
+            return false;
+        for (const ProcessOwner* side : {&o.client, &o.server}) {
+            if (kind == Pid && side->pid > 0 && static_cast<uint64_t>(side->pid) == count)
+                return true;
+            if (kind == Program && side->pid > 0 &&
+                (ContainsNoCase(side->program, text) || ContainsNoCase(side->exe, text)))
+                return true;
+            if (kind == User && side->Known() &&
+                (LowerAscii(side->user) == text || std::to_string(side->uid) == text))
+                return true;
+        }
+        return false;
     }
 
     // The state after `piece` from `state`, with the top bit set when the word was seen on the way.
@@ -299,6 +321,10 @@ struct ConnectionFilter::Word {
                 }
                 return false;
             }
+            case Program:
+            case Pid:
+            case User:
+                return HoldsOwner(c);
             case Text:
                 if (InLabel(c))
                     return true;
@@ -346,6 +372,19 @@ std::string CompileWord(std::string_view body, bool quoted, Word& w) {
                 return Quoted(std::string_view(lower).substr(5)) + " is not a port number (0 to 65535)";
             w.kind = Word::Port;
             w.port = static_cast<uint16_t>(port);
+            return {};
+        }
+        if (lower.starts_with("proc:") || lower.starts_with("user:")) {
+            if (lower.size() == 5)
+                return lower.substr(0, 5) + " needs a name";
+            w.kind = lower[0] == 'p' ? Word::Program : Word::User;
+            w.text = lower.substr(5);
+            return {};
+        }
+        if (lower.starts_with("pid:")) {
+            if (!ParseNumber(std::string_view(lower).substr(4), INT32_MAX, w.count))
+                return "pid: needs a process number (1 to 2147483647)";
+            w.kind = Word::Pid;
             return {};
         }
         if (lower.starts_with("host:")) {
@@ -486,9 +525,10 @@ ConnectionFilter ConnectionFilter::Parse(std::string_view text, std::vector<Filt
             problems.push_back({start, i - start, std::move(reason)});
             continue;
         }
-        // A name comes with a connection's first packets, after the connection itself.
+        // A name comes with a connection's first packets, and owners are learned after a connection
+        // appears: both are tested again as its count grows.
         filter.m_countDependent = filter.m_countDependent || w->kind == Word::Packets ||
-                                  w->kind == Word::Name || w->kind == Word::Text;
+                                  w->kind == Word::Name || w->kind == Word::Text || w->kind >= Word::Program;
         filter.m_words.push_back(std::move(w));
     }
     if (!problems.empty())

@@ -8,6 +8,9 @@
 //   packets>N  packets<N  packets=N  packets>=N  packets<=N
 //                         the connection's packet count
 //   name:NAME             the server name the client asked for is NAME or a name under it
+//   proc:NAME             a piece of either side's program name or executable path (live captures)
+//   pid:N                 either side's process is N
+//   user:NAME             either side's user is NAME (or the number N)
 //   anything else         a piece of text, without regard to case, of the client or server endpoint text
 //                         ("10.0.0.1:4321", "[2001:db8::1]:443"), the service label ("TCP:http"), the
 //                         protocol or the server name
@@ -51,8 +54,8 @@ public:
 
     // No words: every connection matches.
     bool IsEmpty() const;
-    // Whether matching reads what grows while a capture runs: the packet count, or the server name (read
-    // from the first packets after the connection appeared).
+    // Whether matching reads what changes while a capture runs: the packet count, the server name (read
+    // from the first packets after the connection appeared) or the owners.
     bool DependsOnPacketCount() const;
 
     bool Matches(const ConnectionRecord& connection) const;

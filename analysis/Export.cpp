@@ -15,6 +15,7 @@
 #include "analysis/ServerNameTable.h"
 #include "capture/AtomicFile.h"
 #include "capture/Format.h"
+#include "capture/ProcessOwner.h"
 
 namespace {
 
@@ -66,6 +67,14 @@ void AppendCsvField(std::string_view s, std::string& out) {
         out += c;
     }
     out += '"';
+}
+
+// The owner fields, after the others.
+constexpr const char* kOwnerFields[] = {"client_pid", "client_process", "client_user",
+                                        "server_pid", "server_process", "server_user"};
+
+bool ExportsOwners() {
+    return g_ownersLookedUp.load(std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -154,6 +163,22 @@ void ForEachField(size_t connection, CommunityIdHasher& hasher, std::string& scr
     field(*name++, known ? std::string_view(known->name) : std::string_view(), known != nullptr);
     field(*name++, known ? std::string_view(NameSourceText(known->source)) : std::string_view(),
           known != nullptr);
+    // After a live capture only: a file's connections have no owners to tell, and their exports stay as
+    // they were.
+    if (ExportsOwners()) {
+        ConnectionOwners owners;
+        const bool known = GetConnectionOwners(&c, owners);
+        const char* const* ownerName = kOwnerFields;
+        for (const ProcessOwner* o : {&owners.client, &owners.server}) {
+            const bool program = known && o->pid > 0, user = known && o->Known();
+            scratch.clear();
+            if (program)
+                AppendNumber(static_cast<uint64_t>(o->pid), scratch);
+            field(*ownerName++, scratch, false);
+            field(*ownerName++, program ? std::string_view(o->program) : std::string_view(), program);
+            field(*ownerName++, user ? std::string_view(o->user) : std::string_view(), user);
+        }
+    }
 }
 
 }  // namespace
@@ -198,6 +223,9 @@ bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* conn
                 out += ',';
             out += name;
         }
+        if (ExportsOwners())
+            for (const char* field : kOwnerFields)
+                (out += ',') += field;
         out += "\r\n";
     }
     CommunityIdHasher hasher;

@@ -25,8 +25,10 @@ using ExportProgress = std::function<bool(size_t done, size_t total)>;
 // bytes_to_server and bytes_to_client (captured frame bytes each way), community_id, and server_name and
 // name_source (tls, quic, http or dns; both null when the connection has no name). CSV (RFC 4180: CRLF
 // line ends, fields quoted where needed) has the same fields, with their names as the header row (a
-// missing name is empty). `connections` lists the connections to write in order; null writes every
-// connection the store holds now. false when `write` refused.
+// missing name is empty). After a live capture both add client_pid, client_process, client_user, server_pid,
+// server_process and server_user (ProcessOwner.h; null or empty when not known). `connections` lists the
+// connections to write in order; null writes every connection the store holds now. false when `write`
+// refused.
 bool WriteConnections(ConnectionFormat format, const std::vector<uint32_t>* connections,
                       const ExportWrite& write, const ExportProgress& progress = {});
 

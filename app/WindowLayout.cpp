@@ -1,5 +1,7 @@
 #include "app/WindowLayout.h"
 
+#include "views/ConnectionsModel.h"
+
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QHeaderView>
@@ -92,7 +94,8 @@ QByteArray SaveWindowLayout(const QMainWindow& frame) {
     out << kMagic << kFormat << frame.saveGeometry() << frame.saveState(kStateVersion);
     const QSplitter* panes = PacketPanes(frame);
     WriteInts(out, panes ? panes->sizes() : QList<int>());
-    WriteInts(out, ColumnWidths(ConnectionsList(frame)));
+    // The Process column comes and goes with the capture: the widths of the fixed columns only.
+    WriteInts(out, ColumnWidths(ConnectionsList(frame)).mid(0, CConnectionsModel::kProcessColumn));
     WriteInts(out, ColumnWidths(PacketsList(frame)));
     return payload + QCryptographicHash::hash(payload, kHash);
 }

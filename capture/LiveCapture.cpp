@@ -19,6 +19,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "capture/ProcessOwnerLookup.h"
 #include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 #include "frontend/CaptureHelper.h"
@@ -492,6 +493,7 @@ void StartCaptureThread(const std::string& device) {
     g_stopRequested = false;
     g_storeStop = STORE_STOP_NONE;
     g_captureState = CAPTURE_RUNNING;
+    StartOwnerLookup();
     g_captureThread = std::thread(CaptureThreadProc, device);
 }
 
@@ -516,6 +518,7 @@ void StopCapture() {
 void JoinCaptureThread() {
     if (g_captureThread.joinable())
         g_captureThread.join();
+    StopOwnerLookup();
 }
 
 void StopCaptureAndWait() {

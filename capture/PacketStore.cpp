@@ -9,6 +9,7 @@
 #include "capture/FrameFile.h"
 #include "capture/FrameLayout.h"
 #include "capture/PacketIntake.h"
+#include "capture/ProcessOwner.h"
 #include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 
@@ -360,6 +361,7 @@ int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcI
 }
 
 void ClearPacketStore() {
+    ClearConnectionOwners();
     g_connectionIndex.Clear();
     g_connectionIndex6.Clear();
     ClearFragmentIndex();
@@ -371,6 +373,10 @@ void ClearPacketStore() {
     ReleaseFrameFile();
     g_grownConnections.store(kNoGrownConnections, std::memory_order_relaxed);
     g_storeGeneration.fetch_add(1, std::memory_order_release);
+}
+
+void MarkConnectionChanged(uint32_t connection) {
+    MarkConnectionGrown(connection);
 }
 
 void TakeGrownConnections(uint32_t* first, uint32_t* last) {

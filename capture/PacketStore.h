@@ -204,6 +204,10 @@ void ClearPacketStore();
 // ClearPacketStore, then every counter and flag back to 0.
 void ResetCaptureStore();
 
+// Marks a connection whose cells changed other than by packets (its owners were learned), so that the
+// lists take it up as one that grew. Any thread.
+void MarkConnectionChanged(uint32_t connection);
+
 // Takes the range of connections marked in g_grownConnections since the last call: *first > *last when
 // none. For the one reader on the interface thread.
 void TakeGrownConnections(uint32_t* first, uint32_t* last);

@@ -32,6 +32,7 @@
 #include "capture/LiveCapture.h"
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
+#include "capture/ProcessOwner.h"
 #include "config/Adapters.h"
 #include "config/CaptureConfig.h"
 #include "config/SettingsStore.h"
@@ -49,7 +50,8 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  pacterra-cli connections FILE [--format csv|json] [--filter EXPR] [--rules | --config CFG]\n"
     "      The connections of a capture file, one per line: \"#\", \"Start Time\", \"Client (IP:Port)\",\n"
-    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", \"Name\", separated by tabs. With\n"
+    "      \"Server (IP:Port)\", \"Protocol\", \"Packets\", \"Last Time\", \"Name\", separated by tabs. "
+    "With\n"
     "      --format json one JSON object per line (JSON Lines): number, start, last (UTC, ISO 8601),\n"
     "      client_ip, client_port, server_ip, server_port, protocol, service (empty when none is known),\n"
     "      packets, bytes_to_server, bytes_to_client, community_id, server_name and name_source (tls,\n"
@@ -89,7 +91,8 @@ constexpr const char* kUsage =
     "                       [--rules | --config CFG]\n"
     "      Captures live until COUNT packets are stored, SECONDS pass, the buffer fills or Ctrl+C,\n"
     "      then prints the connections as \"connections\" does (--format too) and, with -w, saves the\n"
-    "      packets to FILE.\n"
+    "      packets to FILE. CSV and JSON add each side's local program: client_pid, client_process,\n"
+    "      client_user, server_pid, server_process, server_user (empty or null when not known).\n"
     "      SIGTERM and SIGHUP act as Ctrl+C; another of them during the save stops it, and nothing is\n"
     "      written.\n"
     "\n"
@@ -539,6 +542,10 @@ int Capture(const Options& opt) {
     else
         PrintConnectionsAs(opt.format, nullptr);
     PrintSummary();
+    if (const uint64_t overflow = g_ownerLookupOverflow.load(); overflow != 0)
+        std::fprintf(stderr,
+                     "pacterra-cli: %llu connections were not attributed (the owner lookup fell behind)\n",
+                     static_cast<unsigned long long>(overflow));
     std::fprintf(stderr,
                  "capture on %s: %llu received by the kernel, %llu dropped, %llu dropped by the interface\n",
                  device.c_str(), static_cast<unsigned long long>(stats.received),

@@ -96,11 +96,11 @@ inline void RecordMessages(CMainFrame& frame, QStringList& shown, QStringList& d
 }
 
 // The rows of a list as the cells' texts joined by tabs, as pacterra-cli prints them.
-inline QStringList Rows(const QAbstractItemModel* model) {
+inline QStringList Rows(const QAbstractItemModel* model, int columns = -1) {
     QStringList rows;
     for (int r = 0; r < model->rowCount(); ++r) {
         QStringList cells;
-        for (int c = 0; c < model->columnCount(); ++c)
+        for (int c = 0; c < (columns < 0 ? model->columnCount() : columns); ++c)
             cells << model->index(r, c).data().toString();
         rows << cells.join('\t');
     }

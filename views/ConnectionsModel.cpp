@@ -6,6 +6,7 @@
 #include "analysis/ServerNameTable.h"
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
+#include "capture/ProcessOwner.h"
 #include "views/ReportListView.h"
 #include "views/StoreWatcher.h"
 
@@ -24,7 +25,22 @@ int CConnectionsModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CConnectionsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kNameColumn + 1;
+    return parent.isValid() ? 0 : kNameColumn + 1 + (m_processColumn ? 1 : 0);
+}
+
+QString CConnectionsModel::ProcessText(int connection) {
+    ConnectionOwners owners;
+    if (!GetConnectionOwners(&g_connectionTable[static_cast<size_t>(connection)], owners))
+        return {};
+    return QString::fromStdString(OwnersCellText(owners));
+}
+
+void CConnectionsModel::ShowProcessColumn() {
+    if (m_processColumn || g_ownedConnections.load(std::memory_order_relaxed) == 0)
+        return;
+    beginInsertColumns({}, kProcessColumn, kProcessColumn);
+    m_processColumn = true;
+    endInsertColumns();
 }
 
 QVariant CConnectionsModel::data(const QModelIndex& index, int role) const {
@@ -46,6 +62,8 @@ QVariant CConnectionsModel::data(const QModelIndex& index, int role) const {
                            ? tr("%1 (from %2)").arg(text, QString::fromLatin1(NameSourceText(name->source)))
                            : text;
             }
+            if (index.column() == kProcessColumn)
+                return ProcessText(connection);
             return QString::fromLatin1(
                 ConnectionCellText(static_cast<size_t>(connection), index.column()).view());
         case Qt::BackgroundRole:
@@ -64,8 +82,10 @@ QVariant CConnectionsModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant CConnectionsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section > kNameColumn)
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
+    if (role == Qt::DisplayRole && section == kProcessColumn)
+        return QStringLiteral("Process");
     if (role == Qt::DisplayRole)
         return section == kNameColumn ? tr("Name") : QString::fromLatin1(kConnectionColumnTitles[section]);
     if (role == Qt::TextAlignmentRole)
@@ -76,6 +96,7 @@ QVariant CConnectionsModel::headerData(int section, Qt::Orientation orientation,
 void CConnectionsModel::TakeUp(uint32_t firstGrown, uint32_t lastGrown) {
     // Names first, so that the filter tests new connections with theirs.
     ConnectionNames().Update(firstGrown, lastGrown);
+    ShowProcessColumn();
     const size_t stored = std::min<size_t>(g_connectionTable.size(), INT32_MAX);
     if (m_filter) {
         TakeUpFiltered(stored, firstGrown, lastGrown);
@@ -86,6 +107,7 @@ void CConnectionsModel::TakeUp(uint32_t firstGrown, uint32_t lastGrown) {
         beginResetModel();
         m_rows = static_cast<int>(stored);
         m_highlight = -1;
+        m_processColumn = g_ownedConnections.load(std::memory_order_relaxed) != 0;
         endResetModel();
         return;
     }
@@ -99,7 +121,7 @@ void CConnectionsModel::TakeUp(uint32_t firstGrown, uint32_t lastGrown) {
     const int64_t first = firstGrown;
     const int64_t last = std::min<int64_t>(lastGrown, before - 1);
     if (first <= last)
-        emit dataChanged(index(static_cast<int>(first), 5), index(static_cast<int>(last), kNameColumn),
+        emit dataChanged(index(static_cast<int>(first), 5), index(static_cast<int>(last), columnCount() - 1),
                          {Qt::DisplayRole});
 }
 
@@ -112,6 +134,7 @@ void CConnectionsModel::TakeUpFiltered(size_t stored, uint32_t firstGrown, uint3
         m_scanned = stored;
         m_rows = static_cast<int>(stored);
         m_highlight = -1;
+        m_processColumn = g_ownedConnections.load(std::memory_order_relaxed) != 0;
         endResetModel();
         return;
     }
@@ -153,7 +176,7 @@ void CConnectionsModel::TakeUpFiltered(size_t stored, uint32_t firstGrown, uint3
         }
     }
     if (first <= last && firstRow <= lastRow)
-        emit dataChanged(index(firstRow, 5), index(lastRow, kNameColumn), {Qt::DisplayRole});
+        emit dataChanged(index(firstRow, 5), index(lastRow, columnCount() - 1), {Qt::DisplayRole});
 }
 
 void CConnectionsModel::SetFilter(std::shared_ptr<const ConnectionFilter> filter) {
@@ -215,6 +238,7 @@ void CConnectionsModel::Clear() {
     m_shown.clear();
     m_scanned = 0;
     m_highlight = -1;
+    m_processColumn = false;
     endResetModel();
 }
 

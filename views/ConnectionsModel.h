@@ -1,6 +1,6 @@
 // The connections list's rows: row i is connection i of the store, its texts made only for the rows that
 // are painted. Rows follow the store's news (CStoreWatcher::grew): the new connections in one insertion, and
-// the packet counts and last times of the connections that grew in one dataChanged.
+// the packet counts, last times and owners of the connections that grew in one dataChanged.
 //
 // With a filter the rows are the matching connections in their order, and "#" still shows each one's
 // number: the interface thread tests new connections as it takes them up (the capture thread does nothing
@@ -22,6 +22,8 @@ class CConnectionsModel : public QAbstractTableModel {
 public:
     // After the store's columns: the server name the client asked for (ServerNameTable).
     static constexpr int kNameColumn = kConnectionColumns;
+    // Then, once an owner is known, the local programs of both sides (ProcessOwner).
+    static constexpr int kProcessColumn = kNameColumn + 1;
 
     explicit CConnectionsModel(QObject* parent = nullptr);
 
@@ -58,6 +60,12 @@ private:
     // reads packet counts.
     void TakeUpFiltered(size_t stored, uint32_t firstGrown, uint32_t lastGrown);
 
+    // The Process column, after the others: shown once a connection's owner is known, until the rows are
+    // cleared.
+    void ShowProcessColumn();
+    static QString ProcessText(int connection);
+
+    bool m_processColumn = false;
     int m_rows = 0;
     int m_highlight = -1;  // a connection
     std::shared_ptr<const ConnectionFilter> m_filter;

@@ -1,5 +1,5 @@
 pacterra_unit_test(capture_tests
-  SOURCES store_test.cpp intake_test.cpp format_test.cpp
+  SOURCES store_test.cpp intake_test.cpp format_test.cpp process_owner_test.cpp
   LIBS pacterra_capture)
 # The store under concurrent reading; the ThreadSanitizer build runs the tests labelled tsan.
 pacterra_unit_test(store_concurrency_tests

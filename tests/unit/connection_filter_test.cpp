@@ -7,6 +7,7 @@
 #include "AnalysisStore.h"
 #include "analysis/ConnectionFilter.h"
 #include "capture/Format.h"
+#include "capture/ProcessOwner.h"
 
 namespace {
 
@@ -36,6 +37,9 @@ TEST_F(ConnectionFilterTest, WordsAreAndedAndNegated) {
     Packet({{10, 0, 0, 7}, 6000}, kDns, 0);                       // 3 UDP:Domain
     Packet({"2001:db8::23", 40000}, {"2001:db8:0:1::10", 8001});  // 4 TCP, IPv6
     Packet({"::1", 50000}, {"::1", 8766}, 0);                     // 5 UDP, IPv6
+    SetConnectionOwners(&g_connectionTable[0], {{4121, 1000, "curl", "/usr/bin/curl", "alice"},
+                                                {3977, 0, "python3", "/usr/bin/python3.11", "root"}});
+    SetConnectionOwners(&g_connectionTable[5], {{0, 1000, "", "", "alice"}, {}});  // the user alone
     using V = std::vector<uint32_t>;
     struct Case {
         const char* expression;
@@ -92,6 +96,14 @@ TEST_F(ConnectionFilterTest, WordsAreAndedAndNegated) {
         {"DB8::23]:4", V{4}},
         {"port:8766", V{5}},
         {"udp host:::1", V{5}},
+        {"proc:CURL", V{0}},
+        {"proc:python3.1", V{0}},
+        {"-proc:curl", V{1, 2, 3, 4, 5}},
+        {"pid:3977", V{0}},
+        {"pid:0", V{}},
+        {"user:alice", V{0, 5}},
+        {"user:0 tcp", V{0}},
+        {"\"proc:curl\"", V{}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Shown(c.expression), c.shown) << c.expression;
@@ -120,6 +132,8 @@ TEST_F(ConnectionFilterTest, MalformedWordsAreNamedWithTheirPlace) {
         {"packets>x", 0, 9, "whole number"},
         {"packets>99999999999", 0, 19, "whole number"},
         {"packets", 0, 7, "comparison"},
+        {"pid:12a", 0, 7, "process number"},
+        {"tcp proc:", 4, 5, "needs a name"},
         {"http \"abc", 5, 4, "not closed"},
         {"a\"b c", 0, 5, "not closed"},
         {"-", 0, 1, "negates nothing"},
@@ -216,6 +230,7 @@ TEST_F(ConnectionFilterTest, ScanTakesUpARangeAndKnowsWhatGrows) {
     EXPECT_EQ(out, (std::vector<uint32_t>{2, 4}));
     EXPECT_FALSE(f.DependsOnPacketCount());
     EXPECT_TRUE(ConnectionFilter::Parse("http packets>3", problems).DependsOnPacketCount());
+    EXPECT_TRUE(ConnectionFilter::Parse("proc:curl", problems).DependsOnPacketCount());
 }
 
 }  // namespace

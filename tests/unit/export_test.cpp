@@ -16,6 +16,7 @@
 #include "analysis/Export.h"
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
+#include "capture/ProcessOwner.h"
 
 namespace fs = std::filesystem;
 
@@ -63,6 +64,28 @@ TEST_F(ExportTest, JsonLineHoldsEveryField) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("\"community_id\":\"1:/qFaeAR+gFe1KYjMzVDsMv+wgU4=\","), std::string::npos) << out;
+
+    // A live capture's connections carry their owners, null where not known; the CSV too.
+    g_ownersLookedUp = true;
+    SetConnectionOwners(&g_connectionTable[0], {{4121, 0, "cu\"rl", "/usr/bin/curl", "root"}, {}});
+    for (ConnectionFormat format : {ConnectionFormat::JsonLines, ConnectionFormat::Csv}) {
+        out.clear();
+        ASSERT_TRUE(WriteConnections(format, nullptr, [&](std::string_view s) {
+            out += s;
+            return true;
+        }));
+        EXPECT_NE(
+            out.find(format == ConnectionFormat::Csv
+                         ? ",client_pid,client_process,client_user,server_pid,server_process,server_user\r\n"
+                         : "\"name_source\":null,\"client_pid\":4121,\"client_process\":\"cu\\\"rl\","
+                           "\"client_user\":\"root\","
+                           "\"server_pid\":null,\"server_process\":null,\"server_user\":null}\n"),
+            std::string::npos)
+            << out;
+        if (format == ConnectionFormat::Csv) {
+            EXPECT_NE(out.find(",4121,\"cu\"\"rl\",root,,,\r\n"), std::string::npos) << out;
+        }
+    }
 }
 
 TEST_F(ExportTest, UtcTimesAcrossTheCalendar) {

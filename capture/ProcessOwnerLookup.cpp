@@ -1,0 +1,523 @@
+#include "capture/ProcessOwnerLookup.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "capture/PacketStore.h"
+#include "capture/ProcessOwner.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the sockets are read while a capture runs: a program that lives 100 ms is seen many times over.
+constexpr auto kPause = std::chrono::milliseconds(1);
+// During a long search of the processes the sockets are still dumped, as often as a dump's cost allows.
+constexpr auto kDumpDuringSearch = std::chrono::milliseconds(5);
+// A new connection waits this long for its sockets (its first packet may reach the store before the dump
+// that sees them), and its owners may still be refined meanwhile.
+constexpr auto kOwnerWait = std::chrono::milliseconds(1500);
+// A socket that vanished this long before a connection began is no evidence about it.
+constexpr int64_t kBeforeStartUs = 1'000'000;
+// What was seen is kept this long after the socket vanished.
+constexpr auto kKeepSeen = std::chrono::seconds(120);
+// Rounds a new inode is searched for among the processes before it is taken as held by none found.
+constexpr int kInodeSearches = 3;
+
+struct SocketKey {
+    bool tcp;
+    Endpoint local, remote;
+    bool operator==(const SocketKey&) const = default;
+};
+
+struct SocketKeyHash {
+    size_t operator()(const SocketKey& k) const {
+        uint64_t h = k.tcp ? 0x9E3779B97F4A7C15ull : 0;
+        for (const Endpoint* e : {&k.local, &k.remote}) {
+            for (uint8_t b : e->Address())
+                h = (h ^ b) * 0x100000001B3ull;
+            h = (h ^ e->Port()) * 0x100000001B3ull;
+        }
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+};
+
+// One socket seen with one tuple, and when (the capture's clock, microseconds since the epoch).
+struct Sighting {
+    uint64_t inode;
+    uint32_t uid;
+    int64_t firstUs, lastUs;
+    Clock::time_point lastSeen;
+};
+
+struct InodeHolders {
+    std::vector<ProcessSeen> holders;
+    int searches = 0;  // full searches
+    int quickSearches = 0;
+    bool confirmed = false;  // a full search ran since the inode was first seen
+    bool Settled() const { return (!holders.empty() && confirmed) || searches >= kInodeSearches; }
+};
+
+struct Pending {
+    uint32_t connection;
+    Clock::time_point deadline;
+    std::string lastText;  // what was last set, to tell the list only of changes
+    bool fresh = true;     // not yet decided on
+};
+
+Clock::duration ThreadCpuTime() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+int64_t NowUs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return int64_t{ts.tv_sec} * 1'000'000 + ts.tv_nsec / 1000;
+}
+
+Endpoint ReadDiagEndpoint(int family, const __be32* address, __be16 port) {
+    const uint16_t p = ntohs(port);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(address);
+    if (family == AF_INET)
+        return Endpoint::Ipv4(bytes, p);
+    static constexpr uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (std::memcmp(bytes, kMapped, 12) == 0)
+        return Endpoint::Ipv4(bytes + 12, p);
+    return Endpoint::Ipv6(bytes, p);
+}
+
+std::string ReadSmallFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    char buffer[256];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    std::string text(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\0'))
+        text.pop_back();
+    return text;
+}
+
+std::string ReadLink(int dirFd, const char* name) {
+    char buffer[4096];
+    const ssize_t n = ::readlinkat(dirFd, name, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+class OwnerLookup {
+public:
+    void Run(const std::atomic<bool>& stop) {
+        m_netlink = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        Clock::time_point addressesRead{};
+        // Until the capture ends (or the lookup is stopped): the table grows no more after that.
+        while (!stop.load() && g_captureState.load() != CAPTURE_IDLE) {
+            const auto start = Clock::now();
+            if (start - addressesRead > std::chrono::seconds(1)) {
+                ReadLocalAddresses();
+                addressesRead = start;
+            }
+            const auto cpu = ThreadCpuTime();
+            Round(start);
+            // A dump walks the kernel's whole socket tables (about 5 ms of CPU on a host with large
+            // ones): the pause at least as long keeps the watch under half a core.
+            std::this_thread::sleep_for(std::max<Clock::duration>(kPause, ThreadCpuTime() - cpu));
+        }
+        // The capture has ended: what is waiting is decided on what was seen, without waiting any longer.
+        Round(Clock::time_point::max());
+        if (m_netlink >= 0)
+            ::close(m_netlink);
+    }
+
+private:
+    void Round(Clock::time_point now) {
+        const bool final = now == Clock::time_point::max();
+        if (!final) {
+            ReadSockets();
+            ConfirmHolders();
+        }
+        TakeNewConnections(final ? Clock::now() : now);
+        Decide(now);
+        if (!final)
+            Forget(now);
+    }
+
+    // One dump of each family and protocol; the holders of new inodes are looked for at once among the
+    // processes started since the last search (short-lived programs), newest first.
+    void ReadSockets() {
+        m_lastDump = Clock::now();
+        if (m_netlink < 0)
+            return;
+        DumpSockets(m_netlink, m_sockets);
+        const int64_t nowUs = NowUs();
+        const auto now = Clock::now();
+        std::unordered_set<uint64_t> wanted;
+        for (const DiagSocket& s : m_sockets) {
+            if (s.inode == 0)
+                continue;  // a socket no descriptor holds any more (TIME_WAIT): no evidence of an owner
+            std::vector<Sighting>& seen = m_seen[{s.tcp, s.local, s.remote}];
+            auto it =
+                std::find_if(seen.begin(), seen.end(), [&](const Sighting& x) { return x.inode == s.inode; });
+            if (it == seen.end()) {
+                seen.push_back({s.inode, s.uid, nowUs, nowUs, now});
+                m_changed = true;
+            } else {
+                it->lastUs = nowUs, it->lastSeen = now;
+            }
+            InodeHolders& h = m_holders[s.inode];
+            if (h.holders.empty() && h.quickSearches < kInodeSearches) {
+                ++h.quickSearches;
+                wanted.insert(s.inode);
+            }
+        }
+        if (!wanted.empty())
+            SearchProcesses(wanted, true);
+    }
+
+    // A found holder is confirmed by a look at every process: an inode that two processes share (a socket
+    // passed on) leaves the program unknown. Inodes no process was found holding are searched again.
+    void ConfirmHolders() {
+        std::unordered_set<uint64_t> wanted;
+        for (auto& [inode, h] : m_holders)
+            if (!h.Settled())
+                wanted.insert(inode);
+        if (wanted.empty())
+            return;
+        for (uint64_t inode : wanted)
+            ++m_holders[inode].searches;
+        SearchProcesses(wanted, false);
+    }
+
+    // `quick`: the processes started since the last full search first (short-lived programs), then the
+    // others (a server's new socket), newest first, stopping once every wanted inode has a holder. Otherwise
+    // every process, newest first, with a dump of the sockets now and then so that a long search misses no
+    // short-lived socket.
+    void SearchProcesses(const std::unordered_set<uint64_t>& wanted, bool quick) {
+        DIR* proc = ::opendir("/proc");
+        if (!proc)
+            return;
+        std::vector<int32_t> pids;
+        while (dirent* e = ::readdir(proc)) {
+            int32_t pid = 0;
+            const char* end = e->d_name + std::strlen(e->d_name);
+            if (std::from_chars(e->d_name, end, pid).ptr == end && pid > 0)
+                pids.push_back(pid);
+        }
+        ::closedir(proc);
+        std::sort(pids.rbegin(), pids.rend());
+        if (quick)
+            std::stable_partition(pids.begin(), pids.end(),
+                                  [&](int32_t pid) { return !m_knownPids.count(pid); });
+        size_t found = 0;
+        for (int32_t pid : pids) {
+            if (!quick && Clock::now() - m_lastDump > kDumpDuringSearch)
+                ReadSockets();
+            found += SearchProcess(pid, wanted);
+            if (quick && found >= wanted.size())
+                break;
+        }
+        if (!quick) {
+            m_knownPids.clear();
+            m_knownPids.insert(pids.begin(), pids.end());
+            for (uint64_t inode : wanted)
+                m_holders[inode].confirmed = true;
+        }
+    }
+
+    // The wanted inodes among one process's descriptors; how many were newly given a holder.
+    size_t SearchProcess(int32_t pid, const std::unordered_set<uint64_t>& wanted) {
+        const std::string dir = "/proc/" + std::to_string(pid);
+        const int fdDir = ::open((dir + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fdDir < 0)
+            return 0;  // gone, or another user's without the right to look
+        DIR* fds = ::fdopendir(fdDir);
+        if (!fds) {
+            ::close(fdDir);
+            return 0;
+        }
+        size_t found = 0;
+        ProcessSeen process;
+        while (dirent* e = ::readdir(fds)) {
+            if (e->d_name[0] == '.')
+                continue;
+            const uint64_t inode = SocketInodeOfLink(ReadLink(fdDir, e->d_name));
+            if (inode == 0 || !wanted.count(inode))
+                continue;
+            if (process.pid == 0) {
+                process.pid = pid;
+                process.program = ReadSmallFile(dir + "/comm");
+                process.exe = ReadLink(AT_FDCWD, (dir + "/exe").c_str());
+            }
+            std::vector<ProcessSeen>& holders = m_holders[inode].holders;
+            if (std::find(holders.begin(), holders.end(), process) != holders.end())
+                continue;
+            found += holders.empty() ? 1 : 0;
+            holders.push_back(process);
+            m_changed = true;
+        }
+        ::closedir(fds);
+        return found;
+    }
+
+    void TakeNewConnections(Clock::time_point now) {
+        const size_t stored = g_connectionTable.size();
+        for (; m_next < stored; ++m_next) {
+            const ConnectionRecord& c = g_connectionTable[m_next];
+            if (!IsLocal(c.Client()) && !IsLocal(c.Server()))
+                continue;  // neither socket is on this host
+            if (m_pending.size() >= kMaxPendingOwners) {
+                g_ownerLookupOverflow.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            m_pending.push_back({static_cast<uint32_t>(m_next), now + kOwnerWait, {}, true});
+        }
+    }
+
+    void Decide(Clock::time_point now) {
+        // Owners change only with what was seen; a deadline passes without news.
+        const bool changed = m_changed;
+        m_changed = false;
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (!changed && !it->fresh && now < it->deadline) {
+                ++it;
+                continue;
+            }
+            it->fresh = false;
+            const ConnectionRecord& c = g_connectionTable[it->connection];
+            const int64_t startUs = g_packetTable[c.packetIndices[0]].stamp.sec * 1'000'000 +
+                                    g_packetTable[c.packetIndices[0]].stamp.usec;
+            bool settled = true;
+            ConnectionOwners owners;
+            owners.client = SideOwner(c.isTcp, false, c.Client(), c.Server(), startUs, settled);
+            owners.server = SideOwner(c.isTcp, true, c.Server(), c.Client(), startUs, settled);
+            const std::string text = OwnersCellText(owners);
+            if (text != it->lastText) {
+                SetConnectionOwners(&c, owners);
+                MarkConnectionChanged(it->connection);
+                it->lastText = text;
+            }
+            // Both sides known and settled: nothing more to learn. Otherwise wait for the other side's socket
+            // (a server's accepted socket may appear a moment later) until the deadline.
+            const bool complete = settled && owners.client.Known() && owners.server.Known();
+            it = complete || now >= it->deadline ? m_pending.erase(it) : std::next(it);
+        }
+    }
+
+    // The owner of the socket at `local` talking to `remote`. A connected socket's own tuple is the best
+    // evidence; for UDP a socket bound to the address alone, then to the wildcard, as the kernel delivers.
+    // A TCP server's accepted socket often closes before any search finds it: it was accepted by the one
+    // process that holds the listening socket, which then names that side (a listener that several hold
+    // names none).
+    ProcessOwner SideOwner(bool tcp, bool server, const Endpoint& local, const Endpoint& remote,
+                           int64_t startUs, bool& settled) {
+        if (!IsLocal(local))
+            return {};
+        std::vector<SocketEvidence> evidence;
+        Gather({tcp, local, remote}, startUs, evidence, settled);
+        const bool unresolved = std::all_of(evidence.begin(), evidence.end(),
+                                            [](const SocketEvidence& e) { return e.holders.empty(); });
+        // A TCP client's socket is always connected; a UDP one bound to the address alone or the wildcard
+        // is evidence only when no connected socket has the tuple.
+        if ((!evidence.empty() && !(tcp && server && unresolved)) || (tcp && !server))
+            return DecideOwner(evidence);
+        std::vector<SocketEvidence> bound;
+        const uint8_t zero[16] = {};
+        const Endpoint anyRemote = local.IsIpv6() ? Endpoint::Ipv6(zero, 0) : Endpoint::Ipv4(zero, 0);
+        Gather({tcp, local, anyRemote}, startUs, bound, settled);
+        if (bound.empty()) {
+            Gather({tcp, Endpoint::Ipv4(zero, local.Port()), Endpoint::Ipv4(zero, 0)}, startUs, bound,
+                   settled);
+            Gather({tcp, Endpoint::Ipv6(zero, local.Port()), Endpoint::Ipv6(zero, 0)}, startUs, bound,
+                   settled);
+        }
+        if (bound.empty())
+            return DecideOwner(evidence);
+        // The connection's own sockets, where seen, must be the same user's.
+        const ProcessOwner owner = DecideOwner(bound);
+        for (const SocketEvidence& e : evidence)
+            if (e.uid != owner.uid)
+                return DecideOwner(evidence);
+        return owner;
+    }
+
+    void Gather(const SocketKey& key, int64_t startUs, std::vector<SocketEvidence>& evidence, bool& settled) {
+        const auto it = m_seen.find(key);
+        if (it == m_seen.end())
+            return;
+        for (const Sighting& s : it->second) {
+            if (s.lastUs < startUs - kBeforeStartUs)
+                continue;
+            const InodeHolders& h = m_holders[s.inode];
+            settled = settled && h.Settled();
+            evidence.push_back({s.inode, s.uid, h.holders});
+        }
+    }
+
+    // Drops what vanished long ago.
+    void Forget(Clock::time_point now) {
+        if (now - m_lastForget < std::chrono::seconds(5))
+            return;
+        m_lastForget = now;
+        std::unordered_set<uint64_t> live;
+        for (auto it = m_seen.begin(); it != m_seen.end();) {
+            std::erase_if(it->second, [&](const Sighting& s) { return now - s.lastSeen > kKeepSeen; });
+            for (const Sighting& s : it->second)
+                live.insert(s.inode);
+            it = it->second.empty() ? m_seen.erase(it) : std::next(it);
+        }
+        std::erase_if(m_holders, [&](const auto& h) { return !live.count(h.first); });
+    }
+
+    void ReadLocalAddresses() {
+        ifaddrs* list = nullptr;
+        if (::getifaddrs(&list) != 0)
+            return;
+        m_local.clear();
+        for (ifaddrs* a = list; a; a = a->ifa_next) {
+            if (!a->ifa_addr)
+                continue;
+            if (a->ifa_addr->sa_family == AF_INET)
+                m_local.push_back(Endpoint::Ipv4(
+                    reinterpret_cast<const uint8_t*>(&reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr),
+                    0));
+            else if (a->ifa_addr->sa_family == AF_INET6)
+                m_local.push_back(
+                    Endpoint::Ipv6(reinterpret_cast<const uint8_t*>(
+                                       &reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr),
+                                   0));
+        }
+        ::freeifaddrs(list);
+    }
+
+    bool IsLocal(const Endpoint& e) const {
+        if (!e.IsIpv6() && e.AddressBytes()[0] == 127)
+            return true;
+        return std::any_of(m_local.begin(), m_local.end(), [&](const Endpoint& a) {
+            return a.IsIpv6() == e.IsIpv6() &&
+                   std::memcmp(a.AddressBytes(), e.AddressBytes(), e.AddressLength()) == 0;
+        });
+    }
+
+    int m_netlink = -1;
+    std::vector<DiagSocket> m_sockets;
+    std::unordered_map<SocketKey, std::vector<Sighting>, SocketKeyHash> m_seen;
+    std::unordered_map<uint64_t, InodeHolders> m_holders;
+    std::vector<Endpoint> m_local;
+    std::deque<Pending> m_pending;
+    size_t m_next = 0;
+    Clock::time_point m_lastForget{};
+    Clock::time_point m_lastDump{};
+    std::unordered_set<int32_t> m_knownPids;  // the processes the last full search read
+    bool m_changed = false;                   // a new sighting or holder since the last decisions
+};
+
+std::thread g_lookupThread;
+std::atomic<bool> g_lookupStop{false};
+
+}  // namespace
+
+void DumpSockets(int netlink, std::vector<DiagSocket>& out) {
+    static thread_local std::vector<uint8_t> buffer(size_t{1} << 16);
+    static thread_local uint32_t sequence = 0;
+    out.clear();
+    for (int family : {AF_INET, AF_INET6}) {
+        for (bool tcp : {true, false}) {
+            struct {
+                nlmsghdr header;
+                inet_diag_req_v2 request;
+            } message{};
+            message.header.nlmsg_len = sizeof message;
+            message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+            message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+            message.header.nlmsg_seq = ++sequence;
+            message.request.sdiag_family = static_cast<uint8_t>(family);
+            message.request.sdiag_protocol = tcp ? IPPROTO_TCP : IPPROTO_UDP;
+            // Request sockets and TIME_WAIT ones have no owner to tell.
+            message.request.idiag_states = ~((1u << TCP_TIME_WAIT) | (1u << 12 /* TCP_NEW_SYN_RECV */));
+            if (::send(netlink, &message, sizeof message, 0) != static_cast<ssize_t>(sizeof message))
+                continue;
+            for (;;) {
+                const ssize_t n = ::recv(netlink, buffer.data(), buffer.size(), 0);
+                if (n <= 0 || ParseDiagAnswer({buffer.data(), static_cast<size_t>(n)}, tcp, out) != 1)
+                    break;
+            }
+        }
+    }
+}
+
+int ParseDiagAnswer(std::span<const uint8_t> bytes, bool tcp, std::vector<DiagSocket>& out) {
+    size_t at = 0;
+    while (bytes.size() - at >= sizeof(nlmsghdr)) {
+        nlmsghdr header;
+        std::memcpy(&header, bytes.data() + at, sizeof header);
+        if (header.nlmsg_len < sizeof header || header.nlmsg_len > bytes.size() - at)
+            return -1;
+        if (header.nlmsg_type == NLMSG_DONE)
+            return 0;
+        if (header.nlmsg_type == NLMSG_ERROR)
+            return -1;
+        if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+            header.nlmsg_len - sizeof header >= sizeof(inet_diag_msg)) {
+            inet_diag_msg m;
+            std::memcpy(&m, bytes.data() + at + sizeof header, sizeof m);
+            if (m.idiag_family == AF_INET || m.idiag_family == AF_INET6) {
+                DiagSocket s;
+                s.tcp = tcp;
+                s.local = ReadDiagEndpoint(m.idiag_family, m.id.idiag_src, m.id.idiag_sport);
+                s.remote = ReadDiagEndpoint(m.idiag_family, m.id.idiag_dst, m.id.idiag_dport);
+                s.uid = m.idiag_uid;
+                s.inode = m.idiag_inode;
+                out.push_back(s);
+            }
+        }
+        at += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), bytes.size() - at);
+    }
+    return 1;
+}
+
+uint64_t SocketInodeOfLink(std::string_view link) {
+    constexpr std::string_view kPrefix = "socket:[";
+    if (!link.starts_with(kPrefix) || !link.ends_with(']'))
+        return 0;
+    const std::string_view digits = link.substr(kPrefix.size(), link.size() - kPrefix.size() - 1);
+    uint64_t inode = 0;
+    const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), inode);
+    return r.ec == std::errc() && r.ptr == digits.data() + digits.size() ? inode : 0;
+}
+
+void StartOwnerLookup() {
+    StopOwnerLookup();
+    g_ownersLookedUp.store(true, std::memory_order_relaxed);
+    g_lookupStop = false;
+    g_lookupThread = std::thread([] {
+        OwnerLookup lookup;
+        lookup.Run(g_lookupStop);
+    });
+}
+
+void StopOwnerLookup() {
+    g_lookupStop = true;
+    if (g_lookupThread.joinable())
+        g_lookupThread.join();
+}
