@@ -31,6 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 // How often the sockets are read while a capture runs: a program that lives 100 ms is seen many times over.
 constexpr auto kPause = std::chrono::milliseconds(1);
+// While no new connection has come for kQuietAfter, the watch slows down to about a twentieth of a core:
+// an idle capture should cost next to nothing.
+constexpr auto kQuietPause = std::chrono::milliseconds(100);
+constexpr auto kQuietAfter = std::chrono::seconds(2);
 // During a long search of the processes the sockets are still dumped, as often as a dump's cost allows.
 constexpr auto kDumpDuringSearch = std::chrono::milliseconds(5);
 // A new connection waits this long for its sockets (its first packet may reach the store before the dump
@@ -131,6 +135,8 @@ public:
     void Run(const std::atomic<bool>& stop) {
         m_netlink = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
         Clock::time_point addressesRead{};
+        Clock::time_point lastNewConnection = Clock::now();
+        size_t connections = g_connectionTable.size();
         // Until the capture ends (or the lookup is stopped): the table grows no more after that.
         while (!stop.load() && g_captureState.load() != CAPTURE_IDLE) {
             const auto start = Clock::now();
@@ -142,7 +148,14 @@ public:
             Round(start);
             // A dump walks the kernel's whole socket tables (about 5 ms of CPU on a host with large
             // ones): the pause at least as long keeps the watch under half a core.
-            std::this_thread::sleep_for(std::max<Clock::duration>(kPause, ThreadCpuTime() - cpu));
+            const Clock::duration spent = ThreadCpuTime() - cpu;
+            if (const size_t now = g_connectionTable.size(); now != connections) {
+                connections = now;
+                lastNewConnection = start;
+            }
+            std::this_thread::sleep_for(start - lastNewConnection < kQuietAfter
+                                            ? std::max<Clock::duration>(kPause, spent)
+                                            : std::max<Clock::duration>(kQuietPause, 19 * spent));
         }
         // The capture has ended: what is waiting is decided on what was seen, without waiting any longer.
         Round(Clock::time_point::max());
