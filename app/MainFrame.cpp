@@ -108,6 +108,7 @@ CMainFrame::~CMainFrame() {
     // The bars are hidden as the window goes: their signals must not reach a frame half destroyed.
     m_connectionsBar->disconnect(this);
     m_packetsBar->disconnect(this);
+    m_trafficBar->disconnect(this);
     m_framework->DestroyLayout();
     if (m_tray)
         m_tray->hide();
@@ -154,12 +155,14 @@ void CMainFrame::CreateMenus() {
                                "Dock or float the connections bar\nDock Connections Bar"));
     view->addAction(
         AddCommand(ID_DOCK_PACKETS, "Dock &Packets Bar", "Dock or float the packets bar\nDock Packets Bar"));
+    view->addAction(
+        AddCommand(ID_DOCK_TRAFFIC, "Dock Tra&ffic Bar", "Dock or float the traffic bar\nDock Traffic Bar"));
     view->addSeparator();
     view->addAction(AddCommand(ID_VIEW_CONNECTIONS_BAR, "Co&nnections Bar",
                                "Show or hide the connections bar\nConnections Bar"));
     view->addAction(
         AddCommand(ID_VIEW_PACKETS_BAR, "Pac&kets Bar", "Show or hide the packets bar\nPackets Bar"));
-    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS,
+    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS, ID_DOCK_TRAFFIC,
                    ID_VIEW_CONNECTIONS_BAR, ID_VIEW_PACKETS_BAR})
         Action(id)->setCheckable(true);
 
@@ -303,6 +306,8 @@ void CMainFrame::CreateBars() {
     // The traffic graph, below the tab area; it looks after its own toggle and setting.
     m_trafficBar = new CTrafficBar(this, m_packetsList);
     m_viewMenu->addAction(m_trafficBar->ToggleAction());
+    connect(Action(ID_DOCK_TRAFFIC), &QAction::triggered, m_trafficBar, &CSizingControlBar::ToggleDocking);
+    connect(m_trafficBar, &CSizingControlBar::placeChanged, this, &CMainFrame::UpdateCommandStates);
 }
 
 bool CMainFrame::CreateTabArea() {
@@ -384,6 +389,7 @@ void CMainFrame::UpdateCommandStates() {
     Action(ID_EXPORT_SHOWN_PACKETS)->setEnabled(allowed && exports.shownPackets);
     Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
     Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
+    Action(ID_DOCK_TRAFFIC)->setChecked(!m_trafficBar->IsBarFloating());
     Action(ID_VIEW_CONNECTIONS_BAR)->setChecked(!m_connectionsBar->isHidden());
     Action(ID_VIEW_PACKETS_BAR)->setChecked(!m_packetsBar->isHidden());
     if (auto* toolbar = findChild<QToolBar*>("toolbar"))

@@ -32,6 +32,7 @@ enum FrameCommand : int {
     ID_TIP_OF_THE_DAY = 147,
     ID_DOCK_CONNECTIONS = 154,
     ID_DOCK_PACKETS = 155,
+    ID_DOCK_TRAFFIC = 156,
     ID_START = 32771,
     ID_STOP = 32772,
     ID_CONFIGURE = 32773,

@@ -1,7 +1,10 @@
 #include "views/TrafficGraph.h"
 
+#include <QActionGroup>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -93,8 +96,38 @@ CTrafficGraph::CTrafficGraph(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     CStoreWatcher* watcher = CStoreWatcher::Instance();
     connect(watcher, &CStoreWatcher::grew, m_refresh, &CPacedAction::Request);
-    connect(watcher, &CStoreWatcher::cleared, m_refresh, &CPacedAction::Request);
+    // A new capture or file starts in the automatic view: the user's zoom belonged to the last one.
+    connect(watcher, &CStoreWatcher::cleared, this, [this] {
+        m_automatic = true;
+        m_refresh->Request();
+    });
     connect(watcher, &CStoreWatcher::stateChanged, m_refresh, &CPacedAction::Request);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void CTrafficGraph::SetChosenBinWidth(int64_t us) {
+    m_chosenBinUs = std::max<int64_t>(us, 0);
+    update();
+}
+
+void CTrafficGraph::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QMenu* bins = menu.addMenu(QStringLiteral("&Bin Width"));
+    auto* choices = new QActionGroup(&menu);
+    const struct {
+        const char* text;
+        int64_t us;
+    } kChoices[] = {{"&Automatic", 0}, {"1 ms", kMs},       {"10 ms", 10 * kMs}, {"100 ms", 100 * kMs},
+                    {"1 s", kSec},     {"10 s", 10 * kSec}, {"1 min", 60 * kSec}};
+    for (const auto& c : kChoices) {
+        QAction* a = bins->addAction(QString::fromLatin1(c.text));
+        a->setCheckable(true);
+        a->setChecked(c.us == m_chosenBinUs);
+        a->setActionGroup(choices);
+        connect(a, &QAction::triggered, this, [this, us = c.us] { SetChosenBinWidth(us); });
+    }
+    menu.addAction(QStringLiteral("&Fit All\tHome"), this, &CTrafficGraph::FitAll);
+    menu.exec(event->globalPos());
 }
 
 void CTrafficGraph::ShowConnection(int connection) {
@@ -107,6 +140,14 @@ void CTrafficGraph::ShowConnection(int connection) {
 void CTrafficGraph::Refresh() {
     // Connections, and the counts, first: the store may have been emptied since.
     bool changed = m_rates.TakeUp();
+    // Start and Stop change the automatic view (the last minute, or everything) with no new packet.
+    const int state = g_captureState.load(std::memory_order_relaxed);
+    if (state != m_shownState) {
+        if (state == CAPTURE_RUNNING)
+            m_automatic = true;
+        m_shownState = state;
+        changed = true;
+    }
     if (m_connectionSource) {
         const int wanted = m_connectionSource();
         if (wanted != m_rates.Connection()) {
@@ -189,9 +230,9 @@ void CTrafficGraph::PanBy(double dx) {
 
 void CTrafficGraph::ComputeSeries() {
     UpdateAutomaticView();
-    // A bin is never narrower than a pixel.
+    // A bin is never narrower than a pixel, nor than the width the user chose.
     const int64_t minWidth =
-        std::max<int64_t>((m_to - m_from + PlotRect().width() - 1) / PlotRect().width(), 1);
+        std::max<int64_t>({(m_to - m_from + PlotRect().width() - 1) / PlotRect().width(), m_chosenBinUs, 1});
     m_binWidth = m_rates.All().Series(m_from, m_to, minWidth, m_all);
     if (m_rates.Connection() >= 0) {
         m_rates.ToServer().Series(m_from, m_to, minWidth, m_toServer);
