@@ -488,6 +488,10 @@ void CMainFrame::EndOpen(OpenResult opened) {
     FinishOpen(opened);
     m_frontEnd->EndCommand();
     UpdateCommandStates();
+    if (m_closeAfterSave) {
+        m_closeAfterSave = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void CMainFrame::OnStart() {
@@ -582,6 +586,15 @@ void CMainFrame::changeEvent(QEvent* event) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
+    // A question open meanwhile (start-up's, a command's) is answered as its close box would; the close
+    // comes again once the work that asked has gone on, and then asks its own questions.
+    if (m_frontEnd->AnswerOpenQuestions()) {
+        if (m_frontEnd->IsCommandRunning())
+            m_closeAfterSave = true;
+        else
+            QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
     if (g_captureState.load() != CAPTURE_IDLE) {
         if (m_frontEnd->Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
             return;
