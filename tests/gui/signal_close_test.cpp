@@ -160,8 +160,8 @@ private slots:
         QSignalSpy closed(m_frame.get(), &CMainFrame::Closed);
         QElapsedTimer open;
         m_frame->FrontEnd()->SetPromptScript([&](const QString& text, MsgButtons buttons, const QString&) {
-            if (!m_shown.isEmpty())  // the report that the file was read: closing answers it too
-                return AskUser(m_frame.get(), text.toStdString(), buttons);
+            if (!m_shown.isEmpty())  // the report that the file was read
+                return MsgAnswer::Ok;
             QTimer::singleShot(100, [] { ::raise(SIGTERM); });
             // Should nothing answer it, the box goes after a while and the test fails.
             QTimer::singleShot(5000, [] {
