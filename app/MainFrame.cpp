@@ -71,6 +71,22 @@ CMainFrame::CMainFrame(QWidget* parent)
 
     WireCommandStates();
     UpdateCommandStates();
+    // Before a remembered layout replaces it.
+    m_firstRunLayout = SaveWindowLayout(*this);
+}
+
+void CMainFrame::ResetLayout() {
+    // The first-run layout where the window is now: only its size and the bars' places go back.
+    const QPoint at = pos();
+    const bool maximised = isMaximized();
+    if (maximised)
+        showNormal();
+    if (RestoreWindowLayout(*this, m_firstRunLayout))
+        move(at);
+    for (CSizingControlBar* bar :
+         {static_cast<CSizingControlBar*>(m_connectionsBar), static_cast<CSizingControlBar*>(m_packetsBar)})
+        bar->show();
+    UpdateCommandStates();
 }
 
 void CMainFrame::WireCommandStates() {
@@ -162,6 +178,8 @@ void CMainFrame::CreateMenus() {
                                "Show or hide the connections bar\nConnections Bar"));
     view->addAction(
         AddCommand(ID_VIEW_PACKETS_BAR, "Pac&kets Bar", "Show or hide the packets bar\nPackets Bar"));
+    AddCommand(ID_RESET_LAYOUT, "&Reset Layout",
+               "Put the window and its bars back as they were at first start\nReset Layout");
     for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS, ID_DOCK_TRAFFIC,
                    ID_VIEW_CONNECTIONS_BAR, ID_VIEW_PACKETS_BAR})
         Action(id)->setCheckable(true);
@@ -211,6 +229,7 @@ void CMainFrame::CreateMenus() {
 
     connect(Action(ID_NEW_WINDOW), &QAction::triggered, this, [] { StartNewWindow(); });
     connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    connect(Action(ID_RESET_LAYOUT), &QAction::triggered, this, &CMainFrame::ResetLayout);
     connect(Action(ID_START), &QAction::triggered, this, &CMainFrame::OnStart);
     connect(Action(ID_STOP), &QAction::triggered, this, &CMainFrame::OnStop);
     connect(Action(ID_OPEN), &QAction::triggered, this, &CMainFrame::OnOpen);
@@ -306,6 +325,8 @@ void CMainFrame::CreateBars() {
     // The traffic graph, below the tab area; it looks after its own toggle and setting.
     m_trafficBar = new CTrafficBar(this, m_packetsList);
     m_viewMenu->addAction(m_trafficBar->ToggleAction());
+    m_viewMenu->addSeparator();
+    m_viewMenu->addAction(Action(ID_RESET_LAYOUT));
     connect(Action(ID_DOCK_TRAFFIC), &QAction::triggered, m_trafficBar, &CSizingControlBar::ToggleDocking);
     connect(m_trafficBar, &CSizingControlBar::placeChanged, this, &CMainFrame::UpdateCommandStates);
 }

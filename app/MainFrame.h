@@ -3,6 +3,7 @@
 // engine's questions go to its front end (WindowFrontEnd.h).
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QMainWindow>
 
@@ -46,6 +47,7 @@ enum FrameCommand : int {
     ID_NEW_WINDOW = 32799,
     ID_VIEW_CONNECTIONS_BAR = 32840,  // show or hide the bars (their close glyphs hide them)
     ID_VIEW_PACKETS_BAR = 32841,
+    ID_RESET_LAYOUT = 32842,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_VIEW_TOOLBAR = 59392,
@@ -94,6 +96,8 @@ public:
     void OnStop();
     void OnOpen();
     void OnSave();
+    // View > Reset Layout: the bars, the panes and the columns as at first start.
+    void ResetLayout();
     // Opens `path` as the Open command does once a file was chosen (the filter question included); for
     // `pacterra FILE` and `pacterra -`.
     void OpenFileAtStartup(const QString& path);
@@ -139,6 +143,7 @@ private:
     void EndOpen(OpenResult opened);
 
     std::unique_ptr<CWindowFrontEnd> m_frontEnd;
+    QByteArray m_firstRunLayout;  // the layout the window is built with, for Reset Layout
     TVisualFramework* m_framework;
     CListCtrlLeft* m_connectionsList = nullptr;
     CListCtrlRight* m_packetsList = nullptr;

@@ -465,6 +465,13 @@ private slots:
         QCOMPARE(m_frame->PacketsList()->horizontalHeader()->sectionSize(3), 420);
         // The bars remember these sizes for where they are now.
         QCOMPARE(packets->m_sizeFloat, floatingSize);
+
+        // View > Reset Layout: the first start's again.
+        m_frame->Action(ID_RESET_LAYOUT)->trigger();
+        QTRY_COMPARE(m_frame->dockWidgetArea(conns), Qt::TopDockWidgetArea);
+        QVERIFY(!packets->isFloating());
+        QVERIFY(!m_frame->findChild<QToolBar*>("toolbar")->isHidden());
+        QTRY_VERIFY(conns->x() < packets->x() && conns->y() == packets->y());
     }
 
     void damagedOrForeignLayoutIsIgnored_data() {
