@@ -3,9 +3,13 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -49,6 +53,9 @@ namespace {
 constexpr char kTitle[] = "Pacterra Packet Sniffer";
 // Often enough that the counters look live, rarely enough to cost nothing while packets pour in.
 constexpr int kUpdateIntervalMs = 250;
+
+// The caption strip, frames and margins around a docked list.
+constexpr int kBarFrameAllowance = 24;
 
 const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 100000"};
 
@@ -227,7 +234,7 @@ void CMainFrame::CreateMenus() {
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(Action(ID_APP_EXIT));
 
-    connect(Action(ID_NEW_WINDOW), &QAction::triggered, this, [] { StartNewWindow(); });
+    connect(Action(ID_NEW_WINDOW), &QAction::triggered, this, [this] { StartNewWindow(this); });
     connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
     connect(Action(ID_RESET_LAYOUT), &QAction::triggered, this, &CMainFrame::ResetLayout);
     connect(Action(ID_START), &QAction::triggered, this, &CMainFrame::OnStart);
@@ -305,8 +312,14 @@ void CMainFrame::CreateBars() {
     m_packetsList = m_packetsBar->m_wndList;
     for (int id : {ID_EXPORT_CONNECTIONS, ID_EXPORT_CONNECTION_PACKETS, ID_EXPORT_SHOWN_PACKETS})
         m_connectionsList->AddRowAction(Action(id));
-    // One row at the top, the connections on the left, sized from the frame's first size.
-    resize(1000, 700);
+    // One row at the top, the connections on the left, sized from the frame's first size: wide enough that
+    // the connections bar (two thirds of it) shows every column of its list, as far as the screen allows.
+    const int columns = m_connectionsList->horizontalHeader()->length() +
+                        m_connectionsList->verticalScrollBar()->sizeHint().width() + 2 * kBarFrameAllowance;
+    int width = std::max(1000, columns * 3 / 2 + 1);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        width = std::min(width, screen->availableGeometry().width() - 2 * kBarFrameAllowance);
+    resize(std::max(width, 1000), 700);
     DockListBars(this, m_connectionsBar, m_packetsBar);
     for (CSizingControlBar* bar :
          {static_cast<CSizingControlBar*>(m_connectionsBar), static_cast<CSizingControlBar*>(m_packetsBar)}) {
