@@ -13,6 +13,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
@@ -88,6 +89,11 @@ void CMainFrame::ResetLayout() {
     const bool maximised = isMaximized();
     if (maximised)
         showNormal();
+    // A restored column keeps at least the width it has: the first start's widths must not be held up.
+    for (QTableView* list :
+         {static_cast<QTableView*>(m_connectionsList), static_cast<QTableView*>(m_packetsList)})
+        for (int i = 0; i < list->horizontalHeader()->count(); ++i)
+            list->horizontalHeader()->resizeSection(i, list->horizontalHeader()->minimumSectionSize());
     if (RestoreWindowLayout(*this, m_firstRunLayout))
         move(at);
     for (CSizingControlBar* bar :

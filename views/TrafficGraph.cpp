@@ -48,6 +48,12 @@ QString Amount(double v, const char* unit) {
     return QStringLiteral("%1 %2%3").arg(v, 0, 'f', decimals).arg(kPrefixes[i]).arg(unit);
 }
 
+// `percent` of `a` over `b`.
+QColor Blend(const QColor& a, const QColor& b, int percent) {
+    auto mix = [percent](int x, int y) { return (x * percent + y * (100 - percent)) / 100; };
+    return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+}
+
 double PerSecond(uint64_t count, int64_t widthUs) {
     return widthUs > 0 ? static_cast<double>(count) * 1e6 / static_cast<double>(widthUs) : 0;
 }
@@ -281,7 +287,11 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), pal.base());
     const QRect plot = PlotRect();
     const QColor text = pal.text().color();
-    const QColor grid = pal.mid().color();
+    // On a dark page the packets' dark blue would not show, nor a mid grey grid: both are taken towards the
+    // text colour there.
+    const bool dark = pal.base().color().lightness() < 128;
+    const QColor packetsColor = dark ? kPacketsColor.lighter(260) : kPacketsColor;
+    const QColor grid = dark ? Blend(text, pal.base().color(), 40) : pal.mid().color();
     p.setPen(text);
 
     if (m_rates.All().TotalPackets() == 0) {
@@ -311,7 +321,7 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
         const double y = plot.bottom() + 1 - plot.height() * i / 4.0;
         p.setPen(QPen(grid, 0, i ? Qt::DotLine : Qt::SolidLine));
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-        p.setPen(kPacketsColor);
+        p.setPen(packetsColor);
         p.drawText(QRectF(0, y - fm.height() / 2.0, kLeft - 4, fm.height()),
                    Qt::AlignRight | Qt::AlignVCenter, Amount(maxPackets * i / 4, ""));
         p.setPen(kBytesColor);
@@ -370,7 +380,7 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
         p.drawPolyline(line);
     };
     steps(true, kBytesColor);
-    steps(false, kPacketsColor);
+    steps(false, packetsColor);
     for (const auto& d : directions) {
         if (d.points.empty())
             continue;
@@ -386,7 +396,7 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
         p.drawText(QPoint(x + 13, 4 + fm.ascent() - 2), label);
         x += 13 + fm.horizontalAdvance(label) + 12;
     };
-    legend(QStringLiteral("packets/s"), kPacketsColor);
+    legend(QStringLiteral("packets/s"), packetsColor);
     legend(QStringLiteral("bytes/s"), kBytesColor);
     if (m_rates.Connection() >= 0) {
         legend(QStringLiteral("No.%1 client > server").arg(m_rates.Connection()), kToServerLine);
