@@ -191,7 +191,7 @@ void CMainFrame::CreateMenus() {
                                "Show or hide the connections bar\nConnections Bar"));
     view->addAction(
         AddCommand(ID_VIEW_PACKETS_BAR, "Pac&kets Bar", "Show or hide the packets bar\nPackets Bar"));
-    AddCommand(ID_RESET_LAYOUT, "&Reset Layout",
+    AddCommand(ID_RESET_LAYOUT, "Reset &Layout",
                "Put the window and its bars back as they were at first start\nReset Layout");
     for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS, ID_DOCK_TRAFFIC,
                    ID_VIEW_CONNECTIONS_BAR, ID_VIEW_PACKETS_BAR})

@@ -123,7 +123,8 @@ void CSizingControlBar::ToggleDocking() {
         setFloating(false);
         return;
     }
-    const QPoint docked = mapToGlobal(QPoint(0, 0));
+    // A little off where it was docked, so that it is seen to float.
+    const QPoint docked = mapToGlobal(QPoint(0, 0)) + QPoint(40, 40);
     setFloating(true);
     if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
         const QRect room = screen->availableGeometry();

@@ -49,8 +49,8 @@ public:
     // being restored) instead of taking the one remembered for that place; clearing it remembers the
     // bar's size where it now is.
     void SetKeepSizeOnMove(bool keep);
-    // The dock toggle: floats a docked bar where it was, kept on its screen; docks a floating one where it
-    // was docked last.
+    // The dock toggle: floats a docked bar a little off where it was, kept on its screen; docks a floating
+    // one where it was docked last.
     void ToggleDocking();
 
 signals:
