@@ -1,7 +1,12 @@
 #include "app/AppCommands.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
 
 #include "app/AboutDlg.h"
 #include "config/CaptureConfig.h"
@@ -53,8 +58,33 @@ void OpenHomePage() {
     CLinkLabel::OpenAndReport(kHomePageUrl, kHomePageUrl);
 }
 
-bool StartNewWindow() {
-    return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+bool StartNewWindow(const QWidget* from) {
+    QStringList arguments;
+    if (from)
+        arguments << QStringLiteral("--near")
+                  << QStringLiteral("%1,%2").arg(from->frameGeometry().x()).arg(from->frameGeometry().y());
+    return QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments);
+}
+
+void KeepOnScreen(QWidget& window) {
+    if (window.isMaximized() || window.isFullScreen())
+        return;
+    const QScreen* screen = QGuiApplication::screenAt(window.frameGeometry().center());
+    if (!screen)
+        screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    // The window manager's frame around the window, as far as it is known yet.
+    const QSize frame = window.frameGeometry().size() - window.geometry().size();
+    const QSize most = room.size() - frame.expandedTo(QSize(0, 0));
+    if (window.width() > most.width() || window.height() > most.height())
+        window.resize(window.size().boundedTo(most));
+    QRect outer = window.frameGeometry();
+    outer.setSize(window.size() + frame.expandedTo(QSize(0, 0)));
+    const int x = std::clamp(outer.x(), room.left(), std::max(room.left(), room.right() + 1 - outer.width()));
+    const int y = std::clamp(outer.y(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height()));
+    window.move(x, y);
 }
 
 void ConfigureCapture(QWidget* parent) {

@@ -12,8 +12,11 @@ void ShowTipAtStartup(QWidget* parent);
 void OpenHelpContents();
 void OpenTutorial();
 void OpenHomePage();
-// A second, independent instance of this program. false when it could not be started.
-bool StartNewWindow();
+// A second, independent instance of this program, offset from `from`'s place (--near X,Y). false when it
+// could not be started.
+bool StartNewWindow(const QWidget* from = nullptr);
+// Keeps `window` whole on the screen it is mostly on: smaller than that screen's free area, inside it.
+void KeepOnScreen(QWidget& window);
 
 // The configuration dialogs (only while no capture runs).
 void ConfigureCapture(QWidget* parent);

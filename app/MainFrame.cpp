@@ -3,13 +3,18 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
@@ -52,6 +57,9 @@ constexpr char kTitle[] = "Pacterra Packet Sniffer";
 // Often enough that the counters look live, rarely enough to cost nothing while packets pour in.
 constexpr int kUpdateIntervalMs = 250;
 
+// The caption strip, frames and margins around a docked list.
+constexpr int kBarFrameAllowance = 24;
+
 const char* const kPaneWidths[3] = {"Buffer: 100%", "Conns: 10000", "Packets: 100000"};
 
 }  // namespace
@@ -72,6 +80,27 @@ CMainFrame::CMainFrame(QWidget* parent)
     CreateTray();
 
     WireCommandStates();
+    UpdateCommandStates();
+    // Before a remembered layout replaces it.
+    m_firstRunLayout = SaveWindowLayout(*this);
+}
+
+void CMainFrame::ResetLayout() {
+    // The first-run layout where the window is now: only its size and the bars' places go back.
+    const QPoint at = pos();
+    const bool maximised = isMaximized();
+    if (maximised)
+        showNormal();
+    // A restored column keeps at least the width it has: the first start's widths must not be held up.
+    for (QTableView* list :
+         {static_cast<QTableView*>(m_connectionsList), static_cast<QTableView*>(m_packetsList)})
+        for (int i = 0; i < list->horizontalHeader()->count(); ++i)
+            list->horizontalHeader()->resizeSection(i, list->horizontalHeader()->minimumSectionSize());
+    if (RestoreWindowLayout(*this, m_firstRunLayout))
+        move(at);
+    for (CSizingControlBar* bar :
+         {static_cast<CSizingControlBar*>(m_connectionsBar), static_cast<CSizingControlBar*>(m_packetsBar)})
+        bar->show();
     UpdateCommandStates();
 }
 
@@ -110,6 +139,7 @@ CMainFrame::~CMainFrame() {
     // The bars are hidden as the window goes: their signals must not reach a frame half destroyed.
     m_connectionsBar->disconnect(this);
     m_packetsBar->disconnect(this);
+    m_trafficBar->disconnect(this);
     m_framework->DestroyLayout();
     if (m_tray)
         m_tray->hide();
@@ -156,12 +186,16 @@ void CMainFrame::CreateMenus() {
                                "Dock or float the connections bar\nDock Connections Bar"));
     view->addAction(
         AddCommand(ID_DOCK_PACKETS, "Dock &Packets Bar", "Dock or float the packets bar\nDock Packets Bar"));
+    view->addAction(
+        AddCommand(ID_DOCK_TRAFFIC, "Dock Tra&ffic Bar", "Dock or float the traffic bar\nDock Traffic Bar"));
     view->addSeparator();
     view->addAction(AddCommand(ID_VIEW_CONNECTIONS_BAR, "Co&nnections Bar",
                                "Show or hide the connections bar\nConnections Bar"));
     view->addAction(
         AddCommand(ID_VIEW_PACKETS_BAR, "Pac&kets Bar", "Show or hide the packets bar\nPackets Bar"));
-    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS,
+    AddCommand(ID_RESET_LAYOUT, "Reset &Layout",
+               "Put the window and its bars back as they were at first start\nReset Layout");
+    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DOCK_CONNECTIONS, ID_DOCK_PACKETS, ID_DOCK_TRAFFIC,
                    ID_VIEW_CONNECTIONS_BAR, ID_VIEW_PACKETS_BAR})
         Action(id)->setCheckable(true);
 
@@ -208,8 +242,9 @@ void CMainFrame::CreateMenus() {
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(Action(ID_APP_EXIT));
 
-    connect(Action(ID_NEW_WINDOW), &QAction::triggered, this, [] { StartNewWindow(); });
+    connect(Action(ID_NEW_WINDOW), &QAction::triggered, this, [this] { StartNewWindow(this); });
     connect(Action(ID_APP_EXIT), &QAction::triggered, this, &QWidget::close);
+    connect(Action(ID_RESET_LAYOUT), &QAction::triggered, this, &CMainFrame::ResetLayout);
     connect(Action(ID_START), &QAction::triggered, this, &CMainFrame::OnStart);
     connect(Action(ID_STOP), &QAction::triggered, this, &CMainFrame::OnStop);
     connect(Action(ID_OPEN), &QAction::triggered, this, &CMainFrame::OnOpen);
@@ -285,8 +320,14 @@ void CMainFrame::CreateBars() {
     m_packetsList = m_packetsBar->m_wndList;
     for (int id : {ID_EXPORT_CONNECTIONS, ID_EXPORT_CONNECTION_PACKETS, ID_EXPORT_SHOWN_PACKETS})
         m_connectionsList->AddRowAction(Action(id));
-    // One row at the top, the connections on the left, sized from the frame's first size.
-    resize(1000, 700);
+    // One row at the top, the connections on the left, sized from the frame's first size: wide enough that
+    // the connections bar (two thirds of it) shows every column of its list, as far as the screen allows.
+    const int columns = m_connectionsList->horizontalHeader()->length() +
+                        m_connectionsList->verticalScrollBar()->sizeHint().width() + 2 * kBarFrameAllowance;
+    int width = std::max(1000, columns * 3 / 2 + 1);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        width = std::min(width, screen->availableGeometry().width() - 2 * kBarFrameAllowance);
+    resize(std::max(width, 1000), 700);
     DockListBars(this, m_connectionsBar, m_packetsBar);
     for (CSizingControlBar* bar :
          {static_cast<CSizingControlBar*>(m_connectionsBar), static_cast<CSizingControlBar*>(m_packetsBar)}) {
@@ -305,6 +346,10 @@ void CMainFrame::CreateBars() {
     // The traffic graph, below the tab area; it looks after its own toggle and setting.
     m_trafficBar = new CTrafficBar(this, m_packetsList);
     m_viewMenu->addAction(m_trafficBar->ToggleAction());
+    m_viewMenu->addSeparator();
+    m_viewMenu->addAction(Action(ID_RESET_LAYOUT));
+    connect(Action(ID_DOCK_TRAFFIC), &QAction::triggered, m_trafficBar, &CSizingControlBar::ToggleDocking);
+    connect(m_trafficBar, &CSizingControlBar::placeChanged, this, &CMainFrame::UpdateCommandStates);
 }
 
 bool CMainFrame::CreateTabArea() {
@@ -407,6 +452,7 @@ void CMainFrame::UpdateCommandStates() {
     Action(ID_EXPORT_SHOWN_PACKETS)->setEnabled(allowed && exports.shownPackets);
     Action(ID_DOCK_CONNECTIONS)->setChecked(!m_connectionsBar->IsBarFloating());
     Action(ID_DOCK_PACKETS)->setChecked(!m_packetsBar->IsBarFloating());
+    Action(ID_DOCK_TRAFFIC)->setChecked(!m_trafficBar->IsBarFloating());
     Action(ID_VIEW_CONNECTIONS_BAR)->setChecked(!m_connectionsBar->isHidden());
     Action(ID_VIEW_PACKETS_BAR)->setChecked(!m_packetsBar->isHidden());
     if (auto* toolbar = findChild<QToolBar*>("toolbar"))
@@ -513,6 +559,10 @@ void CMainFrame::EndOpen(OpenResult opened) {
     FinishOpen(opened);
     m_frontEnd->EndCommand();
     UpdateCommandStates();
+    if (m_closeAfterSave) {
+        m_closeAfterSave = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void CMainFrame::OnStart() {
@@ -607,6 +657,15 @@ void CMainFrame::changeEvent(QEvent* event) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
+    // A question open meanwhile (start-up's, a command's) is answered as its close box would; the close
+    // comes again once the work that asked has gone on, and then asks its own questions.
+    if (m_frontEnd->AnswerOpenQuestions()) {
+        if (m_frontEnd->IsCommandRunning())
+            m_closeAfterSave = true;
+        else
+            QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
     if (g_captureState.load() != CAPTURE_IDLE) {
         if (m_frontEnd->Prompt(msg::kStopCapturingQuestion, MsgButtons::OkCancel, {}) != MsgAnswer::Ok)
             return;

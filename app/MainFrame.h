@@ -3,6 +3,7 @@
 // engine's questions go to its front end (WindowFrontEnd.h).
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QMainWindow>
 
@@ -32,6 +33,7 @@ enum FrameCommand : int {
     ID_TIP_OF_THE_DAY = 147,
     ID_DOCK_CONNECTIONS = 154,
     ID_DOCK_PACKETS = 155,
+    ID_DOCK_TRAFFIC = 156,
     ID_START = 32771,
     ID_STOP = 32772,
     ID_CONFIGURE = 32773,
@@ -45,6 +47,7 @@ enum FrameCommand : int {
     ID_NEW_WINDOW = 32799,
     ID_VIEW_CONNECTIONS_BAR = 32840,  // show or hide the bars (their close glyphs hide them)
     ID_VIEW_PACKETS_BAR = 32841,
+    ID_RESET_LAYOUT = 32842,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_VIEW_TOOLBAR = 59392,
@@ -93,6 +96,8 @@ public:
     void OnStop();
     void OnOpen();
     void OnSave();
+    // View > Reset Layout: the bars, the panes and the columns as at first start.
+    void ResetLayout();
     // Opens `path` as the Open command does once a file was chosen (the filter question included); for
     // `pacterra FILE` and `pacterra -`.
     void OpenFileAtStartup(const QString& path);
@@ -138,6 +143,7 @@ private:
     void EndOpen(OpenResult opened);
 
     std::unique_ptr<CWindowFrontEnd> m_frontEnd;
+    QByteArray m_firstRunLayout;  // the layout the window is built with, for Reset Layout
     TVisualFramework* m_framework;
     CListCtrlLeft* m_connectionsList = nullptr;
     CListCtrlRight* m_packetsList = nullptr;

@@ -63,7 +63,9 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
         "the first connection shown in the packets list; print how the window kept up",
         "device");
     QCommandLineOption benchCount("bench-count", "packets to wait for", "count", "100000");
-    for (QCommandLineOption* option : {&benchCapture, &benchCount}) {
+    // New Window's: the place of the window that started this one.
+    QCommandLineOption near("near", "open offset from the window at X,Y", "x,y");
+    for (QCommandLineOption* option : {&benchCapture, &benchCount, &near}) {
         option->setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(*option);
     }
@@ -97,8 +99,20 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
     LoadStartupConfiguration();
     connect(m_frame.get(), &CMainFrame::Closed, this, &QCoreApplication::quit, Qt::QueuedConnection);
     LoadWindowLayout(*m_frame);
+    if (parser.isSet(near)) {
+        const QStringList at = parser.value(near).split(',');
+        bool xOk = false, yOk = false;
+        const int x = at.value(0).toInt(&xOk), y = at.value(1).toInt(&yOk);
+        // Down and right of it, as far as a title bar, so that both are seen.
+        if (at.size() == 2 && xOk && yOk)
+            m_frame->move(QPoint(x, y) + QPoint(40, 40));
+    }
+    // A remembered layout from a larger screen, or the offset, must not put the window past the screen's
+    // edge; once shown, the window manager's frame is known and counts too.
+    KeepOnScreen(*m_frame);
     new CSignalClose(m_frame.get(), {}, this);
     m_frame->show();
+    QTimer::singleShot(0, m_frame.get(), [this] { KeepOnScreen(*m_frame); });
     if (parser.isSet(benchCapture)) {
         const QString device = parser.value(benchCapture);
         const long long count = parser.value(benchCount).toLongLong();

@@ -85,6 +85,18 @@ MsgAnswer CWindowFrontEnd::ShowBox(const QString& text, MsgButtons buttons, cons
     return AskUser(m_window, text.toStdString(), buttons, QMessageBox::Warning, detail.toStdString());
 }
 
+bool CWindowFrontEnd::AnswerOpenQuestions() {
+    bool answered = false;
+    // The progress dialog is not modal: the work it shows goes on.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(w);
+            dialog && dialog->isVisible() && dialog->windowModality() != Qt::NonModal) {
+            dialog->reject();
+            answered = true;
+        }
+    return answered;
+}
+
 std::string CWindowFrontEnd::AskFilePath(FileQuestion question) {
     EndProgress();
     QString path;

@@ -56,6 +56,10 @@ public:
     // The command's work on a file starts now (a file chosen without the file dialog).
     void ShowWaitCursor() { m_waitCursor.Show(); }
 
+    // Answers the questions open in the window's dialogs as their close box does (Cancel, or No where there
+    // is no Cancel), so that a close request is not held up behind one; false when none was open.
+    bool AnswerOpenQuestions();
+
     // IPromptService.
     MsgAnswer Prompt(const std::string& text, MsgButtons buttons, const std::string& detail) override;
     std::string AskFilePath(FileQuestion question) override;

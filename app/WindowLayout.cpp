@@ -80,9 +80,12 @@ bool FitsColumns(const QTableView* list, const QList<int>& widths) {
            InRange(widths, list->horizontalHeader()->minimumSectionSize());
 }
 
+// A width saved under another style or font may be too narrow for what the list's own widths were made
+// to hold ("09:26:53..." for a time): those come back at least as wide as the list now makes them.
 void SetColumnWidths(QTableView* list, const QList<int>& widths) {
+    const QList<int> fitted = ColumnWidths(list);
     for (int i = 0; i < widths.size(); ++i)
-        list->horizontalHeader()->resizeSection(i, widths[i]);
+        list->horizontalHeader()->resizeSection(i, std::max(widths[i], fitted.value(i)));
 }
 
 }  // namespace

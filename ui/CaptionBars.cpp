@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -55,8 +56,15 @@ CSizingControlBarG::CSizingControlBarG(CSizingControlBar* bar) : QWidget(bar), m
     auto place = [this] {
         QDockWidget::DockWidgetFeatures f = m_bar->features();
         f.setFlag(QDockWidget::DockWidgetVerticalTitleBar, m_bar->IsDockedHorizontally());
-        if (f != m_bar->features())
+        if (f != m_bar->features()) {
             m_bar->setFeatures(f);
+            // The strip's side is taken up at the bar's next layout, which a move without a resize (a bar
+            // floating at its docked size) does not bring.
+            if (QLayout* layout = m_bar->layout()) {
+                layout->invalidate();
+                layout->activate();
+            }
+        }
         SetGlyphState(false, false);
         updateGeometry();
         update();

@@ -1,5 +1,6 @@
 #include "ui/ListBars.h"
 
+#include <QAction>
 #include <QMainWindow>
 
 #include "ui/CaptionBars.h"
@@ -20,8 +21,12 @@ void Host(CSizingControlBar* bar, QWidget* list) {
 CConnectionsBar::CConnectionsBar(QMainWindow* frame)
     : CSizingControlBar(QStringLiteral("Connections"), frame, kBarId), m_wndList(new CListCtrlLeft(this)) {
     m_caption = new CSizingControlBarCF(this);
-    // The filter line above the list.
-    Host(this, CConnectionFilterLine::CreatePane(m_wndList, this));
+    // The filter line above the list. Its Ctrl+L belongs to the window as much as to the bar, which may
+    // float.
+    QWidget* pane = CConnectionFilterLine::CreatePane(m_wndList, this);
+    Host(this, pane);
+    if (auto* focus = pane->findChild<QAction*>(QStringLiteral("filterConnectionsAction")); focus && frame)
+        frame->addAction(focus);
 }
 
 CPacketsBar::CPacketsBar(QMainWindow* frame)

@@ -4,7 +4,9 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
+
 #include <QSettings>
+#include <algorithm>
 
 #include "config/SettingsStore.h"
 
@@ -84,6 +86,8 @@ void CSizingControlBar::OnPlaceChanged() {
     emit placeChanged();
     if (place == m_place)
         return;
+    if (place == Place::Floating && !m_sizeFloat.isValid())
+        m_sizeFloat = m_place == Place::Horizontal ? m_sizeHorz : m_sizeVert;
     m_place = place;
     if (!m_keepSizeOnMove)
         ApplyBarSize();
@@ -99,7 +103,8 @@ void CSizingControlBar::SetKeepSizeOnMove(bool keep) {
 
 void CSizingControlBar::ApplyBarSize() {
     if (isFloating()) {
-        resize(m_sizeFloat.expandedTo(m_sizeMinFloat));
+        if (m_sizeFloat.isValid())
+            resize(m_sizeFloat.expandedTo(m_sizeMinFloat));
         return;
     }
     auto* frame = qobject_cast<QMainWindow*>(parentWidget());
@@ -118,11 +123,14 @@ void CSizingControlBar::ToggleDocking() {
         setFloating(false);
         return;
     }
+    // A little off where it was docked, so that it is seen to float.
+    const QPoint docked = mapToGlobal(QPoint(0, 0)) + QPoint(40, 40);
     setFloating(true);
-    QPoint origin;
-    if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
-        origin = screen->availableGeometry().topLeft();
-    move(origin + QPoint(m_sizeFloat.width(), m_sizeFloat.height()));
+    if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry();
+        move(std::clamp(docked.x(), room.left(), std::max(room.left(), room.right() - width())),
+             std::clamp(docked.y(), room.top(), std::max(room.top(), room.bottom() - height())));
+    }
 }
 
 namespace {
@@ -145,8 +153,13 @@ void CSizingControlBar::LoadBarSizes(const QString& profile) {
                        read("sizeHorzCY", m_sizeHorz.height(), m_sizeMinHorz.height()));
     m_sizeVert = QSize(read("sizeVertCX", m_sizeVert.width(), m_sizeMinVert.width()),
                        read("sizeVertCY", m_sizeVert.height(), m_sizeMinVert.height()));
-    m_sizeFloat = QSize(read("sizeFloatCX", m_sizeFloat.width(), m_sizeMinFloat.width()),
-                        read("sizeFloatCY", m_sizeFloat.height(), m_sizeMinFloat.height()));
+    // Earlier versions stored their 200 by 200 default whether or not the bar had floated: that size says
+    // nothing of the user's and is too small to use.
+    const QSize storedFloat(settings.value(QStringLiteral("sizeFloatCX")).toInt(),
+                            settings.value(QStringLiteral("sizeFloatCY")).toInt());
+    if (settings.contains(QStringLiteral("sizeFloatCX")) && storedFloat != QSize(200, 200))
+        m_sizeFloat = QSize(read("sizeFloatCX", m_sizeFloat.width(), m_sizeMinFloat.width()),
+                            read("sizeFloatCY", m_sizeFloat.height(), m_sizeMinFloat.height()));
     ApplyBarSize();
 }
 
@@ -157,6 +170,8 @@ void CSizingControlBar::SaveBarSizes(const QString& profile) const {
     settings.setValue(QStringLiteral("sizeHorzCY"), m_sizeHorz.height());
     settings.setValue(QStringLiteral("sizeVertCX"), m_sizeVert.width());
     settings.setValue(QStringLiteral("sizeVertCY"), m_sizeVert.height());
-    settings.setValue(QStringLiteral("sizeFloatCX"), m_sizeFloat.width());
-    settings.setValue(QStringLiteral("sizeFloatCY"), m_sizeFloat.height());
+    if (m_sizeFloat.isValid()) {
+        settings.setValue(QStringLiteral("sizeFloatCX"), m_sizeFloat.width());
+        settings.setValue(QStringLiteral("sizeFloatCY"), m_sizeFloat.height());
+    }
 }

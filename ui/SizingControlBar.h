@@ -18,7 +18,9 @@ public:
     // Sizes are the whole bar's, title bar included.
     QSize m_sizeHorz{200, 200};
     QSize m_sizeVert{200, 200};
-    QSize m_sizeFloat{200, 200};
+    // Not valid until the bar first floats: it floats at the size it had docked, and keeps what it is given
+    // floating from then on.
+    QSize m_sizeFloat;
     QSize m_sizeMinHorz{33, 32};
     QSize m_sizeMinVert{33, 32};
     QSize m_sizeMinFloat{37, 32};
@@ -47,8 +49,8 @@ public:
     // being restored) instead of taking the one remembered for that place; clearing it remembers the
     // bar's size where it now is.
     void SetKeepSizeOnMove(bool keep);
-    // The dock toggle: floats a docked bar (at the screen point m_sizeFloat.width(), m_sizeFloat.height()
-    // from the screen's top left), docks a floating one where it was docked last.
+    // The dock toggle: floats a docked bar a little off where it was, kept on its screen; docks a floating
+    // one where it was docked last.
     void ToggleDocking();
 
 signals:

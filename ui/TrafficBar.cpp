@@ -27,6 +27,14 @@ CTrafficBar::CTrafficBar(QMainWindow* frame, CListCtrlRight* packets)
     m_toggle->setStatusTip(QStringLiteral("Show or hide the traffic graph"));
     m_toggle->setToolTip(QStringLiteral("Toggle Traffic Bar"));
     connect(m_toggle, &QAction::triggered, this, &CTrafficBar::SetShown);
+    // The close glyph of its caption hides it too: the toggle and the setting follow. Hiding with its window
+    // (closed, or sent to the tray) is not the user's choice about the bar.
+    connect(this, &QDockWidget::visibilityChanged, this, [this, frame] {
+        if (frame->isVisible() && m_toggle->isChecked() == isHidden()) {
+            m_toggle->setChecked(!isHidden());
+            OpenSettingsStore().setValue(kShownKey, !isHidden());
+        }
+    });
 
     m_sizeHorz = QSize(frame->width(), 170);
     frame->addDockWidget(Qt::BottomDockWidgetArea, this);

@@ -1,7 +1,7 @@
 // The "Traffic" bar: a docking bar like the two list bars, holding the traffic graph. It draws the
 // connection the packets list shows, and a click on the graph selects that connection's first packet at or
 // after the moment clicked in the packets list. Hidden at first start; the View menu's "Traffic Bar"
-// toggle (ToggleAction) shows and hides it, and the choice is remembered.
+// toggle (ToggleAction) and its caption's close glyph show and hide it, and the choice is remembered.
 #pragma once
 
 #include <QPointer>

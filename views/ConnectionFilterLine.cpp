@@ -24,7 +24,8 @@ const char kHelp[] =
     "  host:10.0.0.1, host:10.0.0.0/8   either address\n"
     "  packets>10 (also <, =, >=, <=)   the packet count\n"
     "  any other text            found in the client or server (IP:Port), the service or the protocol\n"
-    "A leading - negates a word; \"quotes\" keep spaces. Ctrl+L or / comes here, Escape clears.";
+    "A leading - negates a word; \"quotes\" keep spaces. Ctrl+L (or / in the connections bar) comes "
+    "here,\nEscape clears.";
 
 }  // namespace
 
@@ -66,16 +67,36 @@ QWidget* CConnectionFilterLine::CreatePane(CListCtrlLeft* list, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     layout->addLayout(top);
+    // Why the expression cannot be used, where keyboard users see it too (the tooltip has every reason).
+    line->m_problem = new QLabel(pane);
+    line->m_problem->setObjectName(QStringLiteral("connectionFilterProblem"));
+    line->m_problem->setWordWrap(true);
+    line->m_problem->setForegroundRole(QPalette::Link);
+    line->m_problem->hide();
+    layout->addWidget(line->m_problem);
     layout->addWidget(list, 1);
-    // The keys that come to the line from anywhere in the window. A "/" typed into a text field stays
-    // there: text fields take printable keys before shortcuts.
+    // Ctrl+L comes to the line from anywhere in the window (the connections bar's owner adds this action to
+    // its window too, so that the key works while the bar floats in a window of its own); "/" only from
+    // inside the bar, since other views take typed characters as their own. A "/" typed into the line
+    // stays there: text fields take printable keys before shortcuts.
     auto* focus = new QAction(QStringLiteral("Filter Connections"), pane);
-    focus->setShortcuts({QKeySequence(QStringLiteral("Ctrl+L")), QKeySequence(QStringLiteral("/"))});
+    focus->setObjectName(QStringLiteral("filterConnectionsAction"));
+    focus->setShortcut(QKeySequence(QStringLiteral("Ctrl+L")));
     focus->setShortcutContext(Qt::WindowShortcut);
-    QObject::connect(focus, &QAction::triggered, line, [line] {
-        line->setFocus(Qt::ShortcutFocusReason);
-        line->selectAll();
-    });
+    auto* slash = new QAction(pane);
+    slash->setShortcut(QKeySequence(QStringLiteral("/")));
+    slash->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    for (QAction* action : {focus, slash})
+        QObject::connect(action, &QAction::triggered, line, [line] {
+            // A floating bar is a window of its own: it comes forward to take the keys.
+            if (!line->window()->isActiveWindow()) {
+                line->window()->raise();
+                line->window()->activateWindow();
+            }
+            line->setFocus(Qt::ShortcutFocusReason);
+            line->selectAll();
+        });
+    pane->addAction(slash);
     pane->addAction(focus);
     return pane;
 }
@@ -89,7 +110,8 @@ QString CConnectionFilterLine::CountText() const {
 }
 
 void CConnectionFilterLine::UpdateCount() {
-    const QString text = CountText();
+    // While the expression is malformed a count would read like its result.
+    const QString text = m_problemText.isEmpty() ? CountText() : QString();
     if (m_count) {
         m_count->setText(text);
         m_count->setVisible(!text.isEmpty());
@@ -111,15 +133,33 @@ void CConnectionFilterLine::Apply() {
                 QString::fromUtf8(utf8.constData() + p.position, static_cast<qsizetype>(p.length)).size();
             m_malformed.append({start, length});
         }
-        setToolTip(QString::fromStdString(
-            DescribeFilterProblems(std::string_view(utf8.constData(), utf8.size()), problems)));
+        const std::string_view typed(utf8.constData(), utf8.size());
+        setToolTip(QString::fromStdString(DescribeFilterProblems(typed, problems)));
+        // The first reason, and what the list shows meanwhile: it keeps the last filter that could be used.
+        m_problemText = QString::fromStdString(DescribeFilterProblems(typed, {problems.front()}, 1));
+        m_problemText += m_applied.trimmed().isEmpty()
+                             ? QStringLiteral(". Not applied: the list shows every connection.")
+                             : QStringLiteral(". Not applied: the list still shows \"%1\".")
+                                   .arg(m_applied.size() > 60 ? m_applied.left(57) + "..." : m_applied);
+        ShowProblem();
         PaintMalformed();
         return;
     }
     setToolTip(QString::fromLatin1(kHelp));
+    m_problemText.clear();
+    m_applied = current;
+    ShowProblem();
     PaintMalformed();
     if (m_list)
         m_list->SetFilter(std::make_shared<const ConnectionFilter>(std::move(filter)));
+    UpdateCount();
+}
+
+void CConnectionFilterLine::ShowProblem() {
+    if (m_problem) {
+        m_problem->setText(m_problemText);
+        m_problem->setVisible(!m_problemText.isEmpty());
+    }
     UpdateCount();
 }
 

@@ -1,7 +1,9 @@
 // The filter line above the connections list: the list shows only the connections that match what is
-// typed (the words of ConnectionFilter), live as connections arrive. A malformed word is painted red and
-// its reason is the line's tooltip; the list keeps the last filter that could be used meanwhile. Escape
-// clears the line; Ctrl+L or "/" anywhere in the window comes to it; Return or Down goes to the list.
+// typed (the words of ConnectionFilter), live as connections arrive. A malformed word is painted red, the
+// first reason shows below the line and every reason in its tooltip; the list keeps the last filter that
+// could be used meanwhile, and says so. Escape
+// clears the line; Ctrl+L anywhere in the window, or "/" in the connections bar, comes to it; Return or
+// Down goes to the list.
 #pragma once
 
 #include <QLineEdit>
@@ -33,8 +35,12 @@ private:
     void Apply();
     void PaintMalformed();
     void UpdateCount();
+    void ShowProblem();
 
     QPointer<CListCtrlLeft> m_list;
     QList<QPair<int, int>> m_malformed;
     QLabel* m_count = nullptr;
+    QLabel* m_problem = nullptr;
+    QString m_problemText;  // the first reason the text cannot be used, and what the list shows meanwhile
+    QString m_applied;      // the text of the filter the list has
 };

@@ -1,7 +1,10 @@
 #include "views/TrafficGraph.h"
 
+#include <QActionGroup>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -43,6 +46,12 @@ QString Amount(double v, const char* unit) {
     }
     const int decimals = v == std::floor(v) ? 0 : (std::abs(v) < 10 ? 2 : 1);
     return QStringLiteral("%1 %2%3").arg(v, 0, 'f', decimals).arg(kPrefixes[i]).arg(unit);
+}
+
+// `percent` of `a` over `b`.
+QColor Blend(const QColor& a, const QColor& b, int percent) {
+    auto mix = [percent](int x, int y) { return (x * percent + y * (100 - percent)) / 100; };
+    return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
 }
 
 double PerSecond(uint64_t count, int64_t widthUs) {
@@ -93,8 +102,38 @@ CTrafficGraph::CTrafficGraph(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     CStoreWatcher* watcher = CStoreWatcher::Instance();
     connect(watcher, &CStoreWatcher::grew, m_refresh, &CPacedAction::Request);
-    connect(watcher, &CStoreWatcher::cleared, m_refresh, &CPacedAction::Request);
+    // A new capture or file starts in the automatic view: the user's zoom belonged to the last one.
+    connect(watcher, &CStoreWatcher::cleared, this, [this] {
+        m_automatic = true;
+        m_refresh->Request();
+    });
     connect(watcher, &CStoreWatcher::stateChanged, m_refresh, &CPacedAction::Request);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void CTrafficGraph::SetChosenBinWidth(int64_t us) {
+    m_chosenBinUs = std::max<int64_t>(us, 0);
+    update();
+}
+
+void CTrafficGraph::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QMenu* bins = menu.addMenu(QStringLiteral("&Bin Width"));
+    auto* choices = new QActionGroup(&menu);
+    const struct {
+        const char* text;
+        int64_t us;
+    } kChoices[] = {{"&Automatic", 0}, {"1 ms", kMs},       {"10 ms", 10 * kMs}, {"100 ms", 100 * kMs},
+                    {"1 s", kSec},     {"10 s", 10 * kSec}, {"1 min", 60 * kSec}};
+    for (const auto& c : kChoices) {
+        QAction* a = bins->addAction(QString::fromLatin1(c.text));
+        a->setCheckable(true);
+        a->setChecked(c.us == m_chosenBinUs);
+        a->setActionGroup(choices);
+        connect(a, &QAction::triggered, this, [this, us = c.us] { SetChosenBinWidth(us); });
+    }
+    menu.addAction(QStringLiteral("&Fit All\tHome"), this, &CTrafficGraph::FitAll);
+    menu.exec(event->globalPos());
 }
 
 void CTrafficGraph::ShowConnection(int connection) {
@@ -107,6 +146,14 @@ void CTrafficGraph::ShowConnection(int connection) {
 void CTrafficGraph::Refresh() {
     // Connections, and the counts, first: the store may have been emptied since.
     bool changed = m_rates.TakeUp();
+    // Start and Stop change the automatic view (the last minute, or everything) with no new packet.
+    const int state = g_captureState.load(std::memory_order_relaxed);
+    if (state != m_shownState) {
+        if (state == CAPTURE_RUNNING)
+            m_automatic = true;
+        m_shownState = state;
+        changed = true;
+    }
     if (m_connectionSource) {
         const int wanted = m_connectionSource();
         if (wanted != m_rates.Connection()) {
@@ -189,9 +236,9 @@ void CTrafficGraph::PanBy(double dx) {
 
 void CTrafficGraph::ComputeSeries() {
     UpdateAutomaticView();
-    // A bin is never narrower than a pixel.
+    // A bin is never narrower than a pixel, nor than the width the user chose.
     const int64_t minWidth =
-        std::max<int64_t>((m_to - m_from + PlotRect().width() - 1) / PlotRect().width(), 1);
+        std::max<int64_t>({(m_to - m_from + PlotRect().width() - 1) / PlotRect().width(), m_chosenBinUs, 1});
     m_binWidth = m_rates.All().Series(m_from, m_to, minWidth, m_all);
     if (m_rates.Connection() >= 0) {
         m_rates.ToServer().Series(m_from, m_to, minWidth, m_toServer);
@@ -240,7 +287,11 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), pal.base());
     const QRect plot = PlotRect();
     const QColor text = pal.text().color();
-    const QColor grid = pal.mid().color();
+    // On a dark page the packets' dark blue would not show, nor a mid grey grid: both are taken towards the
+    // text colour there.
+    const bool dark = pal.base().color().lightness() < 128;
+    const QColor packetsColor = dark ? kPacketsColor.lighter(260) : kPacketsColor;
+    const QColor grid = dark ? Blend(text, pal.base().color(), 40) : pal.mid().color();
     p.setPen(text);
 
     if (m_rates.All().TotalPackets() == 0) {
@@ -270,7 +321,7 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
         const double y = plot.bottom() + 1 - plot.height() * i / 4.0;
         p.setPen(QPen(grid, 0, i ? Qt::DotLine : Qt::SolidLine));
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-        p.setPen(kPacketsColor);
+        p.setPen(packetsColor);
         p.drawText(QRectF(0, y - fm.height() / 2.0, kLeft - 4, fm.height()),
                    Qt::AlignRight | Qt::AlignVCenter, Amount(maxPackets * i / 4, ""));
         p.setPen(kBytesColor);
@@ -329,7 +380,7 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
         p.drawPolyline(line);
     };
     steps(true, kBytesColor);
-    steps(false, kPacketsColor);
+    steps(false, packetsColor);
     for (const auto& d : directions) {
         if (d.points.empty())
             continue;
@@ -345,7 +396,7 @@ void CTrafficGraph::paintEvent(QPaintEvent*) {
         p.drawText(QPoint(x + 13, 4 + fm.ascent() - 2), label);
         x += 13 + fm.horizontalAdvance(label) + 12;
     };
-    legend(QStringLiteral("packets/s"), kPacketsColor);
+    legend(QStringLiteral("packets/s"), packetsColor);
     legend(QStringLiteral("bytes/s"), kBytesColor);
     if (m_rates.Connection() >= 0) {
         legend(QStringLiteral("No.%1 client > server").arg(m_rates.Connection()), kToServerLine);

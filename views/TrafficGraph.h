@@ -4,7 +4,8 @@
 // through StoreRates on the store's news, at most every kRefreshMs, so it grows during a capture; while the
 // capture runs it keeps the last minute in view, otherwise the whole capture, until the user zooms (wheel,
 // around the cursor; + and -) or pans (drag; Left and Right). A double click or Home fits everything again.
-// The bin width follows the zoom, never narrower than a pixel. Hovering shows the time and values under the
+// A new capture or file returns to the automatic view. The bin width follows the zoom, never narrower than
+// a pixel nor than the width chosen in the context menu. Hovering shows the time and values under the
 // cursor; a click tells the moment under it (momentChosen) with the start of the bin there.
 #pragma once
 
@@ -57,6 +58,9 @@ public:
     QRect PlotRect() const;
     int64_t TimeAtX(double x) const;
     double XOfTime(int64_t us) const;
+    // The narrowest bins the user wants (0: as the zoom allows); the bar's context menu chooses it.
+    void SetChosenBinWidth(int64_t us);
+    int64_t ChosenBinWidth() const { return m_chosenBinUs; }
     // The width of the bins drawn last.
     int64_t BinWidthUs() const { return m_binWidth; }
     // Texts shown in the hover box for x (empty when nothing is there).
@@ -78,6 +82,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Sets the automatic view from the store when the user has not chosen one.
@@ -93,6 +98,8 @@ private:
     int64_t m_from = 0;
     int64_t m_to = 1'000'000;
     int64_t m_binWidth = 0;
+    int64_t m_chosenBinUs = 0;
+    int m_shownState = -1;  // the capture state the view was made for
     std::vector<RatePoint> m_all, m_toServer, m_toClient;
 
     double m_hoverX = -1;

@@ -90,8 +90,12 @@ private slots:
 
     // Once the window has closed, a floating bar closes too: it must not keep the program from ending.
     void floatingBarClosesWithItsWindow() {
+        QTRY_COMPARE(m_packets->height(), 200);
+        const QSize docked = m_packets->size();
         m_packets->ToggleDocking();
         QVERIFY(m_packets->IsBarFloating());
+        // At first it floats at the size it had docked, not a size too small to use.
+        QTRY_COMPARE(m_packets->size(), docked);
         QVERIFY(!m_packets->close());
         QVERIFY(m_packets->isVisible());
         m_frame->close();

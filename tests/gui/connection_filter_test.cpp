@@ -12,9 +12,12 @@
 #include "../WindowHarness.h"
 #include "../unit/FrameBuilder.h"
 #include "app/MainFrame.h"
+#include "app/TrawlerView.h"
 #include "capture/CaptureFile.h"
 #include "capture/Format.h"
 #include "capture/PacketStore.h"
+#include "ui/ListBars.h"
+#include "ui/VisualFramework.h"
 #include "views/ConnectionFilterLine.h"
 #include "views/ConnectionsModel.h"
 #include "views/ListCtrlLeft.h"
@@ -147,6 +150,13 @@ private slots:
                  qPrintable(m_line->toolTip()));
         QVERIFY(RedPixels(m_line) > red + 20);
         QVERIFY(m_shown.isEmpty());  // never a message box
+        // The first reason shows in the bar itself, with what the list shows meanwhile; no count.
+        auto* problem = m_frame->findChild<QLabel*>("connectionFilterProblem");
+        QVERIFY(problem && problem->isVisible());
+        QCOMPARE(problem->text(),
+                 QString("word \"port:99999\" (column 5): \"99999\" is not a port number (0 to "
+                         "65535). Not applied: the list still shows \"udp\"."));
+        QVERIFY(m_frame->findChild<QLabel*>("connectionFilterCount")->isHidden());
 
         struct Case {
             QString text;
@@ -162,12 +172,14 @@ private slots:
             m_line->setText(c.text);
             QVERIFY2(clock.elapsed() < 2000, qPrintable(c.text.left(20)));
             QVERIFY2(m_line->toolTip().contains(c.reason), qPrintable(m_line->toolTip()));
+            QVERIFY2(problem->text().contains(c.reason), qPrintable(problem->text()));
             QCOMPARE(m_line->MalformedRanges().size(), 1);
             QCOMPARE(m_list->model()->rowCount(), 13);
         }
         m_line->setText("tcp");
         QVERIFY(m_line->MalformedRanges().isEmpty());
         QCOMPARE(m_list->model()->rowCount(), 9);
+        QVERIFY(problem->isHidden());
     }
 
     void keysComeToTheLine() {
@@ -193,6 +205,20 @@ private slots:
         QCOMPARE(m_line->text(), QString());
         QTest::keyClick(m_frame->windowHandle(), Qt::Key_Escape);
         QTRY_VERIFY(m_list->hasFocus());
+        // Elsewhere "/" is the view's: nothing filters. Ctrl+L reaches the line in a floating bar too.
+        m_frame->Framework()->ActivateNode(m_frame->Framework()->FindNode(5));
+        QWidget* data = m_frame->MainView();
+        data->setFocus();
+        QTRY_VERIFY(data->hasFocus());
+        for (char c : QByteArray("/zz"))
+            QTest::keyClick(m_frame->windowHandle(), c);
+        QVERIFY(!m_line->hasFocus());
+        QCOMPARE(m_line->text(), QString());
+        m_frame->ConnectionsBar()->ToggleDocking();
+        m_frame->activateWindow();
+        QTRY_VERIFY(data->hasFocus());
+        QTest::keyClick(m_frame->windowHandle(), Qt::Key_L, Qt::ControlModifier);
+        QTRY_VERIFY(m_line->hasFocus());
     }
 
     // Connections that arrive while a filter is set: the matching ones appear as the list takes rows up, and

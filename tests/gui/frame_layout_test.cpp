@@ -435,6 +435,9 @@ private slots:
         panes->setSizes({310, 400});
         m_frame->ConnectionsList()->horizontalHeader()->resizeSection(2, 190);
         m_frame->PacketsList()->horizontalHeader()->resizeSection(3, 420);
+        const int startTime = m_frame->ConnectionsList()->horizontalHeader()->sectionSize(1);
+        m_frame->ConnectionsList()->horizontalHeader()->resizeSection(
+            1, 20);  // as narrow as under another style
         if (maximised)
             m_frame->showMaximized();
         QCoreApplication::processEvents();
@@ -463,8 +466,16 @@ private slots:
         QTRY_COMPARE(panes->sizes().first(), paneSizes.first());
         QCOMPARE(m_frame->ConnectionsList()->horizontalHeader()->sectionSize(2), 190);
         QCOMPARE(m_frame->PacketsList()->horizontalHeader()->sectionSize(3), 420);
+        QCOMPARE(m_frame->ConnectionsList()->horizontalHeader()->sectionSize(1), startTime);  // re-fitted
         // The bars remember these sizes for where they are now.
         QCOMPARE(packets->m_sizeFloat, floatingSize);
+
+        // View > Reset Layout: the first start's again.
+        m_frame->Action(ID_RESET_LAYOUT)->trigger();
+        QTRY_COMPARE(m_frame->dockWidgetArea(conns), Qt::TopDockWidgetArea);
+        QVERIFY(!packets->isFloating());
+        QVERIFY(!m_frame->findChild<QToolBar*>("toolbar")->isHidden());
+        QTRY_VERIFY(conns->x() < packets->x() && conns->y() == packets->y());
     }
 
     void damagedOrForeignLayoutIsIgnored_data() {

@@ -96,6 +96,12 @@ private slots:
         QTest::newRow("Dock Packets") << int(ID_DOCK_PACKETS) << "Dock &Packets Bar"
                                       << ""
                                       << "Dock Packets Bar";
+        QTest::newRow("Reset Layout") << int(ID_RESET_LAYOUT) << "Reset &Layout"
+                                      << ""
+                                      << "Reset Layout";
+        QTest::newRow("Dock Traffic") << int(ID_DOCK_TRAFFIC) << "Dock Tra&ffic Bar"
+                                      << ""
+                                      << "Dock Traffic Bar";
         QTest::newRow("Start") << int(ID_START) << "S&tart"
                                << ""
                                << "Start";

@@ -17,6 +17,7 @@
 #include "app/SignalClose.h"
 #include "capture/CaptureFile.h"
 #include "capture/LiveCapture.h"
+#include "dialogs/DialogPrompt.h"
 
 namespace {
 
@@ -151,6 +152,31 @@ private slots:
         QVERIFY(!m_shown.contains("Captured packets saved successfully!"));
         QVERIFY(!m_shown.contains(kSaveQuestion));
         QCOMPARE(g_unsavedPackets.load(), 0);
+    }
+
+    // A question open at start-up (whether to apply the rules to the file) is answered No and the window
+    // closes, not ten minutes later.
+    void aSignalAnswersAnOpenQuestion() {
+        QSignalSpy closed(m_frame.get(), &CMainFrame::Closed);
+        QElapsedTimer open;
+        m_frame->FrontEnd()->SetPromptScript([&](const QString& text, MsgButtons buttons, const QString&) {
+            if (!m_shown.isEmpty())  // the report that the file was read
+                return MsgAnswer::Ok;
+            QTimer::singleShot(100, [] { ::raise(SIGTERM); });
+            // Should nothing answer it, the box goes after a while and the test fails.
+            QTimer::singleShot(5000, [] {
+                if (QWidget* box = QApplication::activeModalWidget())
+                    box->close();
+            });
+            open.start();
+            const MsgAnswer answer = AskUser(m_frame.get(), text.toStdString(), buttons);
+            m_shown << QString::number(open.elapsed());
+            return answer;
+        });
+        m_frame->OpenFileAtStartup(QStringLiteral(PACTERRA_SOURCE_DIR "/res/sample.cap"));
+        QTRY_COMPARE(closed.count(), 1);
+        QVERIFY2(m_shown.value(0).toInt() < 3000, qPrintable(m_shown.join(',')));
+        QVERIFY(m_ended.isEmpty());
     }
 
     void theEndOfTheSessionAsksToSave_data() {

@@ -7,9 +7,11 @@
 #include "app/MainFrame.h"
 #include "capture/LiveCapture.h"
 #include "capture/PacketStore.h"
+#include "ui/CaptionBars.h"
 #include "ui/TrafficBar.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
+#include "views/StoreWatcher.h"
 #include "views/TrafficGraph.h"
 
 namespace {
@@ -65,6 +67,15 @@ private slots:
         m_frame->show();
         QVERIFY(FindCommand(*m_frame, CTrafficBar::kToggleCommand)->isChecked());
         QVERIFY(m_frame->TrafficBar()->isVisible());
+        // Its caption's close glyph hides it as the toggle does.
+        const QPoint glyph = m_frame->TrafficBar()->m_caption->GlyphRect().center();
+        QTest::mouseClick(m_frame->TrafficBar()->m_caption, Qt::LeftButton, {}, glyph);
+        QVERIFY(m_frame->TrafficBar()->isHidden());
+        QVERIFY(!FindCommand(*m_frame, CTrafficBar::kToggleCommand)->isChecked());
+        QVERIFY(!QSettings(QStringLiteral("Morvane"), QStringLiteral("Pacterra"))
+                     .value(CTrafficBar::kShownKey)
+                     .toBool());
+        FindCommand(*m_frame, CTrafficBar::kToggleCommand)->trigger();
         FindCommand(*m_frame, CTrafficBar::kToggleCommand)->trigger();
         QVERIFY(m_frame->TrafficBar()->isHidden());
         m_frame = std::make_unique<CMainFrame>();
@@ -167,6 +178,29 @@ private slots:
         const QStringList texts = graph->HoverTexts(at.x());
         QVERIFY(texts.size() >= 2);
         QVERIFY(texts[1].contains("packets/s"));
+
+        // The bar's menu chooses the bin width.
+        QTimer::singleShot(0, graph, [] {
+            for (QAction* a : QApplication::activePopupWidget()->findChildren<QAction*>())
+                if (a->text() == "100 ms")
+                    a->trigger();
+            QApplication::activePopupWidget()->close();
+        });
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, at, graph->mapToGlobal(at));
+        QApplication::sendEvent(graph, &menu);
+        QCOMPARE(graph->ChosenBinWidth(), 100'000);
+        graph->grab();
+        QVERIFY(graph->BinWidthUs() >= 100'000);
+
+        // Start shows the last minute, Stop everything again, at once (no mouse over the graph).
+        int64_t first = 0, last = 0;
+        QVERIFY(graph->Rates().All().Span(first, last));
+        g_captureState = CAPTURE_RUNNING;
+        graph->Refresh();
+        QTRY_COMPARE(graph->ViewTo(), last + 1);
+        g_captureState = CAPTURE_IDLE;
+        graph->Refresh();
+        QTRY_VERIFY(graph->ViewTo() > last + 1);
     }
 
     // Emptying the store empties the graph; it never keeps the old capture's counts.
@@ -177,7 +211,10 @@ private slots:
         CTrafficGraph* graph = m_frame->TrafficBar()->Graph();
         graph->Refresh();
         QVERIFY(graph->Rates().All().TotalPackets() > 0);
+        graph->ZoomAt(graph->PlotRect().center().x(), 0.5);
         ResetCapture();
+        CStoreWatcher::Instance()->Poll();
+        QVERIFY(graph->IsAutomatic());  // a new capture is not seen through the last one's zoom
         graph->Refresh();
         QCOMPARE(graph->Rates().All().TotalPackets(), uint64_t(0));
         graph->grab();
