@@ -62,9 +62,10 @@ private slots:
         QVERIFY2(services().contains("TCP:http"),
                  qPrintable("no web connection; messages: " + shown.join('\n')));
 
-        // "/" comes to the filter line; "port:80" typed there as a user types it.
+        // "/" in the connections list comes to the filter line; "port:80" typed there as a user types it.
         auto* line = frame->findChild<CConnectionFilterLine*>("connectionFilter");
         QVERIFY(line);
+        list->setFocus();
         QTest::keyClick(frame->windowHandle(), Qt::Key_Slash);
         QTRY_VERIFY(line->hasFocus());
         for (char c : QByteArray("port:80"))

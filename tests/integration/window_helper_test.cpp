@@ -30,6 +30,7 @@
 #include "app/WindowFrontEnd.h"
 #include "capture/Format.h"
 #include "capture/LiveCapture.h"
+#include "views/ConnectionsModel.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 #include "views/PayloadTextCtrl.h"
@@ -241,13 +242,13 @@ private slots:
         // was gone before its holder was found, and nothing else; through the helper, without any right.
         QFile comm("/proc/self/comm");
         QVERIFY(comm.open(QIODevice::ReadOnly));
-        const QString owner = connections->model()->index(row, kConnectionColumns).data().toString();
+        const QString program = QString::fromLocal8Bit(comm.readAll().trimmed());
+        const QString owner =
+            connections->model()->index(row, CConnectionsModel::kProcessColumn).data().toString();
         qInfo("Process: %s", qPrintable(owner));
         QVERIFY2(owner.isEmpty() ||
                      owner == "(" + QString::fromLocal8Bit(getpwuid(getuid())->pw_name) + ")" ||
-                     owner == comm.readAll().trimmed() + " " + QString::number(::getpid()),
-                 qPrintable(owner));
-        QVERIFY2(owner.isEmpty() || owner == comm.readAll().trimmed() + " " + QString::number(::getpid()),
+                     owner == program + " " + QString::number(::getpid()),
                  qPrintable(owner));
 
         QVERIFY(StopCapture(*frame, 5000));
@@ -255,7 +256,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(HelperChild(), pid_t(-1), 3000);  // the helper has ended and was reaped
         connections->Sync();
         // The saved file has no owners: the fixed columns only.
-        const QStringList windowRows = Rows(connections->model(), kConnectionColumns);
+        const QStringList windowRows = Rows(connections->model(), CConnectionsModel::kProcessColumn);
         frame->Action(ID_SAVE)->trigger();
         QVERIFY2(shown.contains("Captured packets saved successfully!"), qPrintable(shown.join('\n')));
         QCOMPARE(g_unsavedPackets.load(), 0);
