@@ -454,7 +454,7 @@ TEST_F(CaptureHelperTest, EndsWhenItsParentIsKilled) {
                         ::_exit(127);
                     }
                     [[maybe_unused]] ssize_t n = ::write(pidPipe[1], &helper, sizeof helper);
-                std::this_thread::sleep_for(fromThread ? 500ms : 0ms);  // ends once the helper captures
+                    std::this_thread::sleep_for(fromThread ? 500ms : 0ms);  // ends once the helper captures
                 };
                 fromThread ? std::thread(start).join() : start();
                 ::pause();

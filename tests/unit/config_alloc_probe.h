@@ -1,5 +1,5 @@
-// Counts the heap allocations its thread makes while a probe is alive, so tests can prove that matching never allocates
-// and that a bogus count in a file never turns into a large allocation.
+// Counts the heap allocations its thread makes while a probe is alive, so tests can prove that matching never
+// allocates and that a bogus count in a file never turns into a large allocation.
 #pragma once
 
 #include <cstddef>
