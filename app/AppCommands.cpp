@@ -84,7 +84,10 @@ void KeepOnScreen(QWidget& window) {
     outer.setSize(window.size() + frame.expandedTo(QSize(0, 0)));
     const int x = std::clamp(outer.x(), room.left(), std::max(room.left(), room.right() + 1 - outer.width()));
     const int y = std::clamp(outer.y(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height()));
-    window.move(x, y);
+    // Only a window that is off its screen moves: before the window manager has framed it, its frame
+    // position is not known yet, and moving it anyway would shift it by the title bar at every start.
+    if (x != outer.x() || y != outer.y())
+        window.move(x, y);
 }
 
 void ConfigureCapture(QWidget* parent) {
