@@ -118,8 +118,9 @@ TEST_F(ExportTest, CsvHasTheFieldsOfTheJsonLines) {
     Packet({{10, 0, 0, 1}, 40000}, {{10, 0, 0, 2}, 40001}, 0);  // no known service
     std::string csv, json;
     const std::vector<uint32_t> only{2, 3};
-    for (auto [format, out] : {std::pair{ConnectionFormat::Csv, &csv}, {ConnectionFormat::JsonLines, &json}})
-        ASSERT_TRUE(WriteConnections(format, &only, [out](std::string_view s) {
+    for (auto [format, target] :
+         {std::pair{ConnectionFormat::Csv, &csv}, {ConnectionFormat::JsonLines, &json}})
+        ASSERT_TRUE(WriteConnections(format, &only, [out = target](std::string_view s) {
             *out += s;
             return true;
         }));
