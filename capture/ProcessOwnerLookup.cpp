@@ -35,6 +35,7 @@ constexpr auto kPause = std::chrono::milliseconds(1);
 // an idle capture should cost next to nothing.
 constexpr auto kQuietPause = std::chrono::milliseconds(100);
 constexpr auto kQuietAfter = std::chrono::seconds(2);
+constexpr auto kPauseStep = std::chrono::milliseconds(10);
 // During a long search of the processes the sockets are still dumped, as often as a dump's cost allows.
 constexpr auto kDumpDuringSearch = std::chrono::milliseconds(5);
 // A new connection waits this long for its sockets (its first packet may reach the store before the dump
@@ -153,9 +154,13 @@ public:
                 connections = now;
                 lastNewConnection = start;
             }
-            std::this_thread::sleep_for(start - lastNewConnection < kQuietAfter
-                                            ? std::max<Clock::duration>(kPause, spent)
-                                            : std::max<Clock::duration>(kQuietPause, 19 * spent));
+            const Clock::duration pause = start - lastNewConnection < kQuietAfter
+                                              ? std::max<Clock::duration>(kPause, spent)
+                                              : std::max<Clock::duration>(kQuietPause, 19 * spent);
+            // In short steps, so that a Stop is not kept waiting for the end of a long pause.
+            for (const auto until = Clock::now() + pause;
+                 Clock::now() < until && !stop.load() && g_captureState.load() != CAPTURE_IDLE;)
+                std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), kPauseStep));
         }
         // The capture has ended: what is waiting is decided on what was seen, without waiting any longer.
         Round(Clock::time_point::max());
