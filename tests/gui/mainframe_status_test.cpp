@@ -7,6 +7,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -143,7 +144,10 @@ private slots:
                 folder = dialog->directory().absolutePath();
                 // The first time a file is chosen in a folder of its own; the next dialog starts there.
                 if (folder != there.path()) {
-                    dialog->selectFile(chosen);
+                    // Typed as a user would: selectFile leaves the name alone while its field has the focus.
+                    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                    QVERIFY(name);
+                    name->setText(chosen);
                     static_cast<QDialog*>(dialog)->accept();  // QFileDialog checks the name
                 } else {
                     dialog->reject();
