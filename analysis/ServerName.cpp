@@ -561,41 +561,60 @@ bool SameName(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return (x | 0x20) == (y | 0x20); });
 }
 
+// Distinct names of one response: owners and CNAME targets. A response with more is read up to them.
+constexpr size_t kMaxDnsNames = 32;
+
+constexpr size_t kUnreadable = SIZE_MAX, kTooMany = SIZE_MAX - 1;
+
+// The name at `at` as an index of out.names (the same name read before keeps its index), or kUnreadable, or
+// kTooMany when it would be one name too many.
+size_t DnsNameIndex(std::span<const uint8_t> message, size_t at, size_t& next, DnsAnswers& out) {
+    if (out.nameCount == out.names.size())
+        out.names.emplace_back();
+    std::string& name = out.names[out.nameCount];
+    if (!ReadDnsName(message, at, name, next))
+        return kUnreadable;
+    for (size_t i = 0; i < out.nameCount; ++i)
+        if (SameName(out.names[i], name))
+            return i;
+    return out.nameCount < kMaxDnsNames ? out.nameCount++ : kTooMany;
+}
+
 }  // namespace
 
-bool DnsAnswerAddresses(std::span<const uint8_t> message, std::vector<DnsAddress>& out) {
-    // The entries of the last call are written over, so that their names keep their memory.
-    size_t count = 0;
-    struct Shrink {
-        std::vector<DnsAddress>& out;
-        size_t& count;
-        ~Shrink() { out.resize(count); }
-    } shrink{out, count};
+bool DnsAnswerAddresses(std::span<const uint8_t> message, DnsAnswers& out) {
+    out.addresses.clear();
+    out.nameCount = 0;
     if (message.size() < 12 || (message[2] & 0x80) == 0)  // a response
         return false;
     const size_t questions = Be16(message.data() + 4);
     const size_t answers = std::min<size_t>(Be16(message.data() + 6), 256);
     size_t at = 12;
-    std::string name, target;
     for (size_t i = 0; i < questions; ++i) {
-        if (!ReadDnsName(message, at, name, at) || at + 4 > message.size())
+        if (out.names.empty())
+            out.names.emplace_back();
+        if (!ReadDnsName(message, at, out.names[0], at) || at + 4 > message.size())
             return false;
         at += 4;
     }
-    struct Alias {
-        std::string owner, target;
-    };
-    std::vector<Alias> aliases;
+    // CNAME owner and target, as indices of out.names.
+    uint32_t aliasOwner[kMaxDnsNames], aliasTarget[kMaxDnsNames];
+    size_t aliasCount = 0;
     // Owners are mostly one pointer to the question's name, read once.
-    size_t lastPointer = SIZE_MAX;
+    size_t lastPointer = SIZE_MAX, owner = 0;
     for (size_t i = 0; i < answers; ++i) {
         const size_t pointer = at + 1 < message.size() && (message[at] & 0xC0) == 0xC0
                                    ? ((message[at] & 0x3Fu) << 8) | message[at + 1]
                                    : SIZE_MAX;
-        if (pointer != SIZE_MAX && pointer == lastPointer)
+        if (pointer != SIZE_MAX && pointer == lastPointer) {
             at += 2;
-        else if (!ReadDnsName(message, at, name, at))
-            return false;
+        } else {
+            owner = DnsNameIndex(message, at, at, out);
+            if (owner == kUnreadable)
+                return false;
+            if (owner == kTooMany)
+                break;
+        }
         lastPointer = pointer;
         if (at + 10 > message.size())
             return false;
@@ -604,29 +623,32 @@ bool DnsAnswerAddresses(std::span<const uint8_t> message, std::vector<DnsAddress
         at += 10;
         if (at + length > message.size())
             return false;
-        if (type == 5) {  // CNAME
+        if (type == 5 && aliasCount < kMaxDnsNames) {  // CNAME
             size_t unused = 0;
-            if (ReadDnsName(message, at, target, unused))
-                aliases.push_back({name, target});
+            const size_t target = DnsNameIndex(message, at, unused, out);
+            if (target < kTooMany) {
+                aliasOwner[aliasCount] = static_cast<uint32_t>(owner);
+                aliasTarget[aliasCount++] = static_cast<uint32_t>(target);
+            }
         } else if ((type == 1 && length == 4) || (type == 28 && length == 16)) {
-            if (count == out.size())
-                out.emplace_back();
-            DnsAddress& a = out[count++];
+            DnsAnswers::Address& a = out.addresses.emplace_back();
             a.ipv6 = type == 28;
-            std::memcpy(a.address, message.data() + at, length);
-            a.name.assign(name);
+            if (a.ipv6)
+                std::memcpy(a.address, message.data() + at, 16);
+            else
+                std::memcpy(a.address, message.data() + at, 4);
+            a.name = static_cast<uint32_t>(owner);
         }
         at += length;
     }
     // Back along the CNAMEs to the name the client asked for; a cycle ends after as many steps as aliases.
-    for (size_t k = 0; k < count && !aliases.empty(); ++k) {
-        DnsAddress& a = out[k];
-        for (size_t step = 0; step < aliases.size(); ++step) {
-            const auto it = std::find_if(aliases.begin(), aliases.end(),
-                                         [&](const Alias& x) { return SameName(x.target, a.name); });
-            if (it == aliases.end())
+    for (size_t k = 0; k < out.addresses.size() && aliasCount > 0; ++k) {
+        DnsAnswers::Address& a = out.addresses[k];
+        for (size_t step = 0; step < aliasCount; ++step) {
+            const uint32_t* it = std::find(aliasTarget, aliasTarget + aliasCount, a.name);
+            if (it == aliasTarget + aliasCount)
                 break;
-            a.name = it->owner;
+            a.name = aliasOwner[it - aliasTarget];
         }
     }
     return true;

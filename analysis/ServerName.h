@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class NameSource : uint8_t { None = 0, Tls, Quic, Http, Dns };
@@ -85,12 +86,21 @@ private:
     QuicInitialKeys m_keys{};
 };
 
-// One address a DNS answer gave, and the name the client looked up for it (following CNAMEs back).
-struct DnsAddress {
-    bool ipv6 = false;
-    uint8_t address[16] = {};
-    std::string name;  // raw, dotted, without the final dot
+// The A and AAAA answers of one DNS response, each with the name the client looked up for it (CNAMEs
+// followed back to the question's name). Its buffers are kept from one response to the next, so that a
+// reader of many responses allocates only at its start.
+struct DnsAnswers {
+    struct Address {
+        bool ipv6 = false;
+        uint8_t address[16] = {};
+        uint32_t name = 0;  // in `names`
+    };
+    std::vector<Address> addresses;
+    std::vector<std::string> names;  // raw, dotted, without the final dot; the first nameCount count
+    size_t nameCount = 0;
+
+    std::string_view Name(const Address& a) const { return names[a.name]; }
 };
 
-// The A and AAAA answers of a DNS response. False when it is not a response that could be read.
-bool DnsAnswerAddresses(std::span<const uint8_t> message, std::vector<DnsAddress>& out);
+// Reads a DNS response's answers into `out`. False when it is not a response that could be read.
+bool DnsAnswerAddresses(std::span<const uint8_t> message, DnsAnswers& out);

@@ -9,23 +9,49 @@
 namespace {
 
 constexpr uint16_t kDnsPort = 53;
+constexpr int32_t kQuicMinDatagram = 1200;
 
 bool IsDns(const ConnectionRecord& c) {
     return !c.isTcp && c.ServerPort() == kDnsPort;
 }
 
+// Asks the memory for a stored packet's record, or for the frame bytes that a look reads first: the
+// capture file's record header before the frame, and the frame's headers and first payload bytes.
+void FetchRecord(uint32_t packet) {
+    __builtin_prefetch(&g_packetTable[packet]);
+}
+void FetchFrame(const PacketRecord& r) {
+    __builtin_prefetch(r.data - 16);
+    __builtin_prefetch(r.data + 48);
+}
+
+void FetchFirstRecords(const ConnectionRecord& c) {
+    const size_t n = std::min<size_t>(c.packetIndices.size(), 4);
+    const size_t stored = g_packetTable.size();
+    for (size_t k = 0; k < n; ++k)
+        if (c.packetIndices.Front(k) < stored)
+            FetchRecord(c.packetIndices.Front(k));
+}
+
+// The frame of the client's first packet with a payload (of the first 4), when a look would read it.
+void FetchFirstPayload(const ConnectionRecord& c) {
+    if (IsDns(c))
+        return;
+    const size_t n = std::min<size_t>(c.packetIndices.size(), 4);
+    const size_t stored = g_packetTable.size();
+    for (size_t k = 0; k < n; ++k) {
+        if (c.packetIndices.Front(k) >= stored)
+            return;
+        const PacketRecord& r = g_packetTable[c.packetIndices.Front(k)];
+        if (r.toServer.load(std::memory_order_relaxed) && r.payloadLen > 0) {
+            if (c.isTcp || r.payloadLen >= kQuicMinDatagram)
+                FetchFrame(r);
+            return;
+        }
+    }
+}
+
 }  // namespace
-
-bool ServerNameTable::AddressKey::operator==(const AddressKey& o) const {
-    return std::memcmp(bytes, o.bytes, sizeof bytes) == 0;
-}
-
-size_t ServerNameTable::AddressHash::operator()(const AddressKey& k) const {
-    uint64_t a, b;
-    std::memcpy(&a, k.bytes + 1, 8);
-    std::memcpy(&b, k.bytes + 9, 8);
-    return static_cast<size_t>((a * 0x9E3779B97F4A7C15ull) ^ (b + k.bytes[0]) * 0xC2B2AE3D27D4EB4Full);
-}
 
 ServerNameTable::ServerNameTable() = default;
 ServerNameTable::~ServerNameTable() = default;
@@ -42,8 +68,8 @@ void ServerNameTable::Clear() {
     m_pending.clear();
     m_dns.clear();
     m_quic.clear();
-    m_dnsNames.clear();
-    m_dnsOrder.clear();
+    m_byPacketSorted = 0;
+    m_dnsNames.Clear();
 }
 
 const ConnectionName* ServerNameTable::Find(size_t connection) const {
@@ -55,10 +81,19 @@ const ConnectionName* ServerNameTable::Find(size_t connection) const {
 }
 
 const ConnectionName* ServerNameTable::FindByPacket(size_t packet) const {
-    const auto it = m_byPacket.find(static_cast<uint32_t>(packet));
-    if (packet >= UINT32_MAX || it == m_byPacket.end())
+    if (packet >= UINT32_MAX)
         return nullptr;
-    const ConnectionName* n = Find(it->second);
+    if (m_byPacketSorted != m_byPacket.size()) {
+        std::sort(m_byPacket.begin(), m_byPacket.end());
+        m_byPacketSorted = m_byPacket.size();
+    }
+    // A packet belongs to one connection: any of its entries will do.
+    const auto it =
+        std::upper_bound(m_byPacket.begin(), m_byPacket.end(),
+                         std::pair<uint32_t, uint32_t>(static_cast<uint32_t>(packet), UINT32_MAX));
+    if (it == m_byPacket.begin() || (it - 1)->first != packet)
+        return nullptr;
+    const ConnectionName* n = Find((it - 1)->second);
     return n && n->packet == packet && n->source != NameSource::Dns ? n : nullptr;
 }
 
@@ -85,26 +120,33 @@ void ServerNameTable::Update(uint32_t firstGrown, uint32_t lastGrown) {
              ++it)
             action(*it);
     };
-    static bool noDns = getenv("NO_DNS");
-    static bool noLook = getenv("NO_LOOK");
-    if (!noDns)
-        grown(m_dns, [&](uint32_t c) { ReadDns(c, m_entries[c]); });
+    grown(m_dns, [&](uint32_t c) { ReadDns(c, m_entries[c]); });
+    ReadDnsPackets();
     if (firstGrown <= lastGrown)
         grown(m_pending, [&](uint32_t c) {
             if (c < before)
                 Look(c);
         });
-    for (size_t i = before; i < count; ++i) {
-        Entry& e = m_entries[i];
-        if (IsDns(g_connectionTable[i])) {
-            e.settled = true;
-            continue;
-        }
-        NameFromDns(i, e);
-        if (!noLook)
+    // The first packets of a run of new connections are fetched together: the store's records and frames
+    // of a loaded file are long out of the cache, and waiting for one at a time would cost most of the look.
+    constexpr size_t kRun = 16;
+    for (size_t run = before; run < count; run += kRun) {
+        const size_t end = std::min(count, run + kRun);
+        for (size_t i = run; i < end; ++i)
+            FetchFirstRecords(g_connectionTable[i]);
+        for (size_t i = run; i < end; ++i)
+            FetchFirstPayload(g_connectionTable[i]);
+        for (size_t i = run; i < end; ++i) {
+            Entry& e = m_entries[i];
+            if (IsDns(g_connectionTable[i])) {
+                e.settled = true;
+                continue;
+            }
+            NameFromDns(i, e);
             Look(i);
-        if (!e.settled)
-            m_pending.push_back(static_cast<uint32_t>(i));
+            if (!e.settled)
+                m_pending.push_back(static_cast<uint32_t>(i));
+        }
     }
     std::erase_if(m_pending, [&](uint32_t c) { return m_entries[c].settled; });
 }
@@ -128,7 +170,7 @@ void ServerNameTable::Settle(size_t connection, Entry& e) {
     m_quic.erase(connection);
 }
 
-void ServerNameTable::SetName(size_t connection, Entry& e, NameSource source, const std::string& raw,
+void ServerNameTable::SetName(size_t connection, Entry& e, NameSource source, std::string_view raw,
                               uint32_t packet, int64_t frameOffset) {
     ConnectionName n;
     n.name = EscapeName(raw);
@@ -144,7 +186,7 @@ void ServerNameTable::SetName(size_t connection, Entry& e, NameSource source, co
     }
     e.fromDns = source == NameSource::Dns;
     if (!e.fromDns && packet != UINT32_MAX)
-        m_byPacket[packet] = static_cast<uint32_t>(connection);
+        m_byPacket.emplace_back(packet, static_cast<uint32_t>(connection));
 }
 
 void ServerNameTable::LookTcp(size_t connection, Entry& e) {
@@ -154,7 +196,7 @@ void ServerNameTable::LookTcp(size_t connection, Entry& e) {
     // The client's first payload tells the protocol; most connections are settled by it alone.
     bool more = false;
     for (size_t i = 0; i < count && !more; ++i) {
-        const uint32_t p = c.packetIndices[i];
+        const uint32_t p = c.packetIndices.Front(i);
         if (p >= stored)
             return;
         const PacketRecord& r = g_packetTable[p];
@@ -240,12 +282,18 @@ void ServerNameTable::LookUdp(size_t connection, Entry& e) {
     const size_t stored = g_packetTable.size();
     auto it = m_quic.find(connection);
     for (size_t i = e.looked; i < count; ++i) {
-        const uint32_t p = c.packetIndices[i];
+        const uint32_t p = c.packetIndices.Front(i);
         if (p >= stored)
             return;
         const PacketRecord& r = g_packetTable[p];
         if (!r.toServer.load(std::memory_order_relaxed))
             continue;
+        // A client pads each datagram with an Initial packet to 1200 bytes at least (RFC 9000, 14.1): a
+        // smaller first datagram settles the connection without a look at its bytes.
+        if (it == m_quic.end() && r.payloadLen < kQuicMinDatagram) {
+            Settle(connection, e);
+            return;
+        }
         const std::span<const uint8_t> payload = PacketPayload(r);
         if (it == m_quic.end()) {
             // The client's first datagram opens with a long header of a version read here, or this is no
@@ -278,70 +326,55 @@ void ServerNameTable::LookUdp(size_t connection, Entry& e) {
 }
 
 void ServerNameTable::ReadDns(size_t connection, Entry& e) {
+    // Every answer counts here, not only the first ones: they name other connections. The packets are read
+    // together with those of the other DNS connections (ReadDnsPackets).
     const ConnectionRecord& c = g_connectionTable[connection];
     const size_t count = c.packetIndices.size();
     const size_t stored = g_packetTable.size();
-    std::vector<DnsAddress> answers;
-    // Every answer counts here, not only the first ones: they name other connections.
     size_t i = e.looked;
-    for (; i < count; ++i) {
-        const uint32_t p = c.packetIndices[i];
-        if (p >= stored)
-            break;
-        const PacketRecord& r = g_packetTable[p];
-        if (r.toServer.load(std::memory_order_relaxed) || !DnsAnswerAddresses(PacketPayload(r), answers))
-            continue;
-        for (const DnsAddress& a : answers) {
-            AddressKey key{};
-            key.bytes[0] = a.ipv6 ? 6 : 4;
-            std::memcpy(key.bytes + 1, a.address, a.ipv6 ? 16 : 4);
-            DnsName& n = m_dnsNames[key];
-            // The same name again keeps its first answer: it was valid from then on.
-            if (n.serial == 0 || n.name != a.name) {
-                if (n.serial != 0) {
-                    n.before.swap(n.name);
-                    n.beforePacket = n.packet;
-                }
-                n.name.assign(a.name);
-                n.packet = p;
-            }
-            n.serial = ++m_serial;
-            m_dnsOrder.emplace_back(key, n.serial);
-        }
-        // The oldest answers go first; a queue entry whose address was answered again since is stale.
-        while (m_dnsNames.size() > kMaxDnsAddresses && !m_dnsOrder.empty()) {
-            const auto [key, serial] = m_dnsOrder.front();
-            m_dnsOrder.pop_front();
-            const auto found = m_dnsNames.find(key);
-            if (found != m_dnsNames.end() && found->second.serial == serial)
-                m_dnsNames.erase(found);
-        }
-        while (m_dnsOrder.size() > 4 * kMaxDnsAddresses) {
-            const auto [key, serial] = m_dnsOrder.front();
-            m_dnsOrder.pop_front();
-            const auto found = m_dnsNames.find(key);
-            if (found != m_dnsNames.end() && found->second.serial == serial)
-                m_dnsNames.erase(found);
-        }
-    }
+    for (; i < count && c.packetIndices[i] < stored; ++i)
+        m_dnsPackets.push_back(c.packetIndices[i]);
     e.looked = static_cast<uint32_t>(i);
 }
 
+void ServerNameTable::ReadDnsPackets() {
+    // Only the server's responses with answers are read: the record tells the direction and the size (a
+    // header and one question at least) before the frame is touched.
+    const auto isResponse = [](const PacketRecord& r) {
+        return !r.toServer.load(std::memory_order_relaxed) && r.payloadLen >= 12 + 5;
+    };
+    // The record of a packet a few ahead and the frame of one half as far ahead are asked for while this one
+    // is read: they are long out of the cache after a load, and one at a time each would wait its turn.
+    constexpr size_t kAhead = 16;
+    const size_t n = m_dnsPackets.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n)
+            FetchRecord(m_dnsPackets[i + kAhead]);
+        if (i + kAhead / 2 < n && isResponse(g_packetTable[m_dnsPackets[i + kAhead / 2]]))
+            FetchFrame(g_packetTable[m_dnsPackets[i + kAhead / 2]]);
+        const uint32_t p = m_dnsPackets[i];
+        const PacketRecord& r = g_packetTable[p];
+        if (!isResponse(r))
+            continue;
+        const std::span<const uint8_t> message = PacketPayload(r);
+        if (message.size() < 12 || (message[2] & 0x80) == 0 || (message[6] | message[7]) == 0 ||
+            !DnsAnswerAddresses(message, m_answers))
+            continue;
+        for (const DnsAnswers::Address& a : m_answers.addresses)
+            m_dnsNames.Add(DnsNameTable::Key(a.address, a.ipv6 ? 16 : 4), m_answers.Name(a), p);
+    }
+    m_dnsPackets.clear();
+}
+
 void ServerNameTable::NameFromDns(size_t connection, Entry& e) {
-    if (m_dnsNames.empty())
+    if (m_dnsNames.Empty())
         return;
     const ConnectionRecord& c = g_connectionTable[connection];
     const Endpoint server = c.Server();
-    AddressKey key{};
-    key.bytes[0] = server.IsIpv6() ? 6 : 4;
-    std::memcpy(key.bytes + 1, server.AddressBytes(), server.AddressLength());
-    const auto it = m_dnsNames.find(key);
-    if (it == m_dnsNames.end())
-        return;
     // Only an answer stored before the connection's first packet can have given the client its address.
-    const uint32_t first = c.packetIndices[0];
-    if (it->second.packet < first)
-        SetName(connection, e, NameSource::Dns, it->second.name, it->second.packet, -1);
-    else if (it->second.beforePacket < first)
-        SetName(connection, e, NameSource::Dns, it->second.before, it->second.beforePacket, -1);
+    std::string_view name;
+    uint32_t packet = 0;
+    if (m_dnsNames.Find(DnsNameTable::Key(server.AddressBytes(), server.AddressLength()),
+                        c.packetIndices.Front(0), name, packet))
+        SetName(connection, e, NameSource::Dns, name, packet, -1);
 }

@@ -9,12 +9,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "analysis/DnsNameTable.h"
 #include "analysis/ServerName.h"
 
 struct ConnectionName {
@@ -32,7 +32,7 @@ public:
     static constexpr size_t kLookPackets = 12;
     // Client bytes of a TCP connection reassembled for a ClientHello or a request's headers.
     static constexpr size_t kLookBytes = 16384;
-    static constexpr size_t kMaxDnsAddresses = 65536;
+    static constexpr size_t kMaxDnsAddresses = DnsNameTable::kMaxAddresses;
     // QUIC connections read at once (each keeps its CRYPTO bytes until its ClientHello is whole).
     static constexpr size_t kMaxQuicReaders = 1024;
 
@@ -56,38 +56,29 @@ private:
         bool settled = false;        // no more looks
         bool fromDns = false;        // the name is a DNS answer's: the connection's own bytes may replace it
     };
-    struct AddressKey {
-        uint8_t bytes[17];
-        bool operator==(const AddressKey& o) const;
-    };
-    struct AddressHash {
-        size_t operator()(const AddressKey& k) const;
-    };
-    struct DnsName {
-        std::string name, before;  // the latest answer's name and the one before it
-        uint32_t packet = 0, beforePacket = UINT32_MAX;
-        uint64_t serial = 0;
-    };
-
     void Look(size_t connection);
     void LookTcp(size_t connection, Entry& e);
     void LookUdp(size_t connection, Entry& e);
     void ReadDns(size_t connection, Entry& e);
+    void ReadDnsPackets();
     void NameFromDns(size_t connection, Entry& e);
-    void SetName(size_t connection, Entry& e, NameSource source, const std::string& raw, uint32_t packet,
+    void SetName(size_t connection, Entry& e, NameSource source, std::string_view raw, uint32_t packet,
                  int64_t frameOffset);
     void Settle(size_t connection, Entry& e);
 
     uint64_t m_generation = 0;
     std::vector<Entry> m_entries;
     std::vector<ConnectionName> m_names;
-    std::unordered_map<uint32_t, uint32_t> m_byPacket;  // the packet that gave a name, and its connection
-    std::vector<uint32_t> m_pending;                    // ascending
-    std::vector<uint32_t> m_dns;                        // connections to port 53 over UDP, ascending
+    // The packet that gave a name, and its connection: sorted when looked up, as the decode does now and
+    // then.
+    mutable std::vector<std::pair<uint32_t, uint32_t>> m_byPacket;
+    mutable size_t m_byPacketSorted = 0;
+    std::vector<uint32_t> m_pending;  // ascending
+    std::vector<uint32_t> m_dns;      // connections to port 53 over UDP, ascending
     std::unordered_map<size_t, std::unique_ptr<QuicInitialReader>> m_quic;
-    std::unordered_map<AddressKey, DnsName, AddressHash> m_dnsNames;
-    std::deque<std::pair<AddressKey, uint64_t>> m_dnsOrder;  // oldest first, with the serial it was given
-    uint64_t m_serial = 0;
+    DnsNameTable m_dnsNames;
+    DnsAnswers m_answers;                // the buffers of the last response read
+    std::vector<uint32_t> m_dnsPackets;  // the DNS connections' packets to read next
 };
 
 // The program's table, read by the lists, the filter, the exports and the decode.

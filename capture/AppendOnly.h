@@ -180,6 +180,9 @@ public:
     bool empty() const { return size() == 0; }
     // Valid for i below a count loaded with size().
     uint32_t operator[](size_t i) const { return Items()[i]; }
+    // The same as operator[] for i below kInline: the first values stay in the object after the list grew
+    // out of it, so a reader of them touches no other memory.
+    uint32_t Front(size_t i) const { return i < kInline ? m_inline[i] : Items()[i]; }
     uint32_t at(size_t i) const {
         if (i >= size())
             throw std::out_of_range("packet index list position out of range");

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         static_cast<size_t>(found.at) + found.name.size() > size)
         __builtin_trap();
     HttpHostName(bytes, found);
-    std::vector<DnsAddress> addresses;
+    DnsAnswers addresses;
     DnsAnswerAddresses(bytes, addresses);
     // The first byte says how many datagrams follow; each takes a 2-byte length.
     QuicInitialReader reader;

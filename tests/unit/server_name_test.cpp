@@ -169,14 +169,14 @@ Bytes DnsResponse(uint8_t last) {
 
 TEST(ServerName, DnsAnswers) {
     const Bytes m = DnsResponse(7);
-    std::vector<DnsAddress> out;
+    DnsAnswers out;
     ASSERT_TRUE(DnsAnswerAddresses(m, out));
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].name, "www.example.com");
-    EXPECT_FALSE(out[0].ipv6);
-    EXPECT_EQ(out[0].address[3], 7);
-    EXPECT_TRUE(out[1].ipv6);
-    EXPECT_EQ(out[1].name, "www.example.com");
+    ASSERT_EQ(out.addresses.size(), 2u);
+    EXPECT_EQ(out.Name(out.addresses[0]), "www.example.com");
+    EXPECT_FALSE(out.addresses[0].ipv6);
+    EXPECT_EQ(out.addresses[0].address[3], 7);
+    EXPECT_TRUE(out.addresses[1].ipv6);
+    EXPECT_EQ(out.Name(out.addresses[1]), "www.example.com");
 
     Bytes loop = {0, 0, 0x81, 0x80, 0, 1, 0, 0, 0, 0, 0, 0, 0xc0, 12, 0, 1, 0, 1};  // a pointer to itself
     EXPECT_FALSE(DnsAnswerAddresses(loop, out));
