@@ -136,6 +136,16 @@ struct ConnectionFilter::Word {
         if (!n)
             return false;
         const std::string_view name = n->name;
+        if (NameUnder(name))
+            return true;
+        // An HTTP Host may carry the server's port ("web.example.net:8080", shown as sent): the name is what
+        // comes before it.
+        const size_t colon = name.rfind(':');
+        return n->source == NameSource::Http && colon != name.npos && colon + 1 < name.size() &&
+               name.find_first_not_of("0123456789", colon + 1) == name.npos &&
+               (name.find(':') == colon || name[colon - 1] == ']') && NameUnder(name.substr(0, colon));
+    }
+    bool NameUnder(std::string_view name) const {
         if (name.size() < text.size() ||
             (name.size() > text.size() && name[name.size() - text.size() - 1] != '.'))
             return false;

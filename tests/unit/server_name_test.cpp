@@ -1,5 +1,6 @@
 // The server-name parsers over well-formed and hostile bytes.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <string>
 #include <vector>
@@ -152,6 +153,56 @@ TEST(ServerName, QuicInitialKeys) {
     EXPECT_EQ(reader.Name(found), NameParse::NeedMore);
 }
 
+Bytes FromHex(std::string_view hex) {
+    Bytes b;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        b.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return b;
+}
+
+// The ClientHello (for example.com) of the sample client Initial packets of RFC 9001 and RFC 9369, A.2.
+const Bytes kSampleHello = FromHex(
+    "010000ed0303ebf8fa56f12939b9584a3896472ec40bb863cfd3e86804fe3a47f06a2b69484c00000413011302010000c00000"
+    "0010000e00000b6578616d706c652e636f6dff01000100000a00080006001d0017001800100007000504616c706e0005000501"
+    "00000000003300260024001d00209370b2c9caa47fbabaf4559fedba753de171fa71f50f1ce15d43e994ec74d748002b000302"
+    "0304000d0010000e0403050306030203080408050806002d00020101001c00024001003900320408ffffffffffffffff050480"
+    "00ffff07048000ffff0801100104800075300901100f088394c8f03e51570806048000ffff");
+
+// A client Initial packet of `version` to the samples' Destination ID, numbered `pn`, holding one CRYPTO
+// frame of kSampleHello's bytes from `from` to `to` and padded to the samples' 1200 bytes.
+Bytes ProtectedInitial(uint32_t version, uint32_t pn, size_t from, size_t to) {
+    Bytes plain = {6, static_cast<uint8_t>(0x40 | from >> 8), static_cast<uint8_t>(from),
+                   static_cast<uint8_t>(0x40 | (to - from) >> 8), static_cast<uint8_t>(to - from)};
+    if (from < 64)  // the offset in one byte, as the samples have it
+        plain.erase(plain.begin() + 1);
+    plain.insert(plain.end(), kSampleHello.begin() + from, kSampleHello.begin() + to);
+    plain.resize(1162, 0);
+    Bytes p = FromHex(version == kQuicVersion1 ? "c300000001088394c8f03e5157080000449e"
+                                               : "d36b3343cf088394c8f03e5157080000449e");
+    p.insert(p.end(), {0, 0, 0, static_cast<uint8_t>(pn)});
+    QuicInitialKeys k;
+    EXPECT_TRUE(DeriveQuicInitialKeys(version, Bytes(p.begin() + 6, p.begin() + 14), k));
+    uint8_t nonce[12];
+    std::memcpy(nonce, k.iv, 12);
+    nonce[11] ^= static_cast<uint8_t>(pn);
+    p.resize(22 + plain.size() + 16);
+    EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
+    int n = 0;
+    EVP_EncryptInit_ex(c, EVP_aes_128_gcm(), nullptr, k.key, nonce);
+    EVP_EncryptUpdate(c, nullptr, &n, p.data(), 22);
+    EVP_EncryptUpdate(c, p.data() + 22, &n, plain.data(), static_cast<int>(plain.size()));
+    EVP_EncryptFinal_ex(c, p.data() + 22 + n, &n);
+    EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_GCM_GET_TAG, 16, p.data() + 22 + plain.size());
+    uint8_t mask[16];
+    EVP_EncryptInit_ex(c, EVP_aes_128_ecb(), nullptr, k.hp, nullptr);
+    EVP_EncryptUpdate(c, mask, &n, p.data() + 22, 16);
+    EVP_CIPHER_CTX_free(c);
+    p[0] ^= mask[0] & 0x0f;
+    for (int i = 0; i < 4; ++i)
+        p[18 + i] ^= mask[1 + i];
+    return p;
+}
+
 // A response for www.example.com: CNAME edge.cdn.net, whose A is 192.0.2.`last` and AAAA 2001:db8::7; names
 // compressed.
 Bytes DnsResponse(uint8_t last) {
@@ -215,6 +266,19 @@ TEST(ServerName, ConnectionsOfTheStore) {
     feed(7, 443, 51, kTcpAck, Bytes(hello.begin() + 50, hello.end()));
     feed(9, 80, 1, kTcpAck, Text("GET / HTTP/1.1\r\nHo"));  // 4: HTTP over two segments
     feed(9, 80, 19, kTcpAck, Text("st: a.Example.org\r\n\r\n"));
+    // QUIC v1 and v2: the samples' packets (the same bytes: their headers and GCM tags are those printed),
+    // and the ClientHello split over two Initial packets that arrive in reverse order.
+    const Bytes v1 = ProtectedInitial(kQuicVersion1, 2, 0, kSampleHello.size());
+    const Bytes v2 = ProtectedInitial(kQuicVersion2, 2, 0, kSampleHello.size());
+    EXPECT_EQ(Bytes(v1.begin(), v1.begin() + 22), FromHex("c000000001088394c8f03e5157080000449e7b9aec34"));
+    EXPECT_EQ(Bytes(v1.end() - 16, v1.end()), FromHex("e221af44860018ab0856972e194cd934"));
+    EXPECT_EQ(Bytes(v2.begin(), v2.begin() + 22), FromHex("d76b3343cf088394c8f03e5157080000449ea0c95e82"));
+    EXPECT_EQ(Bytes(v2.end() - 16, v2.end()), FromHex("a18b2faa745b6fe189cf772a9f84cbfc"));
+    feed(20, 443, 0, 0, v1, true);                                                            // 5
+    feed(21, 443, 0, 0, v2, true);                                                            // 6
+    feed(22, 443, 0, 0, ProtectedInitial(kQuicVersion1, 1, 100, kSampleHello.size()), true);  // 7
+    feed(22, 443, 0, 0, ProtectedInitial(kQuicVersion1, 0, 0, 100), true);
+    feed(23, 8080, 1, kTcpAck, Text("GET / HTTP/1.1\r\nHost: web.example.info:8080\r\n\r\n"));  // 8
     ConnectionNames().Update(1, 0);
     const struct {
         NameSource source;
@@ -224,7 +288,11 @@ TEST(ServerName, ConnectionsOfTheStore) {
                 {NameSource::None, "", false},
                 {NameSource::Dns, "www.example.com", false},
                 {NameSource::Tls, "tls.example.net", false},
-                {NameSource::Http, "a.Example.org", true}};
+                {NameSource::Http, "a.Example.org", true},
+                {NameSource::Quic, "example.com", false},
+                {NameSource::Quic, "example.com", false},
+                {NameSource::Quic, "example.com", false},
+                {NameSource::Http, "web.example.info:8080", true}};
     ASSERT_EQ(g_connectionTable.size(), std::size(rows));
     for (size_t i = 0; i < std::size(rows); ++i) {
         const ConnectionName* n = ConnectionNames().Find(i);
@@ -240,10 +308,15 @@ TEST(ServerName, ConnectionsOfTheStore) {
     const struct {
         const char* filter;
         std::vector<uint32_t> shown;
-    } filters[] = {{"name:example.com", {2}}, {"name:www.example.com.", {2}},
-                   {"name:ample.com", {}},    {"name:EXAMPLE.org", {4}},
-                   {"example.net", {3}},      {"-name:example.com tcp", {0, 3, 4}},
-                   {"name:net", {3}}};
+    } filters[] = {{"name:example.com", {2, 5, 6, 7}},
+                   {"name:www.example.com.", {2}},
+                   {"name:ample.com", {}},
+                   {"name:EXAMPLE.org", {4}},
+                   {"example.net", {3}},
+                   {"-name:example.com tcp", {0, 3, 4, 8}},
+                   {"name:net", {3}},
+                   {"name:example.info", {8}},
+                   {"name:web.example.info:8080", {8}}};
     for (const auto& f : filters) {
         std::vector<FilterProblem> problems;
         std::vector<uint32_t> shown;
