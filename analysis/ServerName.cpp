@@ -653,3 +653,14 @@ bool DnsAnswerAddresses(std::span<const uint8_t> message, DnsAnswers& out) {
     }
     return true;
 }
+
+bool NextDnsTcpMessage(std::span<const uint8_t> stream, size_t& at, std::span<const uint8_t>& message) {
+    if (at > stream.size() || stream.size() - at < 2)
+        return false;
+    const size_t length = Be16(stream.data() + at);
+    if (stream.size() - at - 2 < length)
+        return false;
+    message = stream.subspan(at + 2, length);
+    at += 2 + length;
+    return true;
+}

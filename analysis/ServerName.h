@@ -104,3 +104,7 @@ struct DnsAnswers {
 
 // Reads a DNS response's answers into `out`. False when it is not a response that could be read.
 bool DnsAnswerAddresses(std::span<const uint8_t> message, DnsAnswers& out);
+
+// The next whole message of DNS over TCP at `at` of the bytes one side sent in order (each message follows
+// its 2-byte length), `at` then past it; false when no whole message is there yet.
+bool NextDnsTcpMessage(std::span<const uint8_t> stream, size_t& at, std::span<const uint8_t>& message);

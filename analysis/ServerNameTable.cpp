@@ -15,6 +15,11 @@ bool IsDns(const ConnectionRecord& c) {
     return !c.isTcp && c.ServerPort() == kDnsPort;
 }
 
+// Either end: a capture that began after the handshake takes the sender of its first packet for the client.
+bool IsDnsOverTcp(const ConnectionRecord& c) {
+    return c.isTcp && (c.ServerPort() == kDnsPort || c.ClientPort() == kDnsPort);
+}
+
 // Asks the memory for a stored packet's record, or for the frame bytes that a look reads first: the
 // capture file's record header before the frame, and the frame's headers and first payload bytes.
 void FetchRecord(uint32_t packet) {
@@ -156,7 +161,9 @@ void ServerNameTable::Look(size_t connection) {
     const size_t packets = g_connectionTable[connection].packetIndices.size();
     if (e.settled || (packets == e.looked && e.looked != 0))
         return;
-    if (g_connectionTable[connection].isTcp)
+    if (IsDnsOverTcp(g_connectionTable[connection]))
+        ReadDnsTcp(connection, e);
+    else if (g_connectionTable[connection].isTcp)
         LookTcp(connection, e);
     else
         LookUdp(connection, e);
@@ -364,6 +371,43 @@ void ServerNameTable::ReadDnsPackets() {
             m_dnsNames.Add(DnsNameTable::Key(a.address, a.ipv6 ? 16 : 4), m_answers.Name(a), p);
     }
     m_dnsPackets.clear();
+}
+
+void ServerNameTable::ReadDnsTcp(size_t connection, Entry& e) {
+    // The server's first bytes in order, as the stream reassembly gives them, with the packet that brought
+    // each piece: a message's answers count from the packet that completed it.
+    StreamReassembly stream(connection);
+    stream.Extend(kLookPackets);
+    const StreamDirection server = g_connectionTable[connection].ServerPort() == kDnsPort
+                                       ? StreamDirection::ToClient
+                                       : StreamDirection::ToServer;
+    m_dnsTcpBytes.clear();
+    std::vector<std::pair<size_t, uint32_t>> ends;  // bytes so far after each piece, and its packet
+    for (const StreamPiece& piece : stream.Pieces()) {
+        if (piece.direction != server)
+            continue;
+        const std::span<const uint8_t> payload = stream.Payload(piece.packet);
+        if (piece.kind != StreamPieceKind::Data || m_dnsTcpBytes.size() >= kLookBytes ||
+            piece.offset > payload.size() || piece.length > payload.size() - piece.offset)
+            break;
+        const auto n =
+            static_cast<size_t>(std::min<uint64_t>(piece.length, kLookBytes - m_dnsTcpBytes.size()));
+        m_dnsTcpBytes.insert(m_dnsTcpBytes.end(), payload.begin() + piece.offset,
+                             payload.begin() + piece.offset + n);
+        ends.emplace_back(m_dnsTcpBytes.size(), piece.packet);
+    }
+    size_t at = 0, index = 0;
+    std::span<const uint8_t> message;
+    while (NextDnsTcpMessage(m_dnsTcpBytes, at, message)) {
+        // Those read at an earlier look are read again (the bytes are bounded), but added once.
+        if (index++ < e.dnsMessages || !DnsAnswerAddresses(message, m_answers))
+            continue;
+        const auto end = std::lower_bound(ends.begin(), ends.end(), std::pair<size_t, uint32_t>(at, 0));
+        const uint32_t packet = end != ends.end() ? end->second : ends.back().second;
+        for (const DnsAnswers::Address& a : m_answers.addresses)
+            m_dnsNames.Add(DnsNameTable::Key(a.address, a.ipv6 ? 16 : 4), m_answers.Name(a), packet);
+    }
+    e.dnsMessages = static_cast<uint16_t>(std::min<size_t>(index, UINT16_MAX));
 }
 
 void ServerNameTable::NameFromDns(size_t connection, Entry& e) {

@@ -55,12 +55,14 @@ private:
         uint32_t looked = 0;         // packets of the connection seen at the last look
         bool settled = false;        // no more looks
         bool fromDns = false;        // the name is a DNS answer's: the connection's own bytes may replace it
+        uint16_t dnsMessages = 0;    // DNS over TCP: the server's messages read at earlier looks
     };
     void Look(size_t connection);
     void LookTcp(size_t connection, Entry& e);
     void LookUdp(size_t connection, Entry& e);
     void ReadDns(size_t connection, Entry& e);
     void ReadDnsPackets();
+    void ReadDnsTcp(size_t connection, Entry& e);
     void NameFromDns(size_t connection, Entry& e);
     void SetName(size_t connection, Entry& e, NameSource source, std::string_view raw, uint32_t packet,
                  int64_t frameOffset);
@@ -79,6 +81,7 @@ private:
     DnsNameTable m_dnsNames;
     DnsAnswers m_answers;                // the buffers of the last response read
     std::vector<uint32_t> m_dnsPackets;  // the DNS connections' packets to read next
+    std::vector<uint8_t> m_dnsTcpBytes;  // a DNS over TCP server's first bytes, in order
 };
 
 // The program's table, read by the lists, the filter, the exports and the decode.

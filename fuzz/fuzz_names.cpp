@@ -1,5 +1,6 @@
 // Any bytes through every server-name parser: as a client's first TCP bytes (TLS, HTTP), as QUIC datagrams
-// (the input split at its first bytes' lengths) and as a DNS response. None may read outside the input.
+// (the input split at its first bytes' lengths), as a DNS response and as DNS over TCP. None may read outside
+// the input.
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -15,6 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HttpHostName(bytes, found);
     DnsAnswers addresses;
     DnsAnswerAddresses(bytes, addresses);
+    // As a DNS over TCP server's bytes: length-prefixed messages.
+    size_t at = 0;
+    std::span<const uint8_t> message;
+    while (NextDnsTcpMessage(bytes, at, message))
+        DnsAnswerAddresses(message, addresses);
     // The first byte says how many datagrams follow; each takes a 2-byte length.
     QuicInitialReader reader;
     std::span<const uint8_t> rest = bytes;

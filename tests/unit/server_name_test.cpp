@@ -279,6 +279,11 @@ TEST(ServerName, ConnectionsOfTheStore) {
     feed(22, 443, 0, 0, ProtectedInitial(kQuicVersion1, 1, 100, kSampleHello.size()), true);  // 7
     feed(22, 443, 0, 0, ProtectedInitial(kQuicVersion1, 0, 0, 100), true);
     feed(23, 8080, 1, kTcpAck, Text("GET / HTTP/1.1\r\nHost: web.example.info:8080\r\n\r\n"));  // 8
+    Bytes overTcp = DnsResponse(30);  // 9: DNS over TCP, its answer over two segments, names 10
+    overTcp.insert(overTcp.begin(), {0, static_cast<uint8_t>(overTcp.size())});
+    feed(54, 53, 1, kTcpAck, Bytes(overTcp.begin(), overTcp.begin() + 20), false, true);
+    feed(54, 53, 21, kTcpAck, Bytes(overTcp.begin() + 20, overTcp.end()), false, true);
+    feed(30, 22, 0, kTcpSyn, {});
     ConnectionNames().Update(1, 0);
     const struct {
         NameSource source;
@@ -292,7 +297,9 @@ TEST(ServerName, ConnectionsOfTheStore) {
                 {NameSource::Quic, "example.com", false},
                 {NameSource::Quic, "example.com", false},
                 {NameSource::Quic, "example.com", false},
-                {NameSource::Http, "web.example.info:8080", true}};
+                {NameSource::Http, "web.example.info:8080", true},
+                {NameSource::None, "", false},
+                {NameSource::Dns, "www.example.com", false}};
     ASSERT_EQ(g_connectionTable.size(), std::size(rows));
     for (size_t i = 0; i < std::size(rows); ++i) {
         const ConnectionName* n = ConnectionNames().Find(i);
@@ -308,12 +315,12 @@ TEST(ServerName, ConnectionsOfTheStore) {
     const struct {
         const char* filter;
         std::vector<uint32_t> shown;
-    } filters[] = {{"name:example.com", {2, 5, 6, 7}},
-                   {"name:www.example.com.", {2}},
+    } filters[] = {{"name:example.com", {2, 5, 6, 7, 10}},
+                   {"name:www.example.com.", {2, 10}},
                    {"name:ample.com", {}},
                    {"name:EXAMPLE.org", {4}},
                    {"example.net", {3}},
-                   {"-name:example.com tcp", {0, 3, 4, 8}},
+                   {"-name:example.com tcp", {0, 3, 4, 8, 9}},
                    {"name:net", {3}},
                    {"name:example.info", {8}},
                    {"name:web.example.info:8080", {8}}};
