@@ -468,6 +468,11 @@ TEST_F(CaptureHelperTest, EndsWhenItsParentIsKilled) {
             ASSERT_EQ(::read(pidPipe[0], &helper, sizeof helper), static_cast<ssize_t>(sizeof helper));
             ASSERT_EQ(ReadSome(out[0], 24).size(), 24u);  // capturing
             EXPECT_TRUE(NoCapabilities(Capabilities(helper))) << Capabilities(helper);
+            std::ifstream status("/proc/" + std::to_string(helper) + "/status");
+            std::string uids;
+            while (std::getline(status, uids) && uids.rfind("Uid:", 0) != 0) {
+            }
+            EXPECT_EQ(uids, setuid ? "Uid:\t65534\t65534\t65534\t65534" : "Uid:\t0\t0\t0\t0");
             std::this_thread::sleep_for(fromThread ? 800ms : 0ms);
             std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
             std::string pid, name, state;
