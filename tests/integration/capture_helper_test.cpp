@@ -366,13 +366,17 @@ TEST_F(CaptureHelperTest, EndsSoonAfterItsCallerAsks) {
     }
 }
 
-// A user holds a bounded amount of kernel memory through it: a ring of 32 MiB per capture, four captures.
+// A user holds a bounded amount of kernel memory through it: a ring of 32 MiB per capture, four captures,
+// also when some are started through a link of another name, which any user can make. The user is this
+// run's own: captures of nobody elsewhere on the machine would count too.
 TEST_F(CaptureHelperTest, BoundsTheMemoryOneUserHolds) {
-    const std::string copy = PrivilegedCopy();
+    const std::string copy = PrivilegedCopy(), link = (dir / "other-name").string();
     ASSERT_FALSE(copy.empty()) << "setcap failed";
+    fs::create_symlink(copy, link);
+    const auto user = static_cast<uid_t>(100000 + ::getpid() % 100000);
     std::vector<Child> running;
     for (int i = 0; i < 4; ++i) {
-        running.push_back(Spawn({copy, "--capture", "lo"}, kNobody));
+        running.push_back(Spawn({i % 2 ? link : copy, "--capture", "lo"}, user));
         ASSERT_EQ(ReadSome(running.back().out, 24).size(), 24u) << i;
         std::ifstream maps("/proc/" + std::to_string(running.back().pid) + "/maps");
         unsigned long long ring = 0;
@@ -383,10 +387,11 @@ TEST_F(CaptureHelperTest, BoundsTheMemoryOneUserHolds) {
         EXPECT_GT(ring, 0u);
         EXPECT_LE(ring, 32ull << 20);
     }
-    const Result fifth = RunProgram({copy, "--capture", "lo"}, kNobody);
+    const Result fifth = RunProgram({copy, "--capture", "lo"}, user);
     EXPECT_EQ(fifth.status, 3) << fifth.err;
     EXPECT_NE(fifth.err.find("already captures 4 times through the helper"), std::string::npos) << fifth.err;
     EXPECT_TRUE(fifth.out.empty());
+    EXPECT_EQ(RunProgram({link, "--capture", "lo"}, user).status, 3);
     for (Child& c : running) {
         ::close(c.in);
         EXPECT_EQ(WaitExit(c.pid, 3s), 0);
