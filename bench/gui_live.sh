@@ -68,7 +68,7 @@ get() { sed -E "s/.*$1=([-0-9.]+).*/\\1/" <<<"$line"; }
 cpu=""
 if [[ ${HELPER:-0} == 1 ]]; then
     wait
-    cpu=" helper_cpu_pct=$(awk -v d="$seconds" '{ printf "%.1f", 100 * $1 / $2 / d }' "$work/cpu")"
+    cpu=" helper_cpu_pct=$(helper_cpu_share "$work/cpu" "$work/sent" "$seconds")"
 fi
 echo "rate=$rate sent=$sent stored=$(get stored) dropped=$(get dropped) tcpdump_got=${t_got:-?}" \
     "tcpdump_dropped=${t_drop:-?} max_stall_ms=$(get max_stall_ms) list_lag_ms=$(get list_lag_ms)$cpu"

@@ -3,6 +3,7 @@
 # sets it up. helper_setup BUILD_DIR sets $as_user (the command prefix that runs a program as that user with
 # the copy as its helper) and makes $work usable by that user. helper_cpu_watch PID FILE samples, until PID
 # ends, the CPU ticks of its pacterra-capture child into FILE ("ticks clock_ticks_per_second").
+# helper_cpu_share CPU_FILE SENT_FILE PLANNED_SECONDS prints that CPU time as a % of one core.
 helper_setup() {
     local build=$1
     command -v setcap >/dev/null || { echo "setcap missing (libcap2-bin)" >&2; exit 2; }
@@ -27,4 +28,11 @@ helper_cpu_watch() {
         sleep 0.2
     done
     echo "$ticks $(getconf CLK_TCK)" >"$out"
+}
+
+# Over the time the sending took (the sender's "sent N in S s"), not the planned time: a sender that cannot
+# keep its rate stretches the run, and the helper's CPU time with it.
+helper_cpu_share() {
+    local took; took=$(awk '/^sent / { print $4 }' "$2")
+    awk -v d="${took:-$3}" '{ printf "%.1f", 100 * $1 / $2 / d }' "$1"
 }

@@ -63,9 +63,7 @@ run_pacterra() {  # rate [through-helper] -> "captured dropped seconds [helper-c
     dropped=$(sed -n 's/.*received by the kernel, \([0-9]*\) dropped.*/\1/p' "$work/p.err")
     if [[ ${2:-0} == 1 ]]; then
         wait
-        # Over the time the sending took ("sent N in S s"), not the planned time: a slow sender stretches it.
-        local sent_s; sent_s=$(awk '/^sent / { print $4 }' "$work/sent")
-        cpu=$(awk -v d="${sent_s:-$d}" '{ printf "%.1f", 100 * $1 / $2 / d }' "$work/cpu")
+        cpu=$(helper_cpu_share "$work/cpu" "$work/sent" "$d")
     fi
     echo "${stored:-?} ${dropped:-?} $took $cpu"
 }

@@ -26,6 +26,10 @@ public:
     // PrepareMatching has run for the rules as they are, its cost grows with neither the number of rules
     // nor the ports they list.
     int32_t MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort) const;
+    // The same decision, also adding to `looked` the rules it tried and the index entries it looked up:
+    // the work a packet costs, which tests hold without timing anything.
+    int32_t MatchPacket(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort,
+                        uint32_t& looked) const;
     // The same for an IPv6 packet: only rules for any address can apply to it.
     int32_t MatchPacketIpv6(uint16_t srcPort, uint16_t dstPort) const;
     // Builds the rules' index. Loading the configuration does, and so does every capture and file
@@ -59,6 +63,9 @@ public:
     static constexpr int32_t kDefaultBufferMB = 50;
 
 private:
+    template <typename Count>
+    int32_t Match(const uint8_t* srcIp, const uint8_t* dstIp, uint16_t srcPort, uint16_t dstPort,
+                  Count count) const;
     // The first rule that can match a packet, looked up by the packet's addresses and ports instead of
     // trying the rules in turn (a Config.cfg may hold hundreds of thousands). It belongs to the very rules
     // it was built from: a copy of the record starts without it (and tries the rules in turn) until

@@ -437,6 +437,9 @@ int main(int argc, char** argv) {
     // No right is ever gained again (no set-id or file-capability program can be started from here), and
     // the helper never outlives the program that started it.
     ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    // Named as the helper however it was started (through a link of another name, say): each user's
+    // captures are counted by that name.
+    ::prctl(PR_SET_NAME, kProgramName, 0, 0, 0);
     WatchCaller(parent);
     if (::getppid() != parent)
         return kExitOutput;

@@ -3,12 +3,16 @@
 // window the third tab with "Follow Stream" on the rows of both lists.
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTimer>
 #include <QtTest>
 
 #include "../unit/TcpFrames.h"
@@ -295,6 +299,25 @@ private slots:
         frame.StreamView()->TextCtrl()->setFocus();
         QTest::keyClick(frame.StreamView()->TextCtrl(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(frame.StreamView()->FindBar()->isVisible());
+        // Its Save Stream As... button saves with Save's progress dialog (the window is not frozen).
+        QTemporaryDir dir;
+        QString progress;
+        QTimer poll;  // every pass of the event loop, also those the save's progress makes
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(dir.filePath("s.bin"));
+                static_cast<QDialog*>(dialog)->accept();  // QFileDialog checks the name
+            } else if (auto* shown = frame.findChild<QProgressDialog*>()) {
+                progress = shown->labelText();
+            }
+        });
+        poll.start(0);
+        frame.FrontEnd()->SetProgressDelay(0);
+        for (QPushButton* button : frame.StreamView()->findChildren<QPushButton*>())
+            if (button->text() == "Save Stream As...")
+                button->click();
+        QCOMPARE(progress, QString("Saving the stream..."));
+        QVERIFY(QFileInfo(dir.filePath("s.bin")).size() > 0);
         g_unsavedPackets = 0;
     }
 
