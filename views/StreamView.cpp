@@ -113,16 +113,7 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
     m_text->setUndoRedoEnabled(false);
     m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_text->setFont(CPayloadTextCtrl::BaseFormat().font());
-    // The colours are fixed (the packets list's direction colours, the markup colours), so the page is too:
-    // black on white whatever the theme, and a found match stays marked while the find field has the focus.
-    QPalette pal = m_text->palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Text, Qt::black);
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        pal.setColor(group, QPalette::Highlight, QColor(40, 90, 200));
-        pal.setColor(group, QPalette::HighlightedText, Qt::white);
-    }
-    m_text->setPalette(pal);
+    FollowPalette();
 
     m_findBar = new QWidget(this);
     auto* find = new QHBoxLayout(m_findBar);
@@ -233,6 +224,21 @@ int CStreamView::Connection() const {
 bool CStreamView::Active() const {
     // A view of its own (no tab around it) always works.
     return isWindow() || isVisibleTo(window());
+}
+
+// The page takes the desktop's colours; the turns carry their own fixed light grounds under black text, so
+// they read on a dark page as on a light one. A found match stays marked while the find field has the focus.
+void CStreamView::FollowPalette() {
+    QPalette pal = palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        pal.setColor(QPalette::Inactive, role, pal.color(QPalette::Active, role));
+    m_text->setPalette(pal);
+}
+
+void CStreamView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        FollowPalette();
 }
 
 void CStreamView::showEvent(QShowEvent* event) {
@@ -679,9 +685,13 @@ bool CStreamView::FindNext(bool backward) {
             m_text->setTextCursor(before);
     }
     m_findStatus->setText(found ? QString() : tr("not found"));
-    QPalette pal = m_findField->palette();
-    pal.setColor(QPalette::Base, found ? palette().color(QPalette::Base) : QColor(255, 200, 200));
-    pal.setColor(QPalette::Text, found ? palette().color(QPalette::Text) : QColor(0, 0, 0));
+    // A found text gives the field back the desktop's colours (and their later changes).
+    QPalette pal;
+    if (!found) {
+        pal = m_findField->palette();
+        pal.setColor(QPalette::Base, QColor(255, 200, 200));
+        pal.setColor(QPalette::Text, QColor(0, 0, 0));
+    }
     m_findField->setPalette(pal);
     if (found)
         m_text->ensureCursorVisible();

@@ -103,10 +103,12 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // Shows the text from piece `firstPiece` on (a part further in, for a match found there).
     void Rebuild(size_t firstPiece = 0);
+    void FollowPalette();
     // Whether the tab is shown (or would be with its window): a hidden one does no work.
     bool Active() const;
     // Reads at most `maxPackets` new packets, finishes the stream once the capture is over and everything is
