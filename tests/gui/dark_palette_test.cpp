@@ -239,6 +239,7 @@ private slots:
         QCOMPARE(image.pixelColor((kHexCharColumn + 2) * cw + cw / 2, 1),
                  DarkPalette().color(QPalette::Base));
         QCOMPARE(image.pixelColor(1, lh + 1), QColor(Qt::white));
+        hex.grab().save(ShotsDir() + "/hex-dark.png");
     }
 };
 
