@@ -388,6 +388,19 @@ bool CMainFrame::CreateTabArea() {
                                          return m_frontEnd->ShowWorkProgress(tr("Saving the stream..."), done,
                                                                              total);
                                      });
+        // A Find past the shown part is a command of the window too, but not one on the capture.
+        m_streamView->SetFindCommand(
+            [this](const std::function<void()>& find) {
+                RunFileCommand(
+                    [&] {
+                        m_frontEnd->ShowWaitCursor();
+                        find();
+                    },
+                    false);
+            },
+            [this](int64_t done, int64_t total) {
+                return m_frontEnd->ShowWorkProgress(tr("Finding in the stream..."), done, total);
+            });
         connect(m_streamView, &CStreamView::saved, this, [this](const QString& path, qint64 bytes) {
             statusBar()->showMessage(
                 tr("The stream was saved to %1 (%2 bytes).").arg(path, QLocale().toString(bytes)), 10000);
@@ -525,12 +538,13 @@ QString CMainFrame::TrayToolTip() const {
 
 // --- Commands -------------------------------------------------------------------------------------------
 
-void CMainFrame::RunFileCommand(const std::function<void()>& command) {
+void CMainFrame::RunFileCommand(const std::function<void()>& command, bool onTheCapture) {
     if (m_frontEnd->IsCommandRunning())
         return;
     m_frontEnd->BeginCommand();
     UpdateCommandStates();
-    ClearStateMessage();
+    if (onTheCapture)
+        ClearStateMessage();
     command();
     // What the command did to the store shows now, not at the watcher's next reading.
     CStoreWatcher::Instance()->Poll();

@@ -134,7 +134,8 @@ private:
     // The connections list, the front end and the status bar, for the export commands.
     ExportPlace ExportPlaceOfWindow();
     // Runs a command that may read or write a file: one at a time, with its progress and wait cursor.
-    void RunFileCommand(const std::function<void()>& command);
+    // `onTheCapture`: it is the next command on the capture, so the message about the last one goes.
+    void RunFileCommand(const std::function<void()>& command, bool onTheCapture = true);
     // A new command on the capture: the message about the last one goes.
     void ClearStateMessage();
     void UpdateStateMessage(int state);

@@ -44,6 +44,7 @@ size_t Dir(StreamDirection d) {
 constexpr size_t kChunkText = 2048;
 // Text of the whole conversation searched at a time by Find.
 constexpr size_t kSearchChunk = size_t{1} << 20;
+constexpr int64_t kSearchTotal = 1000;  // a search's progress is told in thousandths
 
 // Folds the case of Latin-1 characters as the text view's find does.
 const std::array<char, 256>& CaseFold() {
@@ -78,6 +79,62 @@ protected:
         QLineEdit::keyPressEvent(e);
     }
 };
+
+// A match in the text of the whole conversation: where it starts, and the piece that holds that start.
+struct WholeMatch {
+    size_t at = SIZE_MAX, piece = 0, pieceStart = 0;
+};
+
+// Finds `needle` (case-folded) in the text `options` write of every piece of `stream`: the first match from
+// `from` on (the last before it, when `backward`), else round the other end. Ends early, finding nothing,
+// once `cancel` is set; `done` tells how far it got, of kSearchTotal.
+WholeMatch SearchWholeText(const StreamReassembly& stream, const StreamTextOptions& options,
+                           const std::string& needle, size_t from, bool backward,
+                           const std::atomic<bool>& cancel, std::atomic<int64_t>& done) {
+    const std::array<char, 256>& fold = CaseFold();
+    // The text as the view writes it, without its limit, a chunk at a time; each chunk keeps the end of the
+    // one before, for a match across them.
+    StreamTextWriter writer(options);
+    const std::vector<StreamPiece>& pieces = stream.Pieces();
+    std::string text;
+    size_t base = 0;                                // where `text` starts in the whole text
+    std::vector<std::pair<size_t, size_t>> starts;  // where pieces start in the whole text
+    WholeMatch first, after, before, last;
+    for (size_t p = 0; p <= pieces.size() && after.at == SIZE_MAX && !cancel.load(); ++p) {
+        if (p < pieces.size()) {
+            starts.emplace_back(base + text.size(), p);
+            writer.Append(stream, pieces, p, p + 1, text, nullptr);
+            if (text.size() < kSearchChunk)
+                continue;
+            done = static_cast<int64_t>(p * kSearchTotal / pieces.size());
+        }
+        const size_t scanned = text.size();
+        for (char& c : text)
+            c = fold[static_cast<uint8_t>(c)];
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+            const size_t g = base + at;
+            const auto holder =
+                std::prev(std::upper_bound(starts.begin(), starts.end(), std::make_pair(g, SIZE_MAX)));
+            const WholeMatch m{g, holder->second, holder->first};
+            if (first.at == SIZE_MAX)
+                first = m;
+            last = m;
+            if (g < from)
+                before = m;
+            else if (!backward && after.at == SIZE_MAX)
+                after = m;
+        }
+        const size_t keep = std::min(scanned, needle.size() - 1);
+        base += scanned - keep;
+        text.erase(0, scanned - keep);
+        // The piece that holds the kept end stays, for a match that starts there.
+        const auto firstKept = std::upper_bound(starts.begin(), starts.end(), std::make_pair(base, SIZE_MAX));
+        starts.erase(starts.begin(), firstKept == starts.begin() ? firstKept : std::prev(firstKept));
+    }
+    if (cancel.load())
+        return {};
+    return backward ? (before.at != SIZE_MAX ? before : last) : (after.at != SIZE_MAX ? after : first);
+}
 
 }  // namespace
 
@@ -215,7 +272,17 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
     Clear();
 }
 
-CStreamView::~CStreamView() = default;
+CStreamView::~CStreamView() {
+    StopSearch(true);
+}
+
+void CStreamView::StopSearch(bool cancel) {
+    if (!m_searcher.joinable())
+        return;
+    if (cancel)
+        m_searchCancel = true;
+    m_searcher.join();
+}
 
 int CStreamView::Connection() const {
     return m_stream ? static_cast<int>(m_stream->Connection()) : -1;
@@ -259,6 +326,7 @@ const QTextCharFormat& CStreamView::FormatOf(PayloadKind kind, StreamDirection d
 }
 
 void CStreamView::Clear() {
+    StopSearch(true);
     m_reader.stop();
     m_stream.reset();
     m_writer.reset();
@@ -307,8 +375,8 @@ void CStreamView::Follow() {
         Clear();  // the store was emptied under us
         return;
     }
-    if (!Active() || m_stale || m_reader.isActive())
-        return;  // it catches up by itself, or when it shows
+    if (!Active() || m_stale || m_reader.isActive() || m_searcher.joinable())
+        return;  // it catches up by itself, when it shows, or once the search is done
     ReadAndAppend(SIZE_MAX, SIZE_MAX, kStepMs);
     if (WorkLeft())
         m_reader.start();
@@ -354,6 +422,7 @@ void CStreamView::UpdateSummary() {
 }
 
 void CStreamView::Rebuild(size_t firstPiece) {
+    StopSearch(true);
     m_reader.stop();
     m_text->clear();
     m_firstPiece = m_piecesShown = firstPiece;
@@ -573,11 +642,8 @@ void CStreamView::OpenFindBar() {
 bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
     if (m_stale && Active())
         Rebuild();
-    if (!m_stream || !m_writer)
+    if (!m_stream || !m_writer || m_searcher.joinable())
         return false;
-    while (m_stream->Extend(SIZE_MAX) > 0) {
-    }
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     // Where the current match is in the text of the whole conversation.
     const QTextCursor current = m_text->textCursor();
     const auto global = [this](int local) {
@@ -589,52 +655,42 @@ bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
     std::string needle(what.constData(), static_cast<size_t>(what.size()));
     for (char& c : needle)
         c = fold[static_cast<uint8_t>(c)];
-
-    // The text as the view writes it, without its limit, a chunk at a time; each chunk keeps the end of the
-    // one before, for a match across them.
     StreamTextOptions options = m_writer->Options();
     options.limit = SIZE_MAX;
-    StreamTextWriter writer(options);
-    const std::vector<StreamPiece>& pieces = m_stream->Pieces();
-    std::string text;
-    size_t base = 0;                                // where `text` starts in the whole text
-    std::vector<std::pair<size_t, size_t>> starts;  // where pieces start in the whole text
-    struct Match {
-        size_t at = SIZE_MAX, piece = 0, pieceStart = 0;
-    } first, after, before, last;
-    for (size_t p = 0; p <= pieces.size() && after.at == SIZE_MAX; ++p) {
-        if (p < pieces.size()) {
-            starts.emplace_back(base + text.size(), p);
-            writer.Append(*m_stream, pieces, p, p + 1, text, nullptr);
-            if (text.size() < kSearchChunk)
-                continue;
+
+    // Hundreds of megabytes take a second or more: a worker reads and searches them while the window goes
+    // on painting, through the window's command (its progress, whose Cancel ends the search, and no other
+    // command meanwhile). The view leaves its reassembly to the worker until then (Follow waits).
+    m_reader.stop();
+    m_searchCancel = false;
+    std::atomic<int64_t> done{0};
+    std::atomic<bool> finished{false};
+    WholeMatch m;
+    m_searcher = std::thread([&, stream = m_stream.get()] {
+        while (stream->Extend(SIZE_MAX) > 0) {
         }
-        const size_t scanned = text.size();
-        for (char& c : text)
-            c = fold[static_cast<uint8_t>(c)];
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
-            const size_t g = base + at;
-            const auto holder =
-                std::prev(std::upper_bound(starts.begin(), starts.end(), std::make_pair(g, SIZE_MAX)));
-            const Match m{g, holder->second, holder->first};
-            if (first.at == SIZE_MAX)
-                first = m;
-            last = m;
-            if (g < from)
-                before = m;
-            else if (!backward && after.at == SIZE_MAX)
-                after = m;
-        }
-        const size_t keep = std::min(scanned, needle.size() - 1);
-        base += scanned - keep;
-        text.erase(0, scanned - keep);
-        // The piece that holds the kept end stays, for a match that starts there.
-        const auto firstKept = std::upper_bound(starts.begin(), starts.end(), std::make_pair(base, SIZE_MAX));
-        starts.erase(starts.begin(), firstKept == starts.begin() ? firstKept : std::prev(firstKept));
+        m = SearchWholeText(*stream, options, needle, from, backward, m_searchCancel, done);
+        finished = true;
+    });
+    const auto wait = [&] {
+        do {
+            if (m_findProgress && !m_searchCancel.load() && !m_findProgress(done.load(), kSearchTotal))
+                m_searchCancel = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_findProgress ? 10 : 1));
+        } while (!finished.load());
+    };
+    if (m_runFind) {
+        m_runFind(wait);
+    } else {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        m_searcher.join();
+        QGuiApplication::restoreOverrideCursor();
     }
-    QGuiApplication::restoreOverrideCursor();
-    const Match m =
-        backward ? (before.at != SIZE_MAX ? before : last) : (after.at != SIZE_MAX ? after : first);
+    StopSearch(false);  // done, or the window's command could not run: its end is waited for here
+    if (WorkLeft())
+        m_reader.start();
+    if (m_searchCancel.load())
+        return false;  // cancelled, or the view was cleared or rebuilt meanwhile
     if (m.at == SIZE_MAX)
         return false;
     // Shown where it is: in the shown part, or in the part from its piece on.
@@ -656,6 +712,7 @@ bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
 }
 
 bool CStreamView::FindNext(bool backward) {
+    m_searchCancel = false;
     const QString what = m_findField->text();
     if (what.isEmpty()) {
         OpenFindBar();
@@ -684,7 +741,7 @@ bool CStreamView::FindNext(bool backward) {
         if (!found)
             m_text->setTextCursor(before);
     }
-    m_findStatus->setText(found ? QString() : tr("not found"));
+    m_findStatus->setText(found ? QString() : m_searchCancel.load() ? tr("cancelled") : tr("not found"));
     // A found text gives the field back the desktop's colours (and their later changes).
     QPalette pal;
     if (!found) {
