@@ -221,10 +221,11 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
         QTextCursor c = m_text->textCursor();
         c.setPosition(c.selectionStart());
         m_text->setTextCursor(c);
+        // Only in the part shown: a search of all of it would hold the keys typed meanwhile.
         if (m_findField->text().isEmpty())
             m_findStatus->clear();
         else
-            FindNext(false);
+            FindNext(false, false);
     });
 
     // Shortcuts of this tab only: they work wherever the focus is inside it.
@@ -711,7 +712,7 @@ bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
     return m_text->find(QString::fromLatin1(what));
 }
 
-bool CStreamView::FindNext(bool backward) {
+bool CStreamView::FindNext(bool backward, bool whole) {
     m_searchCancel = false;
     const QString what = m_findField->text();
     if (what.isEmpty()) {
@@ -727,7 +728,7 @@ bool CStreamView::FindNext(bool backward) {
     // whole conversation when the view shows only part of it.
     bool found = m_text->find(what, flags);
     const bool part = m_stream && (m_firstPiece > 0 || m_limitNoted || m_stale || WorkLeft());
-    if (!found && part) {
+    if (!found && part && whole) {
         const QByteArray latin = what.toLatin1();
         found = QString::fromLatin1(latin) == what && FindInWholeStream(latin, backward);
         if (!found)
@@ -741,7 +742,10 @@ bool CStreamView::FindNext(bool backward) {
         if (!found)
             m_text->setTextCursor(before);
     }
-    m_findStatus->setText(found ? QString() : m_searchCancel.load() ? tr("cancelled") : tr("not found"));
+    m_findStatus->setText(found                   ? QString()
+                          : m_searchCancel.load() ? tr("cancelled")
+                          : part && !whole        ? tr("not in the part shown (Return searches all of it)")
+                                                  : tr("not found"));
     // A found text gives the field back the desktop's colours (and their later changes).
     QPalette pal;
     if (!found) {

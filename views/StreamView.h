@@ -89,8 +89,8 @@ public:
     // The find bar: shows it with the focus in its field.
     void OpenFindBar();
     // Finds the field's text after (or before) the selection, wrapping around; false (and "not found" in the
-    // bar) when it is nowhere.
-    bool FindNext(bool backward = false);
+    // bar) when it is nowhere. Not `whole`: only in the part shown (as the find field does while typing).
+    bool FindNext(bool backward = false, bool whole = true);
 
     QPlainTextEdit* TextCtrl() const { return m_text; }
     QWidget* FindBar() const { return m_findBar; }
