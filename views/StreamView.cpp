@@ -713,6 +713,10 @@ bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
 }
 
 bool CStreamView::FindNext(bool backward, bool whole) {
+    // The tab's keys still reach it while a search runs (its command's progress holds the window's): the
+    // search goes on, and the reassembly stays the worker's.
+    if (m_searcher.joinable())
+        return false;
     m_searchCancel = false;
     const QString what = m_findField->text();
     if (what.isEmpty()) {
