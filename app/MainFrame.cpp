@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -387,6 +388,19 @@ bool CMainFrame::CreateTabArea() {
                                          return m_frontEnd->ShowWorkProgress(tr("Saving the stream..."), done,
                                                                              total);
                                      });
+        // A Find past the shown part is a command of the window too, but not one on the capture.
+        m_streamView->SetFindCommand(
+            [this](const std::function<void()>& find) {
+                RunFileCommand(
+                    [&] {
+                        m_frontEnd->ShowWaitCursor();
+                        find();
+                    },
+                    false);
+            },
+            [this](int64_t done, int64_t total) {
+                return m_frontEnd->ShowWorkProgress(tr("Finding in the stream..."), done, total);
+            });
         connect(m_streamView, &CStreamView::saved, this, [this](const QString& path, qint64 bytes) {
             statusBar()->showMessage(
                 tr("The stream was saved to %1 (%2 bytes).").arg(path, QLocale().toString(bytes)), 10000);
@@ -513,17 +527,24 @@ QString CMainFrame::MessagePaneText() const {
 }
 
 QString CMainFrame::TrayToolTip() const {
-    return m_stateMessage.isEmpty() ? QString(kTitle) : QString(kTitle) + '\n' + m_stateMessage;
+    QStringList lines{kTitle};
+    // While a live capture runs the message ("Capturing on lo") names it already.
+    if (m_liveDevice.isEmpty())
+        lines << (m_captureName.isEmpty() ? tr("No capture") : m_captureName);
+    if (!m_stateMessage.isEmpty())
+        lines << m_stateMessage;
+    return lines.join('\n');
 }
 
 // --- Commands -------------------------------------------------------------------------------------------
 
-void CMainFrame::RunFileCommand(const std::function<void()>& command) {
+void CMainFrame::RunFileCommand(const std::function<void()>& command, bool onTheCapture) {
     if (m_frontEnd->IsCommandRunning())
         return;
     m_frontEnd->BeginCommand();
     UpdateCommandStates();
-    ClearStateMessage();
+    if (onTheCapture)
+        ClearStateMessage();
     command();
     // What the command did to the store shows now, not at the watcher's next reading.
     CStoreWatcher::Instance()->Poll();
@@ -535,10 +556,12 @@ void CMainFrame::RunFileCommand(const std::function<void()>& command) {
     }
 }
 
-void CMainFrame::RunOpenCommand(const std::function<void(OpenDone)>& open) {
+void CMainFrame::RunOpenCommand(const std::function<void(OpenDone)>& open, const QString& path) {
     if (m_frontEnd->IsCommandRunning())
         return;
     m_frontEnd->BeginCommand();
+    m_openPath = path;
+    m_openGeneration = g_storeGeneration.load();
     ClearStateMessage();
     open([this](OpenResult opened) {
         // After a load the capture thread reports here: the window hears of it on its own thread.
@@ -568,8 +591,10 @@ void CMainFrame::EndOpen(OpenResult opened) {
 void CMainFrame::OnStart() {
     // Its offer to save may write a large file: the same cursor and progress as the Save command.
     RunFileCommand([this] {
-        if (StartCapture(*m_frontEnd) == CommandResult::Done)
+        if (StartCapture(*m_frontEnd) == CommandResult::Done) {
             m_liveDevice = QString::fromStdString(g_config.adapter);
+            m_captureName = tr("Packets captured on %1").arg(m_liveDevice);
+        }
     });
 }
 
@@ -586,6 +611,13 @@ void CMainFrame::OnOpen() {
 }
 
 void CMainFrame::FinishOpen(OpenResult opened) {
+    // An Open that failed or was cancelled before it emptied the store leaves what the window held.
+    if (g_storeGeneration.load() != m_openGeneration) {
+        const QString path = m_openPath.isEmpty()
+                                 ? m_frontEnd->ChosenPath(IPromptService::FileQuestion::OpenCapture)
+                                 : m_openPath;
+        m_captureName = path == QLatin1String("-") ? tr("Standard input") : QFileInfo(path).fileName();
+    }
     // A stream goes on arriving on the capture thread: it is finished when the capture state says so.
     m_streamRunning = opened == OpenResult::StreamStarted;
     if (opened == OpenResult::BufferFilled)
@@ -601,16 +633,23 @@ void CMainFrame::FinishOpen(OpenResult opened) {
 }
 
 void CMainFrame::OnSave() {
-    RunFileCommand([this] { SaveCommand(*m_frontEnd); });
+    RunFileCommand([this] {
+        // The packets are that file's now, unless a running capture goes on adding to them.
+        if (SaveCommand(*m_frontEnd) == CommandResult::Done && g_captureState.load() == CAPTURE_IDLE)
+            m_captureName =
+                QFileInfo(m_frontEnd->ChosenPath(IPromptService::FileQuestion::SaveCapture)).fileName();
+    });
 }
 
 void CMainFrame::OpenFileAtStartup(const QString& path) {
-    RunOpenCommand([this, path](OpenDone done) {
-        const bool apply = AskToApplyRules(*m_frontEnd);
-        m_frontEnd->ShowWaitCursor();
-        OpenCaptureSourceInBackground(path.toStdString(), apply, *m_frontEnd, m_frontEnd->CommandCancel(),
-                                      std::move(done));
-    });
+    RunOpenCommand(
+        [this, path](OpenDone done) {
+            const bool apply = AskToApplyRules(*m_frontEnd);
+            m_frontEnd->ShowWaitCursor();
+            OpenCaptureSourceInBackground(path.toStdString(), apply, *m_frontEnd, m_frontEnd->CommandCancel(),
+                                          std::move(done));
+        },
+        path);
 }
 
 // --- Window states and closing --------------------------------------------------------------------------

@@ -88,6 +88,8 @@ public:
     // The status bar's message pane when no fly-by help covers it: "Ready", or what the capture is doing or
     // why it ended, which stands until the next command on the capture.
     QString MessagePaneText() const;
+    // The tray icon's tip: the program, what this window holds (a file, a stream, an adapter's packets, or no
+    // capture) and the message pane's news, so that the icons of two windows tell them apart.
     QString TrayToolTip() const;
     bool IsShown() const { return m_visible; }
 
@@ -132,14 +134,17 @@ private:
     // The connections list, the front end and the status bar, for the export commands.
     ExportPlace ExportPlaceOfWindow();
     // Runs a command that may read or write a file: one at a time, with its progress and wait cursor.
-    void RunFileCommand(const std::function<void()>& command);
+    // `onTheCapture`: it is the next command on the capture, so the message about the last one goes.
+    void RunFileCommand(const std::function<void()>& command, bool onTheCapture = true);
     // A new command on the capture: the message about the last one goes.
     void ClearStateMessage();
     void UpdateStateMessage(int state);
     // After the Open command's work: LoadFinished now for a file, once the stream ends for a stream.
     void FinishOpen(OpenResult opened);
     // Open's questions run now; a file's load goes on on the capture thread, and the command ends with it.
-    void RunOpenCommand(const std::function<void(std::function<void(OpenResult)>)>& open);
+    // `path`: the file opened, empty when the command asks for one.
+    void RunOpenCommand(const std::function<void(std::function<void(OpenResult)>)>& open,
+                        const QString& path = {});
     void EndOpen(OpenResult opened);
 
     std::unique_ptr<CWindowFrontEnd> m_frontEnd;
@@ -161,8 +166,11 @@ private:
     CStreamView* m_streamView = nullptr;
     QLabel* m_panes[3] = {};
     QLabel* m_messagePane = nullptr;
-    QString m_stateMessage;  // shown instead of "Ready"
-    QString m_liveDevice;    // the adapter of the live capture this window started, until it ends
+    QString m_stateMessage;         // shown instead of "Ready"
+    QString m_liveDevice;           // the adapter of the live capture this window started, until it ends
+    QString m_captureName;          // what the store holds, for the tray: "" before any capture
+    QString m_openPath;             // the running Open's file, when it did not ask for one
+    uint64_t m_openGeneration = 0;  // the store's generation when Open began: a changed one was replaced
 
     bool m_visible = true;          // shown, not hidden to the tray
     bool m_restoreNormal = true;    // comes back normal, not maximised

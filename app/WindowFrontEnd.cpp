@@ -52,6 +52,8 @@ void CWindowFrontEnd::BeginCommand() {
     m_clock.start();
     m_lastEventsMs = 0;
     m_longestStallMs = 0;
+    for (QString& path : m_chosen)
+        path.clear();
 }
 
 void CWindowFrontEnd::EndCommand() {
@@ -104,6 +106,7 @@ std::string CWindowFrontEnd::AskFilePath(FileQuestion question) {
         const CWaitCursor::Lift lift(m_waitCursor);
         path = m_fileScript ? m_fileScript(question) : ChooseFile(question);
     }
+    m_chosen[static_cast<int>(question)] = path;
     // The work on the file starts now.
     if (!path.isEmpty() && m_commandRunning)
         m_waitCursor.Show();

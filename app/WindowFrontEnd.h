@@ -53,6 +53,8 @@ public:
     bool IsCommandRunning() const { return m_commandRunning; }
     // Cancels the running command: set by the progress dialog's Cancel, cleared when a command begins.
     CancelToken& CommandCancel() { return m_cancel; }
+    // The file the user chose for `question` during the running (or last) command; empty when none.
+    QString ChosenPath(FileQuestion question) const { return m_chosen[static_cast<int>(question)]; }
     // The command's work on a file starts now (a file chosen without the file dialog).
     void ShowWaitCursor() { m_waitCursor.Show(); }
 
@@ -94,6 +96,7 @@ private:
     // Each kind of file (capture files, exported connections) opens where the last dialog of its kind
     // ended, not in the working folder each time.
     QString m_folders[2];
+    QString m_chosen[4];  // by FileQuestion
 
     bool m_commandRunning = false;
     CancelToken m_cancel;

@@ -17,6 +17,9 @@
 
 namespace {
 
+// Keys typed closer together than this are one burst of typing.
+constexpr qint64 kTypingPauseMs = 1000;
+
 const char kHelp[] =
     "Show only the connections that match every word:\n"
     "  tcp, udp                  the protocol\n"
@@ -119,6 +122,13 @@ void CConnectionFilterLine::UpdateCount() {
 }
 
 void CConnectionFilterLine::Apply() {
+    // A pause in typing, or a text set at once, settles what the list shows.
+    if (!m_typing || !m_lastTyped.isValid() || m_lastTyped.elapsed() >= kTypingPauseMs)
+        m_settled = m_applied;
+    if (m_typing)
+        m_lastTyped.start();
+    else
+        m_lastTyped.invalidate();
     const QString current = text();
     const QByteArray utf8 = current.toUtf8();
     std::vector<FilterProblem> problems;
@@ -135,6 +145,13 @@ void CConnectionFilterLine::Apply() {
         }
         const std::string_view typed(utf8.constData(), utf8.size());
         setToolTip(QString::fromStdString(DescribeFilterProblems(typed, problems)));
+        if (m_applied != m_settled) {
+            const QByteArray settled = m_settled.toUtf8();
+            std::vector<FilterProblem> none;
+            SetListFilter(
+                ConnectionFilter::Parse(std::string_view(settled.constData(), settled.size()), none));
+            m_applied = m_settled;
+        }
         // The first reason, and what the list shows meanwhile: it keeps the last filter that could be used.
         m_problemText = QString::fromStdString(DescribeFilterProblems(typed, {problems.front()}, 1));
         m_problemText += m_applied.trimmed().isEmpty()
@@ -150,6 +167,10 @@ void CConnectionFilterLine::Apply() {
     m_applied = current;
     ShowProblem();
     PaintMalformed();
+    SetListFilter(std::move(filter));
+}
+
+void CConnectionFilterLine::SetListFilter(ConnectionFilter filter) {
     if (m_list)
         m_list->SetFilter(std::make_shared<const ConnectionFilter>(std::move(filter)));
     UpdateCount();
@@ -195,7 +216,9 @@ void CConnectionFilterLine::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const int before = cursorPosition();
+    m_typing = true;
     QLineEdit::keyPressEvent(event);
+    m_typing = false;
     // The formats hang on the cursor: moving it alone moves them along.
     if (!m_malformed.isEmpty() && cursorPosition() != before)
         PaintMalformed();

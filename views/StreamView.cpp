@@ -44,6 +44,7 @@ size_t Dir(StreamDirection d) {
 constexpr size_t kChunkText = 2048;
 // Text of the whole conversation searched at a time by Find.
 constexpr size_t kSearchChunk = size_t{1} << 20;
+constexpr int64_t kSearchTotal = 1000;  // a search's progress is told in thousandths
 
 // Folds the case of Latin-1 characters as the text view's find does.
 const std::array<char, 256>& CaseFold() {
@@ -79,6 +80,62 @@ protected:
     }
 };
 
+// A match in the text of the whole conversation: where it starts, and the piece that holds that start.
+struct WholeMatch {
+    size_t at = SIZE_MAX, piece = 0, pieceStart = 0;
+};
+
+// Finds `needle` (case-folded) in the text `options` write of every piece of `stream`: the first match from
+// `from` on (the last before it, when `backward`), else round the other end. Ends early, finding nothing,
+// once `cancel` is set; `done` tells how far it got, of kSearchTotal.
+WholeMatch SearchWholeText(const StreamReassembly& stream, const StreamTextOptions& options,
+                           const std::string& needle, size_t from, bool backward,
+                           const std::atomic<bool>& cancel, std::atomic<int64_t>& done) {
+    const std::array<char, 256>& fold = CaseFold();
+    // The text as the view writes it, without its limit, a chunk at a time; each chunk keeps the end of the
+    // one before, for a match across them.
+    StreamTextWriter writer(options);
+    const std::vector<StreamPiece>& pieces = stream.Pieces();
+    std::string text;
+    size_t base = 0;                                // where `text` starts in the whole text
+    std::vector<std::pair<size_t, size_t>> starts;  // where pieces start in the whole text
+    WholeMatch first, after, before, last;
+    for (size_t p = 0; p <= pieces.size() && after.at == SIZE_MAX && !cancel.load(); ++p) {
+        if (p < pieces.size()) {
+            starts.emplace_back(base + text.size(), p);
+            writer.Append(stream, pieces, p, p + 1, text, nullptr);
+            if (text.size() < kSearchChunk)
+                continue;
+            done = static_cast<int64_t>(p * kSearchTotal / pieces.size());
+        }
+        const size_t scanned = text.size();
+        for (char& c : text)
+            c = fold[static_cast<uint8_t>(c)];
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+            const size_t g = base + at;
+            const auto holder =
+                std::prev(std::upper_bound(starts.begin(), starts.end(), std::make_pair(g, SIZE_MAX)));
+            const WholeMatch m{g, holder->second, holder->first};
+            if (first.at == SIZE_MAX)
+                first = m;
+            last = m;
+            if (g < from)
+                before = m;
+            else if (!backward && after.at == SIZE_MAX)
+                after = m;
+        }
+        const size_t keep = std::min(scanned, needle.size() - 1);
+        base += scanned - keep;
+        text.erase(0, scanned - keep);
+        // The piece that holds the kept end stays, for a match that starts there.
+        const auto firstKept = std::upper_bound(starts.begin(), starts.end(), std::make_pair(base, SIZE_MAX));
+        starts.erase(starts.begin(), firstKept == starts.begin() ? firstKept : std::prev(firstKept));
+    }
+    if (cancel.load())
+        return {};
+    return backward ? (before.at != SIZE_MAX ? before : last) : (after.at != SIZE_MAX ? after : first);
+}
+
 }  // namespace
 
 QColor CStreamView::ClientBack() {
@@ -113,16 +170,7 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
     m_text->setUndoRedoEnabled(false);
     m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_text->setFont(CPayloadTextCtrl::BaseFormat().font());
-    // The colours are fixed (the packets list's direction colours, the markup colours), so the page is too:
-    // black on white whatever the theme, and a found match stays marked while the find field has the focus.
-    QPalette pal = m_text->palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Text, Qt::black);
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        pal.setColor(group, QPalette::Highlight, QColor(40, 90, 200));
-        pal.setColor(group, QPalette::HighlightedText, Qt::white);
-    }
-    m_text->setPalette(pal);
+    FollowPalette();
 
     m_findBar = new QWidget(this);
     auto* find = new QHBoxLayout(m_findBar);
@@ -173,10 +221,11 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
         QTextCursor c = m_text->textCursor();
         c.setPosition(c.selectionStart());
         m_text->setTextCursor(c);
+        // Only in the part shown: a search of all of it would hold the keys typed meanwhile.
         if (m_findField->text().isEmpty())
             m_findStatus->clear();
         else
-            FindNext(false);
+            FindNext(false, false);
     });
 
     // Shortcuts of this tab only: they work wherever the focus is inside it.
@@ -224,7 +273,17 @@ CStreamView::CStreamView(QWidget* parent) : QWidget(parent) {
     Clear();
 }
 
-CStreamView::~CStreamView() = default;
+CStreamView::~CStreamView() {
+    StopSearch(true);
+}
+
+void CStreamView::StopSearch(bool cancel) {
+    if (!m_searcher.joinable())
+        return;
+    if (cancel)
+        m_searchCancel = true;
+    m_searcher.join();
+}
 
 int CStreamView::Connection() const {
     return m_stream ? static_cast<int>(m_stream->Connection()) : -1;
@@ -233,6 +292,21 @@ int CStreamView::Connection() const {
 bool CStreamView::Active() const {
     // A view of its own (no tab around it) always works.
     return isWindow() || isVisibleTo(window());
+}
+
+// The page takes the desktop's colours; the turns carry their own fixed light grounds under black text, so
+// they read on a dark page as on a light one. A found match stays marked while the find field has the focus.
+void CStreamView::FollowPalette() {
+    QPalette pal = palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        pal.setColor(QPalette::Inactive, role, pal.color(QPalette::Active, role));
+    m_text->setPalette(pal);
+}
+
+void CStreamView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        FollowPalette();
 }
 
 void CStreamView::showEvent(QShowEvent* event) {
@@ -253,6 +327,7 @@ const QTextCharFormat& CStreamView::FormatOf(PayloadKind kind, StreamDirection d
 }
 
 void CStreamView::Clear() {
+    StopSearch(true);
     m_reader.stop();
     m_stream.reset();
     m_writer.reset();
@@ -301,8 +376,8 @@ void CStreamView::Follow() {
         Clear();  // the store was emptied under us
         return;
     }
-    if (!Active() || m_stale || m_reader.isActive())
-        return;  // it catches up by itself, or when it shows
+    if (!Active() || m_stale || m_reader.isActive() || m_searcher.joinable())
+        return;  // it catches up by itself, when it shows, or once the search is done
     ReadAndAppend(SIZE_MAX, SIZE_MAX, kStepMs);
     if (WorkLeft())
         m_reader.start();
@@ -348,6 +423,7 @@ void CStreamView::UpdateSummary() {
 }
 
 void CStreamView::Rebuild(size_t firstPiece) {
+    StopSearch(true);
     m_reader.stop();
     m_text->clear();
     m_firstPiece = m_piecesShown = firstPiece;
@@ -567,11 +643,8 @@ void CStreamView::OpenFindBar() {
 bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
     if (m_stale && Active())
         Rebuild();
-    if (!m_stream || !m_writer)
+    if (!m_stream || !m_writer || m_searcher.joinable())
         return false;
-    while (m_stream->Extend(SIZE_MAX) > 0) {
-    }
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     // Where the current match is in the text of the whole conversation.
     const QTextCursor current = m_text->textCursor();
     const auto global = [this](int local) {
@@ -583,52 +656,42 @@ bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
     std::string needle(what.constData(), static_cast<size_t>(what.size()));
     for (char& c : needle)
         c = fold[static_cast<uint8_t>(c)];
-
-    // The text as the view writes it, without its limit, a chunk at a time; each chunk keeps the end of the
-    // one before, for a match across them.
     StreamTextOptions options = m_writer->Options();
     options.limit = SIZE_MAX;
-    StreamTextWriter writer(options);
-    const std::vector<StreamPiece>& pieces = m_stream->Pieces();
-    std::string text;
-    size_t base = 0;                                // where `text` starts in the whole text
-    std::vector<std::pair<size_t, size_t>> starts;  // where pieces start in the whole text
-    struct Match {
-        size_t at = SIZE_MAX, piece = 0, pieceStart = 0;
-    } first, after, before, last;
-    for (size_t p = 0; p <= pieces.size() && after.at == SIZE_MAX; ++p) {
-        if (p < pieces.size()) {
-            starts.emplace_back(base + text.size(), p);
-            writer.Append(*m_stream, pieces, p, p + 1, text, nullptr);
-            if (text.size() < kSearchChunk)
-                continue;
+
+    // Hundreds of megabytes take a second or more: a worker reads and searches them while the window goes
+    // on painting, through the window's command (its progress, whose Cancel ends the search, and no other
+    // command meanwhile). The view leaves its reassembly to the worker until then (Follow waits).
+    m_reader.stop();
+    m_searchCancel = false;
+    std::atomic<int64_t> done{0};
+    std::atomic<bool> finished{false};
+    WholeMatch m;
+    m_searcher = std::thread([&, stream = m_stream.get()] {
+        while (stream->Extend(SIZE_MAX) > 0) {
         }
-        const size_t scanned = text.size();
-        for (char& c : text)
-            c = fold[static_cast<uint8_t>(c)];
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
-            const size_t g = base + at;
-            const auto holder =
-                std::prev(std::upper_bound(starts.begin(), starts.end(), std::make_pair(g, SIZE_MAX)));
-            const Match m{g, holder->second, holder->first};
-            if (first.at == SIZE_MAX)
-                first = m;
-            last = m;
-            if (g < from)
-                before = m;
-            else if (!backward && after.at == SIZE_MAX)
-                after = m;
-        }
-        const size_t keep = std::min(scanned, needle.size() - 1);
-        base += scanned - keep;
-        text.erase(0, scanned - keep);
-        // The piece that holds the kept end stays, for a match that starts there.
-        const auto firstKept = std::upper_bound(starts.begin(), starts.end(), std::make_pair(base, SIZE_MAX));
-        starts.erase(starts.begin(), firstKept == starts.begin() ? firstKept : std::prev(firstKept));
+        m = SearchWholeText(*stream, options, needle, from, backward, m_searchCancel, done);
+        finished = true;
+    });
+    const auto wait = [&] {
+        do {
+            if (m_findProgress && !m_searchCancel.load() && !m_findProgress(done.load(), kSearchTotal))
+                m_searchCancel = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_findProgress ? 10 : 1));
+        } while (!finished.load());
+    };
+    if (m_runFind) {
+        m_runFind(wait);
+    } else {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        m_searcher.join();
+        QGuiApplication::restoreOverrideCursor();
     }
-    QGuiApplication::restoreOverrideCursor();
-    const Match m =
-        backward ? (before.at != SIZE_MAX ? before : last) : (after.at != SIZE_MAX ? after : first);
+    StopSearch(false);  // done, or the window's command could not run: its end is waited for here
+    if (WorkLeft())
+        m_reader.start();
+    if (m_searchCancel.load())
+        return false;  // cancelled, or the view was cleared or rebuilt meanwhile
     if (m.at == SIZE_MAX)
         return false;
     // Shown where it is: in the shown part, or in the part from its piece on.
@@ -649,7 +712,12 @@ bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
     return m_text->find(QString::fromLatin1(what));
 }
 
-bool CStreamView::FindNext(bool backward) {
+bool CStreamView::FindNext(bool backward, bool whole) {
+    // The tab's keys still reach it while a search runs (its command's progress holds the window's): the
+    // search goes on, and the reassembly stays the worker's.
+    if (m_searcher.joinable())
+        return false;
+    m_searchCancel = false;
     const QString what = m_findField->text();
     if (what.isEmpty()) {
         OpenFindBar();
@@ -664,7 +732,7 @@ bool CStreamView::FindNext(bool backward) {
     // whole conversation when the view shows only part of it.
     bool found = m_text->find(what, flags);
     const bool part = m_stream && (m_firstPiece > 0 || m_limitNoted || m_stale || WorkLeft());
-    if (!found && part) {
+    if (!found && part && whole) {
         const QByteArray latin = what.toLatin1();
         found = QString::fromLatin1(latin) == what && FindInWholeStream(latin, backward);
         if (!found)
@@ -678,10 +746,17 @@ bool CStreamView::FindNext(bool backward) {
         if (!found)
             m_text->setTextCursor(before);
     }
-    m_findStatus->setText(found ? QString() : tr("not found"));
-    QPalette pal = m_findField->palette();
-    pal.setColor(QPalette::Base, found ? palette().color(QPalette::Base) : QColor(255, 200, 200));
-    pal.setColor(QPalette::Text, found ? palette().color(QPalette::Text) : QColor(0, 0, 0));
+    m_findStatus->setText(found                   ? QString()
+                          : m_searchCancel.load() ? tr("cancelled")
+                          : part && !whole        ? tr("not in the part shown (Return searches all of it)")
+                                                  : tr("not found"));
+    // A found text gives the field back the desktop's colours (and their later changes).
+    QPalette pal;
+    if (!found) {
+        pal = m_findField->palette();
+        pal.setColor(QPalette::Base, QColor(255, 200, 200));
+        pal.setColor(QPalette::Text, QColor(0, 0, 0));
+    }
     m_findField->setPalette(pal);
     if (found)
         m_text->ensureCursorVisible();

@@ -12,9 +12,11 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/StreamReassembly.h"
@@ -74,6 +76,12 @@ public:
         m_runSave = std::move(run);
         m_saveProgress = std::move(progress);
     }
+    // Find's search past the shown part runs through `run` (the window's command, which keeps other commands
+    // away while the search runs on a worker) with `progress`; without them it waits for the worker.
+    void SetFindCommand(std::function<void(std::function<void()>)> run, SaveProgress progress) {
+        m_runFind = std::move(run);
+        m_findProgress = std::move(progress);
+    }
     // The folder the file dialog opens in (the last one used for a stream).
     void SetSaveFolder(const QString& folder) { m_saveFolder = folder; }
     const QString& SaveFolder() const { return m_saveFolder; }
@@ -81,8 +89,8 @@ public:
     // The find bar: shows it with the focus in its field.
     void OpenFindBar();
     // Finds the field's text after (or before) the selection, wrapping around; false (and "not found" in the
-    // bar) when it is nowhere.
-    bool FindNext(bool backward = false);
+    // bar) when it is nowhere. Not `whole`: only in the part shown (as the find field does while typing).
+    bool FindNext(bool backward = false, bool whole = true);
 
     QPlainTextEdit* TextCtrl() const { return m_text; }
     QWidget* FindBar() const { return m_findBar; }
@@ -103,10 +111,14 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // Shows the text from piece `firstPiece` on (a part further in, for a match found there).
     void Rebuild(size_t firstPiece = 0);
+    void FollowPalette();
+    // Waits for the search's worker, cancelling it first when `cancel`.
+    void StopSearch(bool cancel);
     // Whether the tab is shown (or would be with its window): a hidden one does no work.
     bool Active() const;
     // Reads at most `maxPackets` new packets, finishes the stream once the capture is over and everything is
@@ -157,5 +169,9 @@ private:
     std::array<QTextCharFormat, 2> m_noteFormats;
     std::function<void(std::function<void()>)> m_runSave;
     SaveProgress m_saveProgress;
+    std::function<void(std::function<void()>)> m_runFind;
+    SaveProgress m_findProgress;
+    std::thread m_searcher;  // a search of the whole conversation; it owns m_stream while it runs
+    std::atomic<bool> m_searchCancel{false};
     QString m_saveFolder;
 };

@@ -268,7 +268,8 @@ void BM_StreamTabFindEverywhere(benchmark::State& state) {
             state.SkipWithError("found a word that is not there");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * 2 * kEachWay));
 }
-BENCHMARK(BM_StreamTabFindEverywhere)->Unit(benchmark::kMillisecond);
+// The search runs on a worker: the time that counts is the wall clock's.
+BENCHMARK(BM_StreamTabFindEverywhere)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A UDP conversation of `count` 18-byte datagrams, the directions taking turns; returns its connection.
 size_t FillDatagrams(int count) {

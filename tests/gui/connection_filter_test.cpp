@@ -180,6 +180,10 @@ private slots:
         QVERIFY(m_line->MalformedRanges().isEmpty());
         QCOMPARE(m_list->model()->rowCount(), 9);
         QVERIFY(problem->isHidden());
+        // Typed in one go, a usable prefix on the way ("tcp port:9999") is not what the list keeps.
+        QTest::keyClicks(m_line, " port:99999");
+        QVERIFY2(problem->text().endsWith("the list still shows \"tcp\"."), qPrintable(problem->text()));
+        QCOMPARE(m_list->model()->rowCount(), 9);
     }
 
     void keysComeToTheLine() {

@@ -1,7 +1,8 @@
 // Under a dark desktop palette (light text on dark grounds) the fixed colours stay readable: the packets
 // list's light rows keep black text, the highlighted rows white on steel blue, the link label's colours are
-// lightened on a dark dialog (and stay exactly as they are on a light one), and the payload text keeps its
-// white page. Screenshots of both palettes go to screenshots/palettes/ for a look.
+// lightened on a dark dialog (and stay exactly as they are on a light one), the payload text keeps its
+// white page and the Stream tab takes the dark one. Screenshots of both palettes go to screenshots/palettes/
+// for a look.
 #include <QDir>
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -12,11 +13,14 @@
 #include "ListsTestSupport.h"
 #include "app/ListWiring.h"
 #include "ui/LinkLabel.h"
+#include "views/HexLines.h"
+#include "views/HexViewCtrl.h"
 #include "views/ListCtrlLeft.h"
 #include "views/ListCtrlRight.h"
 #include "views/PacketsModel.h"
 #include "views/PayloadTextCtrl.h"
 #include "views/ReportListView.h"
+#include "views/StreamView.h"
 
 namespace {
 
@@ -188,6 +192,49 @@ private slots:
         const QImage page = text.viewport()->grab().toImage();
         QCOMPARE(page.pixelColor(page.width() - 3, page.height() - 3), QColor(Qt::white));
         text.grab().save(ShotsDir() + "/payload-dark.png");
+    }
+
+    // The Stream tab's page follows the palette; a turn keeps its light ground under black text.
+    void streamPageFollowsThePalette() {
+        QApplication::setPalette(DarkPalette());
+        StartFeeding();
+        FeedPacket(0, true, "GET / HTTP/1.1\r\n");
+        CStreamView view;
+        view.resize(400, 200);
+        view.show();
+        view.ShowConnection(0);
+        const QImage page = view.TextCtrl()->viewport()->grab().toImage();
+        QCOMPARE(page.pixelColor(page.width() - 3, page.height() - 3), DarkPalette().color(QPalette::Base));
+        QTextCursor c(view.TextCtrl()->document());
+        const QRect first = view.TextCtrl()->cursorRect(c);
+        c.setPosition(14);
+        QCOMPARE(LighterPixels(page, first.united(view.TextCtrl()->cursorRect(c)), CStreamView::ClientBack()),
+                 0);
+        view.grab().save(ShotsDir() + "/stream-dark.png");
+        ResetCaptureStore();
+    }
+
+    // The hex view's offsets and the hexadecimal cells before a selection stay black on white; what it draws
+    // in the window and highlight colours follows the palette.
+    void hexViewWindowColoursFollowThePalette() {
+        QApplication::setPalette(DarkPalette());
+        CHexViewCtrl hex;
+        hex.resize(kHexLineColumns * hex.CharWidth() + 40, 10 * hex.LineHeight());
+        hex.show();
+        const QByteArray bytes(64, 'a');
+        hex.SetData(reinterpret_cast<const uint8_t*>(bytes.data()), 64);
+        hex.SetSelection(20, 24);
+        const QImage image = hex.viewport()->grab().toImage();
+        const int cw = hex.CharWidth(), lh = hex.LineHeight();
+        auto blank = [&](int at) {
+            return image.pixelColor((kHexAreaColumn + 3 * (at % 16) + 2) * cw + cw / 2,
+                                    at / 16 * lh + lh / 2);
+        };
+        QCOMPARE(blank(3), QColor(Qt::white));
+        QCOMPARE(blank(21), DarkPalette().color(QPalette::Highlight));
+        QCOMPARE(blank(40), DarkPalette().color(QPalette::Base));
+        QCOMPARE(image.pixelColor(1, lh + 1), QColor(Qt::white));
+        hex.grab().save(ShotsDir() + "/hex-dark.png");
     }
 };
 

@@ -292,9 +292,11 @@ private slots:
         m_answers[kSaveQuestion] = MsgAnswer::No;
         m_answers[kFilterQuestion] = MsgAnswer::No;
         m_path = file;
+        const QString tip = m_frame->TrayToolTip();
 
         m_frame->OnOpen();
         QVERIFY(WaitForOpen(*m_frame));
+        QCOMPARE(m_frame->TrayToolTip(), tip);
         QCOMPARE(m_shown, (QStringList{kSaveQuestion, kFilterQuestion, message}));
         QVERIFY2(m_details.last().startsWith(file + ": "), qPrintable(m_details.last()));
         QCOMPARE(g_packetTable.size(), packets);
@@ -314,6 +316,7 @@ private slots:
         const QString file = m_dir.path() + "/big.cap";
         const int records = 2000;
         WriteCapture(file, records, 1000);  // about 2 MB
+        QCOMPARE(m_frame->TrayToolTip(), QString("Pacterra Packet Sniffer\nNo capture"));
         g_bufferPercent = 2129;  // past the limit, where nothing stops a capture: the gauge reads full
         QCOMPARE(m_frame->PaneText(0), QString("Buffer: 100%"));
         g_config.bufferMB = 1;
@@ -331,14 +334,14 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished[0][0].toBool(), false);
         QCOMPARE(m_frame->MessagePaneText(), filled);
-        QCOMPARE(m_frame->TrayToolTip(), "Pacterra Packet Sniffer\n" + filled);
+        QCOMPARE(m_frame->TrayToolTip(), "Pacterra Packet Sniffer\nbig.cap\n" + filled);
         QTest::qWait(600);  // the status panes' refreshes leave it
         QCOMPARE(m_frame->MessagePaneText(), filled);
 
         // The next command on the capture (a Save, cancelled here) takes it away.
         m_frame->OnSave();
         QCOMPARE(m_frame->MessagePaneText(), QString("Ready"));
-        QCOMPARE(m_frame->TrayToolTip(), QString("Pacterra Packet Sniffer"));
+        QCOMPARE(m_frame->TrayToolTip(), QString("Pacterra Packet Sniffer\nbig.cap"));
 
         // The same file without the rules is read whole and opened successfully.
         m_shown.clear();
@@ -350,6 +353,10 @@ private slots:
         QCOMPARE(m_frame->MessagePaneText(), QString("Ready"));
         // Its frames stay in the file: the pane says how much of it is indexed, not how full the buffer is.
         QVERIFY2(m_frame->PaneText(0).startsWith("Indexed: 100% of "), qPrintable(m_frame->PaneText(0)));
+        // Saved, the packets are the new file's.
+        m_path = m_dir.path() + "/saved.cap";
+        m_frame->OnSave();
+        QCOMPARE(m_frame->TrayToolTip(), QString("Pacterra Packet Sniffer\nsaved.cap"));
     }
 
     // A stream read with the rules ends at the buffer limit like a live capture: no box, the status bar
@@ -386,7 +393,7 @@ private slots:
             QString("The buffer of 1 MB filled after %1 packets, and the rest of the stream was not read.")
                 .arg(kept);
         QCOMPARE(m_frame->MessagePaneText(), filled);
-        QCOMPARE(m_frame->TrayToolTip(), "Pacterra Packet Sniffer\n" + filled);
+        QCOMPARE(m_frame->TrayToolTip(), "Pacterra Packet Sniffer\nstream.fifo\n" + filled);
     }
 
     // A long load's progress dialog is gone before the box that reports the load.

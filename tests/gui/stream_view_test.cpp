@@ -197,8 +197,19 @@ private slots:
                      QString("[first 2 MB shown; Save Stream As... for the rest]"));
         QVERIFY(view.TextCtrl()->document()->characterCount() < int(CStreamView::kShownLimit + 100));
         QTRY_COMPARE(view.Stream()->PacketsRead(), size_t{6000});  // the rest is read in steps
-        // Find searches the whole conversation and shows the part that holds the match.
-        view.FindField()->setText("needle");
+        // Find searches the whole conversation and shows the part that holds the match, on a worker while
+        // the window's command asks for its progress here; a Cancel there finds nothing.
+        bool go = false, onWindow = false;
+        view.SetFindCommand([](const std::function<void()>& find) { find(); },
+                            [&](int64_t, int64_t) {
+                                onWindow = QThread::currentThread() == qApp->thread();
+                                return go;
+                            });
+        QTest::keyClicks(view.FindField(), "needle");  // typed: only the part shown is searched
+        QVERIFY(!onWindow && view.FindStatus()->text().startsWith("not in the part shown"));
+        QVERIFY(!view.FindNext() && onWindow);
+        QCOMPARE(view.FindStatus()->text(), QString("cancelled"));
+        go = true;
         QVERIFY(view.FindNext());
         QCOMPARE(view.TextCtrl()->textCursor().selectedText(), QString("NEEDLE"));
         QVERIFY(view.TextCtrl()->document()->firstBlock().text().startsWith("[the conversation before"));

@@ -119,7 +119,7 @@ private slots:
         QCOMPARE(g_storeStop.load(), int(STORE_STOP_BUFFER_FULL));
         const QString full = "Capture stopped: the buffer of 1 MB is full";
         QTRY_COMPARE(m_frame->MessagePaneText(), full);
-        QCOMPARE(m_frame->TrayToolTip(), "Pacterra Packet Sniffer\n" + full);
+        QCOMPARE(m_frame->TrayToolTip(), "Pacterra Packet Sniffer\nPackets captured on lo\n" + full);
         QVERIFY2(m_shown.isEmpty(), qPrintable(m_shown.join('\n')));
         QTest::qWait(600);  // the panes' refreshes leave it
         QCOMPARE(m_frame->MessagePaneText(), full);
@@ -130,7 +130,7 @@ private slots:
         // A Save (its file dialog cancelled here) is the next command: the message goes.
         m_frame->Action(ID_SAVE)->trigger();
         QCOMPARE(m_frame->MessagePaneText(), QString("Ready"));
-        QCOMPARE(m_frame->TrayToolTip(), QString("Pacterra Packet Sniffer"));
+        QCOMPARE(m_frame->TrayToolTip(), QString("Pacterra Packet Sniffer\nPackets captured on lo"));
 
         // Stop by the user: no message about the buffer.
         g_config.bufferMB = 50;
