@@ -32,14 +32,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often all sockets are dumped while connections arrive, at least: each dump walks the kernel's whole
-// TCP table (milliseconds of CPU), so the pause is also at least as long as the dump took. The exact lookup
-// at a new connection's first packet finds most sockets; the dumps catch those that were gone by then.
-constexpr auto kPause = std::chrono::milliseconds(10);
-// While no new connection has come for kQuietAfter, the dumps slow down to about a twentieth of a core:
-// an idle capture should cost next to nothing.
-constexpr auto kQuietPause = std::chrono::milliseconds(100);
-constexpr auto kQuietAfter = std::chrono::seconds(2);
+// How often all sockets are dumped, at least, and how much longer than a dump takes the pause is: each
+// dump walks the kernel's whole TCP table (milliseconds of CPU), and the thread is deaf to new connections
+// meanwhile. The exact lookup at a new connection's first packet finds what can be found; the dumps are a
+// fallback at about a twentieth of a core at most, and an idle capture costs next to nothing.
+constexpr auto kDumpPause = std::chrono::milliseconds(100);
+constexpr int kDumpPauseFactor = 19;
 // A new connection waits this long for its sockets (its first packet may reach the store before the dump
 // that sees them), and its owners may still be refined meanwhile.
 constexpr auto kOwnerWait = std::chrono::milliseconds(1500);
@@ -90,6 +88,11 @@ struct Pending {
     std::string lastText;  // what was last set, to tell the list only of changes
     bool fresh = true;     // not yet decided on
 };
+
+Endpoint AnyAddress(const Endpoint& like) {
+    const uint8_t zero[16] = {};
+    return like.IsIpv6() ? Endpoint::Ipv6(zero, 0) : Endpoint::Ipv4(zero, 0);
+}
 
 Clock::duration ThreadCpuTime() {
     timespec ts{};
@@ -144,8 +147,6 @@ public:
         if (m_exact >= 0)
             ::setsockopt(m_exact, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         Clock::time_point addressesRead{}, nextDump{};
-        Clock::time_point lastNewConnection = Clock::now();
-        size_t connections = g_connectionTable.size();
         // Until the capture ends (or the lookup is stopped): the table grows no more after that.
         while (!stop.load() && g_captureState.load() != CAPTURE_IDLE) {
             const auto start = Clock::now();
@@ -155,17 +156,8 @@ public:
             }
             const bool dump = start >= nextDump;
             Round(start, dump);
-            if (const size_t now = g_connectionTable.size(); now != connections) {
-                connections = now;
-                lastNewConnection = start;
-            }
-            if (dump) {
-                // A dump walks the kernel's whole TCP table (milliseconds of CPU on a host with a large
-                // one): pauses four times as long keep the dumps under a fifth of a core.
-                nextDump = start + (start - lastNewConnection < kQuietAfter
-                                        ? std::max<Clock::duration>(kPause, 4 * m_dumpCost)
-                                        : std::max<Clock::duration>(kQuietPause, 19 * m_dumpCost));
-            }
+            if (dump)
+                nextDump = start + std::max<Clock::duration>(kDumpPause, kDumpPauseFactor * m_dumpCost);
             SleepUntil(nextDump, stop);
         }
         // The capture has ended: what is waiting is decided on what was seen, without waiting any longer.
@@ -336,8 +328,12 @@ private:
                 continue;
             if (IsLocal(c.Client()))
                 LookupSocket(m_exact, c.isTcp, c.Client(), c.Server(), m_found);
-            if (IsLocal(c.Server()))
+            if (IsLocal(c.Server())) {
                 LookupSocket(m_exact, c.isTcp, c.Server(), c.Client(), m_found);
+                // The listener too: it names the server once the accepted socket is gone.
+                if (c.isTcp)
+                    LookupSocket(m_exact, true, c.Server(), AnyAddress(c.Server()), m_found);
+            }
         }
         if (!m_found.empty())
             Record(m_found);
