@@ -22,10 +22,10 @@ struct CaptureStats {
 
 // Parameters of every live capture.
 inline constexpr int kSnapshotLength = capture_helper::kSnapshotLength;
-// The kernel hands packets over in blocks, a fast stream a block at a time, and a block that is not full
-// after this time anyway: so the lists follow slow traffic within a tenth of a second, and Stop collects
-// the last, partly filled block in that time too.
-inline constexpr int kReadTimeoutMs = 100;
+// The kernel hands over a block that is not full after this time anyway (HelperProtocol.h): so the lists
+// and the owner lookup follow slow traffic at once, and Stop collects the last, partly filled block in that
+// time too.
+inline constexpr int kReadTimeoutMs = capture_helper::kReadTimeoutMs;
 // Large enough that a burst the interface thread cannot keep up with waits in the kernel instead of
 // being dropped.
 inline constexpr int kKernelBufferBytes = 64 << 20;

@@ -10,6 +10,7 @@
 #include "capture/FrameLayout.h"
 #include "capture/PacketIntake.h"
 #include "capture/ProcessOwner.h"
+#include "capture/ProcessOwnerLookup.h"
 #include "capture/WideIntake.h"
 #include "config/CaptureConfig.h"
 
@@ -302,6 +303,7 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
         return -1;
     }
     g_connectionIndex.Insert(hash, static_cast<uint32_t>(n));
+    WakeOwnerLookup();
     return static_cast<int>(n);
 }
 
@@ -357,6 +359,7 @@ int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcI
         return -1;
     }
     g_connectionIndex6.Insert(hash, static_cast<uint32_t>(n));
+    WakeOwnerLookup();
     return static_cast<int>(n);
 }
 

@@ -16,9 +16,12 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -29,15 +32,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often the sockets are read while a capture runs: a program that lives 100 ms is seen many times over.
-constexpr auto kPause = std::chrono::milliseconds(1);
-// While no new connection has come for kQuietAfter, the watch slows down to about a twentieth of a core:
-// an idle capture should cost next to nothing.
-constexpr auto kQuietPause = std::chrono::milliseconds(100);
-constexpr auto kQuietAfter = std::chrono::seconds(2);
-constexpr auto kPauseStep = std::chrono::milliseconds(10);
-// During a long search of the processes the sockets are still dumped, as often as a dump's cost allows.
-constexpr auto kDumpDuringSearch = std::chrono::milliseconds(5);
+// How often all sockets are dumped, at least, and how much longer than a dump takes the pause is: each
+// dump walks the kernel's whole TCP table (milliseconds of CPU), and the thread is deaf to new connections
+// meanwhile. The exact lookup at a new connection's first packet finds what can be found; the dumps are a
+// fallback at about a twentieth of a core at most, and an idle capture costs next to nothing.
+constexpr auto kDumpPause = std::chrono::milliseconds(100);
+constexpr int kDumpPauseFactor = 19;
 // A new connection waits this long for its sockets (its first packet may reach the store before the dump
 // that sees them), and its owners may still be refined meanwhile.
 constexpr auto kOwnerWait = std::chrono::milliseconds(1500);
@@ -89,6 +89,11 @@ struct Pending {
     bool fresh = true;     // not yet decided on
 };
 
+Endpoint AnyAddress(const Endpoint& like) {
+    const uint8_t zero[16] = {};
+    return like.IsIpv6() ? Endpoint::Ipv6(zero, 0) : Endpoint::Ipv4(zero, 0);
+}
+
 Clock::duration ThreadCpuTime() {
     timespec ts{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -135,9 +140,13 @@ class OwnerLookup {
 public:
     void Run(const std::atomic<bool>& stop) {
         m_netlink = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-        Clock::time_point addressesRead{};
-        Clock::time_point lastNewConnection = Clock::now();
-        size_t connections = g_connectionTable.size();
+        // Exact lookups have a socket of their own, so that no answer is taken for another's; an answer
+        // that never comes costs a moment, never the thread.
+        m_exact = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        const timeval patience{0, 100'000};
+        if (m_exact >= 0)
+            ::setsockopt(m_exact, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        Clock::time_point addressesRead{}, nextDump{};
         // Until the capture ends (or the lookup is stopped): the table grows no more after that.
         while (!stop.load() && g_captureState.load() != CAPTURE_IDLE) {
             const auto start = Clock::now();
@@ -145,37 +154,30 @@ public:
                 ReadLocalAddresses();
                 addressesRead = start;
             }
-            const auto cpu = ThreadCpuTime();
-            Round(start);
-            // A dump walks the kernel's whole socket tables (about 5 ms of CPU on a host with large
-            // ones): the pause at least as long keeps the watch under half a core.
-            const Clock::duration spent = ThreadCpuTime() - cpu;
-            if (const size_t now = g_connectionTable.size(); now != connections) {
-                connections = now;
-                lastNewConnection = start;
-            }
-            const Clock::duration pause = start - lastNewConnection < kQuietAfter
-                                              ? std::max<Clock::duration>(kPause, spent)
-                                              : std::max<Clock::duration>(kQuietPause, 19 * spent);
-            // In short steps, so that a Stop is not kept waiting for the end of a long pause.
-            for (const auto until = Clock::now() + pause;
-                 Clock::now() < until && !stop.load() && g_captureState.load() != CAPTURE_IDLE;)
-                std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), kPauseStep));
+            const bool dump = start >= nextDump;
+            Round(start, dump);
+            if (dump)
+                nextDump = start + std::max<Clock::duration>(kDumpPause, kDumpPauseFactor * m_dumpCost);
+            SleepUntil(nextDump, stop);
         }
         // The capture has ended: what is waiting is decided on what was seen, without waiting any longer.
-        Round(Clock::time_point::max());
-        if (m_netlink >= 0)
-            ::close(m_netlink);
+        Round(Clock::time_point::max(), false);
+        for (int fd : {m_netlink, m_exact})
+            if (fd >= 0)
+                ::close(fd);
     }
 
 private:
-    void Round(Clock::time_point now) {
+    // Until `until`, a new connection in the store, or a Stop.
+    void SleepUntil(Clock::time_point until, const std::atomic<bool>& stop);
+
+    void Round(Clock::time_point now, bool dump) {
         const bool final = now == Clock::time_point::max();
-        if (!final) {
+        TakeNewConnections(final ? Clock::now() : now, !final);
+        if (dump) {
             ReadSockets();
             ConfirmHolders();
         }
-        TakeNewConnections(final ? Clock::now() : now);
         Decide(now);
         if (!final)
             Forget(now);
@@ -184,14 +186,20 @@ private:
     // One dump of each family and protocol; the holders of new inodes are looked for at once among the
     // processes started since the last search (short-lived programs), newest first.
     void ReadSockets() {
-        m_lastDump = Clock::now();
         if (m_netlink < 0)
             return;
+        const auto cpu = ThreadCpuTime();
         DumpSockets(m_netlink, m_sockets);
+        m_dumpCost = ThreadCpuTime() - cpu;
+        Record(m_sockets);
+    }
+
+    // Keeps the sockets seen and looks for the holders of new inodes at once.
+    void Record(const std::vector<DiagSocket>& sockets) {
         const int64_t nowUs = NowUs();
         const auto now = Clock::now();
         std::unordered_set<uint64_t> wanted;
-        for (const DiagSocket& s : m_sockets) {
+        for (const DiagSocket& s : sockets) {
             if (s.inode == 0)
                 continue;  // a socket no descriptor holds any more (TIME_WAIT): no evidence of an owner
             std::vector<Sighting>& seen = m_seen[{s.tcp, s.local, s.remote}];
@@ -229,8 +237,8 @@ private:
 
     // `quick`: the processes started since the last full search first (short-lived programs), then the
     // others (a server's new socket), newest first, stopping once every wanted inode has a holder. Otherwise
-    // every process, newest first, with a dump of the sockets now and then so that a long search misses no
-    // short-lived socket.
+    // every process, newest first, taking new connections in between so that a long search keeps no exact
+    // lookup waiting.
     void SearchProcesses(const std::unordered_set<uint64_t>& wanted, bool quick) {
         DIR* proc = ::opendir("/proc");
         if (!proc)
@@ -249,8 +257,9 @@ private:
                                   [&](int32_t pid) { return !m_knownPids.count(pid); });
         size_t found = 0;
         for (int32_t pid : pids) {
-            if (!quick && Clock::now() - m_lastDump > kDumpDuringSearch)
-                ReadSockets();
+            // A long search must not keep new connections from their exact lookup.
+            if (!quick && g_connectionTable.size() != m_next)
+                TakeNewConnections(Clock::now(), true);
             found += SearchProcess(pid, wanted);
             if (quick && found >= wanted.size())
                 break;
@@ -283,8 +292,11 @@ private:
             if (inode == 0 || !wanted.count(inode))
                 continue;
             if (process.pid == 0) {
-                process.pid = pid;
                 process.program = ReadSmallFile(dir + "/comm");
+                // Gone since its descriptors were read: no name to tell, and its number may be reused.
+                if (process.program.empty())
+                    break;
+                process.pid = pid;
                 process.exe = ReadLink(AT_FDCWD, (dir + "/exe").c_str());
             }
             std::vector<ProcessSeen>& holders = m_holders[inode].holders;
@@ -298,8 +310,11 @@ private:
         return found;
     }
 
-    void TakeNewConnections(Clock::time_point now) {
+    // New connections wait for a decision; with `lookUp`, the kernel is asked at once for their local
+    // sockets, while a short-lived program may still hold its own.
+    void TakeNewConnections(Clock::time_point now, bool lookUp) {
         const size_t stored = g_connectionTable.size();
+        m_found.clear();
         for (; m_next < stored; ++m_next) {
             const ConnectionRecord& c = g_connectionTable[m_next];
             if (!IsLocal(c.Client()) && !IsLocal(c.Server()))
@@ -309,7 +324,19 @@ private:
                 continue;
             }
             m_pending.push_back({static_cast<uint32_t>(m_next), now + kOwnerWait, {}, true});
+            if (!lookUp || m_exact < 0)
+                continue;
+            if (IsLocal(c.Client()))
+                LookupSocket(m_exact, c.isTcp, c.Client(), c.Server(), m_found);
+            if (IsLocal(c.Server())) {
+                LookupSocket(m_exact, c.isTcp, c.Server(), c.Client(), m_found);
+                // The listener too: it names the server once the accepted socket is gone.
+                if (c.isTcp)
+                    LookupSocket(m_exact, true, c.Server(), AnyAddress(c.Server()), m_found);
+            }
         }
+        if (!m_found.empty())
+            Record(m_found);
     }
 
     void Decide(Clock::time_point now) {
@@ -438,49 +465,148 @@ private:
     }
 
     int m_netlink = -1;
-    std::vector<DiagSocket> m_sockets;
+    int m_exact = -1;
+    Clock::duration m_dumpCost{};
+    std::vector<DiagSocket> m_sockets, m_found;
     std::unordered_map<SocketKey, std::vector<Sighting>, SocketKeyHash> m_seen;
     std::unordered_map<uint64_t, InodeHolders> m_holders;
     std::vector<Endpoint> m_local;
     std::deque<Pending> m_pending;
     size_t m_next = 0;
     Clock::time_point m_lastForget{};
-    Clock::time_point m_lastDump{};
     std::unordered_set<int32_t> m_knownPids;  // the processes the last full search read
     bool m_changed = false;                   // a new sighting or holder since the last decisions
 };
 
 std::thread g_lookupThread;
 std::atomic<bool> g_lookupStop{false};
+// Set while the lookup sleeps: the store's wake then takes the mutex once, and otherwise never.
+std::atomic<bool> g_lookupAsleep{false};
+std::mutex g_wakeMutex;
+std::condition_variable g_wake;
+
+void OwnerLookup::SleepUntil(Clock::time_point until, const std::atomic<bool>& stop) {
+    std::unique_lock lock(g_wakeMutex);
+    g_lookupAsleep.store(true);
+    // Pairs with the fence in WakeOwnerLookup: either the store sees the flag, or this sees the connection.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (g_connectionTable.size() == m_next && !stop.load())
+        g_wake.wait_until(lock, until, [&] { return !g_lookupAsleep.load() || stop.load(); });
+    g_lookupAsleep.store(false);
+}
+
+void WakeLookupThread() {
+    {
+        std::lock_guard lock(g_wakeMutex);
+        g_lookupAsleep.store(false);
+    }
+    g_wake.notify_one();
+}
 
 }  // namespace
+
+void WakeOwnerLookup() {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (g_lookupAsleep.load(std::memory_order_relaxed))
+        WakeLookupThread();
+}
+
+void LookupSocket(int netlink, bool tcp, const Endpoint& local, const Endpoint& remote,
+                  std::vector<DiagSocket>& out) {
+    static thread_local uint32_t sequence = 0;
+    // An IPv4 connection may belong to an IPv6 socket that takes IPv4 too: UDP finds it only as such.
+    for (const bool mapped : {false, true}) {
+        if (mapped && (tcp || local.IsIpv6()))
+            return;
+        struct {
+            nlmsghdr header;
+            inet_diag_req_v2 request;
+        } message{};
+        message.header.nlmsg_len = sizeof message;
+        message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+        message.header.nlmsg_flags = NLM_F_REQUEST;
+        message.header.nlmsg_seq = ++sequence;
+        inet_diag_req_v2& r = message.request;
+        r.sdiag_family = static_cast<uint8_t>(local.IsIpv6() || mapped ? AF_INET6 : AF_INET);
+        r.sdiag_protocol = tcp ? IPPROTO_TCP : IPPROTO_UDP;
+        r.idiag_states = ~0u;
+        // TCP takes the socket's own side first; UDP, like a packet arriving, the sender first.
+        const Endpoint& first = tcp ? local : remote;
+        const Endpoint& second = tcp ? remote : local;
+        for (auto [e, address, port] : {std::tuple{&first, r.id.idiag_src, &r.id.idiag_sport},
+                                        std::tuple{&second, r.id.idiag_dst, &r.id.idiag_dport}}) {
+            auto* bytes = reinterpret_cast<uint8_t*>(address);
+            if (mapped) {
+                bytes[10] = bytes[11] = 0xFF;
+                std::memcpy(bytes + 12, e->AddressBytes(), 4);
+            } else {
+                std::memcpy(bytes, e->AddressBytes(), e->AddressLength());
+            }
+            *port = htons(e->Port());
+        }
+        r.id.idiag_cookie[0] = r.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+        if (::send(netlink, &message, sizeof message, 0) != static_cast<ssize_t>(sizeof message))
+            return;
+        uint8_t answer[2048];
+        // An answer to an earlier question that timed out may still come first: it is passed over.
+        for (int tries = 0; tries < 4; ++tries) {
+            const ssize_t n = ::recv(netlink, answer, sizeof answer, 0);
+            if (n < static_cast<ssize_t>(sizeof(nlmsghdr)))
+                return;
+            nlmsghdr header;
+            std::memcpy(&header, answer, sizeof header);
+            if (header.nlmsg_seq != sequence)
+                continue;
+            const size_t before = out.size();
+            ParseDiagAnswer({answer, static_cast<size_t>(n)}, tcp, out);
+            if (out.size() > before)
+                return;
+            break;
+        }
+    }
+}
 
 void DumpSockets(int netlink, std::vector<DiagSocket>& out) {
     static thread_local std::vector<uint8_t> buffer(size_t{1} << 16);
     static thread_local uint32_t sequence = 0;
     out.clear();
-    for (int family : {AF_INET, AF_INET6}) {
-        for (bool tcp : {true, false}) {
-            struct {
-                nlmsghdr header;
-                inet_diag_req_v2 request;
-            } message{};
-            message.header.nlmsg_len = sizeof message;
-            message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-            message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-            message.header.nlmsg_seq = ++sequence;
-            message.request.sdiag_family = static_cast<uint8_t>(family);
-            message.request.sdiag_protocol = tcp ? IPPROTO_TCP : IPPROTO_UDP;
-            // Request sockets and TIME_WAIT ones have no owner to tell.
-            message.request.idiag_states = ~((1u << TCP_TIME_WAIT) | (1u << 12 /* TCP_NEW_SYN_RECV */));
-            if (::send(netlink, &message, sizeof message, 0) != static_cast<ssize_t>(sizeof message))
-                continue;
-            for (;;) {
-                const ssize_t n = ::recv(netlink, buffer.data(), buffer.size(), 0);
-                if (n <= 0 || ParseDiagAnswer({buffer.data(), static_cast<size_t>(n)}, tcp, out) != 1)
-                    break;
-            }
+    // Request sockets and TIME_WAIT ones have no owner to tell.
+    constexpr uint32_t kStates = ~((1u << TCP_TIME_WAIT) | (1u << 12 /* TCP_NEW_SYN_RECV */));
+    const auto ask = [&](const auto& message, bool tcp) {
+        if (::send(netlink, &message, sizeof message, 0) != static_cast<ssize_t>(sizeof message))
+            return;
+        for (;;) {
+            const ssize_t n = ::recv(netlink, buffer.data(), buffer.size(), 0);
+            if (n <= 0 || ParseDiagAnswer({buffer.data(), static_cast<size_t>(n)}, tcp, out) != 1)
+                break;
         }
+    };
+    // TCP through the older request, which takes both families in one walk of the kernel's table: the walk
+    // is what a dump costs, and IPv4 and IPv6 share the table.
+    struct {
+        nlmsghdr header;
+        inet_diag_req request;
+    } tcp{};
+    tcp.header.nlmsg_len = sizeof tcp;
+    tcp.header.nlmsg_type = TCPDIAG_GETSOCK;
+    tcp.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    tcp.header.nlmsg_seq = ++sequence;
+    tcp.request.idiag_family = AF_INET;
+    tcp.request.idiag_states = kStates;
+    ask(tcp, true);
+    for (int family : {AF_INET, AF_INET6}) {
+        struct {
+            nlmsghdr header;
+            inet_diag_req_v2 request;
+        } udp{};
+        udp.header.nlmsg_len = sizeof udp;
+        udp.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+        udp.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        udp.header.nlmsg_seq = ++sequence;
+        udp.request.sdiag_family = static_cast<uint8_t>(family);
+        udp.request.sdiag_protocol = IPPROTO_UDP;
+        udp.request.idiag_states = kStates;
+        ask(udp, false);
     }
 }
 
@@ -536,6 +662,7 @@ void StartOwnerLookup() {
 
 void StopOwnerLookup() {
     g_lookupStop = true;
+    WakeLookupThread();
     if (g_lookupThread.joinable())
         g_lookupThread.join();
 }

@@ -32,6 +32,12 @@ inline constexpr char kListHeader[] = "pacterra-capture adapters 1";
 // would cut them, and the intake would drop them as short.
 inline constexpr int kSnapshotLength = 262144;
 
+// The kernel hands packets over in blocks: a fast stream a block at a time, and a block that is not full
+// after this time anyway. Short, so that a new connection reaches the owner lookup while the program that
+// made it may still hold its socket (a short-lived client's lives a few milliseconds); a fast stream fills
+// its blocks sooner anyway, and a quiet interface wakes nobody.
+inline constexpr int kReadTimeoutMs = 2;
+
 inline constexpr size_t kMaxDeviceName = 64;
 
 // Device names as libpcap's devices are named on Linux ("eth0", "veth-a.10", "usbmon1", "any",

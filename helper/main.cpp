@@ -34,8 +34,6 @@ namespace {
 
 using namespace capture_helper;
 
-// The same parameters as a capture inside the window (see capture/LiveCapture.h).
-constexpr int kReadTimeoutMs = 100;
 // A read error that lasts this long means the device is gone.
 constexpr auto kLastingReadError = std::chrono::milliseconds(1000);
 // Once asked to stop, the rest of the stream gets this long; a caller that does not read it (a full pipe)

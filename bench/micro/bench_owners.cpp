@@ -1,11 +1,13 @@
 // The cost of naming connections' owners, paid on the lookup thread, never on the capture thread: one
-// dump of the namespace's sockets (every round, about once a millisecond), one search of /proc for a new
+// exact lookup of a connection's socket (per new connection and side), one dump of the namespace's sockets
+// (the fallback, paced by its own cost), one search of /proc for a new
 // socket's holder (per new socket), and deciding and storing one connection's owners (per new connection).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +28,29 @@ void BM_DumpSockets(benchmark::State& state) {
     ::close(netlink);
 }
 BENCHMARK(BM_DumpSockets)->Unit(benchmark::kMicrosecond);
+
+// A listener's tuple: the kernel's hash lookup, as at a new connection's first packet.
+void BM_LookupSocket(benchmark::State& state) {
+    const int netlink = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t n = sizeof a;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+    const auto* address = reinterpret_cast<const uint8_t*>(&a.sin_addr);
+    const Endpoint local = Endpoint::Ipv4(address, ntohs(a.sin_port)),
+                   remote = Endpoint::Ipv4(address, 40000);
+    std::vector<DiagSocket> sockets;
+    for (auto _ : state) {
+        sockets.clear();
+        LookupSocket(netlink, true, local, remote, sockets);
+    }
+    state.counters["found"] = static_cast<double>(sockets.size());
+    ::close(listener);
+    ::close(netlink);
+}
+BENCHMARK(BM_LookupSocket)->Unit(benchmark::kMicrosecond);
 
 // Every process's descriptors read once, as a full search does.
 void BM_SearchProcesses(benchmark::State& state) {

@@ -12,6 +12,20 @@ if os.environ.get("OWNER_TEST_IN_NS") != "1":
     sys.exit(subprocess.call(["unshare", "--net", sys.executable] + sys.argv, env=env))
 subprocess.check_call(["ip", "link", "set", "lo", "up"])
 cli = sys.argv[1]
+# Through the helper: the capture, the servers and the clients all run as nobody, a member of the group that
+# may run a copy of the helper holding the capture rights.
+as_user, user = [], "root"
+if len(sys.argv) > 2:
+    import tempfile
+    folder = tempfile.mkdtemp()
+    os.chmod(folder, 0o755)
+    helper = os.path.join(folder, "pacterra-capture")
+    shutil.copy(sys.argv[2], helper)
+    os.chown(helper, 0, 65534)
+    os.chmod(helper, 0o750)
+    subprocess.check_call(["setcap", "cap_net_raw,cap_net_admin=eip", helper])
+    os.environ["PACTERRA_CAPTURE_HELPER"] = helper
+    as_user, user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"], "nobody"
 UDP_CLIENT = r"""
 import socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -29,9 +43,9 @@ s.bind(('127.0.0.1', 5353))
 while True:
     data, peer = s.recvfrom(512); s.sendto(data + b'answer', peer)
 """
-http = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "8000"],
+http = subprocess.Popen(as_user + [sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "8000"],
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-dns = subprocess.Popen([sys.executable, "-c", UDP_SERVER])
+dns = subprocess.Popen(as_user + [sys.executable, "-c", UDP_SERVER])
 def stop_servers():
     http.kill()
     dns.kill()
@@ -40,16 +54,16 @@ def stop_servers():
 import atexit
 atexit.register(stop_servers)
 time.sleep(1.0)
-capture = subprocess.Popen([cli, "capture", "-i", "lo", "--format", "json"], stdout=subprocess.PIPE,
+capture = subprocess.Popen(as_user + [cli, "capture", "-i", "lo", "--format", "json"], stdout=subprocess.PIPE,
                            stderr=subprocess.PIPE, text=True)
 time.sleep(1.0)
 curls, udp = set(), {}
 for i in range(200):
-    p = subprocess.Popen(["curl", "-s", "-o", "/dev/null", "http://127.0.0.1:8000/"])
+    p = subprocess.Popen(as_user + ["curl", "-s", "-o", "/dev/null", "http://127.0.0.1:8000/"])
     curls.add(p.pid)
     p.wait()
 for i in range(20):
-    p = subprocess.Popen([sys.executable, "-c", UDP_CLIENT, "connected" if i % 2 else "sendto"])
+    p = subprocess.Popen(as_user + [sys.executable, "-c", UDP_CLIENT, "connected" if i % 2 else "sendto"])
     udp[p.pid] = os.path.basename(sys.executable)[:15]
     p.wait()
 time.sleep(0.5)
@@ -69,7 +83,7 @@ def check(port, launched, server_pid):
         elif r["client_pid"] is not None or r["client_process"] is not None:
             wrong += 1
             print("wrong client:", r)
-        if r["server_pid"] == server_pid and r["server_process"] and r["server_user"] == "root":
+        if r["server_pid"] == server_pid and r["server_process"] and r["server_user"] == user:
             server += 1
         elif r["server_pid"] is not None:
             wrong += 1

@@ -3,6 +3,9 @@
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -90,6 +93,47 @@ TEST(ProcessOwnerTest, DiagAnswersAreReadWithinTheirBounds) {
     m[0].header.nlmsg_len = 0;
     EXPECT_EQ(ParseDiagAnswer({bytes, sizeof m}, true, out), -1);
     EXPECT_TRUE(out.empty());
+}
+
+// Each side of a loopback TCP connection and of a UDP exchange (the server bound, the client not connected)
+// is found by its tuple, as the socket the process holds; a tuple no socket has finds none.
+TEST(ProcessOwnerTest, ExactLookupsFindTheHeldSocket) {
+    const int netlink = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    ASSERT_GE(netlink, 0);
+    const auto endpoint = [](int fd, bool peer) {
+        sockaddr_in a{};
+        socklen_t n = sizeof a;
+        (peer ? ::getpeername : ::getsockname)(fd, reinterpret_cast<sockaddr*>(&a), &n);
+        return Endpoint::Ipv4(reinterpret_cast<const uint8_t*>(&a.sin_addr), ntohs(a.sin_port));
+    };
+    for (const bool tcp : {true, false}) {
+        const int server = ::socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
+        const int client = ::socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t n = sizeof a;
+        ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &n);
+        if (tcp)
+            ::listen(server, 1);
+        ASSERT_EQ(tcp ? ::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a)
+                      : ::sendto(client, "q", 1, 0, reinterpret_cast<sockaddr*>(&a), sizeof a) - 1,
+                  0);
+        const int accepted = tcp ? ::accept(server, nullptr, nullptr) : server;
+        const Endpoint serverSide = endpoint(server, false), clientSide = endpoint(client, false);
+        for (const auto& [local, remote, fd] :
+             {std::tuple{clientSide, serverSide, client}, std::tuple{serverSide, clientSide, accepted},
+              std::tuple{Endpoint::Ipv4(serverSide.AddressBytes(), 9), clientSide, -1}}) {
+            struct stat st {};
+            ::fstat(fd, &st);
+            std::vector<DiagSocket> out;
+            LookupSocket(netlink, tcp, local, remote, out);
+            EXPECT_EQ(out.empty() ? 0 : out[0].inode, fd < 0 ? 0 : st.st_ino) << tcp << local.Port();
+            EXPECT_EQ(out.empty() ? 0 : out[0].uid, fd < 0 ? 0 : ::getuid());
+        }
+        for (int fd : {server, client, accepted})
+            ::close(fd);
+    }
+    ::close(netlink);
 }
 
 }  // namespace
