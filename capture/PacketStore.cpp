@@ -238,7 +238,8 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
         return 0;
     }
     // A frame of a file opened in place stays in the file.
-    const uint8_t* kept = g_inPlaceFrame;
+    const uint8_t* const inPlace = g_inPlaceFrame;
+    const uint8_t* kept = inPlace;
     if (!kept) {
         auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
         if (!copy && capLen > 0) {
@@ -256,6 +257,9 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
         return 0;
     }
     *index = n;
+    // Nothing was copied: the buffer, its limit and its gauge are about copied frames only.
+    if (inPlace)
+        return 1;
 
     // Only the capturing thread writes the counters, so a plain load and store suffice.
     int64_t stored = g_storedBytes.load(std::memory_order_relaxed) + capLen;

@@ -151,6 +151,8 @@ inline Endpoint ConnectionRecord::Server() const {
                   : Endpoint::Ipv4(m_serverIp, m_serverPort);
 }
 
+// The bytes of the frames copied into the store and how full they make the buffer; frames of a file opened
+// in place count for neither.
 extern std::atomic<int64_t> g_storedBytes;
 extern std::atomic<int32_t> g_bufferPercent;
 extern std::atomic<int32_t> g_unsavedPackets;
