@@ -248,7 +248,33 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
     // Hands on the whole records in [p, end) that start before `pause`, and leaves `p` at the first record
     // not handed on. False once the load ends there (damage, or a stop).
     const auto handRecords = [&](const uint8_t*& p, const uint8_t* end, const uint8_t* pause) {
+        // The lookup of a frame's connection waits on memory twice (its index slot, then its record):
+        // both are fetched while the frames before it are handled, the slot kAhead frames ahead and the
+        // record half as far.
+        constexpr size_t kAhead = 8;
+        struct Frame {
+            const uint8_t* bytes;
+            uint32_t length;
+        } ahead[kAhead];
+        size_t first = 0, seen = 0;
+        const uint8_t* next = p;
         while (p < pause && static_cast<size_t>(end - p) >= kRecordHeader) {
+            for (; seen < kAhead && static_cast<size_t>(end - next) >= kRecordHeader; ++seen) {
+                const uint32_t length = ReadClassicRecordHeader(next, format).capLen;
+                if (length > kMaxRecord || static_cast<size_t>(end - next) < kRecordHeader + length)
+                    break;
+                ahead[(first + seen) % kAhead] = {next + kRecordHeader, std::min(length, format.snapshot)};
+                PrefetchConnection(next + kRecordHeader, std::min(length, format.snapshot), false);
+                next += kRecordHeader + length;
+            }
+            if (seen > kAhead / 2) {
+                const Frame& half = ahead[(first + kAhead / 2) % kAhead];
+                PrefetchConnection(half.bytes, half.length, true);
+            }
+            if (seen > 0) {
+                first = (first + 1) % kAhead;
+                --seen;
+            }
             const ClassicRecordHeader record = ReadClassicRecordHeader(p, format);
             const uint32_t capLen = record.capLen;
             if (capLen > kMaxRecord) {

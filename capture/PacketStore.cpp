@@ -111,6 +111,17 @@ public:
         }
     }
 
+    // The slot a lookup of `hash` reads first, or the record that slot names (the slot then in the cache).
+    void Prefetch(uint64_t hash, bool record) const {
+        if (m_slots.empty())
+            return;
+        const Slot& s = m_slots[Tag(hash) & m_mask];
+        if (!record)
+            __builtin_prefetch(&s);
+        else if (s.connPlus1 != 0 && s.tag == Tag(hash))
+            __builtin_prefetch(&g_connectionTable[s.connPlus1 - 1]);
+    }
+
     // Makes room for one more entry; false when memory runs out. Called before the connection is
     // created, so that a failure leaves no connection outside the index.
     bool Reserve() {
@@ -307,6 +318,20 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
     }
     g_connectionIndex.Insert(hash, static_cast<uint32_t>(n));
     return static_cast<int>(n);
+}
+
+void PrefetchConnection(const uint8_t* frame, uint32_t capLen, bool record) {
+    constexpr uint32_t kIp = 14;
+    if (capLen < kIp + 20 || ReadBE16(frame + 12) != kEtherTypeIpv4 || (frame[kIp] >> 4) != 4)
+        return;
+    const uint32_t ports = kIp + (frame[kIp] & 15u) * 4;
+    const uint8_t protocol = frame[kIp + 9];
+    if ((protocol != kProtocolTcp && protocol != kProtocolUdp) || ports + 4 > capLen)
+        return;
+    g_connectionIndex.Prefetch(
+        g_connectionIndex.Hash(protocol == kProtocolTcp, frame + kIp + 12, ReadBE16(frame + ports),
+                               frame + kIp + 16, ReadBE16(frame + ports + 2)),
+        record);
 }
 
 int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
