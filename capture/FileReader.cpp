@@ -252,10 +252,7 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
         // both are fetched while the frames before it are handled, the slot kAhead frames ahead and the
         // record half as far.
         constexpr size_t kAhead = 8;
-        struct Frame {
-            const uint8_t* bytes;
-            uint32_t length;
-        } ahead[kAhead];
+        uint64_t ahead[kAhead];  // the lookup keys of the frames ahead
         size_t first = 0, seen = 0;
         const uint8_t* next = p;
         while (p < pause && static_cast<size_t>(end - p) >= kRecordHeader) {
@@ -263,14 +260,12 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
                 const uint32_t length = ReadClassicRecordHeader(next, format).capLen;
                 if (length > kMaxRecord || static_cast<size_t>(end - next) < kRecordHeader + length)
                     break;
-                ahead[(first + seen) % kAhead] = {next + kRecordHeader, std::min(length, format.snapshot)};
-                PrefetchConnection(next + kRecordHeader, std::min(length, format.snapshot), false);
+                ahead[(first + seen) % kAhead] =
+                    PrefetchConnectionSlot(next + kRecordHeader, std::min(length, format.snapshot));
                 next += kRecordHeader + length;
             }
-            if (seen > kAhead / 2) {
-                const Frame& half = ahead[(first + kAhead / 2) % kAhead];
-                PrefetchConnection(half.bytes, half.length, true);
-            }
+            if (seen > kAhead / 2)
+                PrefetchConnectionRecord(ahead[(first + kAhead / 2) % kAhead]);
             if (seen > 0) {
                 first = (first + 1) % kAhead;
                 --seen;

@@ -320,18 +320,24 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
     return static_cast<int>(n);
 }
 
-void PrefetchConnection(const uint8_t* frame, uint32_t capLen, bool record) {
+uint64_t PrefetchConnectionSlot(const uint8_t* frame, uint32_t capLen) {
     constexpr uint32_t kIp = 14;
     if (capLen < kIp + 20 || ReadBE16(frame + 12) != kEtherTypeIpv4 || (frame[kIp] >> 4) != 4)
-        return;
+        return 0;
     const uint32_t ports = kIp + (frame[kIp] & 15u) * 4;
     const uint8_t protocol = frame[kIp + 9];
     if ((protocol != kProtocolTcp && protocol != kProtocolUdp) || ports + 4 > capLen)
-        return;
-    g_connectionIndex.Prefetch(
+        return 0;
+    const uint64_t key =
         g_connectionIndex.Hash(protocol == kProtocolTcp, frame + kIp + 12, ReadBE16(frame + ports),
-                               frame + kIp + 16, ReadBE16(frame + ports + 2)),
-        record);
+                               frame + kIp + 16, ReadBE16(frame + ports + 2));
+    g_connectionIndex.Prefetch(key, false);
+    return key;
+}
+
+void PrefetchConnectionRecord(uint64_t key) {
+    if (key != 0)
+        g_connectionIndex.Prefetch(key, true);
 }
 
 int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,

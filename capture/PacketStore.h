@@ -196,11 +196,13 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
 int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
                         uint16_t srcPort, size_t packetIndex);
 
-// A hint for a reader that sees frames before it hands them on (a file): fetches into the cache what
-// FindOrAddConnection will read for the Ethernet IPv4 TCP or UDP `frame`, its index slot or (`record`, some
-// frames later, once the slot is there) the connection's record. Reads nothing outside the `capLen` bytes;
-// a frame of any other kind, or one the rules will drop, costs a wasted fetch at most.
-void PrefetchConnection(const uint8_t* frame, uint32_t capLen, bool record);
+// Hints for a reader that sees frames before it hands them on (a file): fetches into the cache what
+// FindOrAddConnection will read for the Ethernet IPv4 TCP or UDP `frame`, its index slot, and returns the
+// lookup's key (0: no such frame); some frames later, once the slot is there, PrefetchConnectionRecord
+// fetches the record the slot names. Reads nothing outside the `capLen` bytes; a frame the rules will drop
+// costs a wasted fetch at most.
+uint64_t PrefetchConnectionSlot(const uint8_t* frame, uint32_t capLen);
+void PrefetchConnectionRecord(uint64_t key);
 
 // FindOrAddConnection for an IPv6 packet (16-byte addresses). A connection never mixes the two families.
 int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
