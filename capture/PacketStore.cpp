@@ -248,29 +248,28 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
         RequestStop(STORE_STOP_LIMIT);
         return 0;
     }
-    // A frame of a file opened in place stays in the file.
-    const uint8_t* const inPlace = g_inPlaceFrame;
-    const uint8_t* kept = inPlace;
-    if (!kept) {
-        auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
-        if (!copy && capLen > 0) {
+    // A frame of a file opened in place stays in the file, and costs no buffer: the limit and its gauge are
+    // about copied frames only. Complete before the table publishes it: a reader may look at it at once.
+    if (const uint8_t* inPlace = g_inPlaceFrame) [[unlikely]] {
+        if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, inPlace)) {
             RequestStop(STORE_STOP_NO_MEMORY);
             return 0;
         }
-        if (capLen > 0)
-            std::memcpy(copy, data, static_cast<size_t>(capLen));
-        kept = copy;
+        *index = n;
+        return 1;
     }
-
-    // Complete before the table publishes it: a reader may look at it at once.
-    if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, kept)) {
+    auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
+    if (!copy && capLen > 0) {
+        RequestStop(STORE_STOP_NO_MEMORY);
+        return 0;
+    }
+    if (capLen > 0)
+        std::memcpy(copy, data, static_cast<size_t>(capLen));
+    if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, copy)) {
         RequestStop(STORE_STOP_NO_MEMORY);
         return 0;
     }
     *index = n;
-    // Nothing was copied: the buffer, its limit and its gauge are about copied frames only.
-    if (inPlace)
-        return 1;
 
     // Only the capturing thread writes the counters, so a plain load and store suffice.
     int64_t stored = g_storedBytes.load(std::memory_order_relaxed) + capLen;
