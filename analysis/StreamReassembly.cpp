@@ -396,12 +396,15 @@ size_t StreamReassembly::Extend(size_t maxPackets) {
         // A long connection of a file in place would otherwise keep every page it read resident.
         if ((m_read & 4095) == 0)
             DropFramePages();
+        if (!FrameBytesPresent(r)) {
+            ++m_gone;
+            continue;
+        }
         const StreamDirection dir = r.toServer.load(std::memory_order_relaxed) ? StreamDirection::ToServer
                                                                                : StreamDirection::ToClient;
         if (m_tcp) {
             StreamSegment s;
-            if (!FrameBytesPresent(r) ||
-                !ReadTcpSegment(linkType, r.data, static_cast<size_t>(r.capLen), s)) {
+            if (!ReadTcpSegment(linkType, r.data, static_cast<size_t>(r.capLen), s)) {
                 ++m_unreadable;
                 continue;
             }

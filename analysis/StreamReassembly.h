@@ -152,9 +152,11 @@ public:
 
     size_t Connection() const { return m_connection; }
     bool IsTcp() const { return m_tcp; }
-    // Packets of the connection read so far, and those whose headers could not be read.
+    // Packets of the connection read so far, those whose headers could not be read, and those whose bytes
+    // are no longer in the file the capture was opened from (left out of the stream).
     size_t PacketsRead() const { return m_read; }
     size_t Unreadable() const { return m_unreadable; }
+    size_t Gone() const { return m_gone; }
     const std::vector<StreamPiece>& Pieces() const;
     uint64_t Bytes(StreamDirection d) const;
     uint64_t HeldBytes(StreamDirection d) const { return m_tcp ? m_builder.HeldBytes(d) : 0; }
@@ -166,6 +168,7 @@ private:
     bool m_tcp = false;
     size_t m_read = 0;
     size_t m_unreadable = 0;
+    size_t m_gone = 0;
     TcpStreamBuilder m_builder;
     std::vector<StreamPiece> m_datagrams;  // UDP
     uint64_t m_udpBytes[2] = {};

@@ -235,24 +235,139 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
     const uint32_t snaplen = Load32(header + 16, swapped);
     format.snapshot = snaplen == 0 || snaplen > static_cast<uint32_t>(INT32_MAX) ? kMaxRecord : snaplen;
 
-    BlockReader reader(fd);
-    if (reader.Failed())
-        return ClassicReadResult::NotClassic;
     // The store keeps where each frame lies in the file rather than a copy; records past the size the file
     // had now (it may still be written) are copied.
     const int64_t mappedSize = static_cast<int64_t>(st.st_size);
     const uint8_t* const map = MapFrameFile(::fcntl(fd, F_DUPFD_CLOEXEC, 0), mappedSize, format);
     (void)::posix_fadvise(fd, kFileHeader, 0, POSIX_FADV_SEQUENTIAL);
-    g_activeReader = &reader;
-    SetFrameBlockPrefault(PrefaultFrameBlock);
 
     int64_t done = kFileHeader;
     size_t records = 0;
+    bool stopped = false;
+    ClassicReadResult result = ClassicReadResult::Read;
+    // Hands on the whole records in [p, end) that start before `pause`, and leaves `p` at the first record
+    // not handed on. False once the load ends there (damage, or a stop).
+    const auto handRecords = [&](const uint8_t*& p, const uint8_t* end, const uint8_t* pause) {
+        // The lookup of a frame's connection waits on memory twice (its index slot, then its record):
+        // both are fetched while the frames before it are handled, the slot kAhead frames ahead and the
+        // record half as far.
+        constexpr size_t kAhead = 8;
+        uint64_t ahead[kAhead];  // the lookup keys of the frames ahead
+        size_t first = 0, seen = 0;
+        const uint8_t* next = p;
+        while (p < pause && static_cast<size_t>(end - p) >= kRecordHeader) {
+            for (; seen < kAhead && static_cast<size_t>(end - next) >= kRecordHeader; ++seen) {
+                const uint32_t length = ReadClassicRecordHeader(next, format).capLen;
+                if (length > kMaxRecord || static_cast<size_t>(end - next) < kRecordHeader + length)
+                    break;
+                ahead[(first + seen) % kAhead] =
+                    PrefetchConnectionSlot(next + kRecordHeader, std::min(length, format.snapshot));
+                next += kRecordHeader + length;
+            }
+            if (seen > kAhead / 2)
+                PrefetchConnectionRecord(ahead[(first + kAhead / 2) % kAhead]);
+            if (seen > 0) {
+                first = (first + 1) % kAhead;
+                --seen;
+            }
+            const ClassicRecordHeader record = ReadClassicRecordHeader(p, format);
+            const uint32_t capLen = record.capLen;
+            if (capLen > kMaxRecord) {
+                error =
+                    "invalid packet capture length " + std::to_string(capLen) +
+                    (capLen > format.snapshot ? ", bigger than snaplen of " + std::to_string(format.snapshot)
+                                              : ", bigger than maximum of " + std::to_string(kMaxRecord));
+                result = ClassicReadResult::Damaged;
+                return false;
+            }
+            if (static_cast<size_t>(end - p) < kRecordHeader + capLen)
+                break;
+            pcap_pkthdr h{};
+            h.ts.tv_sec = record.sec;
+            h.ts.tv_usec = record.usec;
+            // The library hands on no more than the snapshot length and passes over the rest of the record.
+            h.caplen = std::min(capLen, format.snapshot);
+            h.len = record.len;
+            // The same rules as a dispatch: nothing after the store's own stop, and the end of the batch
+            // once the capture is asked to stop.
+            if (g_storeStop.load(std::memory_order_relaxed) == STORE_STOP_NONE) {
+                const int64_t frameAt = done + static_cast<int64_t>(kRecordHeader);
+                g_inPlaceFrame = map && frameAt + capLen <= mappedSize ? map + frameAt : nullptr;
+                handler(user, &h, p + kRecordHeader);
+            }
+            p += kRecordHeader + capLen;
+            done += static_cast<int64_t>(kRecordHeader + capLen);
+            if (g_captureState.load(std::memory_order_relaxed) != CAPTURE_RUNNING) {
+                stopped = true;
+                return false;
+            }
+            if (++records % kLoadBatch == 0 && progress) {
+                g_indexedFileBytes.store(done, std::memory_order_relaxed);
+                progress(done);
+                if (g_captureState.load() != CAPTURE_RUNNING) {
+                    stopped = true;
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+
+    // A mapped file is parsed where it lies: no copy through read(), and no second thread. A window at a
+    // time has its pages mapped in one call (and the next one read ahead from the disk), and those behind
+    // are let go, so that the file's pages never count as the program's memory. A file cut short meanwhile
+    // ends this pass at the window where it is found shorter; the block reader below reads what is left.
+    if (map) {
+        constexpr int64_t kWindow = int64_t{8} << 20;
+        const uint8_t* p = map + kFileHeader;
+        const uint8_t* const mapEnd = map + mappedSize;
+        for (int64_t window = 0; window < mappedSize; window += kWindow) {
+            const int64_t windowEnd = std::min(window + kWindow, mappedSize);
+            struct stat now {};
+            if (::fstat(fd, &now) != 0 || now.st_size < windowEnd)
+                break;
+            auto* const at = const_cast<uint8_t*>(map) + window;
+#ifdef MADV_POPULATE_READ
+            (void)::madvise(at, static_cast<size_t>(windowEnd - window), MADV_POPULATE_READ);
+#endif
+            if (windowEnd < mappedSize)
+                (void)::madvise(at + kWindow, static_cast<size_t>(std::min(kWindow, mappedSize - windowEnd)),
+                                MADV_WILLNEED);
+            const bool goesOn = handRecords(p, mapEnd, map + windowEnd);
+            if (window > 0)
+                (void)::madvise(at - kWindow, static_cast<size_t>(kWindow), MADV_DONTNEED);
+            if (!goesOn)
+                break;
+        }
+        (void)::madvise(const_cast<uint8_t*>(map), static_cast<size_t>(mappedSize), MADV_DONTNEED);
+        if (stopped || result != ClassicReadResult::Read) {
+            g_inPlaceFrame = nullptr;
+            g_indexedFileBytes = std::min(done, mappedSize);
+            return result;
+        }
+        if (::lseek(fd, done, SEEK_SET) < 0) {
+            error = std::string("error reading dump file: ") + std::strerror(errno);
+            g_inPlaceFrame = nullptr;
+            return ClassicReadResult::Damaged;
+        }
+    }
+
+    // What no mapping holds: the whole file when it could not be mapped, else a record cut at the end of
+    // the mapping, or what was written after it.
+    BlockReader reader(fd);
+    if (reader.Failed()) {
+        if (!map)
+            return ClassicReadResult::NotClassic;
+        error = std::string("error reading dump file: ") + std::strerror(ENOMEM);
+        g_inPlaceFrame = nullptr;
+        return ClassicReadResult::Damaged;
+    }
+    g_activeReader = &reader;
+    SetFrameBlockPrefault(PrefaultFrameBlock);
+
     size_t carried = 0;  // bytes of an unfinished record, moved before the next block's data
     uint8_t* carry = nullptr;
     std::vector<uint8_t> carryBuffer;
-    bool stopped = false;
-    ClassicReadResult result = ClassicReadResult::Read;
     for (;;) {
         const BlockReader::Filled f = reader.Next();
         if (f.length == 0) {
@@ -277,55 +392,15 @@ ClassicReadResult ReadClassicCaptureFile(const std::string& path, pcap_handler h
         if (carried > 0)
             std::memmove(p, carry, carried);
         const uint8_t* end = data + f.length;
-        while (static_cast<size_t>(end - p) >= kRecordHeader) {
-            const ClassicRecordHeader record = ReadClassicRecordHeader(p, format);
-            const uint32_t capLen = record.capLen;
-            if (capLen > kMaxRecord) {
-                error =
-                    "invalid packet capture length " + std::to_string(capLen) +
-                    (capLen > format.snapshot ? ", bigger than snaplen of " + std::to_string(format.snapshot)
-                                              : ", bigger than maximum of " + std::to_string(kMaxRecord));
-                result = ClassicReadResult::Damaged;
-                break;
-            }
-            if (static_cast<size_t>(end - p) < kRecordHeader + capLen)
-                break;
-            pcap_pkthdr h{};
-            h.ts.tv_sec = record.sec;
-            h.ts.tv_usec = record.usec;
-            // The library hands on no more than the snapshot length and passes over the rest of the record.
-            h.caplen = std::min(capLen, format.snapshot);
-            h.len = record.len;
-            // The same rules as a dispatch: nothing after the store's own stop, and the end of the batch
-            // once the capture is asked to stop.
-            if (g_storeStop.load(std::memory_order_relaxed) == STORE_STOP_NONE) {
-                const int64_t frameAt = done + static_cast<int64_t>(kRecordHeader);
-                g_inPlaceFrame = map && frameAt + capLen <= mappedSize ? map + frameAt : nullptr;
-                handler(user, &h, p + kRecordHeader);
-            }
-            p += kRecordHeader + capLen;
-            done += static_cast<int64_t>(kRecordHeader + capLen);
-            if (g_captureState.load(std::memory_order_relaxed) != CAPTURE_RUNNING) {
-                stopped = true;
-                break;
-            }
-            if (++records % kLoadBatch == 0 && progress) {
-                g_indexedFileBytes.store(done, std::memory_order_relaxed);
-                progress(done);
-                if (g_captureState.load() != CAPTURE_RUNNING) {
-                    stopped = true;
-                    break;
-                }
-            }
-        }
-        if (result != ClassicReadResult::Read || stopped) {
+        const uint8_t* next = p;
+        if (!handRecords(next, end, end)) {
             reader.Release(f.block);
             break;
         }
         // The unfinished record moves to the front of the next block; it is kept here meanwhile, since
         // this block goes back to the reader.
-        carried = static_cast<size_t>(end - p);
-        carryBuffer.assign(static_cast<const uint8_t*>(p), end);
+        carried = static_cast<size_t>(end - next);
+        carryBuffer.assign(next, end);
         carry = carryBuffer.data();
         reader.Release(f.block);
     }

@@ -112,6 +112,17 @@ public:
         }
     }
 
+    // The slot a lookup of `hash` reads first, or the record that slot names (the slot then in the cache).
+    void Prefetch(uint64_t hash, bool record) const {
+        if (m_slots.empty())
+            return;
+        const Slot& s = m_slots[Tag(hash) & m_mask];
+        if (!record)
+            __builtin_prefetch(&s);
+        else if (s.connPlus1 != 0 && s.tag == Tag(hash))
+            __builtin_prefetch(&g_connectionTable[s.connPlus1 - 1]);
+    }
+
     // Makes room for one more entry; false when memory runs out. Called before the connection is
     // created, so that a failure leaves no connection outside the index.
     bool Reserve() {
@@ -238,21 +249,24 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
         RequestStop(STORE_STOP_LIMIT);
         return 0;
     }
-    // A frame of a file opened in place stays in the file.
-    const uint8_t* kept = g_inPlaceFrame;
-    if (!kept) {
-        auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
-        if (!copy && capLen > 0) {
+    // A frame of a file opened in place stays in the file, and costs no buffer: the limit and its gauge are
+    // about copied frames only. Complete before the table publishes it: a reader may look at it at once.
+    if (const uint8_t* inPlace = g_inPlaceFrame) [[unlikely]] {
+        if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, inPlace)) {
             RequestStop(STORE_STOP_NO_MEMORY);
             return 0;
         }
-        if (capLen > 0)
-            std::memcpy(copy, data, static_cast<size_t>(capLen));
-        kept = copy;
+        *index = n;
+        return 1;
     }
-
-    // Complete before the table publishes it: a reader may look at it at once.
-    if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, kept)) {
+    auto* copy = static_cast<uint8_t*>(g_frameArena.Allocate(static_cast<size_t>(capLen)));
+    if (!copy && capLen > 0) {
+        RequestStop(STORE_STOP_NO_MEMORY);
+        return 0;
+    }
+    if (capLen > 0)
+        std::memcpy(copy, data, static_cast<size_t>(capLen));
+    if (!g_packetTable.emplace_back(stamp, capLen, payloadLen, copy)) {
         RequestStop(STORE_STOP_NO_MEMORY);
         return 0;
     }
@@ -305,6 +319,26 @@ int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, u
     g_connectionIndex.Insert(hash, static_cast<uint32_t>(n));
     WakeOwnerLookup();
     return static_cast<int>(n);
+}
+
+uint64_t PrefetchConnectionSlot(const uint8_t* frame, uint32_t capLen) {
+    constexpr uint32_t kIp = 14;
+    if (capLen < kIp + 20 || ReadBE16(frame + 12) != kEtherTypeIpv4 || (frame[kIp] >> 4) != 4)
+        return 0;
+    const uint32_t ports = kIp + (frame[kIp] & 15u) * 4;
+    const uint8_t protocol = frame[kIp + 9];
+    if ((protocol != kProtocolTcp && protocol != kProtocolUdp) || ports + 4 > capLen)
+        return 0;
+    const uint64_t key =
+        g_connectionIndex.Hash(protocol == kProtocolTcp, frame + kIp + 12, ReadBE16(frame + ports),
+                               frame + kIp + 16, ReadBE16(frame + ports + 2));
+    g_connectionIndex.Prefetch(key, false);
+    return key;
+}
+
+void PrefetchConnectionRecord(uint64_t key) {
+    if (key != 0)
+        g_connectionIndex.Prefetch(key, true);
 }
 
 int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,

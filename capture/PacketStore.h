@@ -151,6 +151,8 @@ inline Endpoint ConnectionRecord::Server() const {
                   : Endpoint::Ipv4(m_serverIp, m_serverPort);
 }
 
+// The bytes of the frames copied into the store and how full they make the buffer; frames of a file opened
+// in place count for neither.
 extern std::atomic<int64_t> g_storedBytes;
 extern std::atomic<int32_t> g_bufferPercent;
 extern std::atomic<int32_t> g_unsavedPackets;
@@ -193,6 +195,14 @@ int StorePacket(const PacketTimestamp& stamp, const uint8_t* data, int capLen, i
 // sender of its first packet is the client). Sets the packet's `toServer`. -1 when memory ran out.
 int FindOrAddConnection(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,
                         uint16_t srcPort, size_t packetIndex);
+
+// Hints for a reader that sees frames before it hands them on (a file): fetches into the cache what
+// FindOrAddConnection will read for the Ethernet IPv4 TCP or UDP `frame`, its index slot, and returns the
+// lookup's key (0: no such frame); some frames later, once the slot is there, PrefetchConnectionRecord
+// fetches the record the slot names. Reads nothing outside the `capLen` bytes; a frame the rules will drop
+// costs a wasted fetch at most.
+uint64_t PrefetchConnectionSlot(const uint8_t* frame, uint32_t capLen);
+void PrefetchConnectionRecord(uint64_t key);
 
 // FindOrAddConnection for an IPv6 packet (16-byte addresses). A connection never mixes the two families.
 int FindOrAddConnectionIpv6(int isTcp, const uint8_t* dstIp, const uint8_t* srcIp, uint16_t dstPort,

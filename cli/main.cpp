@@ -284,11 +284,16 @@ void PrintPackets(size_t connection) {
     Flush(out);
 }
 
-// The reassembled conversation of one connection, as text with turn marks or as raw bytes.
-void PrintStream(size_t connection, const Options& opt) {
+// The reassembled conversation of one connection, as text with turn marks or as raw bytes; false, with
+// nothing written, when packets of it are no longer in the file.
+bool PrintStream(size_t connection, const Options& opt) {
     StreamReassembly stream(connection);
     stream.Extend();
     stream.Finish();
+    if (stream.Gone()) {
+        std::fprintf(stderr, "pacterra-cli: %s\n", msg::kStreamBytesGone);
+        return false;
+    }
     if (opt.raw) {
         // The pieces stay where the store keeps them (the file's mapping, for a file opened in place) and go
         // out in gathered writes of up to 1 MiB, without a copy through stdio's buffer.
@@ -321,7 +326,7 @@ void PrintStream(size_t connection, const Options& opt) {
                                  return (batch.size() < 1024 && batchBytes < (size_t{1} << 20)) || flush();
                              }))
             flush();
-        return;
+        return true;
     }
     StreamTextOptions options;
     options.client = opt.client;
@@ -341,6 +346,7 @@ void PrintStream(size_t connection, const Options& opt) {
     if (stream.Unreadable())
         std::fprintf(stderr, "pacterra-cli: %zu packets of connection %zu have no readable TCP header\n",
                      stream.Unreadable(), connection);
+    return true;
 }
 
 // The same rows as CSV or JSON Lines.
@@ -804,9 +810,10 @@ int main(int argc, char** argv) {
             status = 1;
         }
     } else if (opt.connection < g_connectionTable.size()) {
-        if (opt.command == "stream")
-            PrintStream(opt.connection, opt);
-        else
+        if (opt.command == "stream") {
+            if (!PrintStream(opt.connection, opt))
+                status = 1;
+        } else
             PrintPackets(opt.connection);
     } else if (loaded) {
         std::fprintf(stderr, "pacterra-cli: no connection %s (the file holds %zu)\n", numberText.c_str(),

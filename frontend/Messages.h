@@ -39,5 +39,10 @@ inline constexpr char kDumpWriteError[] =
 inline constexpr char kFrameBytesGone[] =
     "The bytes of this frame are no longer in the file it was opened from: the file was cut short or written "
     "over after it was opened.";
+// The same for packets of a connection whose stream is asked for: a stream with them left out would look
+// like one with bytes missing from the capture.
+inline constexpr char kStreamBytesGone[] =
+    "Some packets of this connection are no longer in the file it was opened from: the file was cut short or "
+    "written over after it was opened, and the stream cannot be shown.";
 
 }  // namespace msg

@@ -29,6 +29,7 @@
 
 #include "capture/AtomicFile.h"
 #include "capture/PacketStore.h"
+#include "frontend/Messages.h"
 #include "views/PacketsModel.h"
 #include "views/PayloadScan.h"
 #include "views/PayloadTextCtrl.h"
@@ -351,7 +352,7 @@ void CStreamView::ShowConnection(int connection) {
 }
 
 bool CStreamView::WorkLeft() const {
-    if (!m_stream || m_stream->Connection() >= g_connectionTable.size())
+    if (!m_stream || m_stream->Connection() >= g_connectionTable.size() || m_stream->Gone() > 0)
         return false;
     const bool unread =
         m_stream->PacketsRead() < g_connectionTable[m_stream->Connection()].packetIndices.size();
@@ -396,6 +397,19 @@ void CStreamView::ReadAndAppend(size_t maxPackets, size_t maxText, int maxMs) {
         if (n == 0 || (maxMs >= 0 && clock.elapsed() >= maxMs))
             break;
     }
+    // Packets left out would read as bytes the capture missed: the tab says what became of them instead.
+    if (m_stream->Gone() > 0) {
+        if (!m_goneNoted) {
+            m_reader.stop();
+            m_text->clear();
+            QTextCursor(m_text->document())
+                .insertText(QString::fromLatin1(msg::kStreamBytesGone), m_noteFormats[0]);
+            m_goneNoted = true;
+            emit textChanged();
+        }
+        UpdateSummary();
+        return;
+    }
     const ConnectionRecord& c = g_connectionTable[m_stream->Connection()];
     // Holes are given up once the capture is over and every packet is read: nothing can fill them any more.
     if (!m_finished && CaptureOver() && m_stream->PacketsRead() >= c.packetIndices.size()) {
@@ -419,6 +433,8 @@ void CStreamView::UpdateSummary() {
         m_stream->HeldBytes(StreamDirection::ToServer) + m_stream->HeldBytes(StreamDirection::ToClient);
     if (held)
         text += tr("; %1 bytes wait behind a gap").arg(number(held));
+    if (m_stream->Gone() > 0)
+        text += tr("; %1 packets are no longer in the file").arg(number(m_stream->Gone()));
     m_summary->setText(text);
 }
 
@@ -429,6 +445,7 @@ void CStreamView::Rebuild(size_t firstPiece) {
     m_firstPiece = m_piecesShown = firstPiece;
     m_shownOffset = m_prefix = 0;
     m_limitNoted = false;
+    m_goneNoted = false;
     m_lineStart = true;
     if (m_stream && !Active()) {
         m_stale = true;  // built when the tab shows
@@ -456,7 +473,7 @@ void CStreamView::Rebuild(size_t firstPiece) {
 }
 
 bool CStreamView::AppendPieces(size_t maxText, const QElapsedTimer* clock, int maxMs) {
-    if (!m_stream || !m_writer)
+    if (!m_stream || !m_writer || m_goneNoted)
         return false;
     const std::vector<StreamPiece>& pieces = m_stream->Pieces();
     if (m_piecesShown >= pieces.size() || m_limitNoted)
@@ -563,6 +580,12 @@ bool CStreamView::SaveTo(const QString& path, QString* error, const SaveProgress
         const size_t packets = std::max<size_t>(1, g_connectionTable[connection].packetIndices.size());
         while (!job.cancel.load() && stream.Extend(kReadStep) > 0)
             job.done = static_cast<int64_t>(std::min(packets, stream.PacketsRead()) * (kTotal / 2) / packets);
+        // No file is better than one with holes that the capture never had.
+        if (stream.Gone() > 0) {
+            job.error = msg::kStreamBytesGone;
+            job.finished = true;
+            return;
+        }
         // Holes are given up once nothing can fill them any more, as the view does.
         if (g_captureState.load(std::memory_order_relaxed) == CAPTURE_IDLE)
             stream.Finish();
@@ -692,6 +715,8 @@ bool CStreamView::FindInWholeStream(const QByteArray& what, bool backward) {
         m_reader.start();
     if (m_searchCancel.load())
         return false;  // cancelled, or the view was cleared or rebuilt meanwhile
+    if (m_stream->Gone() > 0)
+        return false;  // the file lost some of its packets: the page says so instead of a match
     if (m.at == SIZE_MAX)
         return false;
     // Shown where it is: in the shown part, or in the part from its piece on.

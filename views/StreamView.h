@@ -150,7 +150,8 @@ private:
     bool m_stale = false;  // a connection was chosen while the tab was hidden: built when it shows
     bool m_finished = false;
     bool m_limitNoted = false;
-    bool m_lineStart = true;  // the shown text ends a line
+    bool m_goneNoted = false;  // packets of the connection are no longer in the file: the text says so
+    bool m_lineStart = true;   // the shown text ends a line
 
     QComboBox* m_show;
     QPushButton* m_save;

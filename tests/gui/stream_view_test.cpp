@@ -23,6 +23,7 @@
 #include "capture/PacketIntake.h"
 #include "capture/PacketStore.h"
 #include "config/CaptureConfig.h"
+#include "frontend/Messages.h"
 #include "ui/TabWnd.h"
 #include "ui/VisualFramework.h"
 #include "views/ListCtrlLeft.h"
@@ -150,6 +151,35 @@ private slots:
         QString error;
         QVERIFY(!view.SaveTo(dir.filePath("no/such/dir/x.bin"), &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    void bytesGoneFromTheFile_data() {
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("cut short") << true;
+        QTest::newRow("written over") << false;
+    }
+
+    // The file opened in place changed: the tab and Save Stream As... say the bytes are gone, not that the
+    // capture missed some.
+    void bytesGoneFromTheFile() {
+        QFETCH(bool, cut);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("open.cap"), saved = dir.filePath("stream.bin");
+        QVERIFY(QFile::copy(kHttp, file));
+        QVERIFY(OpenCaptureFile(file.toStdString(), false, StandardErrorPrompts()));
+        QFile f(file);
+        QVERIFY(cut ? f.resize(4096)
+                    : f.open(QIODevice::ReadWrite) && f.write(QByteArray(f.size(), 'x')) > 0);
+        f.close();
+        CStreamView view;
+        view.ShowConnection(0);
+        QCOMPARE(view.TextCtrl()->toPlainText(), QString(msg::kStreamBytesGone));
+        QVERIFY2(view.Summary()->text().contains(" packets are no longer in the file"),
+                 qPrintable(view.Summary()->text()));
+        QString error;
+        QVERIFY(!view.SaveTo(saved, &error));
+        QCOMPARE(error, QString(msg::kStreamBytesGone));
+        QVERIFY(!QFile::exists(saved));
     }
 
     // A connection chosen while the tab is hidden costs nothing until the tab shows.

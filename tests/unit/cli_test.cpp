@@ -191,7 +191,13 @@ TEST_F(CliTest, RulesAndBufferSizeApplyOnlyWhenAsked) {
                        (dir / "Config.cfg").string() + "'");
     EXPECT_EQ(ruled.status, 0) << ruled.err;
     EXPECT_EQ(ruled.out.find(":1001\t"), std::string::npos) << "port 1001 is dropped";
-    // The buffer limit (1 MB of 1442-byte frames) ends the load within one batch after it is passed.
+    // The file is indexed in place: the buffer limit (1 MB of 1442-byte frames) does not cut it short.
+    EXPECT_EQ(ruled.err, "1333 packets, 2 connections, 0 short\n");
+    // Read as a stream, its frames are copied: the limit ends the load within one batch after it is passed.
+    ruled = Run("connections - --config '" + (dir / "Config.cfg").string() + "' <'" +
+                (dir / "big.cap").string() + "'");
+    EXPECT_EQ(ruled.status, 0) << ruled.err;
+    EXPECT_EQ(ruled.out.find(":1001\t"), std::string::npos) << "port 1001 is dropped";
     int packets = std::stoi(ruled.err);
     EXPECT_GT(packets * 1442, 1 << 20);
     EXPECT_LT(packets, 1400);
@@ -281,6 +287,10 @@ TEST_F(CliTest, TheSummaryLineSaysWhenTheBufferLimitStoppedTheLoad) {
     WriteConfigFile(dir / "Config.cfg", config);
     Result r = Run("connections '" + (dir / "big.cap").string() + "' --config '" +
                    (dir / "Config.cfg").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "2000 packets, 1 connections, 0 short\n") << "a file in place copies nothing";
+    r = Run("connections - --config '" + (dir / "Config.cfg").string() + "' <'" + (dir / "big.cap").string() +
+            "'");
     EXPECT_EQ(r.status, 0) << r.err;
     const int packets = std::stoi(r.err);
     EXPECT_EQ(r.err, std::to_string(packets) +

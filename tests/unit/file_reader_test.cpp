@@ -1,6 +1,7 @@
 // The fast reader of classic capture files gives every record exactly as the capture library's
 // pcap_next_ex does: odd snapshot lengths, records longer than the snapshot length or than any record may
 // be, both byte orders, nanosecond stamps, stamps at the edges of their fields, old versions, damage.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "capture/FileReader.h"
+#include "capture/FrameFile.h"
 #include "capture/PacketStore.h"
 
 namespace fs = std::filesystem;
@@ -207,35 +209,49 @@ TEST_F(FileReaderTest, GivesEveryRecordAsTheLibraryDoes) {
         {"the same, big-endian with nanoseconds",
          {.nano = true, .swapped = true, .snaplen = 200, .records = Many(9000, 300)},
          true},
+        {"records across the mapping's windows, the last one cut",
+         {.records =
+              [] {
+                  auto records = Many(30000, 300);
+                  records.back().stored = 100;
+                  return records;
+              }()},
+         true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const fs::path path = dir / "odd.pcap";
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << Bytes(c.file);
-        const Reading expected = ReadWithLibrary(path);
+    // Parsed in the file's mapping, and read in blocks while another file holds the mapping.
+    for (const Case& c : cases)
+        for (const bool mapped : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (mapped ? ", mapped" : ", in blocks"));
+            const fs::path path = dir / "odd.pcap";
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << Bytes(c.file);
+            const Reading expected = ReadWithLibrary(path);
 
-        Reading got;
-        g_captureState = CAPTURE_RUNNING;
-        g_storeStop = STORE_STOP_NONE;
-        const ClassicReadResult result =
-            ReadClassicCaptureFile(path.string(), Collect, reinterpret_cast<u_char*>(&got), {}, got.error);
-        g_captureState = CAPTURE_IDLE;
-        if (!c.fast) {
-            EXPECT_EQ(result, ClassicReadResult::NotClassic);
-            continue;
-        }
-        EXPECT_NE(result, ClassicReadResult::NotClassic);
-        EXPECT_EQ(result == ClassicReadResult::Damaged, !expected.error.empty());
-        EXPECT_EQ(got.error, expected.error);
-        EXPECT_EQ(got.records.size(), expected.records.size());
-        for (size_t i = 0; i < std::min(got.records.size(), expected.records.size()); ++i) {
-            if (got.records[i] != expected.records[i]) {
-                ADD_FAILURE() << "record " << i << ": " << got.records[i] << " instead of "
-                              << expected.records[i];
-                break;
+            Reading got;
+            g_captureState = CAPTURE_RUNNING;
+            g_storeStop = STORE_STOP_NONE;
+            ReleaseFrameFile();
+            if (!mapped)
+                ASSERT_NE(MapFrameFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC), 24, {}), nullptr);
+            const ClassicReadResult result = ReadClassicCaptureFile(
+                path.string(), Collect, reinterpret_cast<u_char*>(&got), {}, got.error);
+            ReleaseFrameFile();
+            g_captureState = CAPTURE_IDLE;
+            if (!c.fast) {
+                EXPECT_EQ(result, ClassicReadResult::NotClassic);
+                continue;
+            }
+            EXPECT_NE(result, ClassicReadResult::NotClassic);
+            EXPECT_EQ(result == ClassicReadResult::Damaged, !expected.error.empty());
+            EXPECT_EQ(got.error, expected.error);
+            EXPECT_EQ(got.records.size(), expected.records.size());
+            for (size_t i = 0; i < std::min(got.records.size(), expected.records.size()); ++i) {
+                if (got.records[i] != expected.records[i]) {
+                    ADD_FAILURE() << "record " << i << ": " << got.records[i] << " instead of "
+                                  << expected.records[i];
+                    break;
+                }
             }
         }
-    }
 }
 
 }  // namespace
