@@ -111,7 +111,7 @@ bool CTrawlerApp::InitInstance(int* exitCode) {
     // edge; once shown, the window manager's frame is known and counts too.
     KeepOnScreen(*m_frame);
     new CSignalClose(m_frame.get(), {}, this);
-    m_frame->show();
+    ShowWithFloatingBars(*m_frame);
     QTimer::singleShot(0, m_frame.get(), [this] { KeepOnScreen(*m_frame); });
     if (parser.isSet(benchCapture)) {
         const QString device = parser.value(benchCapture);

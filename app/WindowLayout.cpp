@@ -4,11 +4,13 @@
 
 #include <QCryptographicHash>
 #include <QDataStream>
+#include <QDockWidget>
 #include <QHeaderView>
 #include <QIODevice>
 #include <QList>
 #include <QMainWindow>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
 
@@ -163,4 +165,20 @@ void StoreWindowLayout(const QMainWindow& frame) {
 bool LoadWindowLayout(QMainWindow& frame) {
     const QVariant stored = OpenSettings().value(QLatin1String(kLayoutKey));
     return stored.typeId() == QMetaType::QByteArray && RestoreWindowLayout(frame, stored.toByteArray());
+}
+
+void ShowWithFloatingBars(QMainWindow& frame) {
+    QList<QDockWidget*> floating;
+    for (QDockWidget* bar : frame.findChildren<QDockWidget*>()) {
+        if (bar->isFloating() && !bar->isHidden()) {
+            const QSignalBlocker quiet(bar);  // the bar stays shown as far as the View menu knows
+            bar->hide();
+            floating.append(bar);
+        }
+    }
+    frame.show();
+    for (QDockWidget* bar : floating) {
+        const QSignalBlocker quiet(bar);
+        bar->show();
+    }
 }

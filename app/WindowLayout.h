@@ -17,4 +17,9 @@ bool RestoreWindowLayout(QMainWindow& frame, const QByteArray& bytes);
 
 // SaveWindowLayout into the settings store, and RestoreWindowLayout from it.
 void StoreWindowLayout(const QMainWindow& frame);
+
+// Shows the window, then the bars that a layout left floating. Shown with it, they would be mapped before
+// it, and a window manager that meets them first does not keep them above it: a click on the window
+// would cover them, as it never does a bar floated later.
+void ShowWithFloatingBars(QMainWindow& frame);
 bool LoadWindowLayout(QMainWindow& frame);

@@ -452,7 +452,23 @@ private slots:
 
         m_frame = NewFrame();
         QVERIFY(LoadWindowLayout(*m_frame));
-        ShowFrame(*m_frame);
+        // The floating bar is shown after the window (a window manager keeps it above the window then).
+        struct ShowOrder : QObject {
+            QList<QObject*> shown;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::Show)
+                    shown << o;
+                return false;
+            }
+        } order;
+        m_frame->installEventFilter(&order);
+        m_frame->PacketsBar()->installEventFilter(&order);
+        ShowWithFloatingBars(*m_frame);
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QCOMPARE(order.shown, (QList<QObject*>{m_frame.get(), m_frame->PacketsBar()}));
+        m_frame->removeEventFilter(&order);
+        m_frame->PacketsBar()->removeEventFilter(&order);
+        QVERIFY(m_frame->PacketsBar()->toggleViewAction()->isChecked());
         conns = m_frame->ConnectionsBar();
         packets = m_frame->PacketsBar();
         QTRY_COMPARE(m_frame->isMaximized(), maximised);
